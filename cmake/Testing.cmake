@@ -1,0 +1,51 @@
+# Helpers for test and fuzz targets.
+#
+#   fcp_add_gtest(<name> SOURCES a.cpp ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+#     A GoogleTest executable, each test case registered with CTest. Label "threads" puts it in the
+#     TSan stage as well.
+#   fcp_add_fuzzer(<name> SOURCES a.cpp ... [LIBS ...] [SECONDS n] [ARGS ...])
+#     A libFuzzer target (only in the linux-fuzz preset), run by CTest for a bounded time with label
+#     "fuzz". Corpora are optional: a folder tests/fuzz/corpus/<name> is used when present.
+
+add_custom_target(fcp_fuzzers)
+
+function(fcp_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT FCP_TESTS)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+                       DISCOVERY_TIMEOUT 60)
+endfunction()
+
+function(fcp_add_fuzzer name)
+  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS;ARGS" ${ARGN})
+  if(NOT FCP_FUZZ)
+    return()
+  endif()
+  if(NOT F_SECONDS)
+    set(F_SECONDS 20)
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  add_dependencies(fcp_fuzzers ${name})
+  set(corpus_args)
+  set(seed ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
+  file(MAKE_DIRECTORY ${work})
+  if(EXISTS ${seed})
+    list(APPEND corpus_args ${work} ${seed})
+  else()
+    list(APPEND corpus_args ${work})
+  endif()
+  add_test(NAME ${name}
+           COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -timeout=10
+                   -print_final_stats=1 ${F_ARGS} ${corpus_args})
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT ${F_SECONDS}0)
+endfunction()
