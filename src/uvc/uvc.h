@@ -18,6 +18,9 @@ int UVC_GetLocationInfo(std::wstring& location);
 int UVC_GetVidPidRev(uint16_t& vid, uint16_t& pid, uint16_t& rev);
 int UVC_IsSensorCamera();
 int UVC_ReadDeviceRegValue(const wchar_t* valueName, std::wstring& text);
+// The current camera's device identifier (its device key below the Enum tree, the platform's device
+// instance ID); fails when it is empty, so also when no camera is current.
+int UVC_GetDeviceId(std::wstring& deviceId);
 
 // Extension-unit command channel.
 int UVC_FindExtensionUnit(uint32_t& nodeId);

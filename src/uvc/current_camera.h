@@ -1,0 +1,27 @@
+// The one process-wide current camera of the camera side.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "os/video_inputs.h"
+
+namespace fcp::uvc {
+
+inline constexpr size_t kStatusBlockSize = 128;
+
+struct CurrentCamera {
+  std::unique_ptr<os::VideoFilter> filter;    // null: no camera is current
+  std::unique_ptr<os::KsControl> ksControl;   // the filter's control interface
+  uint32_t nodeId = 0;                        // the extension unit's topology node
+  std::wstring devicePath;                    // moniker "DevicePath"
+  std::wstring deviceId;                      // registry key name below the Enum tree
+  std::wstring friendlyName;                  // moniker "FriendlyName"
+  std::array<uint8_t, kStatusBlockSize> status{};  // device status block read at open
+};
+
+// The current camera. Used by one thread at a time (the dialog's or the check worker's).
+CurrentCamera& Camera();
+
+}  // namespace fcp::uvc

@@ -1,0 +1,96 @@
+// The current camera's device properties: registry values of its device key, device name, location
+// information, IDs and revision, the sensor-camera mark, and the device identifier.
+#include <array>
+
+#include "os/device_registry.h"
+#include "os/port.h"
+#include "uvc/current_camera.h"
+#include "uvc/device_text.h"
+#include "uvc/uvc.h"
+
+using fcp::os::DeviceRegistry;
+using fcp::os::RegistryKey;
+using fcp::uvc::Camera;
+
+namespace {
+
+constexpr wchar_t kEnumKey[] = L"SYSTEM\\ControlSet001\\Enum\\";
+// Registry string values are read into a buffer of this many bytes; a larger value is not read.
+constexpr uint32_t kValueBufferSize = 260;
+
+// Queries one value of the current camera's device key (or of its subkey) into `data`; `size` is the
+// buffer's size on entry and the value's on return. Nonzero when the query returned ERROR_SUCCESS.
+bool QueryDeviceValue(const wchar_t* subKey, const wchar_t* name, uint8_t* data, uint32_t& size) {
+  const std::wstring& deviceId = Camera().deviceId;
+  auto* registry = fcp::os::InstalledPort<DeviceRegistry>();
+  if (registry == nullptr || deviceId.empty()) return false;
+  std::wstring path = kEnumKey + deviceId;
+  if (subKey != nullptr) path += subKey;
+  RegistryKey key = 0;
+  if (registry->OpenKey(fcp::os::RegistryRoot::LocalMachine, path.c_str(), 0, fcp::os::kRegistryKeyRead,
+                        key) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG result = registry->QueryValue(key, name, nullptr, data, size);
+  registry->CloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int UVC_ReadDeviceRegValue(const wchar_t* valueName, std::wstring& text) {
+  if (valueName == nullptr) return 0;
+  std::array<uint8_t, kValueBufferSize> buffer{};
+  uint32_t size = kValueBufferSize;
+  if (!QueryDeviceValue(nullptr, valueName, buffer.data(), size)) return 0;
+  // The value's type is not examined: whatever it holds is read as text up to the first NUL.
+  text = fcp::uvc::TextFromRegistryBytes(buffer.data(), std::min<size_t>(size, buffer.size()));
+  return 1;
+}
+
+int UVC_IsSensorCamera() {
+  // Only whether the value exists matters, not what it holds.
+  std::array<uint8_t, 4> buffer{};
+  uint32_t size = buffer.size();
+  return QueryDeviceValue(L"\\Device Parameters", L"SensorCameraMode", buffer.data(), size) ? 1 : 0;
+}
+
+int UVC_GetDeviceName(std::wstring& name) {
+  std::wstring hardwareId;
+  if (!UVC_ReadDeviceRegValue(L"HardwareID", hardwareId)) return 0;
+  auto trimmed = fcp::uvc::DeviceNameFromHardwareId(hardwareId);
+  if (!trimmed) return 0;
+  name = std::move(*trimmed);
+  return 1;
+}
+
+int UVC_GetLocationInfo(std::wstring& location) {
+  if (Camera().deviceId.empty()) return 0;
+  std::wstring locationInformation;
+  if (!UVC_ReadDeviceRegValue(L"LocationInformation", locationInformation)) return 0;
+  location = fcp::uvc::LocationTail(locationInformation);
+  return 1;
+}
+
+int UVC_GetVidPidRev(uint16_t& vid, uint16_t& pid, uint16_t& rev) {
+  if (Camera().deviceId.empty()) return 0;
+  std::wstring& devicePath = Camera().devicePath;
+  fcp::uvc::ToUpperAscii(devicePath);
+  const auto pathVid = fcp::uvc::HexFieldAfter(devicePath, L"VID_", 4);
+  const auto pathPid = fcp::uvc::HexFieldAfter(devicePath, L"PID_", 4);
+  if (!pathVid || !pathPid) return 0;
+  vid = *pathVid;
+  pid = *pathPid;
+  std::wstring hardwareId;
+  if (!UVC_ReadDeviceRegValue(L"HardwareID", hardwareId)) return 0;
+  const auto revision = fcp::uvc::DecimalFieldAfter(hardwareId, L"REV_");
+  if (!revision) return 0;
+  rev = *revision;
+  return 1;
+}
+
+int UVC_GetDeviceId(std::wstring& deviceId) {
+  if (Camera().deviceId.empty()) return 0;
+  deviceId = Camera().deviceId;
+  return 1;
+}

@@ -1,0 +1,102 @@
+#include "uvc/device_text.h"
+
+#include <algorithm>
+
+namespace fcp::uvc {
+namespace {
+
+wchar_t UpperAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+int HexValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::wstring DeviceIdFromPath(std::wstring_view devicePath) {
+  const size_t lastHash = devicePath.rfind(L'#');
+  std::wstring_view id = lastHash == std::wstring_view::npos ? std::wstring_view{} : devicePath.substr(0, lastHash);
+  if (const size_t usb = id.find(L"usb"); usb != std::wstring_view::npos) id.remove_prefix(usb);
+  std::wstring result(id);
+  std::replace(result.begin(), result.end(), L'#', L'\\');
+  return result;
+}
+
+void ToUpperAscii(std::wstring& text) {
+  std::transform(text.begin(), text.end(), text.begin(), UpperAscii);
+}
+
+bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return UpperAscii(x) == UpperAscii(y); });
+}
+
+std::wstring_view LocationTail(std::wstring_view locationInformation) {
+  if (locationInformation.size() <= kLocationLength) return locationInformation;
+  return locationInformation.substr(locationInformation.size() - kLocationLength);
+}
+
+std::optional<uint16_t> HexFieldAfter(std::wstring_view text, std::wstring_view key, size_t offset,
+                                      size_t width) {
+  const size_t at = text.find(key);
+  if (at == std::wstring_view::npos || text.size() - at <= offset) return std::nullopt;
+  const std::wstring_view field = text.substr(at + offset, width);
+  uint32_t value = 0;
+  size_t digits = 0;
+  for (wchar_t c : field) {
+    const int v = HexValue(c);
+    if (v < 0) break;
+    value = value << 4 | static_cast<uint32_t>(v);
+    ++digits;
+  }
+  if (digits == 0) return std::nullopt;
+  return static_cast<uint16_t>(value);
+}
+
+std::optional<uint16_t> DecimalFieldAfter(std::wstring_view text, std::wstring_view key) {
+  const size_t at = text.find(key);
+  if (at == std::wstring_view::npos) return std::nullopt;
+  const std::wstring_view field = text.substr(at + key.size(), 4);
+  uint32_t value = 0;
+  size_t digits = 0;
+  for (wchar_t c : field) {
+    if (c < L'0' || c > L'9') break;
+    value = value * 10 + static_cast<uint32_t>(c - L'0');
+    ++digits;
+  }
+  if (digits == 0) return std::nullopt;
+  return static_cast<uint16_t>(value);
+}
+
+std::optional<std::wstring> DeviceNameFromHardwareId(std::wstring_view hardwareId) {
+  constexpr size_t kBusPrefix = 4;         // "USB\"
+  constexpr size_t kInterfaceSuffix = 6;   // "&MI_00"
+  if (hardwareId.size() < kBusPrefix + kInterfaceSuffix) return std::nullopt;
+  return std::wstring(hardwareId.substr(kBusPrefix, hardwareId.size() - kBusPrefix - kInterfaceSuffix));
+}
+
+std::wstring TextFromRegistryBytes(const uint8_t* data, size_t size) {
+  std::wstring text;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
+    if (unit == 0) break;
+    if constexpr (sizeof(wchar_t) == 4) {
+      // Join a surrogate pair into one code point where wide characters are UTF-32.
+      if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < size) {
+        const char16_t low = static_cast<char16_t>(data[i + 2] | data[i + 3] << 8);
+        if (low >= 0xDC00 && low < 0xE000) {
+          text.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
+          i += 2;
+          continue;
+        }
+      }
+    }
+    text.push_back(static_cast<wchar_t>(unit));
+  }
+  return text;
+}
+
+}  // namespace fcp::uvc

@@ -1,0 +1,254 @@
+// Discovery and selection against in-test fakes of the video-input and registry ports.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "fake_ports.h"
+#include "uvc/uvc.h"
+
+namespace fcp::uvc::test {
+namespace {
+
+constexpr uint16_t kVid = 0xFC01;
+
+class CameraSelection : public ::testing::Test {
+ protected:
+  void TearDown() override { UVC_Close(); }
+
+  // The location of the current camera, or "" when none is current.
+  static std::wstring CurrentLocation() {
+    std::wstring location;
+    return UVC_GetLocationInfo(location) ? location : L"";
+  }
+
+  static void ExpectNoSelection() {
+    EXPECT_FALSE(UVC_OpenByIndex(0));
+    EXPECT_FALSE(UVC_OpenDefault());
+    EXPECT_FALSE(UVC_OpenByVidPid(kVid, 0x0A01));
+    EXPECT_FALSE(UVC_OpenByLocationInfo(L"001.001.000.000.000.000"));
+    std::wstring text;
+    EXPECT_FALSE(UVC_GetDeviceName(text));
+    EXPECT_FALSE(UVC_GetLocationInfo(text));
+    EXPECT_FALSE(UVC_GetDeviceId(text));
+  }
+
+  FakePorts ports;
+};
+
+TEST(CameraSelectionWithoutPorts, NoCamerasAndEverySelectionFails) {
+  EXPECT_EQ(UVC_GetDeviceCount(), 0);
+  EXPECT_FALSE(UVC_OpenByIndex(0));
+  EXPECT_FALSE(UVC_OpenDefault());
+  EXPECT_FALSE(UVC_OpenByVidPid(kVid, 1));
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"001.001.000.000.000.000"));
+  uint8_t byte = 0;
+  EXPECT_FALSE(UVC_ReadMem(0x401002E4, &byte, 1));
+  EXPECT_FALSE(UVC_IsVZQ2202());
+  UVC_Close();
+}
+
+TEST_F(CameraSelection, EmptyCategoryOrFailedEnumeratorMeansNoCameras) {
+  ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  for (HRESULT result : {S_FALSE, E_FAIL, static_cast<HRESULT>(0x80040154u) /* class not registered */}) {
+    SCOPED_TRACE(result);
+    ports.videoInputs.createResult = result;
+    EXPECT_EQ(UVC_GetDeviceCount(), 0);
+    ExpectNoSelection();
+  }
+  ports.videoInputs.createResult = S_OK;
+  ports.videoInputs.cameras.clear();
+  EXPECT_EQ(UVC_GetDeviceCount(), 0);
+  ExpectNoSelection();
+}
+
+TEST_F(CameraSelection, OpenByIndexFillsTheCurrentCamera) {
+  auto& first = ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  ports.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000", L"0207");
+  first.status[2] = 0x34;
+  EXPECT_EQ(UVC_GetDeviceCount(), 2);
+
+  ASSERT_TRUE(UVC_OpenByIndex(1));
+  EXPECT_EQ(CurrentLocation(), L"001.002.000.000.000.000");
+  std::wstring text;
+  ASSERT_TRUE(UVC_GetDeviceName(text));
+  EXPECT_EQ(text, L"VID_FC01&PID_0A02&REV_0207");
+  ASSERT_TRUE(UVC_GetDeviceId(text));
+  EXPECT_EQ(text, L"usb\\vid_fc01&pid_0a02&mi_00\\6&2&0&0000");
+  uint16_t vid = 0, pid = 0, rev = 0;
+  ASSERT_TRUE(UVC_GetVidPidRev(vid, pid, rev));
+  EXPECT_EQ(vid, kVid);
+  EXPECT_EQ(pid, 0x0A02);
+  EXPECT_EQ(rev, 207);
+
+  EXPECT_FALSE(UVC_OpenByIndex(2));
+  EXPECT_EQ(CurrentLocation(), L"");  // a failed open leaves no camera current
+  EXPECT_FALSE(UVC_OpenByIndex(-1));
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  EXPECT_EQ(CurrentLocation(), L"001.001.000.000.000.000");
+  UVC_Close();
+  EXPECT_EQ(CurrentLocation(), L"");
+  EXPECT_FALSE(UVC_GetVidPidRev(vid, pid, rev));
+  EXPECT_EQ(ports.registry.openKeys, 0);
+}
+
+// Each failing step of the open makes the camera invisible to every selection.
+TEST_F(CameraSelection, AnyFailedOpenStepHidesTheCamera) {
+  const struct {
+    const char* step;
+    std::function<void(FakeCamera&)> breakIt;
+  } cases[] = {
+      {"property bag", [](FakeCamera& c) { c.bindToStorage = E_FAIL; }},
+      {"property bag S_FALSE", [](FakeCamera& c) { c.bindToStorage = S_FALSE; }},
+      {"DevicePath", [](FakeCamera& c) { c.readPath = E_INVALIDARG; }},
+      {"FriendlyName", [](FakeCamera& c) { c.readName = S_FALSE; }},
+      {"filter", [](FakeCamera& c) { c.bindToObject = E_NOINTERFACE; }},
+      {"IKsControl", [](FakeCamera& c) { c.queryKsControl = E_NOINTERFACE; }},
+      {"topology", [](FakeCamera& c) { c.queryTopology = E_NOINTERFACE; }},
+      {"node count", [](FakeCamera& c) { c.numNodes = E_FAIL; }},
+      {"no unit node", [](FakeCamera& c) { c.nodes = {FakeNode{.type = os::Guid{}}}; }},
+      {"foreign unit", [](FakeCamera& c) { c.nodes[0].unitSet = os::Guid{}; }},
+      {"signature", [](FakeCamera& c) { c.signature[7] = 1; }},
+      {"qualify write", [](FakeCamera& c) { c.failRequest = 0; }},
+      {"signature read", [](FakeCamera& c) { c.failRequest = 1; }},
+      {"last status piece", [](FakeCamera& c) { c.failRequest = 33; }},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.step);
+    ports.videoInputs.cameras.clear();
+    ports.registry.keys.clear();
+    auto& broken = ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+    test.breakIt(broken);
+    EXPECT_EQ(UVC_GetDeviceCount(), 1);
+    ExpectNoSelection();
+    // A healthy camera behind it is found by every selection.
+    ports.AddCamera(kVid, 0x0A01, 0, L"6&2&0&0000", L"001.002.000.000.000.000");
+    ASSERT_TRUE(UVC_OpenDefault());
+    EXPECT_EQ(CurrentLocation(), L"001.002.000.000.000.000");
+    ASSERT_TRUE(UVC_OpenByVidPid(kVid, 0x0A01));
+    EXPECT_EQ(CurrentLocation(), L"001.002.000.000.000.000");
+    ASSERT_TRUE(UVC_OpenByLocationInfo(L"001.002.000.000.000.000"));
+  }
+}
+
+TEST_F(CameraSelection, DefaultSkipsSensorCamerasAndOtherInterfaces) {
+  ports.AddCamera(kVid, 0x0A01, 1, L"6&1&0&0001", L"001.001.000.000.000.000");      // interface 1
+  ports.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000");      // sensor camera
+  ports.registry.SetDword(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a02&mi_00\\6&2&0&0000\\Device Parameters",
+                          L"SensorCameraMode", 0);
+  EXPECT_FALSE(UVC_OpenDefault());
+  EXPECT_EQ(CurrentLocation(), L"");
+
+  ports.AddCamera(kVid, 0x0A03, 0, L"6&3&0&0000", L"001.003.000.000.000.000");
+  ports.AddCamera(kVid, 0x0A04, 0, L"6&4&0&0000", L"001.004.000.000.000.000");
+  ASSERT_TRUE(UVC_OpenDefault());
+  EXPECT_EQ(CurrentLocation(), L"001.003.000.000.000.000");
+  EXPECT_FALSE(UVC_IsSensorCamera());
+  std::wstring id;
+  ASSERT_TRUE(UVC_GetDeviceId(id));
+  EXPECT_EQ(id, L"USB\\VID_FC01&PID_0A03&MI_00\\6&3&0&0000");  // upper-cased by the default selection
+
+  ASSERT_TRUE(UVC_OpenByIndex(1));
+  EXPECT_TRUE(UVC_IsSensorCamera());
+}
+
+TEST_F(CameraSelection, VidPidPicksTheFirstMatchAtAnyInterface) {
+  ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  ports.AddCamera(kVid, 0x0A02, 2, L"6&2&0&0002", L"001.002.000.000.000.000");
+  ports.AddCamera(kVid, 0x0A02, 0, L"6&3&0&0000", L"001.003.000.000.000.000");
+  ports.registry.SetDword(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a02&mi_02\\6&2&0&0002\\Device Parameters",
+                          L"SensorCameraMode", 1);
+  ASSERT_TRUE(UVC_OpenByVidPid(kVid, 0x0A02));
+  EXPECT_EQ(CurrentLocation(), L"001.002.000.000.000.000");
+  EXPECT_FALSE(UVC_OpenByVidPid(kVid, 0x0A03));
+  EXPECT_EQ(CurrentLocation(), L"");
+  EXPECT_FALSE(UVC_OpenByVidPid(0x0A02, kVid));
+}
+
+TEST_F(CameraSelection, LocationIgnoresCaseAndComparesShortValuesWhole) {
+  ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  auto& second = ports.AddCamera(kVid, 0x0A01, 0, L"6&2&0&0000", L"001.002.000.000.000.000");
+  (void)second;
+  ports.registry.SetString(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a01&mi_00\\6&2&0&0000",
+                           L"LocationInformation", L"Port_#0002");
+  ASSERT_TRUE(UVC_OpenByLocationInfo(L"port_#0002"));
+  EXPECT_EQ(CurrentLocation(), L"Port_#0002");
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"#0002"));
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"Port_#00020"));
+  ASSERT_TRUE(UVC_OpenByLocationInfo(L"001.001.000.000.000.000"));
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"HUB_#0001.001.001.000.000.000.000"));
+  EXPECT_FALSE(UVC_OpenByLocationInfo(nullptr));
+  EXPECT_EQ(CurrentLocation(), L"");
+}
+
+TEST_F(CameraSelection, RegistryValueRules) {
+  ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  const std::wstring key = L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a01&mi_00\\6&1&0&0000";
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  std::wstring text;
+  // The first string of a multi-string.
+  ASSERT_TRUE(UVC_ReadDeviceRegValue(L"HardwareID", text));
+  EXPECT_EQ(text, L"USB\\VID_FC01&PID_0A01&REV_0100&MI_00");
+  // 260 bytes fit (129 characters and the NUL); one character more does not.
+  ports.registry.SetString(key, L"LocationInformation", std::wstring(106, L'x') + L"001.001.000.000.000.000");
+  ASSERT_TRUE(UVC_GetLocationInfo(text));
+  EXPECT_EQ(text, L"001.001.000.000.000.000");
+  ports.registry.SetString(key, L"LocationInformation", std::wstring(107, L'x') + L"001.001.000.000.000.000");
+  EXPECT_FALSE(UVC_GetLocationInfo(text));
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"001.001.000.000.000.000"));
+  // A value that fills the buffer without a NUL is read up to the buffer's end only.
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  ports.registry.keys[key][L"HardwareID"] = Utf16Bytes(L"USB\\" + std::wstring(126, L'V'), false);
+  ASSERT_TRUE(UVC_ReadDeviceRegValue(L"HardwareID", text));
+  EXPECT_EQ(text.size(), 130u);
+  // A short hardware ID gives no name and no revision, but the IDs from the path stay written.
+  ports.registry.SetString(key, L"HardwareID", L"USB\\VID");
+  EXPECT_FALSE(UVC_GetDeviceName(text));
+  uint16_t vid = 0, pid = 0, rev = 0;
+  EXPECT_FALSE(UVC_GetVidPidRev(vid, pid, rev));
+  EXPECT_EQ(vid, kVid);
+  EXPECT_EQ(pid, 0x0A01);
+  // No such value; a missing key.
+  EXPECT_FALSE(UVC_ReadDeviceRegValue(L"Nothing", text));
+  ports.registry.keys.erase(key);
+  EXPECT_FALSE(UVC_ReadDeviceRegValue(L"HardwareID", text));
+  EXPECT_EQ(ports.registry.openKeys, 0);
+}
+
+TEST_F(CameraSelection, DevicePathsWithoutUsbOrHash) {
+  auto& noUsb = ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  noUsb.devicePath = L"\\\\?\\USB#VID_FC01&PID_0A01&MI_00#6&1&0&0000#{x}\\global";
+  auto& noHash = ports.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000");
+  noHash.devicePath = L"VID_FC01&PID_0A02";
+  auto& noIds = ports.AddCamera(kVid, 0x0A03, 0, L"6&3&0&0000", L"001.003.000.000.000.000");
+  noIds.devicePath = L"\\\\?\\usb#camera#6&3&0&0000#{x}";
+
+  std::wstring text;
+  uint16_t vid = 0, pid = 0, rev = 0;
+  // Opened, but its identifier is not a registry key of it: no location, no name.
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  ASSERT_TRUE(UVC_GetDeviceId(text));
+  EXPECT_EQ(text, L"\\\\?\\USB\\VID_FC01&PID_0A01&MI_00\\6&1&0&0000");
+  EXPECT_FALSE(UVC_GetLocationInfo(text));
+  EXPECT_FALSE(UVC_GetDeviceName(text));
+  // No '#': opened, with an empty identifier: no location, name, IDs or chip family.
+  ASSERT_TRUE(UVC_OpenByIndex(1));
+  EXPECT_FALSE(UVC_GetDeviceId(text));
+  EXPECT_FALSE(UVC_GetLocationInfo(text));
+  EXPECT_FALSE(UVC_GetDeviceName(text));
+  EXPECT_FALSE(UVC_GetVidPidRev(vid, pid, rev));
+  EXPECT_FALSE(UVC_IsVZQ2202());
+  // The location selection passes both over; the default takes the first (its identifier holds
+  // "MI_00" and it has no sensor mark), and so does the ID selection.
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"001.002.000.000.000.000"));
+  ASSERT_TRUE(UVC_OpenDefault());
+  EXPECT_FALSE(UVC_GetLocationInfo(text));
+  ASSERT_TRUE(UVC_OpenByVidPid(kVid, 0x0A01));
+  // A path without VID/PID: matches no IDs and has none.
+  EXPECT_FALSE(UVC_OpenByVidPid(0, 0));
+  ASSERT_TRUE(UVC_OpenByIndex(2));
+  EXPECT_FALSE(UVC_GetVidPidRev(vid, pid, rev));
+}
+
+}  // namespace
+}  // namespace fcp::uvc::test

@@ -1,0 +1,292 @@
+#include "fake_ports.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+
+namespace fcp::uvc::test {
+namespace {
+
+// The unit's control interface (the filter's, or a node instance's).
+class FakeKsControl : public os::KsControl {
+ public:
+  FakeKsControl(FakeVideoInputs& owner, FakeCamera& camera) : owner_(owner), camera_(camera) {}
+
+  HRESULT KsProperty(const os::KspNode& property, uint32_t propertyLength, void* data, uint32_t dataLength,
+                     uint32_t* bytesReturned) override {
+    if (propertyLength != sizeof(os::KspNode) || property.reserved != 0) return E_INVALIDARG;
+    if ((property.flags & os::kKsPropertyTypeSetSupport) != 0) {
+      ++owner_.supportQueries;
+      if (property.nodeId >= camera_.nodes.size()) return E_INVALIDARG;
+      const FakeNode& node = camera_.nodes[property.nodeId];
+      return node.unitSet == property.set && property.id == kCommandControl ? S_OK : E_NOTIMPL_;
+    }
+    if (property.set != kExtensionUnitGuid || dataLength != 8 || data == nullptr) return E_INVALIDARG;
+    UnitRequest request{property.nodeId, property.id, property.flags, {}};
+    const size_t index = camera_.requests++;
+    if (camera_.failRequest && *camera_.failRequest == index) {
+      if ((property.flags & os::kKsPropertyTypeSet) != 0) std::memcpy(request.data.data(), data, 8);
+      owner_.log.push_back(request);
+      return camera_.failWith;
+    }
+    auto* bytes = static_cast<uint8_t*>(data);
+    if ((property.flags & os::kKsPropertyTypeSet) != 0) {
+      std::memcpy(request.data.data(), bytes, 8);
+      Execute(request.data);
+    } else if (property.id == kCommandControl) {
+      std::memcpy(bytes, camera_.statusReply.data(), 8);
+    } else {
+      std::fill_n(bytes, 8, 0);
+      const size_t n = std::min<size_t>(8, camera_.pendingData.size());
+      std::copy_n(camera_.pendingData.begin(), n, bytes);
+      camera_.pendingData.erase(camera_.pendingData.begin(), camera_.pendingData.begin() + static_cast<long>(n));
+    }
+    if ((property.flags & os::kKsPropertyTypeGet) != 0) std::memcpy(request.data.data(), bytes, 8);
+    if (bytesReturned != nullptr) *bytesReturned = 8;
+    owner_.log.push_back(request);
+    return S_OK;
+  }
+
+ private:
+  static constexpr HRESULT E_NOTIMPL_ = static_cast<HRESULT>(0x80004001u);
+
+  void Execute(const Block& block) {
+    camera_.pendingData.clear();
+    const uint32_t address = uint32_t(block[2]) | uint32_t(block[3]) << 8 | uint32_t(block[6]) << 16 |
+                             uint32_t(block[7]) << 24;
+    const uint32_t length = uint32_t(block[4]) | uint32_t(block[5]) << 8;
+    if (block[0] != 0) return;  // abort
+    switch (block[1]) {
+      case kCmdQualify:
+        camera_.pendingData.assign(camera_.signature.begin(), camera_.signature.end());
+        break;
+      case kCmdStatusPiece:
+        if (address < 16) {
+          camera_.pendingData.assign(camera_.status.begin() + address * 8, camera_.status.begin() + address * 8 + 8);
+        }
+        break;
+      case kCmdReadMemory:
+        for (uint32_t i = 0; i < length; ++i) {
+          auto it = camera_.memory.find(address + i);
+          camera_.pendingData.push_back(it == camera_.memory.end() ? 0 : it->second);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+  FakeVideoInputs& owner_;
+  FakeCamera& camera_;
+};
+
+class FakeTopology : public os::KsTopologyInfo {
+ public:
+  FakeTopology(FakeVideoInputs& owner, FakeCamera& camera) : owner_(owner), camera_(camera) {}
+  HRESULT GetNumNodes(uint32_t& count) override {
+    count = static_cast<uint32_t>(camera_.nodes.size());
+    return camera_.numNodes;
+  }
+  HRESULT GetNodeType(uint32_t node, os::Guid& type) override {
+    if (node >= camera_.nodes.size()) return E_INVALIDARG;
+    type = camera_.nodes[node].type;
+    return camera_.nodes[node].typeResult;
+  }
+  HRESULT CreateNodeInstance(uint32_t node, std::unique_ptr<os::KsControl>& control) override {
+    if (node >= camera_.nodes.size()) return E_INVALIDARG;
+    if (FAILED(camera_.nodes[node].create)) return camera_.nodes[node].create;
+    control = std::make_unique<FakeKsControl>(owner_, camera_);
+    return S_OK;
+  }
+
+ private:
+  FakeVideoInputs& owner_;
+  FakeCamera& camera_;
+};
+
+class FakeFilter : public os::VideoFilter {
+ public:
+  FakeFilter(FakeVideoInputs& owner, FakeCamera& camera) : owner_(owner), camera_(camera) {}
+  HRESULT QueryKsControl(std::unique_ptr<os::KsControl>& control) override {
+    if (FAILED(camera_.queryKsControl)) return camera_.queryKsControl;
+    control = std::make_unique<FakeKsControl>(owner_, camera_);
+    return S_OK;
+  }
+  HRESULT QueryTopologyInfo(std::unique_ptr<os::KsTopologyInfo>& topology) override {
+    if (FAILED(camera_.queryTopology)) return camera_.queryTopology;
+    topology = std::make_unique<FakeTopology>(owner_, camera_);
+    return S_OK;
+  }
+
+ private:
+  FakeVideoInputs& owner_;
+  FakeCamera& camera_;
+};
+
+class FakeBag : public os::PropertyBag {
+ public:
+  explicit FakeBag(FakeCamera& camera) : camera_(camera) {}
+  HRESULT Read(const wchar_t* name, std::wstring& value) override {
+    const std::wstring key = name;
+    if (key == L"DevicePath") {
+      if (camera_.readPath == S_OK) value = camera_.devicePath;
+      return camera_.readPath;
+    }
+    if (key == L"FriendlyName") {
+      if (camera_.readName == S_OK) value = camera_.friendlyName;
+      return camera_.readName;
+    }
+    return E_INVALIDARG;
+  }
+
+ private:
+  FakeCamera& camera_;
+};
+
+class FakeMoniker : public os::DeviceMoniker {
+ public:
+  FakeMoniker(FakeVideoInputs& owner, FakeCamera& camera) : owner_(owner), camera_(camera) {}
+  HRESULT BindToStorage(std::unique_ptr<os::PropertyBag>& bag) override {
+    if (camera_.bindToStorage == S_OK) bag = std::make_unique<FakeBag>(camera_);
+    return camera_.bindToStorage;
+  }
+  HRESULT BindToObject(std::unique_ptr<os::VideoFilter>& filter) override {
+    camera_.requests = 0;  // requests are counted per open
+    if (SUCCEEDED(camera_.bindToObject)) filter = std::make_unique<FakeFilter>(owner_, camera_);
+    return camera_.bindToObject;
+  }
+
+ private:
+  FakeVideoInputs& owner_;
+  FakeCamera& camera_;
+};
+
+class FakeEnumerator : public os::MonikerEnumerator {
+ public:
+  explicit FakeEnumerator(FakeVideoInputs& owner) : owner_(owner) {}
+  HRESULT Reset() override {
+    next_ = 0;
+    return S_OK;
+  }
+  HRESULT Skip(uint32_t count) override {
+    const size_t left = owner_.cameras.size() - next_;
+    next_ += std::min<size_t>(count, left);
+    return count <= left ? S_OK : S_FALSE;
+  }
+  HRESULT Next(std::unique_ptr<os::DeviceMoniker>& moniker) override {
+    if (next_ >= owner_.cameras.size()) return S_FALSE;
+    moniker = std::make_unique<FakeMoniker>(owner_, owner_.cameras[next_++]);
+    return S_OK;
+  }
+
+ private:
+  FakeVideoInputs& owner_;
+  size_t next_ = 0;
+};
+
+}  // namespace
+
+HRESULT FakeVideoInputs::CreateVideoInputEnumerator(std::unique_ptr<os::MonikerEnumerator>& enumerator) {
+  if (createResult == S_OK) enumerator = std::make_unique<FakeEnumerator>(*this);
+  return createResult;
+}
+
+std::vector<uint8_t> Utf16Bytes(const std::wstring& text, bool terminate) {
+  std::vector<uint8_t> bytes;
+  for (wchar_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c));
+    bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(c) >> 8));
+  }
+  if (terminate) bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
+void FakeRegistry::SetString(const std::wstring& key, const std::wstring& name, const std::wstring& text) {
+  keys[key][name] = Utf16Bytes(text);
+}
+
+void FakeRegistry::SetMultiString(const std::wstring& key, const std::wstring& name,
+                                  const std::vector<std::wstring>& texts) {
+  std::vector<uint8_t> bytes;
+  for (const auto& text : texts) {
+    auto one = Utf16Bytes(text);
+    bytes.insert(bytes.end(), one.begin(), one.end());
+  }
+  bytes.insert(bytes.end(), {0, 0});
+  keys[key][name] = bytes;
+}
+
+void FakeRegistry::SetDword(const std::wstring& key, const std::wstring& name, uint32_t value) {
+  keys[key][name] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                     static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+}
+
+LONG FakeRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+                           os::RegistryKey& key) {
+  if (root != os::RegistryRoot::LocalMachine || options != 0 || access != os::kRegistryKeyRead) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  // Key names ignore case, as the platform's do.
+  std::wstring wanted = subKey;
+  for (const auto& [path, values] : keys) {
+    if (path.size() == wanted.size() &&
+        std::equal(path.begin(), path.end(), wanted.begin(),
+                   [](wchar_t a, wchar_t b) { return std::towupper(a) == std::towupper(b); })) {
+      handles_.push_back(&values);
+      key = handles_.size();
+      ++openKeys;
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_FILE_NOT_FOUND;
+}
+
+LONG FakeRegistry::QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data,
+                              uint32_t& size) {
+  if (key == 0 || key > handles_.size() || handles_[key - 1] == nullptr) return ERROR_INVALID_PARAMETER;
+  const auto& values = *handles_[key - 1];
+  const auto it = values.find(name);
+  if (it == values.end()) return ERROR_FILE_NOT_FOUND;
+  if (type != nullptr) *type = os::kRegSz;
+  const uint32_t needed = static_cast<uint32_t>(it->second.size());
+  if (data != nullptr && needed > size) {
+    size = needed;
+    return ERROR_MORE_DATA;
+  }
+  if (data != nullptr) std::copy(it->second.begin(), it->second.end(), data);
+  size = needed;
+  return ERROR_SUCCESS;
+}
+
+LONG FakeRegistry::CloseKey(os::RegistryKey key) {
+  if (key == 0 || key > handles_.size() || handles_[key - 1] == nullptr) return ERROR_INVALID_PARAMETER;
+  handles_[key - 1] = nullptr;
+  --openKeys;
+  return ERROR_SUCCESS;
+}
+
+std::wstring UsbDevicePath(uint16_t vid, uint16_t pid, int interface, const std::wstring& instance) {
+  wchar_t text[160];
+  std::swprintf(text, std::size(text), L"\\\\?\\usb#vid_%04x&pid_%04x&mi_%02d#%ls#{e5323777-f976-4f5b-9b55-b94699c46e44}\\global",
+                vid, pid, interface, instance.c_str());
+  return text;
+}
+
+FakeCamera& FakePorts::AddCamera(uint16_t vid, uint16_t pid, int interface, const std::wstring& instance,
+                                 const std::wstring& location, const std::wstring& revision) {
+  FakeCamera camera;
+  camera.devicePath = UsbDevicePath(vid, pid, interface, instance);
+  wchar_t id[96];
+  std::swprintf(id, std::size(id), L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_%04x&pid_%04x&mi_%02d\\%ls", vid, pid,
+                interface, instance.c_str());
+  registry.SetString(id, L"LocationInformation", L"Port_#0003.Hub_#0001." + location);
+  wchar_t hardwareId[64];
+  std::swprintf(hardwareId, std::size(hardwareId), L"USB\\VID_%04X&PID_%04X&REV_%ls&MI_%02d", vid, pid,
+                revision.c_str(), interface);
+  registry.SetMultiString(id, L"HardwareID", {hardwareId, hardwareId});
+  videoInputs.cameras.push_back(camera);
+  return videoInputs.cameras.back();
+}
+
+}  // namespace fcp::uvc::test

@@ -1,0 +1,109 @@
+// Small in-test stand-ins for the video-input and registry ports: cameras whose every open step can
+// be made to fail, an extension unit that answers the VCMD commands from a status block and a memory
+// map, and an in-memory registry. Each request to the unit is logged for byte-exact comparison.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/device_registry.h"
+#include "os/port.h"
+#include "os/video_inputs.h"
+#include "uvc/vcmd.h"
+
+namespace fcp::uvc::test {
+
+using Block = std::array<uint8_t, 8>;
+
+struct UnitRequest {
+  uint32_t node = 0;
+  uint32_t control = 0;
+  uint32_t flags = 0;
+  Block data{};  // written bytes for a set, returned bytes for a get
+  friend bool operator==(const UnitRequest&, const UnitRequest&) = default;
+};
+
+struct FakeNode {
+  os::Guid type = os::kKsNodeTypeDevSpecific;
+  os::Guid unitSet = kExtensionUnitGuid;  // the property set the node answers the support query for
+  HRESULT create = S_OK;
+  HRESULT typeResult = S_OK;
+};
+
+struct FakeCamera {
+  std::wstring devicePath;
+  std::wstring friendlyName = L"USB Camera";
+  HRESULT bindToStorage = S_OK;
+  HRESULT readPath = S_OK;
+  HRESULT readName = S_OK;
+  HRESULT bindToObject = S_OK;
+  HRESULT queryKsControl = S_OK;
+  HRESULT queryTopology = S_OK;
+  HRESULT numNodes = S_OK;
+  std::vector<FakeNode> nodes{FakeNode{}};
+  Block signature = kVendorSignature;
+  std::array<uint8_t, 128> status{};
+  std::map<uint32_t, uint8_t> memory;
+  Block statusReply = {0xFE, 0, 0, 0, 0, 0, 0, 0};
+  // Fail the n-th (0-based) set/get request to the unit of each open with `failWith`.
+  std::optional<size_t> failRequest;
+  HRESULT failWith = E_FAIL;
+
+  // Run-time state of the unit.
+  std::vector<uint8_t> pendingData;
+  size_t requests = 0;
+};
+
+class FakeVideoInputs : public os::VideoInputs {
+ public:
+  HRESULT createResult = S_OK;
+  std::deque<FakeCamera> cameras;  // a deque: references stay valid as cameras are added
+  std::vector<UnitRequest> log;  // set/get requests to units, in order
+  int supportQueries = 0;
+
+  HRESULT CreateVideoInputEnumerator(std::unique_ptr<os::MonikerEnumerator>& enumerator) override;
+};
+
+class FakeRegistry : public os::DeviceRegistry {
+ public:
+  // key path (as passed, below the root) -> value name -> bytes
+  std::map<std::wstring, std::map<std::wstring, std::vector<uint8_t>>> keys;
+  int openKeys = 0;
+
+  void SetString(const std::wstring& key, const std::wstring& name, const std::wstring& text);
+  void SetMultiString(const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& texts);
+  void SetDword(const std::wstring& key, const std::wstring& name, uint32_t value);
+
+  LONG OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+               os::RegistryKey& key) override;
+  LONG QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data, uint32_t& size) override;
+  LONG CloseKey(os::RegistryKey key) override;
+
+ private:
+  std::vector<const std::map<std::wstring, std::vector<uint8_t>>*> handles_;
+};
+
+// UTF-16LE bytes of a text, with or without its terminating NUL.
+std::vector<uint8_t> Utf16Bytes(const std::wstring& text, bool terminate = true);
+
+// A device path of the platform's usual form.
+std::wstring UsbDevicePath(uint16_t vid, uint16_t pid, int interface, const std::wstring& instance);
+
+// Both fakes installed for a test's life.
+struct FakePorts {
+  FakeVideoInputs videoInputs;
+  FakeRegistry registry;
+  os::ScopedPort<os::VideoInputs> videoPort{&videoInputs};
+  os::ScopedPort<os::DeviceRegistry> registryPort{&registry};
+
+  // Adds a camera and its registry key with "LocationInformation" and "HardwareID".
+  FakeCamera& AddCamera(uint16_t vid, uint16_t pid, int interface, const std::wstring& instance,
+                        const std::wstring& location, const std::wstring& revision = L"0100");
+};
+
+}  // namespace fcp::uvc::test
