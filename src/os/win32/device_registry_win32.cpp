@@ -1,0 +1,44 @@
+// RegOpenKeyExW / RegQueryValueExW / RegCloseKey behind the registry port.
+#include "os/win32/device_registry_win32.h"
+
+#include <windows.h>
+
+namespace fcp::os::win32 {
+namespace {
+
+HKEY RootKey(RegistryRoot root) {
+  switch (root) {
+    case RegistryRoot::LocalMachine:
+      return HKEY_LOCAL_MACHINE;
+  }
+  return nullptr;
+}
+
+class Win32Registry : public DeviceRegistry {
+ public:
+  LONG OpenKey(RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+               RegistryKey& key) override {
+    HKEY opened = nullptr;
+    const LONG result = RegOpenKeyExW(RootKey(root), subKey, options, access, &opened);
+    key = result == ERROR_SUCCESS ? reinterpret_cast<RegistryKey>(opened) : 0;
+    return result;
+  }
+  LONG QueryValue(RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data, uint32_t& size) override {
+    DWORD valueType = 0;
+    DWORD valueSize = size;
+    const LONG result = RegQueryValueExW(reinterpret_cast<HKEY>(key), name, nullptr, &valueType, data, &valueSize);
+    if (type != nullptr) *type = valueType;
+    size = valueSize;
+    return result;
+  }
+  LONG CloseKey(RegistryKey key) override { return RegCloseKey(reinterpret_cast<HKEY>(key)); }
+};
+
+}  // namespace
+
+DeviceRegistry& Win32DeviceRegistry() {
+  static Win32Registry instance;
+  return instance;
+}
+
+}  // namespace fcp::os::win32

@@ -1,0 +1,202 @@
+// DirectShow device enumeration, moniker properties, filter binding and kernel-streaming topology and
+// properties, translated one to one into the video-input port.
+#include "os/win32/video_inputs_win32.h"
+
+#include <windows.h>
+#include <dshow.h>
+#include <devicetopology.h>  // IKsControl, KSP_NODE (through ks.h)
+#include <oleauto.h>
+
+#include <cstring>
+
+#include "os/win32/com_ptr.h"
+
+namespace fcp::os::win32 {
+namespace {
+
+constexpr GUID kClsidSystemDeviceEnum = {0x62BE5D10, 0x60EB, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+constexpr GUID kIidICreateDevEnum = {0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+constexpr GUID kClsidVideoInputDeviceCategory = {0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+constexpr GUID kIidIPropertyBag = {0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
+constexpr GUID kIidIBaseFilter = {0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr GUID kIidIKsControl = {0x28F54685, 0x06FD, 0x11D2, {0xB2, 0x7A, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+constexpr GUID kIidIKsTopologyInfo = {0x720D4AC0, 0x7533, 0x11D0, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
+
+// IKsTopologyInfo, as the platform's video-capture headers declare it (mingw-w64 lacks them).
+struct IKsTopologyInfoVtblOrder : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_NumCategories(DWORD* count) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Category(DWORD index, GUID* category) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_NumConnections(DWORD* count) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_ConnectionInfo(DWORD index, KSTOPOLOGY_CONNECTION* connection) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_NodeName(DWORD node, WCHAR* name, DWORD bufferSize, DWORD* nameLength) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_NumNodes(DWORD* count) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_NodeType(DWORD node, GUID* type) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateNodeInstance(DWORD node, REFIID iid, void** object) = 0;
+};
+using IKsTopologyInfo = IKsTopologyInfoVtblOrder;
+
+Guid FromPlatform(const GUID& g) {
+  Guid out;
+  out.data1 = g.Data1;
+  out.data2 = g.Data2;
+  out.data3 = g.Data3;
+  for (int i = 0; i < 8; ++i) out.data4[i] = g.Data4[i];
+  return out;
+}
+
+GUID ToPlatform(const Guid& g) {
+  GUID out;
+  out.Data1 = g.data1;
+  out.Data2 = g.data2;
+  out.Data3 = g.data3;
+  for (int i = 0; i < 8; ++i) out.Data4[i] = g.data4[i];
+  return out;
+}
+
+class Win32KsControl : public KsControl {
+ public:
+  explicit Win32KsControl(ComPtr<IKsControl> control) : control_(std::move(control)) {}
+  HRESULT KsProperty(const KspNode& property, uint32_t propertyLength, void* data, uint32_t dataLength,
+                     uint32_t* bytesReturned) override {
+    KSP_NODE node{};
+    node.Property.Set = ToPlatform(property.set);
+    node.Property.Id = property.id;
+    node.Property.Flags = property.flags;
+    node.NodeId = property.nodeId;
+    node.Reserved = property.reserved;
+    ULONG returned = 0;
+    const HRESULT result =
+        control_->KsProperty(reinterpret_cast<PKSPROPERTY>(&node), propertyLength, data, dataLength, &returned);
+    if (bytesReturned != nullptr) *bytesReturned = returned;
+    return result;
+  }
+
+ private:
+  ComPtr<IKsControl> control_;
+};
+static_assert(sizeof(KSP_NODE) == sizeof(KspNode));
+
+class Win32Topology : public KsTopologyInfo {
+ public:
+  explicit Win32Topology(ComPtr<IKsTopologyInfo> topology) : topology_(std::move(topology)) {}
+  HRESULT GetNumNodes(uint32_t& count) override {
+    DWORD nodes = 0;
+    const HRESULT result = topology_->get_NumNodes(&nodes);
+    count = nodes;
+    return result;
+  }
+  HRESULT GetNodeType(uint32_t node, Guid& type) override {
+    GUID platformType{};
+    const HRESULT result = topology_->get_NodeType(node, &platformType);
+    type = FromPlatform(platformType);
+    return result;
+  }
+  HRESULT CreateNodeInstance(uint32_t node, std::unique_ptr<KsControl>& control) override {
+    ComPtr<IKsControl> nodeControl;
+    const HRESULT result = topology_->CreateNodeInstance(node, kIidIKsControl, nodeControl.PutVoid());
+    if (SUCCEEDED(result) && nodeControl) control = std::make_unique<Win32KsControl>(std::move(nodeControl));
+    return result;
+  }
+
+ private:
+  ComPtr<IKsTopologyInfo> topology_;
+};
+
+class Win32Filter : public VideoFilter {
+ public:
+  explicit Win32Filter(ComPtr<IBaseFilter> filter) : filter_(std::move(filter)) {}
+  HRESULT QueryKsControl(std::unique_ptr<KsControl>& control) override {
+    ComPtr<IKsControl> ksControl;
+    const HRESULT result = filter_->QueryInterface(kIidIKsControl, ksControl.PutVoid());
+    if (SUCCEEDED(result) && ksControl) control = std::make_unique<Win32KsControl>(std::move(ksControl));
+    return result;
+  }
+  HRESULT QueryTopologyInfo(std::unique_ptr<KsTopologyInfo>& topology) override {
+    ComPtr<IKsTopologyInfo> info;
+    const HRESULT result = filter_->QueryInterface(kIidIKsTopologyInfo, info.PutVoid());
+    if (SUCCEEDED(result) && info) topology = std::make_unique<Win32Topology>(std::move(info));
+    return result;
+  }
+
+ private:
+  ComPtr<IBaseFilter> filter_;
+};
+
+class Win32PropertyBag : public PropertyBag {
+ public:
+  explicit Win32PropertyBag(ComPtr<IPropertyBag> bag) : bag_(std::move(bag)) {}
+  HRESULT Read(const wchar_t* name, std::wstring& value) override {
+    VARIANT variant;
+    VariantInit(&variant);
+    variant.vt = VT_BSTR;
+    const HRESULT result = bag_->Read(name, &variant, nullptr);
+    if (result == S_OK) {
+      VariantChangeType(&variant, &variant, 0, VT_BSTR);
+      value.assign(variant.vt == VT_BSTR && variant.bstrVal != nullptr ? variant.bstrVal : L"");
+    }
+    VariantClear(&variant);
+    return result;
+  }
+
+ private:
+  ComPtr<IPropertyBag> bag_;
+};
+
+class Win32Moniker : public DeviceMoniker {
+ public:
+  explicit Win32Moniker(ComPtr<IMoniker> moniker) : moniker_(std::move(moniker)) {}
+  HRESULT BindToStorage(std::unique_ptr<PropertyBag>& bag) override {
+    ComPtr<IPropertyBag> propertyBag;
+    const HRESULT result = moniker_->BindToStorage(nullptr, nullptr, kIidIPropertyBag, propertyBag.PutVoid());
+    if (SUCCEEDED(result) && propertyBag) bag = std::make_unique<Win32PropertyBag>(std::move(propertyBag));
+    return result;
+  }
+  HRESULT BindToObject(std::unique_ptr<VideoFilter>& filter) override {
+    ComPtr<IBaseFilter> baseFilter;
+    const HRESULT result = moniker_->BindToObject(nullptr, nullptr, kIidIBaseFilter, baseFilter.PutVoid());
+    if (SUCCEEDED(result) && baseFilter) filter = std::make_unique<Win32Filter>(std::move(baseFilter));
+    return result;
+  }
+
+ private:
+  ComPtr<IMoniker> moniker_;
+};
+
+class Win32MonikerEnumerator : public MonikerEnumerator {
+ public:
+  explicit Win32MonikerEnumerator(ComPtr<IEnumMoniker> enumerator) : enumerator_(std::move(enumerator)) {}
+  HRESULT Reset() override { return enumerator_->Reset(); }
+  HRESULT Skip(uint32_t count) override { return enumerator_->Skip(count); }
+  HRESULT Next(std::unique_ptr<DeviceMoniker>& moniker) override {
+    ComPtr<IMoniker> next;
+    const HRESULT result = enumerator_->Next(1, next.Put(), nullptr);
+    if (result == S_OK && next) moniker = std::make_unique<Win32Moniker>(std::move(next));
+    return result;
+  }
+
+ private:
+  ComPtr<IEnumMoniker> enumerator_;
+};
+
+class Win32VideoInputs : public VideoInputs {
+ public:
+  HRESULT CreateVideoInputEnumerator(std::unique_ptr<MonikerEnumerator>& enumerator) override {
+    ComPtr<ICreateDevEnum> deviceEnumerator;
+    HRESULT result = CoCreateInstance(kClsidSystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, kIidICreateDevEnum,
+                                      deviceEnumerator.PutVoid());
+    if (FAILED(result)) return result;
+    ComPtr<IEnumMoniker> monikers;
+    result = deviceEnumerator->CreateClassEnumerator(kClsidVideoInputDeviceCategory, monikers.Put(), 0);
+    if (result == S_OK && monikers) enumerator = std::make_unique<Win32MonikerEnumerator>(std::move(monikers));
+    return result;
+  }
+};
+
+}  // namespace
+
+VideoInputs& DirectShowVideoInputs() {
+  static Win32VideoInputs instance;
+  return instance;
+}
+
+}  // namespace fcp::os::win32
