@@ -3,6 +3,9 @@
 #   Windows: the static mingw-w64 build that scripts/bootstrap.d/20-libusb-mingw.sh makes from
 #            Debian's source package, in ${FCP_LIBUSB_MINGW_PREFIX}/<triplet>.
 # Sources include it as <libusb.h> on both.
+# Target fcp_libusb_headers carries only the include path: code that calls libusb_* and must leave the
+# choice of implementation to the final link (the real library in the products, the virtual
+# workstation's in the tests) compiles against it.
 if(TARGET fcp_libusb)
   return()
 endif()
@@ -24,9 +27,15 @@ if(WIN32)
   set_target_properties(fcp_libusb PROPERTIES
     IMPORTED_LOCATION ${_fcp_libusb_root}/lib/libusb-1.0.a
     INTERFACE_INCLUDE_DIRECTORIES ${_fcp_libusb_root}/include/libusb-1.0)
+  set(_fcp_libusb_include_dirs ${_fcp_libusb_root}/include/libusb-1.0)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(FCP_LIBUSB REQUIRED IMPORTED_TARGET GLOBAL libusb-1.0)
   add_library(fcp_libusb INTERFACE IMPORTED GLOBAL)
   set_target_properties(fcp_libusb PROPERTIES INTERFACE_LINK_LIBRARIES PkgConfig::FCP_LIBUSB)
+  set(_fcp_libusb_include_dirs ${FCP_LIBUSB_INCLUDE_DIRS})
 endif()
+
+add_library(fcp_libusb_headers INTERFACE IMPORTED GLOBAL)
+set_target_properties(fcp_libusb_headers PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${_fcp_libusb_include_dirs}")
