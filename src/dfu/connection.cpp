@@ -1,0 +1,157 @@
+// The DFU connection: the libusb context, the device table built from the DFU interface list, the
+// open by table index or location, and the close.
+#include "dfu/connection.h"
+
+#include <libusb.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "dfu/device_table.h"
+#include "dfu/dfu.h"
+#include "dfu/diagnostic.h"
+#include "dfu/interface_list.h"
+#include "dfu/probe.h"
+#include "uvc/uvc.h"
+
+namespace fcp::dfu {
+namespace {
+
+ConnectionState g_connection;
+char g_errorText[kErrorTextSize];
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void SetErrorText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(g_errorText, sizeof g_errorText, format, args);
+  va_end(args);
+}
+
+void AddLibusbEntries(DeviceTable& table) {
+  int listed = 0;
+  int total = 0;
+  for (const DfuInterface* node = DFU_InterfaceListHead(); node != nullptr; node = node->next) {
+    ++total;
+    if (table.Add(Widen(node->location), Widen(node->name), DevicePath::kLibusb)) ++listed;
+  }
+  if (listed < total)
+    SetDiagnostic("Device table is full: %d of %d DFU interfaces listed", listed, total);
+}
+
+// While the camera side sees any camera, a DFU interface opens only where one of them shares its
+// location: that is what ties the DFU interface to the camera the operator selected.
+bool CameraAgrees(const std::wstring& location) {
+  if (UVC_GetDeviceCount() == 0) return true;
+  if (!UVC_OpenByLocationInfo(location.c_str())) {
+    SetErrorText("No camera at the location of the DFU interface");
+    return false;
+  }
+  UVC_Close();
+  return true;
+}
+
+// Frees the first `count` nodes, so that node `count` becomes the head.
+void DropLeadingInterfaces(int count) {
+  DfuInterface*& head = DFU_InterfaceListHead();
+  for (int i = 0; i < count && head != nullptr; ++i) {
+    DfuInterface* next = head->next;
+    FreeInterface(head);
+    head = next;
+  }
+}
+
+int OpenLibusbEntry(int index) {
+  const DeviceTableEntry& entry = *TheDeviceTable().At(index);
+  if (!CameraAgrees(entry.location)) return 0;
+  g_connection.passThroughMode = false;
+  DropLeadingInterfaces(index);
+
+  DfuInterface* head = DFU_InterfaceListHead();
+  if (head == nullptr) {  // the list and the table were built together; keep the guard anyway
+    SetErrorText("No valid device");
+    return 0;
+  }
+  const int result = libusb_open(head->device, &head->handle);
+  if (result != 0 || head->handle == nullptr) {
+    head->handle = nullptr;
+    SetErrorText("Cannot open device: %s", libusb_error_name(result));
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+const char* ErrorText() { return g_errorText; }
+
+const ConnectionState& Connection() { return g_connection; }
+
+}  // namespace fcp::dfu
+
+using namespace fcp::dfu;
+
+int DFU_ListDevice() {
+  DFU_Close();
+  const int result = libusb_init(&g_connection.context);
+  if (result != 0) {
+    g_connection.context = nullptr;
+    SetErrorText("unable to initialize libusb: %s", libusb_error_name(result));
+    return 0;
+  }
+  DFU_ProbeDevices(g_connection.context);
+
+  DeviceTable& table = TheDeviceTable();
+  AddLibusbEntries(table);
+
+  // PASS-THROUGH SEAM: cameras that libusb does not list are appended here, after the libusb
+  // entries, as DevicePath::kPassThrough entries. That route is not built yet.
+
+  if (table.Count() == 0) SetErrorText("No valid device");
+  return table.Count();
+}
+
+int DFU_OpenByLocationInfo(const wchar_t* location) {
+  if (DFU_ListDevice() == 0) return 0;
+  const int index = location != nullptr ? TheDeviceTable().FindLocation(location) : -1;
+  if (index < 0) {
+    SetErrorText("No valid device");
+    return 0;
+  }
+  return DFU_OpenDevice(index);
+}
+
+int DFU_OpenDevice(int index) {
+  const DeviceTableEntry* entry = TheDeviceTable().At(index);
+  if (entry == nullptr) {
+    SetErrorText("No valid device");
+    return 0;
+  }
+  if (entry->path == DevicePath::kPassThrough) {
+    // PASS-THROUGH SEAM: an entry of the pass-through driver opens through that driver (it sets
+    // passThroughMode first). Not built yet, and no such entry is listed; refuse cleanly.
+    SetErrorText("Cannot open device: no pass-through route");
+    return 0;
+  }
+  return OpenLibusbEntry(index);
+}
+
+void DFU_Close() {
+  if (g_connection.passThroughMode) {
+    // PASS-THROUGH SEAM: release the pass-through connection (camera object, driver) here.
+  }
+  DfuInterface* head = DFU_InterfaceListHead();
+  if (head != nullptr && head->handle != nullptr) {
+    libusb_close(head->handle);
+    head->handle = nullptr;
+  }
+  DFU_FreeInterfaceList();
+  if (g_connection.context != nullptr) {
+    libusb_exit(g_connection.context);
+    g_connection.context = nullptr;
+  }
+  g_connection.passThroughMode = false;
+  TheDeviceTable().Clear();
+}

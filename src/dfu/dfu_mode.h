@@ -1,0 +1,17 @@
+// Whether a DFU interface is in DFU mode (ready to take firmware) rather than run-time mode.
+#pragma once
+#include <cstdint>
+
+namespace fcp::dfu {
+
+struct DfuModeFacts {
+  uint16_t vendorId;
+  uint16_t productId;
+  uint16_t bcdDFUVersion;      // of the functional descriptor as read
+  uint8_t interfaceProtocol;   // bInterfaceProtocol of the alternate setting
+  uint8_t interfaceCount;      // bNumInterfaces of the configuration
+};
+
+bool IsDfuMode(const DfuModeFacts& facts);
+
+}  // namespace fcp::dfu

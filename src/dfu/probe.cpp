@@ -1,0 +1,182 @@
+#include "dfu/probe.h"
+
+#include <libusb.h>
+
+#include <cstring>
+
+#include "dfu/device_text.h"
+#include "dfu/diagnostic.h"
+#include "dfu/dfu_mode.h"
+#include "dfu/functional_descriptor.h"
+#include "dfu/interface_list.h"
+#include "dfu/quirks.h"
+#include "dfu/string_descriptor.h"
+
+namespace fcp::dfu {
+namespace {
+
+constexpr unsigned kRequestTimeoutMs = 1000;
+constexpr char kUnknownName[] = "UNKNOWN";
+
+bool IsDfuAlternateSetting(const libusb_interface_descriptor& setting) {
+  return setting.bInterfaceClass == LIBUSB_CLASS_APPLICATION && setting.bInterfaceSubClass == 0x01;
+}
+
+// Steps 2 and 3: the functional descriptor among the configuration's own extra bytes, else among
+// those of its DFU alternate settings. `hasDfuInterface` tells whether any DFU alternate setting was seen.
+bool FindInConfiguration(const libusb_config_descriptor& config, DfuFunctionalDescriptor& functional,
+                         bool& hasDfuInterface) {
+  hasDfuInterface = false;
+  if (FindFunctionalDescriptor(config.extra, config.extra_length, functional) == DescriptorSearch::kFound)
+    return true;
+  for (int i = 0; i < config.bNumInterfaces; ++i) {
+    const libusb_interface& interface = config.interface[i];
+    for (int a = 0; a < interface.num_altsetting; ++a) {
+      const libusb_interface_descriptor& setting = interface.altsetting[a];
+      if (!IsDfuAlternateSetting(setting)) continue;
+      if (FindFunctionalDescriptor(setting.extra, setting.extra_length, functional) == DescriptorSearch::kFound)
+        return true;
+      hasDfuInterface = true;
+    }
+  }
+  return false;
+}
+
+// Step 4: a DFU interface without the descriptor among its configuration's bytes; ask the device.
+void RequestFunctionalDescriptor(libusb_device* device, DfuFunctionalDescriptor& functional) {
+  libusb_device_handle* handle = nullptr;
+  if (libusb_open(device, &handle) == 0 && handle != nullptr) {
+    const int received = libusb_control_transfer(
+        handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR, kFunctionalDescriptorType << 8, 0,
+        reinterpret_cast<unsigned char*>(&functional), sizeof functional, kRequestTimeoutMs);
+    libusb_close(handle);
+    if (received >= 0) return;
+  }
+  SetDiagnostic("Device has DFU interface, but has no DFU functional descriptor");
+  functional = DfuFunctionalDescriptor{};
+  functional.bLength = 7;
+  functional.bcdDFUVersion = kDfuVersion10;
+}
+
+void ReadNameOrUnknown(libusb_device_handle* handle, uint8_t index, char (&text)[kStringTextSize]) {
+  if (index == 0 || DFU_GetStringAscii(handle, index, text) < 1) std::memcpy(text, kUnknownName, sizeof kUnknownName);
+}
+
+struct EntryFacts {
+  const libusb_device_descriptor& device;
+  const libusb_config_descriptor& config;
+  const libusb_interface_descriptor& setting;
+  const DfuFunctionalDescriptor& functional;
+  bool dfuMode;
+  const char* altName;
+  const char* serialName;
+};
+
+// Step 6.5. Returns false, with the diagnostic, when memory runs out; nothing is linked then.
+bool AddEntry(libusb_device* device, const EntryFacts& facts) {
+  auto* entry = static_cast<DfuInterface*>(AllocateZeroed(sizeof(DfuInterface)));
+  if (entry == nullptr) {
+    SetDiagnostic("Cannot allocate memory of size %d bytes", static_cast<int>(sizeof(DfuInterface)));
+    return false;
+  }
+  entry->functional = facts.functional;
+  entry->device = libusb_ref_device(device);
+  entry->quirks = DFU_GetQuirks(facts.device.idVendor, facts.device.idProduct, facts.device.bcdDevice);
+  entry->vendorId = facts.device.idVendor;
+  entry->productId = facts.device.idProduct;
+  entry->bcdDevice = facts.device.bcdDevice;
+  entry->configurationValue = facts.config.bConfigurationValue;
+  entry->interfaceNumber = facts.setting.bInterfaceNumber;
+  entry->alternateSetting = facts.setting.bAlternateSetting;
+  entry->deviceAddress = libusb_get_device_address(device);
+  entry->busNumber = libusb_get_bus_number(device);
+
+  uint8_t ports[kPortPathCapacity] = {};
+  libusb_get_port_numbers(device, ports, kPortPathCapacity);
+  char location[kLocationSize];
+  FormatLocation(ports, location);
+  char name[kDeviceNameSize];
+  FormatDeviceName(entry->vendorId, entry->productId, entry->bcdDevice, name);
+
+  entry->location = DuplicateText(location);
+  entry->name = DuplicateText(name);
+  entry->altName = DuplicateText(facts.altName);
+  entry->serialName = DuplicateText(facts.serialName);
+  if (entry->location == nullptr || entry->name == nullptr || entry->altName == nullptr ||
+      entry->serialName == nullptr) {
+    SetDiagnostic("Out of memory");
+    FreeInterface(entry);
+    return false;
+  }
+  if (facts.dfuMode) entry->flags |= kDfuInterfaceInDfuMode;
+  if (entry->quirks & kQuirkForceDfu11) entry->functional.bcdDFUVersion = kDfuVersion11;
+  entry->maxPacketSize0 = facts.device.bMaxPacketSize0;
+
+  DfuInterface*& head = DFU_InterfaceListHead();
+  entry->next = head;
+  head = entry;
+  return true;
+}
+
+// Returns false when the probe of the whole device must stop.
+bool ProbeConfiguration(libusb_device* device, const libusb_device_descriptor& descriptor,
+                        const libusb_config_descriptor& config) {
+  DfuFunctionalDescriptor functional{};
+  bool hasDfuInterface = false;
+  if (!FindInConfiguration(config, functional, hasDfuInterface)) {
+    if (!hasDfuInterface) return true;
+    RequestFunctionalDescriptor(device, functional);
+  }
+  ApplyFunctionalDescriptorLength(functional);
+
+  for (int i = 0; i < config.bNumInterfaces; ++i) {
+    const libusb_interface& interface = config.interface[i];
+    for (int a = 0; a < interface.num_altsetting; ++a) {
+      const libusb_interface_descriptor& setting = interface.altsetting[a];
+      if (!IsDfuAlternateSetting(setting)) continue;
+
+      const bool dfuMode = IsDfuMode({descriptor.idVendor, descriptor.idProduct, functional.bcdDFUVersion,
+                                      setting.bInterfaceProtocol, config.bNumInterfaces});
+      libusb_device_handle* handle = nullptr;
+      if (libusb_open(device, &handle) != 0 || handle == nullptr) {
+        SetDiagnostic("Cannot open DFU device %04x:%04x", descriptor.idVendor, descriptor.idProduct);
+        break;  // the next interface may still open
+      }
+      char altName[kStringTextSize];
+      char serialName[kStringTextSize];
+      ReadNameOrUnknown(handle, setting.iInterface, altName);
+      ReadNameOrUnknown(handle, descriptor.iSerialNumber, serialName);
+      libusb_close(handle);
+
+      if (!AddEntry(device, {descriptor, config, setting, functional, dfuMode, altName, serialName})) return false;
+    }
+  }
+  return true;
+}
+
+void ProbeDevice(libusb_device* device, const libusb_device_descriptor& descriptor) {
+  for (int index = 0; index < descriptor.bNumConfigurations; ++index) {
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_config_descriptor(device, static_cast<uint8_t>(index), &config) != 0 || config == nullptr)
+      return;
+    const bool goOn = ProbeConfiguration(device, descriptor, *config);
+    libusb_free_config_descriptor(config);
+    if (!goOn) return;
+  }
+}
+
+}  // namespace
+}  // namespace fcp::dfu
+
+void DFU_ProbeDevices(libusb_context* context) {
+  libusb_device** devices = nullptr;
+  const ssize_t count = libusb_get_device_list(context, &devices);
+  if (count < 0) return;
+  for (ssize_t i = 0; i < count; ++i) {
+    libusb_device_descriptor descriptor;
+    if (libusb_get_device_descriptor(devices[i], &descriptor) != 0) continue;
+    fcp::dfu::ProbeDevice(devices[i], descriptor);
+  }
+  // Entries hold references of their own, so the list's references go with the list.
+  libusb_free_device_list(devices, 1);
+}
