@@ -1,0 +1,81 @@
+// DFU mode, quirks, and the texts that name a device on the DFU side.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dfu/device_text.h"
+#include "dfu/dfu_mode.h"
+#include "dfu/quirks.h"
+
+namespace fcp::dfu {
+namespace {
+
+struct ModeCase {
+  DfuModeFacts facts;
+  bool dfuMode;
+};
+
+class DfuModeRules : public testing::TestWithParam<ModeCase> {};
+
+TEST_P(DfuModeRules, Decide) {
+  const DfuModeFacts& f = GetParam().facts;
+  EXPECT_EQ(IsDfuMode(f), GetParam().dfuMode)
+      << std::hex << f.vendorId << ":" << f.productId << " version " << f.bcdDFUVersion << " protocol "
+      << int(f.interfaceProtocol) << " interfaces " << int(f.interfaceCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, DfuModeRules,
+    testing::Values(
+        // vendor, product, DFU version, protocol, interfaces
+        ModeCase{{0x1234, 0x0001, 0x0110, 2, 3}, true},    // protocol 2 is DFU mode
+        ModeCase{{0x1234, 0x0001, 0x0110, 1, 3}, false},   // protocol 1 is run-time mode
+        ModeCase{{0x1234, 0x0001, 0x011A, 0, 3}, true},    // DFU 1.1a announces it with protocol 0
+        ModeCase{{0x1234, 0x0001, 0x011A, 1, 3}, false},
+        ModeCase{{0x1234, 0x0001, 0x0110, 0, 3}, false},
+        ModeCase{{0x1FC9, 0x000C, 0x0100, 1, 3}, true},
+        ModeCase{{0x1FC9, 0x000D, 0x0100, 1, 3}, false},
+        ModeCase{{0x1FC9, 0x000C, 0x0100, 0, 3}, false},
+        ModeCase{{0x0B0E, 0x0042, 0x0100, 0, 1}, true},
+        ModeCase{{0x0B0E, 0x0042, 0x0100, 0, 2}, false},   // more than one interface: run-time
+        ModeCase{{0x0B0E, 0x0042, 0x0100, 1, 1}, false}));
+
+TEST(Quirks, OnlyTheOneDeviceForcesDfu11) {
+  EXPECT_EQ(DFU_GetQuirks(0x1EAF, 0x0003, 0x0200), kQuirkForceDfu11);
+  EXPECT_EQ(DFU_GetQuirks(0x1EAF, 0x0003, 0x0201), 0);
+  EXPECT_EQ(DFU_GetQuirks(0x1EAF, 0x0004, 0x0200), 0);
+  EXPECT_EQ(DFU_GetQuirks(0x1EAE, 0x0003, 0x0200), 0);
+}
+
+TEST(DeviceText, NameIsUpperCaseHexOfVendorProductRevision) {
+  char name[kDeviceNameSize];
+  FormatDeviceName(0xabcd, 0x00ef, 0x0102, name);
+  EXPECT_STREQ(name, "VID_ABCD&PID_00EF&REV_0102");
+  FormatDeviceName(0xFFFF, 0xFFFF, 0xFFFF, name);
+  EXPECT_STREQ(name, "VID_FFFF&PID_FFFF&REV_FFFF");
+}
+
+struct LocationCase {
+  uint8_t ports[kPortPathCapacity];
+  const char* location;
+};
+
+TEST(DeviceText, LocationIsTheFirstSixPortsFromTheRoot) {
+  const LocationCase cases[] = {
+      {{2}, "002.000.000.000.000.000"},
+      {{1, 3}, "001.003.000.000.000.000"},
+      {{1, 2, 3, 4, 5, 6}, "001.002.003.004.005.006"},
+      {{1, 2, 3, 4, 5, 6, 7, 8}, "001.002.003.004.005.006"},  // deeper than six hubs
+      {{255, 128, 10, 99, 100, 0}, "255.128.010.099.100.000"},
+      {{}, "000.000.000.000.000.000"},
+  };
+  for (const LocationCase& c : cases) {
+    char location[kLocationSize];
+    FormatLocation(c.ports, location);
+    EXPECT_STREQ(location, c.location);
+    EXPECT_EQ(std::string(location).size(), 23u);
+  }
+}
+
+}  // namespace
+}  // namespace fcp::dfu
