@@ -1,0 +1,200 @@
+// The virtual workstation's video-input view: descriptors to topology, property requests to UVC
+// class requests on the wire, wire outcomes to the driver's result codes.
+#include "sim/windows/video_input_view.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "os/port.h"
+#include "sim/windows/uvc_descriptors.h"
+#include "uvc/vcmd.h"
+
+namespace fcp::sim::windows {
+namespace {
+
+using SetupBytes = std::array<uint8_t, 8>;
+
+void Append(std::vector<uint8_t>& out, std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); }
+
+// A configuration with an interface-association, a video-control interface `vcInterface` holding a
+// camera terminal, a processing unit, extension units with the given IDs/GUIDs, an output terminal,
+// then a streaming interface.
+std::vector<uint8_t> CameraConfiguration(uint8_t vcInterface, std::vector<std::pair<uint8_t, os::Guid>> units,
+                                         std::vector<uint8_t> controls = {0x00, 0x06}) {
+  std::vector<uint8_t> d;
+  Append(d, {9, 2, 0, 0, 2, 1, 0, 0x80, 50});
+  Append(d, {8, 0x0B, vcInterface, 2, 0x0E, 0x03, 0, 0});
+  Append(d, {9, 4, vcInterface, 0, 1, 0x0E, 0x01, 0, 0});
+  Append(d, {13, 0x24, 0x01, 0x00, 0x01, 0, 0, 0x00, 0x6C, 0xDC, 0x02, 1, static_cast<uint8_t>(vcInterface + 1)});
+  Append(d, {18, 0x24, 0x02, 1, 0x01, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0});
+  Append(d, {11, 0x24, 0x05, 2, 1, 0, 0, 2, 0x7F, 0x05, 0});
+  for (const auto& [id, guid] : units) {
+    const auto bytes = guid.Bytes();
+    d.push_back(static_cast<uint8_t>(25 + controls.size()));
+    Append(d, {0x24, 0x06, id});
+    d.insert(d.end(), bytes.begin(), bytes.end());
+    Append(d, {static_cast<uint8_t>(controls.size() * 8), 1, 2, static_cast<uint8_t>(controls.size())});
+    d.insert(d.end(), controls.begin(), controls.end());
+    d.push_back(0);
+  }
+  Append(d, {9, 0x24, 0x03, 9, 0x01, 0x01, 0, 2, 0});
+  Append(d, {9, 4, static_cast<uint8_t>(vcInterface + 1), 0, 1, 0x0E, 0x02, 0, 0});
+  Append(d, {14, 0x24, 0x01, 1, 0, 0, 0x81, 0, 9, 0, 0, 0, 1, 0});
+  d[2] = static_cast<uint8_t>(d.size());
+  d[3] = static_cast<uint8_t>(d.size() >> 8);
+  return d;
+}
+
+struct Wire {
+  std::vector<SetupBytes> setups;
+  std::vector<std::array<uint8_t, 8>> written;
+  WireResult answer{WireStatus::kOk, 8};
+  std::array<uint8_t, 8> reply = {1, 2, 3, 4, 5, 6, 7, 8};
+
+  ControlTransferFn Fn() {
+    return [this](const SetupBytes& setup, std::span<uint8_t> data) {
+      setups.push_back(setup);
+      EXPECT_EQ(data.size(), 8u);
+      if (setup[0] & 0x80) {
+        std::copy(reply.begin(), reply.end(), data.begin());
+      } else {
+        std::array<uint8_t, 8> w{};
+        std::copy(data.begin(), data.end(), w.begin());
+        written.push_back(w);
+      }
+      return answer;
+    };
+  }
+};
+
+TEST(UvcDescriptors, VideoControlEntities) {
+  const os::Guid other = os::GuidOf("{00000001-0002-0003-0405-060708090A0B}");
+  const auto configuration = CameraConfiguration(2, {{4, other}, {6, uvc::kExtensionUnitGuid}});
+  const auto vc = ParseVideoControl(configuration);
+  ASSERT_TRUE(vc);
+  EXPECT_EQ(vc->interfaceNumber, 2);
+  ASSERT_EQ(vc->entities.size(), 5u);
+  EXPECT_EQ(vc->entities[0].kind, VcEntityKind::kInputTerminal);
+  EXPECT_EQ(vc->entities[0].terminalType, 0x0201);
+  EXPECT_EQ(vc->entities[2].id, 4);
+  EXPECT_EQ(vc->entities[2].extensionCode, other);
+  EXPECT_EQ(vc->entities[3].extensionCode, uvc::kExtensionUnitGuid);
+  EXPECT_TRUE(vc->entities[3].HasControl(10));
+  EXPECT_TRUE(vc->entities[3].HasControl(11));
+  EXPECT_FALSE(vc->entities[3].HasControl(12));
+  EXPECT_FALSE(vc->entities[3].HasControl(0));
+  EXPECT_EQ(NodeTypeOf(vc->entities[3]), os::kKsNodeTypeDevSpecific);
+  EXPECT_NE(NodeTypeOf(vc->entities[1]), os::kKsNodeTypeDevSpecific);
+  // Truncated anywhere: no read beyond the bytes, and never more than was there.
+  for (size_t cut = 0; cut < configuration.size(); ++cut) {
+    const auto part = ParseVideoControl(std::span(configuration).first(cut));
+    if (part) {
+      EXPECT_LE(part->entities.size(), 5u);
+    }
+  }
+  // A configuration without a video-control interface.
+  EXPECT_FALSE(ParseVideoControl(std::vector<uint8_t>{9, 2, 9, 0, 0, 1, 0, 0x80, 50}));
+}
+
+class VideoInputViewTest : public ::testing::Test {
+ protected:
+  VideoInputView view{[this] {
+    return std::vector<VideoInputDevice>{{L"\\\\?\\usb#vid_fc01&pid_0a01&mi_00#1#{x}\\global", L"Virtual Camera",
+                                          CameraConfiguration(0, {{3, os::Guid{}}, {5, uvc::kExtensionUnitGuid}}),
+                                          wire.Fn()}};
+  }};
+  Wire wire;
+
+  std::unique_ptr<os::VideoFilter> Filter() {
+    std::unique_ptr<os::MonikerEnumerator> enumerator;
+    EXPECT_EQ(view.CreateVideoInputEnumerator(enumerator), S_OK);
+    std::unique_ptr<os::DeviceMoniker> moniker;
+    EXPECT_EQ(enumerator->Next(moniker), S_OK);
+    std::unique_ptr<os::VideoFilter> filter;
+    EXPECT_EQ(moniker->BindToObject(filter), S_OK);
+    return filter;
+  }
+};
+
+TEST_F(VideoInputViewTest, PropertyRequestsBecomeClassRequests) {
+  auto filter = Filter();
+  std::unique_ptr<os::KsControl> control;
+  ASSERT_EQ(filter->QueryKsControl(control), S_OK);
+  const uint32_t unitNode = 3;  // camera terminal, processing unit, foreign unit, our unit
+  os::KspNode set{uvc::kExtensionUnitGuid, 10, os::kKsPropertyTypeSet | os::kKsPropertyTypeTopology, unitNode, 0};
+  uint8_t block[8] = {0x00, 0xC2, 0xE4, 0x02, 0x01, 0x00, 0x10, 0x40};
+  EXPECT_EQ(control->KsProperty(set, 32, block, 8, nullptr), S_OK);
+  os::KspNode get = set;
+  get.id = 11;
+  get.flags = os::kKsPropertyTypeGet | os::kKsPropertyTypeTopology;
+  uint8_t data[8] = {};
+  uint32_t returned = 0;
+  EXPECT_EQ(control->KsProperty(get, 32, data, 8, &returned), S_OK);
+  EXPECT_EQ(returned, 8u);
+  EXPECT_EQ(data[7], 8);
+  ASSERT_EQ(wire.setups.size(), 2u);
+  EXPECT_EQ(wire.setups[0], (SetupBytes{0x21, 0x01, 0x00, 10, 0x00, 5, 8, 0}));
+  EXPECT_EQ(wire.setups[1], (SetupBytes{0xA1, 0x81, 0x00, 11, 0x00, 5, 8, 0}));
+  EXPECT_EQ(wire.written[0], (std::array<uint8_t, 8>{0x00, 0xC2, 0xE4, 0x02, 0x01, 0x00, 0x10, 0x40}));
+
+  // Wire outcomes as the driver's result codes.
+  const struct {
+    WireStatus status;
+    HRESULT result;
+  } outcomes[] = {{WireStatus::kStall, static_cast<HRESULT>(0x8007001Fu)},
+                  {WireStatus::kNoDevice, static_cast<HRESULT>(0x8007048Fu)},
+                  {WireStatus::kTimeout, static_cast<HRESULT>(0x80070079u)}};
+  for (const auto& outcome : outcomes) {
+    wire.answer = {outcome.status, 0};
+    EXPECT_EQ(control->KsProperty(get, 32, data, 8, nullptr), outcome.result);
+  }
+  // Requests the driver refuses never reach the wire.
+  wire.setups.clear();
+  os::KspNode wrongNode = get;
+  wrongNode.nodeId = 1;
+  EXPECT_LT(control->KsProperty(wrongNode, 32, data, 8, nullptr), 0);
+  os::KspNode foreignSet = get;
+  foreignSet.nodeId = 2;
+  EXPECT_LT(control->KsProperty(foreignSet, 32, data, 8, nullptr), 0);
+  os::KspNode unknownControl = get;
+  unknownControl.id = 12;
+  EXPECT_LT(control->KsProperty(unknownControl, 32, data, 8, nullptr), 0);
+  EXPECT_LT(control->KsProperty(get, 32, data, 4, nullptr), 0);
+  EXPECT_TRUE(wire.setups.empty());
+}
+
+TEST_F(VideoInputViewTest, TopologyAndSupportQuery) {
+  auto filter = Filter();
+  std::unique_ptr<os::KsTopologyInfo> topology;
+  ASSERT_EQ(filter->QueryTopologyInfo(topology), S_OK);
+  uint32_t nodes = 0;
+  ASSERT_EQ(topology->GetNumNodes(nodes), S_OK);
+  EXPECT_EQ(nodes, 5u);
+  std::vector<uint32_t> vendorNodes;
+  for (uint32_t node = 0; node < nodes; ++node) {
+    os::Guid type;
+    ASSERT_EQ(topology->GetNodeType(node, type), S_OK);
+    if (type == os::kKsNodeTypeDevSpecific) vendorNodes.push_back(node);
+  }
+  EXPECT_EQ(vendorNodes, (std::vector<uint32_t>{2, 3}));
+  const os::KspNode query{uvc::kExtensionUnitGuid, 10, 0x10000100, 0, 0};
+  for (uint32_t node : vendorNodes) {
+    std::unique_ptr<os::KsControl> nodeControl;
+    ASSERT_EQ(topology->CreateNodeInstance(node, nodeControl), S_OK);
+    os::KspNode q = query;
+    q.nodeId = node;
+    EXPECT_EQ(SUCCEEDED(nodeControl->KsProperty(q, 32, nullptr, 0, nullptr)), node == 3) << node;
+  }
+  EXPECT_TRUE(wire.setups.empty());  // answered from the descriptor
+}
+
+TEST(VideoInputViewEmpty, NoCamerasIsAnEmptyCategory) {
+  VideoInputView view{[] { return std::vector<VideoInputDevice>{}; }};
+  std::unique_ptr<os::MonikerEnumerator> enumerator;
+  EXPECT_EQ(view.CreateVideoInputEnumerator(enumerator), S_FALSE);
+  EXPECT_FALSE(enumerator);
+}
+
+}  // namespace
+}  // namespace fcp::sim::windows
