@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "os/video_inputs.h"
-#include "sim/windows/uvc_descriptors.h"
 
 namespace fcp::sim::windows {
 
@@ -51,8 +50,5 @@ class VideoInputView : public os::VideoInputs {
   std::function<std::vector<VideoInputDevice>()> devices_;
   WireErrorCodes codes_;
 };
-
-// The topology node type the platform gives each kind of video-control entity.
-os::Guid NodeTypeOf(const VcEntity& entity);
 
 }  // namespace fcp::sim::windows

@@ -7,11 +7,15 @@
 #include <vector>
 
 #include "os/port.h"
-#include "sim/windows/uvc_descriptors.h"
+#include "os/uvc_filter.h"
 #include "uvc/vcmd.h"
 
 namespace fcp::sim::windows {
 namespace {
+
+using os::NodeTypeOf;
+using os::ParseVideoControl;
+using os::VcEntityKind;
 
 using SetupBytes = std::array<uint8_t, 8>;
 
@@ -93,6 +97,9 @@ TEST(UvcDescriptors, VideoControlEntities) {
       EXPECT_LE(part->entities.size(), 5u);
     }
   }
+  // Asked for by interface number.
+  EXPECT_TRUE(ParseVideoControl(configuration, 2));
+  EXPECT_FALSE(ParseVideoControl(configuration, 3));
   // A configuration without a video-control interface.
   EXPECT_FALSE(ParseVideoControl(std::vector<uint8_t>{9, 2, 9, 0, 0, 1, 0, 0x80, 50}));
 }
