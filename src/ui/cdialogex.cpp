@@ -1,0 +1,157 @@
+#include "ui/cdialogex.h"
+
+#include "ui/cwinapp.h"
+
+namespace fcp::ui {
+
+CDialogEx::CDialogEx(UINT templateId, CWnd* parent) : templateId_(templateId), parent_(parent) {}
+
+CDialogEx::~CDialogEx() = default;
+
+INT_PTR CDialogEx::DoModal() {
+  Backend* backend = CurrentBackend();
+  const DialogTemplate* dialog = FindDialogTemplate(static_cast<int>(templateId_));
+  if (!backend || !dialog) return -1;
+  DialogWindow* owner = parent_ ? parent_->window() : nullptr;
+  return backend->DoModal(*dialog, *this, owner);
+}
+
+void CDialogEx::EndDialog(int result) {
+  if (window_) window_->EndDialog(result);
+}
+
+void CDialogEx::AttachWindow(DialogWindow* window) {
+  Bind(window, 0);
+  if (!window) {
+    for (auto& [id, item] : items_) item->Bind(nullptr, id);
+  }
+}
+
+CWnd* CDialogEx::GetDlgItem(int controlId) {
+  if (!window_ || !window_->HasItem(controlId)) return nullptr;
+  auto& item = items_[controlId];
+  if (!item) item = std::make_unique<CWnd>();
+  item->Bind(window_, controlId);
+  return item.get();
+}
+
+void CDialogEx::SetDlgItemText(int controlId, const std::wstring& text) {
+  if (window_) window_->SetItemText(controlId, text);
+}
+
+UINT_PTR CDialogEx::SetTimer(UINT_PTR id, UINT elapseMs, void*) {
+  return window_ ? window_->SetTimer(id, elapseMs) : 0;
+}
+
+BOOL CDialogEx::KillTimer(UINT_PTR id) { return window_ && window_->KillTimer(id) ? TRUE : FALSE; }
+
+BOOL CDialogEx::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  return window_ && window_->PostMessage(message, wParam, lParam) ? TRUE : FALSE;
+}
+
+LRESULT CDialogEx::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  return window_ ? WindowProc(message, wParam, lParam) : 0;
+}
+
+int CDialogEx::MessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
+  if (!window_) return 0;
+  std::wstring title;
+  if (caption) {
+    title = caption;
+  } else if (CWinApp* app = AfxGetApp(); app && app->m_pszAppName) {
+    title = app->m_pszAppName;
+  }
+  return window_->MessageBox(text ? text : L"", title, type);
+}
+
+void CDialogEx::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
+  if (window_) window_->MoveWindow(x, y, width, height, repaint != FALSE);
+}
+
+HICON CDialogEx::SetIcon(HICON icon, BOOL bigIcon) {
+  if (window_) window_->SetIcon(icon, bigIcon != FALSE);
+  return nullptr;
+}
+
+BOOL CDialogEx::IsIconic() const { return window_ && window_->IsIconic() ? TRUE : FALSE; }
+
+int CDialogEx::GetSystemMetrics(int index) const { return window_ ? window_->GetSystemMetrics(index) : 0; }
+
+HDEVNOTIFY CDialogEx::RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags) {
+  return window_ ? window_->RegisterDeviceNotification(filter, flags) : nullptr;
+}
+
+BOOL CDialogEx::UnregisterDeviceNotification(HDEVNOTIFY handle) {
+  return window_ && window_->UnregisterDeviceNotification(handle) ? TRUE : FALSE;
+}
+
+void CDialogEx::WaitWithMessages(const std::function<bool()>& done) {
+  if (window_) window_->WaitWithMessages(done);
+}
+
+void CDialogEx::DoDataExchange(CDataExchange*) {}
+
+BOOL CDialogEx::OnInitDialog() {
+  CDataExchange exchange(window_);
+  DoDataExchange(&exchange);
+  return TRUE;
+}
+
+void CDialogEx::OnOK() { EndDialog(IDOK); }
+void CDialogEx::OnCancel() { EndDialog(IDCANCEL); }
+
+BOOL CDialogEx::OnCommand(WPARAM wParam, LPARAM) {
+  switch (LOWORD(wParam)) {
+    case IDOK: OnOK(); return TRUE;
+    case IDCANCEL: OnCancel(); return TRUE;
+    default: return FALSE;
+  }
+}
+
+void CDialogEx::OnSysCommand(UINT, LPARAM) { Default(); }
+void CDialogEx::OnPaint() { Default(); }
+HCURSOR CDialogEx::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
+BOOL CDialogEx::OnDeviceChange(UINT, DWORD_PTR) { return TRUE; }
+void CDialogEx::OnClose() { OnCancel(); }
+void CDialogEx::OnTimer(UINT_PTR) { Default(); }
+
+HBRUSH CDialogEx::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT ctlColor) {
+  if (!window_ || !pDC) return nullptr;
+  return window_->DefCtlColor(*pDC, pWnd ? pWnd->GetDlgCtrlID() : 0, ctlColor);
+}
+
+LRESULT CDialogEx::Default() {
+  return window_ ? window_->DefWindowProc(current_.message, current_.wParam, current_.lParam) : 0;
+}
+
+HBRUSH CDialogEx::CtlColor(CDC& dc, int controlId, UINT ctlColor) {
+  const CurrentMessage saved = current_;
+  current_ = {WM_CTLCOLORSTATIC, 0, 0};
+  CWnd* control = controlId ? GetDlgItem(controlId) : this;
+  HBRUSH brush = OnCtlColor(&dc, control ? control : this, ctlColor);
+  current_ = saved;
+  return brush;
+}
+
+LRESULT CDialogEx::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  const CurrentMessage saved = current_;
+  current_ = {message, wParam, lParam};
+  LRESULT result = 0;
+  switch (message) {
+    case WM_INITDIALOG: result = OnInitDialog(); break;
+    case WM_COMMAND:
+      if (!OnCommand(wParam, lParam)) result = Default();
+      break;
+    case WM_SYSCOMMAND: OnSysCommand(static_cast<UINT>(wParam), lParam); break;
+    case WM_PAINT: OnPaint(); break;
+    case WM_QUERYDRAGICON: result = reinterpret_cast<LRESULT>(OnQueryDragIcon()); break;
+    case WM_DEVICECHANGE: result = OnDeviceChange(static_cast<UINT>(wParam), static_cast<DWORD_PTR>(lParam)); break;
+    case WM_CLOSE: OnClose(); break;
+    case WM_TIMER: OnTimer(static_cast<UINT_PTR>(wParam)); break;
+    default: result = Default(); break;
+  }
+  current_ = saved;
+  return result;
+}
+
+}  // namespace fcp::ui

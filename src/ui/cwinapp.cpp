@@ -1,0 +1,39 @@
+#include "ui/cwinapp.h"
+
+#include <cassert>
+
+namespace fcp::ui {
+namespace {
+CWinApp* g_application = nullptr;
+}
+
+CWinApp::CWinApp(const wchar_t* appName) : m_pszAppName(appName) {
+  assert(g_application == nullptr && "one application object per process");
+  g_application = this;
+}
+
+CWinApp::~CWinApp() {
+  if (g_application == this) g_application = nullptr;
+}
+
+BOOL CWinApp::InitInstance() { return TRUE; }
+int CWinApp::ExitInstance() { return 0; }
+
+HICON CWinApp::LoadIcon(UINT resourceId) const {
+  Backend* backend = CurrentBackend();
+  return backend ? backend->LoadIcon(static_cast<int>(resourceId)) : nullptr;
+}
+
+CWinApp* AfxGetApp() { return g_application; }
+
+int AfxWinMain(const std::wstring& commandLine) {
+  CWinApp* app = AfxGetApp();
+  if (!app) return -1;
+  app->m_lpCmdLine = commandLine;
+  // A dialog application does its whole work inside InitInstance; there is no message loop of the
+  // application's own after it, whatever it returns.
+  app->InitInstance();
+  return app->ExitInstance();
+}
+
+}  // namespace fcp::ui

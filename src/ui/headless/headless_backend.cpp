@@ -1,0 +1,485 @@
+#include "ui/headless/headless_backend.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+#include "ui/cwnd.h"
+
+namespace fcp::ui::headless {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Dialog base units of a font, as the platform derives them for a dialog: the average character
+// width and the character cell height at 96 dots per inch.
+struct BaseUnits {
+  int x = 6;
+  int y = 13;
+};
+
+BaseUnits BaseUnitsOf(const DialogTemplate& dialog) {
+  const double cell = std::round(dialog.pointSize * 96.0 / 72.0 * 1.2);
+  return {static_cast<int>(std::lround(cell * 0.46)), static_cast<int>(cell)};
+}
+
+RECT ToPixels(const BaseUnits& units, short x, short y, short cx, short cy) {
+  return {x * units.x / 4, y * units.y / 8, (x + cx) * units.x / 4, (y + cy) * units.y / 8};
+}
+
+LOGFONTW FontOf(const DialogTemplate& dialog) {
+  LOGFONTW font{};
+  font.lfHeight = -static_cast<LONG>(std::lround(dialog.pointSize * 96.0 / 72.0));
+  font.lfWeight = dialog.fontWeight ? dialog.fontWeight : FW_NORMAL;
+  font.lfItalic = dialog.italic;
+  font.lfCharSet = dialog.charset;
+  const size_t n = std::min<size_t>(dialog.fontFace.size(), LF_FACESIZE - 1);
+  std::copy_n(dialog.fontFace.begin(), n, font.lfFaceName);
+  return font;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : (c == L'\n' ? '\n' : '?'));
+  return out;
+}
+
+}  // namespace
+
+class HeadlessWindow final : public DialogWindow {
+ public:
+  HeadlessWindow(HeadlessBackend& backend, const DialogTemplate& dialog, DialogClient& client)
+      : backend_(backend), template_(dialog), client_(client) {
+    const BaseUnits units = BaseUnitsOf(dialog);
+    const LOGFONTW font = FontOf(dialog);
+    ControlState self;
+    self.text = std::wstring(dialog.caption);
+    self.rect = ToPixels(units, 0, 0, dialog.cx, dialog.cy);
+    self.font = font;
+    controls_[0] = self;
+    for (const ControlTemplate& c : dialog.controls) {
+      if (c.id == IDC_STATIC) continue;
+      ControlState state;
+      state.kind = c.kind;
+      state.text = std::wstring(c.text);
+      state.rect = ToPixels(units, c.x, c.y, c.cx, c.cy);
+      state.font = font;
+      controls_[c.id] = state;
+    }
+    hasSystemMenu_ = (dialog.style & WS_SYSMENU) != 0;
+  }
+
+  int templateId() const { return template_.id; }
+  DialogClient& client() { return client_; }
+
+  // DialogWindow.
+  HWND GetHwnd() const override { return reinterpret_cast<HWND>(const_cast<HeadlessWindow*>(this)); }
+
+  bool HasItem(int id) override {
+    std::lock_guard lock(backend_.mutex_);
+    return controls_.count(id) != 0;
+  }
+  void SetItemText(int id, const std::wstring& text) override {
+    Change([this, id, text] {
+      if (auto it = controls_.find(id); it != controls_.end()) it->second.text = text;
+    });
+  }
+  std::wstring GetItemText(int id) override {
+    std::lock_guard lock(backend_.mutex_);
+    auto it = controls_.find(id);
+    return it == controls_.end() ? std::wstring() : it->second.text;
+  }
+  void EnableItem(int id, bool enable) override {
+    Change([this, id, enable] {
+      if (auto it = controls_.find(id); it != controls_.end()) it->second.enabled = enable;
+    });
+  }
+  bool IsItemEnabled(int id) override {
+    std::lock_guard lock(backend_.mutex_);
+    auto it = controls_.find(id);
+    return it != controls_.end() && it->second.enabled;
+  }
+  RECT GetItemClientRect(int id) override {
+    std::lock_guard lock(backend_.mutex_);
+    auto it = controls_.find(id);
+    if (it == controls_.end()) return {};
+    const RECT& r = it->second.rect;
+    return {0, 0, r.right - r.left, r.bottom - r.top};
+  }
+  LOGFONTW GetItemFont(int id) override {
+    std::lock_guard lock(backend_.mutex_);
+    auto it = controls_.find(id);
+    return it == controls_.end() ? LOGFONTW{} : it->second.font;
+  }
+  void SetItemFont(int id, const LOGFONTW& font, bool) override {
+    Change([this, id, font] {
+      if (auto it = controls_.find(id); it != controls_.end()) it->second.font = font;
+    });
+  }
+
+  void SetIcon(HICON icon, bool big) override {
+    std::lock_guard lock(backend_.mutex_);
+    (big ? bigIcon_ : smallIcon_) = icon;
+  }
+  bool HasSystemMenu() override { return hasSystemMenu_; }
+  bool AppendSystemMenu(UINT flags, UINT_PTR commandId, const std::wstring&) override {
+    std::lock_guard lock(backend_.mutex_);
+    systemMenu_.push_back(flags & MF_SEPARATOR ? 0 : commandId);
+    return true;
+  }
+  bool MoveWindow(int x, int y, int width, int height, bool) override {
+    std::lock_guard lock(backend_.mutex_);
+    windowRect_ = RECT{x, y, x + width, y + height};
+    backend_.Changed();
+    return true;
+  }
+  bool IsIconic() override { return false; }
+  int GetSystemMetrics(int index) override { return index == SM_CXICON || index == SM_CYICON ? 32 : 0; }
+  std::unique_ptr<CDC> BeginPaint() override { return std::make_unique<CDC>(); }
+
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs) override {
+    std::lock_guard lock(backend_.mutex_);
+    timers_[id] = {elapseMs, Clock::now() + std::chrono::milliseconds(elapseMs)};
+    backend_.Changed();
+    return id ? id : 1;
+  }
+  bool KillTimer(UINT_PTR id) override {
+    std::lock_guard lock(backend_.mutex_);
+    const bool had = timers_.erase(id) != 0;
+    // A WM_TIMER already queued for it is dropped too, as the platform does.
+    std::erase_if(backend_.queue_, [&](const HeadlessBackend::QueueItem& item) {
+      return item.window == this && item.message == WM_TIMER && item.wParam == id && !item.call;
+    });
+    backend_.Changed();
+    return had;
+  }
+  bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+    std::lock_guard lock(backend_.mutex_);
+    if (destroyed_) return false;
+    backend_.PostLocked(this, message, wParam, lParam);
+    return true;
+  }
+  int MessageBox(const std::wstring& text, const std::wstring& caption, UINT type) override {
+    std::lock_guard lock(backend_.mutex_);
+    backend_.messageBoxes_.push_back({template_.id, text, caption, type});
+    if (backend_.options_.echoMessageBoxes) std::fprintf(stderr, "%s\n", Narrow(text).c_str());
+    backend_.Changed();
+    return IDOK;  // no operator: the only button is taken
+  }
+  HDEVNOTIFY RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags) override {
+    std::lock_guard lock(backend_.mutex_);
+    if (backend_.options_.failDeviceRegistration) return nullptr;
+    if (filter.deviceType != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
+    const auto handle = reinterpret_cast<HDEVNOTIFY>(nextRegistration_++);
+    registrations_.insert(handle);
+    return handle;
+  }
+  bool UnregisterDeviceNotification(HDEVNOTIFY handle) override {
+    std::lock_guard lock(backend_.mutex_);
+    return registrations_.erase(handle) != 0;
+  }
+
+  LRESULT DefWindowProc(UINT, WPARAM, LPARAM) override { return 0; }
+  HBRUSH DefCtlColor(CDC&, int, UINT) override { return nullptr; }
+
+  void EndDialog(INT_PTR result) override {
+    std::lock_guard lock(backend_.mutex_);
+    if (!ended_) {
+      ended_ = true;
+      result_ = result;
+    }
+    backend_.Changed();
+  }
+  void WaitWithMessages(const std::function<bool()>& done) override {
+    while (!done()) backend_.ProcessOne(std::chrono::milliseconds(10));
+  }
+
+ private:
+  friend class HeadlessBackend;
+
+  // A change of control state: on the dialog's thread it happens at once; from another thread it is
+  // carried out there and waited for, like SendMessage.
+  void Change(std::function<void()> change) {
+    backend_.RunOnDialogThread(this, [this, change = std::move(change)] {
+      std::lock_guard lock(backend_.mutex_);
+      change();
+      backend_.Changed();
+    });
+  }
+
+  HeadlessBackend& backend_;
+  const DialogTemplate& template_;
+  DialogClient& client_;
+  // Guarded by backend_.mutex_.
+  std::map<int, ControlState> controls_;
+  struct Timer {
+    UINT elapseMs = 0;
+    Clock::time_point due;
+  };
+  std::map<UINT_PTR, Timer> timers_;
+  std::set<HDEVNOTIFY> registrations_;
+  uintptr_t nextRegistration_ = 1;
+  std::vector<UINT_PTR> systemMenu_;
+  bool hasSystemMenu_ = false;
+  HICON bigIcon_ = nullptr;
+  HICON smallIcon_ = nullptr;
+  std::optional<RECT> windowRect_;
+  bool ended_ = false;
+  bool destroyed_ = false;
+  INT_PTR result_ = 0;
+};
+
+HeadlessBackend::HeadlessBackend(Options options) : options_(options) {}
+HeadlessBackend::~HeadlessBackend() = default;
+
+HICON HeadlessBackend::LoadIcon(int resourceId) {
+  // Icons are only passed around here: the resource id stands for the icon.
+  return resourceId > 0 ? reinterpret_cast<HICON>(static_cast<uintptr_t>(resourceId)) : nullptr;
+}
+
+INT_PTR HeadlessBackend::DoModal(const DialogTemplate& dialog, DialogClient& client, DialogWindow*) {
+  auto window = std::make_unique<HeadlessWindow>(*this, dialog, client);
+  {
+    std::lock_guard lock(mutex_);
+    if (modalDepth_++ == 0) dialogThread_ = std::this_thread::get_id();
+    windows_.push_back(window.get());
+    Changed();
+  }
+  client.AttachWindow(window.get());
+  client.WindowProc(WM_INITDIALOG, 0, 0);
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (window->ended_) break;
+    }
+    ProcessOne(std::chrono::milliseconds(50));
+  }
+  {
+    std::lock_guard lock(mutex_);
+    window->destroyed_ = true;
+    std::erase(windows_, window.get());
+    // Messages still queued for the window are dropped; callers waiting on them are let go.
+    std::erase_if(queue_, [&](QueueItem& item) {
+      if (item.window != window.get()) return false;
+      if (item.done) *item.done = true;
+      return true;
+    });
+    --modalDepth_;
+    Changed();
+  }
+  client.AttachWindow(nullptr);
+  return window->result_;
+}
+
+HeadlessWindow* HeadlessBackend::FindLocked(int templateId) const {
+  for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
+    if ((*it)->templateId() == templateId) return *it;
+  return nullptr;
+}
+
+bool HeadlessBackend::IsDialogThread() const {
+  return modalDepth_ > 0 && std::this_thread::get_id() == dialogThread_;
+}
+
+void HeadlessBackend::PostLocked(HeadlessWindow* window, UINT message, WPARAM wParam, LPARAM lParam) {
+  queue_.push_back({window, message, wParam, lParam, {}, {}});
+  Changed();
+}
+
+bool HeadlessBackend::RunOnDialogThread(HeadlessWindow* window, std::function<void()> call) {
+  std::unique_lock lock(mutex_);
+  if (window->destroyed_) return false;
+  if (IsDialogThread()) {
+    lock.unlock();
+    call();
+    return true;
+  }
+  auto done = std::make_shared<bool>(false);
+  queue_.push_back({window, 0, 0, 0, std::move(call), done});
+  Changed();
+  changed_.wait(lock, [&] { return *done; });
+  return !window->destroyed_;
+}
+
+bool HeadlessBackend::ProcessOne(std::chrono::milliseconds wait) {
+  std::unique_lock lock(mutex_);
+  const auto deadline = Clock::now() + wait;
+  QueueItem item;
+  for (;;) {
+    if (!queue_.empty()) {
+      item = std::move(queue_.front());
+      queue_.pop_front();
+      break;
+    }
+    auto wakeUp = deadline;
+    bool timerDue = false;
+    if (options_.clockTimers) {
+      const auto now = Clock::now();
+      for (HeadlessWindow* window : windows_) {
+        for (auto& [id, timer] : window->timers_) {
+          if (timer.due <= now && !timerDue) {
+            item = {window, WM_TIMER, id, 0, {}, {}};
+            timer.due = now + std::chrono::milliseconds(timer.elapseMs);
+            timerDue = true;
+          }
+          wakeUp = std::min(wakeUp, timer.due);
+        }
+      }
+    }
+    if (timerDue) break;
+    if (Clock::now() >= deadline) return false;
+    changed_.wait_until(lock, wakeUp);
+  }
+  const bool alive = std::find(windows_.begin(), windows_.end(), item.window) != windows_.end();
+  lock.unlock();
+  if (alive) Dispatch(item);
+  lock.lock();
+  if (item.done) *item.done = true;
+  Changed();
+  return true;
+}
+
+void HeadlessBackend::Dispatch(QueueItem& item) {
+  if (item.call) {
+    item.call();
+  } else {
+    item.window->client().WindowProc(item.message, item.wParam, item.lParam);
+  }
+}
+
+bool HeadlessBackend::IsOpen(int templateId) const {
+  std::lock_guard lock(mutex_);
+  return FindLocked(templateId) != nullptr;
+}
+
+bool HeadlessBackend::Post(int templateId, UINT message, WPARAM wParam, LPARAM lParam) {
+  std::lock_guard lock(mutex_);
+  HeadlessWindow* window = FindLocked(templateId);
+  if (!window) return false;
+  PostLocked(window, message, wParam, lParam);
+  return true;
+}
+
+bool HeadlessBackend::Click(int templateId, int controlId) {
+  std::lock_guard lock(mutex_);
+  HeadlessWindow* window = FindLocked(templateId);
+  if (!window) return false;
+  auto it = window->controls_.find(controlId);
+  if (it == window->controls_.end() || !it->second.enabled) return false;
+  PostLocked(window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(controlId), BN_CLICKED), 0);
+  return true;
+}
+
+bool HeadlessBackend::FireTimer(int templateId, UINT_PTR timerId) {
+  std::lock_guard lock(mutex_);
+  HeadlessWindow* window = FindLocked(templateId);
+  if (!window || !window->timers_.count(timerId)) return false;
+  PostLocked(window, WM_TIMER, timerId, 0);
+  return true;
+}
+
+int HeadlessBackend::BroadcastDeviceChange(WPARAM event) {
+  std::lock_guard lock(mutex_);
+  int delivered = 0;
+  for (HeadlessWindow* window : windows_) {
+    if (window->registrations_.empty()) continue;
+    PostLocked(window, WM_DEVICECHANGE, event, 0);
+    ++delivered;
+  }
+  return delivered;
+}
+
+bool HeadlessBackend::Call(int templateId, const std::function<void()>& call) {
+  HeadlessWindow* window;
+  {
+    std::lock_guard lock(mutex_);
+    window = FindLocked(templateId);
+    if (!window) return false;
+  }
+  return RunOnDialogThread(window, call);
+}
+
+std::optional<ControlState> HeadlessBackend::Control(int templateId, int controlId) const {
+  std::lock_guard lock(mutex_);
+  HeadlessWindow* window = FindLocked(templateId);
+  if (!window) return std::nullopt;
+  auto it = window->controls_.find(controlId);
+  if (it == window->controls_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<TimerState> HeadlessBackend::Timer(int templateId, UINT_PTR timerId) const {
+  std::lock_guard lock(mutex_);
+  HeadlessWindow* window = FindLocked(templateId);
+  if (!window) return std::nullopt;
+  auto it = window->timers_.find(timerId);
+  if (it == window->timers_.end()) return std::nullopt;
+  return TimerState{it->second.elapseMs};
+}
+
+std::optional<COLORREF> HeadlessBackend::BackgroundColor(int templateId, int controlId) {
+  std::optional<COLORREF> color;
+  std::optional<ControlState> control = Control(templateId, controlId);
+  if (!control) return std::nullopt;
+  const UINT kind = control->kind == ControlKind::Edit ? CTLCOLOR_EDIT : CTLCOLOR_STATIC;
+  HeadlessWindow* window;
+  {
+    std::lock_guard lock(mutex_);
+    window = FindLocked(templateId);
+  }
+  if (!window) return std::nullopt;
+  RunOnDialogThread(window, [&] {
+    CDC dc;
+    window->client().CtlColor(dc, controlId, kind);
+    color = dc.bkColor;
+  });
+  return color;
+}
+
+std::optional<RECT> HeadlessBackend::WindowRect(int templateId) const {
+  std::lock_guard lock(mutex_);
+  HeadlessWindow* window = FindLocked(templateId);
+  return window ? window->windowRect_ : std::nullopt;
+}
+
+int HeadlessBackend::DeviceRegistrations(int templateId) const {
+  std::lock_guard lock(mutex_);
+  HeadlessWindow* window = FindLocked(templateId);
+  return window ? static_cast<int>(window->registrations_.size()) : 0;
+}
+
+std::vector<UINT_PTR> HeadlessBackend::SystemMenu(int templateId) const {
+  std::lock_guard lock(mutex_);
+  HeadlessWindow* window = FindLocked(templateId);
+  return window ? window->systemMenu_ : std::vector<UINT_PTR>{};
+}
+
+std::vector<MessageBoxRecord> HeadlessBackend::MessageBoxes() const {
+  std::lock_guard lock(mutex_);
+  return messageBoxes_;
+}
+
+HICON HeadlessBackend::Icon(int templateId, bool big) const {
+  std::lock_guard lock(mutex_);
+  HeadlessWindow* window = FindLocked(templateId);
+  if (!window) return nullptr;
+  return big ? window->bigIcon_ : window->smallIcon_;
+}
+
+bool HeadlessBackend::WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) const {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::milliseconds(10));
+  }
+}
+
+void HeadlessBackend::SetFailDeviceRegistration(bool fail) {
+  std::lock_guard lock(mutex_);
+  options_.failDeviceRegistration = fail;
+}
+
+}  // namespace fcp::ui::headless

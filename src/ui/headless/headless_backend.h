@@ -1,0 +1,127 @@
+// The headless backend: dialogs without a display. Windows are plain control state; messages go
+// through one queue processed by the dialog's thread, exactly as the framework promises (control
+// calls from other threads wait until the dialog's thread has carried them out).
+//
+// Two uses: the Linux tool in silent mode on a station without a desktop (timers run on the clock,
+// message boxes go to standard error, device events come from whoever calls BroadcastDeviceChange),
+// and tests, which run DoModal on a thread of their own and drive the dialog from outside: post
+// clicks and device events, fire timers, read control state, wait for conditions.
+#pragma once
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ui/backend.h"
+
+namespace fcp::ui::headless {
+
+struct Options {
+  // Timers fire on the clock. Off: they only fire when FireTimer is called (tests).
+  bool clockTimers = true;
+  // Message boxes are written to standard error as well as recorded.
+  bool echoMessageBoxes = false;
+  // RegisterDeviceNotification fails (tests of the failure path).
+  bool failDeviceRegistration = false;
+};
+
+// What a test can read of a control.
+struct ControlState {
+  ControlKind kind = ControlKind::Static;
+  std::wstring text;
+  bool enabled = true;
+  RECT rect{};  // in the dialog's client area, pixels
+  LOGFONTW font{};
+};
+
+struct MessageBoxRecord {
+  int templateId = 0;
+  std::wstring text;
+  std::wstring caption;
+  UINT type = 0;
+};
+
+struct TimerState {
+  UINT elapseMs = 0;
+};
+
+class HeadlessWindow;
+
+class HeadlessBackend final : public Backend {
+ public:
+  explicit HeadlessBackend(Options options = {});
+  ~HeadlessBackend() override;
+
+  // Backend.
+  const char* Name() const override { return "headless"; }
+  bool HasDisplay() const override { return false; }
+  HICON LoadIcon(int resourceId) override;
+  INT_PTR DoModal(const DialogTemplate& dialog, DialogClient& client, DialogWindow* owner) override;
+
+  // Driving and reading, from any thread. Windows are named by their template id; the newest open
+  // window with that id is meant. Each returns false / nothing when no such window is open.
+  bool IsOpen(int templateId) const;
+  bool Post(int templateId, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+  bool Click(int templateId, int controlId);  // WM_COMMAND BN_CLICKED, only if the control is enabled
+  bool FireTimer(int templateId, UINT_PTR timerId);  // posts WM_TIMER if the timer is armed
+  // Posts WM_DEVICECHANGE(event) to every window that holds a device registration. Returns how many.
+  int BroadcastDeviceChange(WPARAM event);
+  // Runs `call` on the dialog's thread, as the next message, and waits for it.
+  bool Call(int templateId, const std::function<void()>& call);
+
+  std::optional<ControlState> Control(int templateId, int controlId) const;
+  std::optional<TimerState> Timer(int templateId, UINT_PTR timerId) const;
+  // The background colour WM_CTLCOLOR gives the control now (none: the default colours); asks the
+  // dialog on its thread, as drawing would.
+  std::optional<COLORREF> BackgroundColor(int templateId, int controlId);
+  std::optional<RECT> WindowRect(int templateId) const;  // as last set by MoveWindow
+  int DeviceRegistrations(int templateId) const;
+  std::vector<UINT_PTR> SystemMenu(int templateId) const;  // command ids appended (0: separator)
+  std::vector<MessageBoxRecord> MessageBoxes() const;
+  HICON Icon(int templateId, bool big) const;
+
+  // Waits until `condition` holds (checked whenever the state changes, at least every 10 ms).
+  bool WaitFor(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+  void SetFailDeviceRegistration(bool fail);
+
+ private:
+  friend class HeadlessWindow;
+  struct QueueItem {
+    HeadlessWindow* window = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    std::function<void()> call;  // a control call or Call(): run instead of a message
+    std::shared_ptr<bool> done;  // set when the call ran or was dropped
+  };
+
+  HeadlessWindow* FindLocked(int templateId) const;
+  bool IsDialogThread() const;
+  void PostLocked(HeadlessWindow* window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Runs `call` on the dialog's thread (directly when already there); false when the window is gone.
+  bool RunOnDialogThread(HeadlessWindow* window, std::function<void()> call);
+  // Processes one queued item or due timer; waits up to `wait` for one. False when none came.
+  bool ProcessOne(std::chrono::milliseconds wait);
+  void Dispatch(QueueItem& item);
+  void Changed() const { changed_.notify_all(); }
+
+  Options options_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::deque<QueueItem> queue_;
+  std::vector<HeadlessWindow*> windows_;  // open windows, oldest first
+  std::vector<MessageBoxRecord> messageBoxes_;
+  std::thread::id dialogThread_;
+  int modalDepth_ = 0;
+};
+
+}  // namespace fcp::ui::headless

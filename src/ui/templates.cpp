@@ -1,0 +1,68 @@
+// The tool's dialog templates and string table: the one place where their ids, texts, positions
+// (dialog units), fonts and styles are written down.
+#include "ui/dialog_template.h"
+#include "ui/resource_ids.h"
+
+namespace fcp::ui {
+namespace {
+
+constexpr ControlTemplate kCheckDialogControls[] = {
+    {ControlKind::Static, IDC_STATIC, L"Camera", 6, 60, 24, 8, SS_LEFT, 0, 0},
+    {ControlKind::Static, IDC_STATUS, L"N/A", 41, 6, 96, 42, SS_CENTER, 0, 0},
+    {ControlKind::Button, IDC_BUTTON_CHECK, L"Check", 64, 78, 50, 14, BS_PUSHBUTTON | WS_TABSTOP, 0, 0},
+    {ControlKind::Edit, IDC_EDIT_CAMERA, L"", 36, 58, 138, 14,
+     ES_LEFT | ES_AUTOHSCROLL | ES_READONLY | WS_BORDER | WS_TABSTOP, 0, 0},
+};
+
+constexpr DialogTemplate kCheckDialog{
+    .id = IDD_QUILLON_DIALOG_DIALOG,
+    .caption = L"Fix Core Power",
+    .x = 0, .y = 0, .cx = 179, .cy = 99,
+    .style = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+    .exStyle = WS_EX_APPWINDOW,
+    .fontFace = L"Microsoft Sans Serif",
+    .pointSize = 14,
+    .fontWeight = 400,
+    .italic = 0,
+    .charset = 0,  // ANSI_CHARSET
+    .controls = kCheckDialogControls,
+};
+
+constexpr ControlTemplate kAboutControls[] = {
+    {ControlKind::Icon, IDC_STATIC, L"", 14, 14, 21, 20, SS_ICON, 0, IDR_MAINFRAME},
+    {ControlKind::Static, IDC_STATIC, L"Quillon_Dialog, Version 1.0", 42, 14, 114, 8, SS_LEFT | SS_NOPREFIX, 0, 0},
+    {ControlKind::Button, IDOK, L"OK", 113, 41, 50, 14, BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 0, 0},
+};
+
+constexpr DialogTemplate kAboutDialog{
+    .id = IDD_ABOUTBOX,
+    .caption = L"About Quillon_Dialog",
+    .x = 0, .y = 0, .cx = 170, .cy = 62,
+    .style = DS_SHELLFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+    .exStyle = 0,
+    .fontFace = L"MS Shell Dlg",
+    .pointSize = 8,
+    .fontWeight = 0,
+    .italic = 0,
+    .charset = 1,  // DEFAULT_CHARSET
+    .controls = kAboutControls,
+};
+
+}  // namespace
+
+const DialogTemplate* FindDialogTemplate(int templateId) {
+  switch (templateId) {
+    case IDD_QUILLON_DIALOG_DIALOG: return &kCheckDialog;
+    case IDD_ABOUTBOX: return &kAboutDialog;
+    default: return nullptr;
+  }
+}
+
+std::wstring_view LoadResourceString(UINT stringId) {
+  switch (stringId) {
+    case IDS_ABOUTBOX: return L"&About Quillon_Dialog...";
+    default: return {};
+  }
+}
+
+}  // namespace fcp::ui
