@@ -1,0 +1,523 @@
+#include "sim/kernel/sim_kernel.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/urb_layout.h"
+
+namespace fcp::sim {
+
+using driver::KernelObject;
+using driver::NtStatus;
+namespace kv = fcp::kvxupx;
+
+namespace {
+
+constexpr const char16_t kHostControllerDriver[] = u"\\Driver\\USBXHCI";
+constexpr const char16_t kHubDriver[] = u"\\Driver\\USBHUB3";
+constexpr const char16_t kFunctionDriver[] = u"\\Driver\\usbvideo";
+constexpr uint64_t kRegionAlignment = 0x10000;
+
+SimKernel::Object* AsObject(KernelObject o) { return static_cast<SimKernel::Object*>(o); }
+SimKernel::DeviceObject* AsDevice(KernelObject o) { return static_cast<SimKernel::DeviceObject*>(AsObject(o)); }
+KernelObject AsKernelObject(SimKernel::Object* o) { return o; }
+
+template <class T>
+T Get(const uint8_t* p, size_t offset) {
+  T v;
+  std::memcpy(&v, p + offset, sizeof v);
+  return v;
+}
+template <class T>
+void Put(uint8_t* p, size_t offset, T v) {
+  std::memcpy(p + offset, &v, sizeof v);
+}
+
+NtStatus CopyText(const std::u16string& text, char16_t* out, uint32_t chars) {
+  if (text.size() + 1 > chars) return driver::kStatusBufferTooSmall;
+  std::copy(text.begin(), text.end(), out);
+  out[text.size()] = 0;
+  return driver::kStatusSuccess;
+}
+
+// The setup packet the USB stack would put on the wire for a forwarded request block.
+SetupPacket SetupOf(const uint8_t* urb) {
+  const auto& l = kv::kNativeUrbLayout;
+  const uint16_t function = Get<uint16_t>(urb, kv::kUrbFunctionOffset);
+  const bool in = (Get<uint32_t>(urb, l.transfer_flags) & kv::kUsbdTransferDirectionIn) != 0;
+  const auto length = static_cast<uint16_t>(Get<uint32_t>(urb, l.transfer_buffer_length));
+  SetupPacket s;
+  switch (function) {
+    case kv::kUrbGetDescriptorFromDevice:
+      s.request_type = 0x80;
+      s.request = 6;
+      s.value = static_cast<uint16_t>(urb[l.tail + 3] << 8 | urb[l.tail + 2]);
+      s.index = Get<uint16_t>(urb, l.tail + 4);
+      s.length = length;
+      break;
+    case kv::kUrbVendorDevice:
+    case kv::kUrbClassInterface:
+      s.request_type = static_cast<uint8_t>((in ? 0x80 : 0) | (function == kv::kUrbVendorDevice ? 0x40 : 0x21));
+      s.request = urb[l.tail + 1];
+      s.value = Get<uint16_t>(urb, l.tail + 2);
+      s.index = Get<uint16_t>(urb, l.tail + 4);
+      s.length = length;
+      break;
+    default:  // control transfers carry their own setup packet
+      s.request_type = urb[l.tail];
+      s.request = urb[l.tail + 1];
+      s.value = Get<uint16_t>(urb, l.tail + 2);
+      s.index = Get<uint16_t>(urb, l.tail + 4);
+      s.length = std::min<uint16_t>(Get<uint16_t>(urb, l.tail + 6), length);
+      break;
+  }
+  return s;
+}
+
+}  // namespace
+
+struct SimKernel::Request {
+  DeviceObject* target = nullptr;
+  uint8_t* urb = nullptr;
+  driver::UsbCompletion* completion = nullptr;
+  ControlAnswer answer;
+  bool completed = false;
+};
+
+SimKernel::SimKernel() {
+  DeviceObject* root_pdo = NewDevice(DriverNamed(kHostControllerDriver), true);
+  root_pdo->name = u"\\Device\\USBPDO-0";
+  root_pdo->class_guid = kUsbClass;
+  root_pdo->hardware_ids = {u"USB\\ROOT_HUB30"};
+  root_hub_fdo_ = NewDevice(DriverNamed(kHubDriver), false);
+  Attach(root_hub_fdo_, root_pdo);
+}
+
+SimKernel::~SimKernel() = default;
+
+SimKernel::Driver* SimKernel::DriverNamed(const std::u16string& name) {
+  for (auto& d : drivers_) {
+    if (d->name == name) return d.get();
+  }
+  drivers_.push_back(std::make_unique<Driver>());
+  drivers_.back()->name = name;
+  return drivers_.back().get();
+}
+
+SimKernel::DeviceObject* SimKernel::NewDevice(Driver* driver, bool bus_enumerated) {
+  devices_.push_back(std::make_unique<DeviceObject>());
+  DeviceObject* d = devices_.back().get();
+  d->driver = driver;
+  d->bus_enumerated = bus_enumerated;
+  const std::string number = std::to_string(devices_.size());
+  d->name = bus_enumerated ? u"\\Device\\USBPDO-" : u"\\Device\\FDO-";
+  d->name.append(number.begin(), number.end());
+  driver->devices.insert(driver->devices.begin(), d);
+  return d;
+}
+
+void SimKernel::Attach(DeviceObject* upper, DeviceObject* lower) {
+  upper->lower = lower;
+  lower->upper = upper;
+}
+
+SimKernel::DeviceObject* SimKernel::FunctionDriverOn(DeviceObject* pdo, const char16_t* driver_name) {
+  DeviceObject* fdo = NewDevice(DriverNamed(driver_name), false);
+  Attach(fdo, pdo);
+  return fdo;
+}
+
+SimKernel::DeviceObject* SimKernel::PlugHub(UsbDevice& usb, std::vector<std::u16string> hardware_ids,
+                                            DeviceObject* parent) {
+  std::lock_guard lock(mutex_);
+  DeviceObject* parent_fdo = parent ? parent : root_hub_fdo_;
+  DeviceObject* pdo = NewDevice(DriverNamed(kHubDriver), true);
+  pdo->usb = &usb;
+  pdo->class_guid = kUsbClass;
+  pdo->hardware_ids = std::move(hardware_ids);
+  parent_fdo->children.push_back(pdo);
+  return FunctionDriverOn(pdo, kHubDriver);
+}
+
+SimKernel::DeviceObject* SimKernel::PlugDevice(UsbDevice& usb, std::u16string class_guid,
+                                               std::vector<std::u16string> hardware_ids, DeviceObject* hub) {
+  std::lock_guard lock(mutex_);
+  DeviceObject* pdo = NewDevice(DriverNamed(kHubDriver), true);
+  pdo->usb = &usb;
+  pdo->class_guid = std::move(class_guid);
+  pdo->hardware_ids = std::move(hardware_ids);
+  (hub ? hub : root_hub_fdo_)->children.push_back(pdo);
+  return pdo;
+}
+
+SimKernel::DeviceObject* SimKernel::PlugComposite(UsbDevice& usb, std::vector<std::u16string> hardware_ids,
+                                                  std::u16string splitter, DeviceObject* hub) {
+  DeviceObject* pdo = PlugDevice(usb, kUsbClass, std::move(hardware_ids), hub);
+  std::lock_guard lock(mutex_);
+  FunctionDriverOn(pdo, splitter.c_str());
+  return pdo;
+}
+
+SimKernel::DeviceObject* SimKernel::AddFunction(DeviceObject* composite, std::u16string class_guid,
+                                                std::vector<std::u16string> hardware_ids) {
+  std::lock_guard lock(mutex_);
+  DeviceObject* splitter_fdo = composite->upper;
+  DeviceObject* function = NewDevice(splitter_fdo->driver, true);
+  function->usb = composite->usb;  // the splitter forwards the function's requests to the device
+  function->class_guid = std::move(class_guid);
+  function->hardware_ids = std::move(hardware_ids);
+  splitter_fdo->children.push_back(function);
+  return function;
+}
+
+void SimKernel::Unplug(DeviceObject* device) {
+  std::lock_guard lock(mutex_);
+  device->removed = true;
+  if (--device->references < 0) Violation("unplugged a device object twice");
+}
+
+uint64_t SimKernel::OpenInterface(DeviceObject* device) {
+  std::lock_guard lock(mutex_);
+  if (!device->upper) FunctionDriverOn(device, kFunctionDriver);
+  auto file = std::make_unique<FileObject>();
+  file->device = device;
+  const uint64_t handle = next_handle_;
+  next_handle_ += 4;
+  handles_[handle] = std::move(file);
+  return handle;
+}
+
+void SimKernel::CloseInterface(uint64_t handle) {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(handle);
+  if (it == handles_.end()) return;
+  --it->second->references;
+  closed_files_.push_back(std::move(it->second));
+  handles_.erase(it);
+}
+
+uint64_t SimKernel::MapCaller(size_t bytes, Access access) {
+  std::lock_guard lock(mutex_);
+  const uint64_t base = next_region_;
+  regions_[base] = Region{std::vector<uint8_t>(bytes), access};
+  // Leave an unmapped gap after every region.
+  next_region_ = (base + bytes + 2 * kRegionAlignment - 1) / kRegionAlignment * kRegionAlignment;
+  return base;
+}
+
+void SimKernel::SetCallerAccess(uint64_t base, Access access) {
+  std::lock_guard lock(mutex_);
+  regions_.at(base).access = access;
+}
+
+uint8_t* SimKernel::CallerBytes(uint64_t address, size_t bytes) {
+  std::lock_guard lock(mutex_);
+  uint8_t* p = CallerRange(address, bytes, Access::kNone);
+  if (!p) std::abort();  // a test asked for memory it never mapped
+  return p;
+}
+
+uint8_t* SimKernel::CallerRange(uint64_t address, size_t bytes, Access needed) {
+  auto it = regions_.upper_bound(address);
+  if (it == regions_.begin()) return nullptr;
+  --it;
+  Region& r = it->second;
+  const uint64_t offset = address - it->first;
+  if (offset > r.bytes.size() || bytes > r.bytes.size() - offset) return nullptr;
+  if (needed == Access::kRead && r.access == Access::kNone) return nullptr;
+  if (needed == Access::kReadWrite && r.access != Access::kReadWrite) return nullptr;
+  return r.bytes.data() + offset;
+}
+
+int SimKernel::References(const Object* object) const {
+  std::lock_guard lock(mutex_);
+  return object->references;
+}
+
+std::vector<std::string> SimKernel::Violations() const {
+  std::lock_guard lock(mutex_);
+  return violations_;
+}
+
+std::optional<uint32_t> SimKernel::RegistryDword(const std::u16string& key, const std::u16string& value) const {
+  std::lock_guard lock(mutex_);
+  auto it = registry_.find(key + u"\\" + value);
+  if (it == registry_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<uint8_t> SimKernel::LastSubmittedUrb() const {
+  std::lock_guard lock(mutex_);
+  return last_urb_;
+}
+
+void SimKernel::Violation(std::string what) { violations_.push_back(std::move(what)); }
+
+void SimKernel::CheckAlive(const Object* object, const char* use) {
+  if (object->references <= 0) Violation(std::string(use) + " on an object without references");
+}
+
+// --- driver::KernelPort
+
+void* SimKernel::Allocate(size_t bytes) {
+  if (bytes == 0 || bytes == fail_allocation_size_.load()) return nullptr;
+  ++allocations_;
+  return std::malloc(bytes);
+}
+
+void SimKernel::Free(void* block) {
+  if (!block) return;
+  --allocations_;
+  std::free(block);
+}
+
+void SimKernel::AcquireTableLock(driver::LockToken&) { table_lock_.lock(); }
+void SimKernel::ReleaseTableLock(driver::LockToken&) { table_lock_.unlock(); }
+
+NtStatus SimKernel::ReferenceFileByHandle(uint64_t user_handle, KernelObject* file) {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(user_handle);
+  if (it == handles_.end()) return driver::kStatusInvalidHandle;
+  ++it->second->references;
+  *file = AsKernelObject(it->second.get());
+  return driver::kStatusSuccess;
+}
+
+void SimKernel::ReferenceObject(KernelObject object) {
+  std::lock_guard lock(mutex_);
+  CheckAlive(AsObject(object), "reference");
+  ++AsObject(object)->references;
+}
+
+void SimKernel::DereferenceObject(KernelObject object) {
+  std::lock_guard lock(mutex_);
+  if (--AsObject(object)->references < 0) Violation("dereferenced an object below zero");
+}
+
+KernelObject SimKernel::TopDeviceOfFile(KernelObject file) {
+  std::lock_guard lock(mutex_);
+  auto* f = static_cast<FileObject*>(AsObject(file));
+  CheckAlive(f, "related device of a file");
+  DeviceObject* d = f->device;
+  while (d->upper) d = d->upper;
+  return AsKernelObject(d);
+}
+
+NtStatus SimKernel::QueryTargetDevice(KernelObject device, KernelObject* physical_device) {
+  std::lock_guard lock(mutex_);
+  DeviceObject* d = AsDevice(device);
+  if (d->target_query_fails) return driver::kStatusNotSupported;
+  while (d->lower) d = d->lower;
+  CheckAlive(d, "target device relation");
+  if (d->target_query_fails) return driver::kStatusNotSupported;
+  ++d->references;
+  *physical_device = AsKernelObject(d);
+  return driver::kStatusSuccess;
+}
+
+NtStatus SimKernel::QueryBusRelations(KernelObject device, driver::RelationList* relations) {
+  std::lock_guard lock(mutex_);
+  DeviceObject* d = AsDevice(device);
+  auto* objects = new std::vector<KernelObject>;
+  for (DeviceObject* child : d->children) {
+    if (child->removed) continue;
+    ++child->references;
+    objects->push_back(AsKernelObject(child));
+  }
+  relations->opaque = objects;
+  relations->objects = objects->data();
+  relations->count = static_cast<uint32_t>(objects->size());
+  return driver::kStatusSuccess;
+}
+
+void SimKernel::ReleaseRelations(driver::RelationList* relations) {
+  auto* objects = static_cast<std::vector<KernelObject>*>(relations->opaque);
+  for (KernelObject o : *objects) DereferenceObject(o);
+  delete objects;
+  *relations = {};
+}
+
+NtStatus SimKernel::QueryDeviceName(KernelObject physical_device, void* buffer, uint32_t bytes) {
+  std::lock_guard lock(mutex_);
+  DeviceObject* d = AsDevice(physical_device);
+  if (d->name_query_fails) return driver::kStatusNoSuchDevice;
+  return CopyText(d->name, static_cast<char16_t*>(buffer), bytes / sizeof(char16_t));
+}
+
+NtStatus SimKernel::QueryClassGuid(KernelObject physical_device, char16_t* text, uint32_t chars) {
+  std::lock_guard lock(mutex_);
+  return CopyText(AsDevice(physical_device)->class_guid, text, chars);
+}
+
+NtStatus SimKernel::QueryHardwareIds(KernelObject physical_device, char16_t* list, uint32_t bytes,
+                                     uint32_t* returned_bytes) {
+  std::lock_guard lock(mutex_);
+  std::u16string multi;
+  for (const auto& id : AsDevice(physical_device)->hardware_ids) multi += id + u'\0';
+  multi += u'\0';
+  *returned_bytes = static_cast<uint32_t>(multi.size() * sizeof(char16_t));
+  if (*returned_bytes > bytes) return driver::kStatusBufferTooSmall;
+  std::copy(multi.begin(), multi.end(), list);
+  return driver::kStatusSuccess;
+}
+
+bool SimKernel::CreatorDriverName(KernelObject device, char16_t* text, uint32_t chars) {
+  std::lock_guard lock(mutex_);
+  return driver::IsSuccess(CopyText(AsDevice(device)->driver->name, text, chars));
+}
+
+KernelObject SimKernel::NextDeviceOfDriver(KernelObject device) {
+  std::lock_guard lock(mutex_);
+  DeviceObject* d = AsDevice(device);
+  auto& list = d->driver->devices;
+  auto it = std::find(list.begin(), list.end(), d);
+  if (it == list.end() || ++it == list.end()) return nullptr;
+  return AsKernelObject(*it);
+}
+
+bool SimKernel::IsBusEnumerated(KernelObject device) {
+  std::lock_guard lock(mutex_);
+  return AsDevice(device)->bus_enumerated;
+}
+
+NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, driver::UsbCompletion* completion,
+                                    driver::UsbRequest** request) {
+  auto* r = new Request;
+  r->target = AsDevice(physical_device);
+  r->urb = static_cast<uint8_t*>(urb);
+  r->completion = completion;
+  UsbDevice* usb = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    CheckAlive(r->target, "USB submission");
+    usb = r->target->usb;
+    last_urb_.assign(r->urb, r->urb + kv::kNativeUrbSize);
+  }
+  ++submitted_;
+  const auto& l = kv::kNativeUrbLayout;
+  const SetupPacket setup = SetupOf(r->urb);
+  uint8_t none = 0;
+  auto* data = reinterpret_cast<uint8_t*>(Get<uintptr_t>(r->urb, l.transfer_buffer));
+  if (!usb) {
+    r->answer.kind = ControlAnswer::kStall;
+  } else {
+    // The device runs outside the kernel's lock, as a real device answers on its own time.
+    r->answer = usb->ControlTransfer(setup, setup.length ? data : &none);
+    if (r->answer.kind == ControlAnswer::kDone && r->answer.length > setup.length) {
+      std::lock_guard lock(mutex_);
+      Violation("device answered more bytes than asked for");
+      r->answer.length = setup.length;
+    }
+  }
+  *request = reinterpret_cast<driver::UsbRequest*>(r);
+  return driver::kStatusSuccess;
+}
+
+void SimKernel::FinishRequest(Request* r, NtStatus status, uint32_t usbd_status, uint32_t length) {
+  const auto& l = kv::kNativeUrbLayout;
+  Put<uint32_t>(r->urb, kv::kUrbStatusOffset, usbd_status);
+  Put<uint32_t>(r->urb, l.transfer_buffer_length, length);
+  // The stack leaves its own addresses behind, as the real one does.
+  Put<uintptr_t>(r->urb, l.device_handle, uintptr_t{0xFFFFC000DEAD0000});
+  std::memset(r->urb + l.hca, 0xAB, l.hca_size);
+  r->completed = true;
+  driver::CompleteUsbRequest(r->completion, status);
+}
+
+bool SimKernel::WaitUsbRequest(driver::UsbRequest* request, uint32_t timeout_ms) {
+  auto* r = reinterpret_cast<Request*>(request);
+  std::lock_guard lock(mutex_);
+  if (r->completed) return true;
+  const bool answers = r->answer.kind != ControlAnswer::kNoAnswer;
+  if (answers && (timeout_ms == driver::kWaitForever || r->answer.latency_ms <= timeout_ms)) {
+    now_ms_ += r->answer.latency_ms;
+    if (r->answer.kind == ControlAnswer::kDone) {
+      FinishRequest(r, driver::kStatusSuccess, kv::kUsbdStatusSuccess, r->answer.length);
+    } else {
+      FinishRequest(r, driver::kStatusUnsuccessful, kv::kUsbdStatusStallPid, 0);
+    }
+    return true;
+  }
+  if (timeout_ms == driver::kWaitForever) {
+    Violation("waited without limit for a request nobody cancelled");
+    FinishRequest(r, driver::kStatusCancelled, kv::kUsbdStatusCanceled, 0);
+    return true;
+  }
+  now_ms_ += timeout_ms;
+  return false;
+}
+
+void SimKernel::CancelUsbRequest(driver::UsbRequest* request) {
+  auto* r = reinterpret_cast<Request*>(request);
+  std::lock_guard lock(mutex_);
+  if (r->completed) {
+    Violation("cancelled a request that had completed");
+    return;
+  }
+  ++cancelled_;
+  FinishRequest(r, driver::kStatusCancelled, kv::kUsbdStatusCanceled, 0);
+}
+
+void SimKernel::FreeUsbRequest(driver::UsbRequest* request) {
+  auto* r = reinterpret_cast<Request*>(request);
+  {
+    std::lock_guard lock(mutex_);
+    if (!r->completed) Violation("freed a request still in flight");
+    CheckAlive(r->target, "end of a USB submission");
+  }
+  delete r;
+}
+
+NtStatus SimKernel::ProbeCallerRead(uint64_t address, size_t bytes) {
+  std::lock_guard lock(mutex_);
+  return bytes == 0 || CallerRange(address, bytes, Access::kRead) ? driver::kStatusSuccess
+                                                                  : driver::kStatusAccessViolation;
+}
+
+NtStatus SimKernel::ProbeCallerWrite(uint64_t address, size_t bytes) {
+  std::lock_guard lock(mutex_);
+  return bytes == 0 || CallerRange(address, bytes, Access::kReadWrite) ? driver::kStatusSuccess
+                                                                       : driver::kStatusAccessViolation;
+}
+
+NtStatus SimKernel::CopyFromCaller(void* to, uint64_t from, size_t bytes) {
+  std::lock_guard lock(mutex_);
+  const uint8_t* p = CallerRange(from, bytes, Access::kRead);
+  if (!p) return driver::kStatusAccessViolation;
+  std::memcpy(to, p, bytes);
+  return driver::kStatusSuccess;
+}
+
+NtStatus SimKernel::CopyToCaller(uint64_t to, const void* from, size_t bytes) {
+  std::lock_guard lock(mutex_);
+  uint8_t* p = CallerRange(to, bytes, Access::kReadWrite);
+  if (!p) return driver::kStatusAccessViolation;
+  std::memcpy(p, from, bytes);
+  return driver::kStatusSuccess;
+}
+
+NtStatus SimKernel::LockAndMapCaller(uint64_t address, uint32_t bytes, driver::CallerMapping** mapping,
+                                     void** system_address) {
+  std::lock_guard lock(mutex_);
+  if (fail_mappings_) return driver::kStatusInsufficientResources;
+  uint8_t* p = CallerRange(address, bytes, Access::kReadWrite);
+  if (!p) return driver::kStatusAccessViolation;
+  ++mappings_;
+  *mapping = reinterpret_cast<driver::CallerMapping*>(p);
+  *system_address = p;
+  return driver::kStatusSuccess;
+}
+
+NtStatus SimKernel::UnlockCaller(driver::CallerMapping*) {
+  --mappings_;
+  return driver::kStatusSuccess;
+}
+
+NtStatus SimKernel::WriteRegistryDword(const char16_t* key, const char16_t* value, uint32_t data) {
+  std::lock_guard lock(mutex_);
+  registry_[std::u16string(key) + u"\\" + value] = data;
+  return driver::kStatusSuccess;
+}
+
+}  // namespace fcp::sim

@@ -1,0 +1,173 @@
+// The simulated Windows kernel under the pass-through driver's core: device objects of root hubs,
+// hubs, USB devices, composite devices and their functions; a caller's address space with readable,
+// writable and unmapped ranges; internal USB submissions turned into control transfers on
+// sim::UsbDevice objects; a registry; a clock that moves only when a wait needs it to.
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/kernel_port.h"
+#include "sim/kernel/usb_device.h"
+
+namespace fcp::sim {
+
+class SimKernel final : public driver::KernelPort {
+ public:
+  struct Object {
+    int references = 1;  // the creator's (the system's) reference
+    bool removed = false;
+  };
+  struct Driver;
+  struct DeviceObject : Object {
+    Driver* driver = nullptr;
+    bool bus_enumerated = false;
+    DeviceObject* lower = nullptr;  // next lower device object in the stack
+    DeviceObject* upper = nullptr;
+    std::u16string name;
+    std::u16string class_guid;
+    std::vector<std::u16string> hardware_ids;
+    std::vector<DeviceObject*> children;  // bus relations
+    UsbDevice* usb = nullptr;             // the device a submission to this object reaches
+    bool target_query_fails = false;
+    bool name_query_fails = false;
+  };
+  struct Driver {
+    std::u16string name;
+    std::vector<DeviceObject*> devices;  // newest first, as the kernel links them
+  };
+  struct FileObject : Object {
+    DeviceObject* device = nullptr;
+  };
+  enum class Access { kNone, kRead, kReadWrite };
+
+  static constexpr char16_t kCameraClass[] = u"{ca3e7ab9-b4c3-4ae6-8251-579ef933890f}";
+  static constexpr char16_t kImageClass[] = u"{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+  static constexpr char16_t kMediaClass[] = u"{4d36e96c-e325-11ce-bfc1-08002be10318}";
+  static constexpr char16_t kUsbClass[] = u"{36fc9e60-c465-11cf-8056-444553540000}";
+  static constexpr char16_t kHidClass[] = u"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
+  static constexpr char16_t kCompositeDriver[] = u"\\Driver\\usbccgp";
+  static constexpr char16_t kHidDriver[] = u"\\Driver\\HidUsb";
+
+  SimKernel();
+  ~SimKernel();
+  SimKernel(const SimKernel&) = delete;
+  SimKernel& operator=(const SimKernel&) = delete;
+
+  // --- The device tree. Every Plug* returns the physical device object (PDO) of what it plugged.
+  DeviceObject* RootHub() { return root_hub_fdo_; }
+  // A hub on `parent` (a hub's function device object; null: the root hub). Returns the new hub's
+  // function device object, for plugging devices into it.
+  DeviceObject* PlugHub(UsbDevice& usb, std::vector<std::u16string> hardware_ids, DeviceObject* parent = nullptr);
+  // A single-function USB device with the setup class of its function driver.
+  DeviceObject* PlugDevice(UsbDevice& usb, std::u16string class_guid, std::vector<std::u16string> hardware_ids,
+                           DeviceObject* hub = nullptr);
+  // A USB device split into functions by `splitter` (the composite or the HID class driver).
+  DeviceObject* PlugComposite(UsbDevice& usb, std::vector<std::u16string> hardware_ids,
+                              std::u16string splitter = kCompositeDriver, DeviceObject* hub = nullptr);
+  // A function of a composite device (its PDO, created by the splitter).
+  DeviceObject* AddFunction(DeviceObject* composite, std::u16string class_guid,
+                            std::vector<std::u16string> hardware_ids);
+  // Takes the device away: drops the system's reference. The object lives on while referenced.
+  void Unplug(DeviceObject* device);
+
+  // --- The calling process: handles of interfaces it opened, its memory.
+  uint64_t OpenInterface(DeviceObject* device);
+  void CloseInterface(uint64_t handle);
+  uint64_t MapCaller(size_t bytes, Access access);
+  void SetCallerAccess(uint64_t base, Access access);
+  uint8_t* CallerBytes(uint64_t address, size_t bytes);  // for the test's own reads and writes
+
+  // --- Observation and faults.
+  int References(const Object* object) const;
+  std::vector<std::string> Violations() const;
+  uint64_t NowMs() const { return now_ms_.load(); }
+  int CancelledRequests() const { return cancelled_.load(); }
+  int SubmittedRequests() const { return submitted_.load(); }
+  int OutstandingMappings() const { return mappings_.load(); }
+  int OutstandingAllocations() const { return allocations_.load(); }
+  // The request block of the last submission as the USB stack received it.
+  std::vector<uint8_t> LastSubmittedUrb() const;
+  std::optional<uint32_t> RegistryDword(const std::u16string& key, const std::u16string& value) const;
+  void FailAllocationsOfSize(size_t bytes) { fail_allocation_size_ = bytes; }
+  void FailMappings(bool fail) { fail_mappings_ = fail; }
+
+  // --- driver::KernelPort
+  void* Allocate(size_t bytes) override;
+  void Free(void* block) override;
+  void AcquireTableLock(driver::LockToken& token) override;
+  void ReleaseTableLock(driver::LockToken& token) override;
+  driver::NtStatus ReferenceFileByHandle(uint64_t user_handle, driver::KernelObject* file) override;
+  void ReferenceObject(driver::KernelObject object) override;
+  void DereferenceObject(driver::KernelObject object) override;
+  driver::KernelObject TopDeviceOfFile(driver::KernelObject file) override;
+  driver::NtStatus QueryTargetDevice(driver::KernelObject device, driver::KernelObject* physical_device) override;
+  driver::NtStatus QueryBusRelations(driver::KernelObject device, driver::RelationList* relations) override;
+  void ReleaseRelations(driver::RelationList* relations) override;
+  driver::NtStatus QueryDeviceName(driver::KernelObject physical_device, void* buffer, uint32_t bytes) override;
+  driver::NtStatus QueryClassGuid(driver::KernelObject physical_device, char16_t* text, uint32_t chars) override;
+  driver::NtStatus QueryHardwareIds(driver::KernelObject physical_device, char16_t* list, uint32_t bytes,
+                                    uint32_t* returned_bytes) override;
+  bool CreatorDriverName(driver::KernelObject device, char16_t* text, uint32_t chars) override;
+  driver::KernelObject NextDeviceOfDriver(driver::KernelObject device) override;
+  bool IsBusEnumerated(driver::KernelObject device) override;
+  driver::NtStatus StartUsbRequest(driver::KernelObject physical_device, void* urb,
+                                   driver::UsbCompletion* completion, driver::UsbRequest** request) override;
+  bool WaitUsbRequest(driver::UsbRequest* request, uint32_t timeout_ms) override;
+  void CancelUsbRequest(driver::UsbRequest* request) override;
+  void FreeUsbRequest(driver::UsbRequest* request) override;
+  driver::NtStatus ProbeCallerRead(uint64_t address, size_t bytes) override;
+  driver::NtStatus ProbeCallerWrite(uint64_t address, size_t bytes) override;
+  driver::NtStatus CopyFromCaller(void* to, uint64_t from, size_t bytes) override;
+  driver::NtStatus CopyToCaller(uint64_t to, const void* from, size_t bytes) override;
+  driver::NtStatus LockAndMapCaller(uint64_t address, uint32_t bytes, driver::CallerMapping** mapping,
+                                    void** system_address) override;
+  driver::NtStatus UnlockCaller(driver::CallerMapping* mapping) override;
+  driver::NtStatus WriteRegistryDword(const char16_t* key, const char16_t* value, uint32_t data) override;
+
+ private:
+  struct Region {
+    std::vector<uint8_t> bytes;
+    Access access;
+  };
+  struct Request;
+
+  Driver* DriverNamed(const std::u16string& name);
+  DeviceObject* NewDevice(Driver* driver, bool bus_enumerated);
+  void Attach(DeviceObject* upper, DeviceObject* lower);
+  DeviceObject* FunctionDriverOn(DeviceObject* pdo, const char16_t* driver_name);
+  void Violation(std::string what);
+  void CheckAlive(const Object* object, const char* use);  // with mutex_ held
+  uint8_t* CallerRange(uint64_t address, size_t bytes, Access needed);  // with mutex_ held
+  void FinishRequest(Request* request, driver::NtStatus status, uint32_t usbd_status, uint32_t length);
+
+  mutable std::mutex mutex_;
+  std::mutex table_lock_;
+  std::vector<std::unique_ptr<Driver>> drivers_;
+  std::vector<std::unique_ptr<DeviceObject>> devices_;
+  std::map<uint64_t, std::unique_ptr<FileObject>> handles_;
+  std::vector<std::unique_ptr<FileObject>> closed_files_;
+  uint64_t next_handle_ = 0x104;
+  std::map<uint64_t, Region> regions_;
+  uint64_t next_region_ = 0x10000;
+  std::map<std::u16string, uint32_t> registry_;
+  std::vector<std::string> violations_;
+  std::vector<uint8_t> last_urb_;
+  DeviceObject* root_hub_fdo_ = nullptr;
+
+  std::atomic<uint64_t> now_ms_{0};
+  std::atomic<int> cancelled_{0};
+  std::atomic<int> submitted_{0};
+  std::atomic<int> mappings_{0};
+  std::atomic<int> allocations_{0};
+  std::atomic<size_t> fail_allocation_size_{0};
+  std::atomic<bool> fail_mappings_{false};
+};
+
+}  // namespace fcp::sim
