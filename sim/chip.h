@@ -1,0 +1,134 @@
+// The camera controller chip: its memory, configuration bytes and status block, the command processor
+// behind the extension unit's two controls, and the vendor requests of its DFU function.
+//
+// The chip knows nothing of USB descriptors or faults; the virtual device (usb_device.h) hands it the
+// requests addressed to it. Each method returns false (or a stall) where the real chip stalls the
+// request, and records in its status reply why, the way the host reads it back from the command control.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "sim/hex.h"
+#include "sim/usb_types.h"
+
+namespace fcp::sim {
+
+// Byte 0 of the status reply.
+enum class VcmdStatus : uint8_t {
+  kCmd = 0x00,          // idle: ready for a command (after power-up and after abort)
+  kDataIn = 0x01,       // a command's data is waiting to be read from the data control
+  kDataOut = 0x02,      // (no command of this chip takes data from the host)
+  kErrDir = 0x03,       // the data control was written: no command takes host data
+  kNotFinish = 0x04,    // a command was written while the previous one still had data to read
+  kErrLen = 0x05,       // wrong length field, wrong transfer length, or a data read with nothing pending
+  kUnknownScmd = 0x06,  // byte 0 of the command block was neither 0x00 nor 0xFF
+  kErrOutRange = 0x07,  // memory outside the map, or a status piece index above 15
+  kUnknownCmd = 0x08,   // command code not known
+  kHwErr = 0x09,        // the memory bus failed (chip state `hardware_fault`)
+  kRetNoErr = 0xFE,     // the last command completed and all its data was read
+};
+
+// Extension-unit controls and command codes the chip understands.
+inline constexpr uint8_t kXuCommandControl = 10;
+inline constexpr uint8_t kXuDataControl = 11;
+inline constexpr size_t kXuControlSize = 8;
+inline constexpr uint8_t kVcmdQualify = 0xD0;
+inline constexpr uint8_t kVcmdStatusPiece = 0xCD;
+inline constexpr uint8_t kVcmdReadMemory = 0xC2;
+inline constexpr uint8_t kVcmdAbortMarker = 0xFF;
+
+// DFU-function vendor requests.
+inline constexpr uint8_t kVendorReadConfig = 0x52;
+inline constexpr uint8_t kVendorWriteConfig = 0x51;
+inline constexpr uint8_t kVendorWriteWord = 0x24;
+
+// The memory map: every address the chip answers for. Everything else is out of range.
+struct MemoryRegion {
+  uint32_t base;
+  uint32_t size;
+  const char* name;
+};
+inline constexpr std::array<MemoryRegion, 3> kMemoryMap = {{
+    {0x20000000, 0x8000, "sram"},             // working memory
+    {0x40100000, 0x1000, "system"},           // system control: pass-through word, selector
+    {0x401E0000, 0x1000, "config-control"},   // configuration controller: commit register
+}};
+inline constexpr uint32_t kPassthroughWordAddress = 0x40100000;
+inline constexpr uint32_t kSelectorAddress = 0x401002E4;
+inline constexpr uint32_t kCommitRegisterAddress = 0x401E0204;
+
+inline constexpr size_t kConfigSize = 256;
+inline constexpr size_t kStatusBlockSize = 128;
+inline constexpr size_t kStatusPieceCount = kStatusBlockSize / 8;
+using Signature = std::array<uint8_t, 8>;
+// "VOLKTAR" and a zero byte.
+inline constexpr Signature kChipSignature = {'V', 'O', 'L', 'K', 'T', 'A', 'R', 0};
+
+class Chip {
+ public:
+  // A chip as it leaves the factory: the given product ID in its status block, factory bytes in
+  // configuration bytes 0-39 and a blank (zero) rest, selector 1, pass-through word 1, commit register 0.
+  explicit Chip(uint16_t product_id);
+
+  // --- extension unit (SET_CUR / GET_CUR on controls 10 and 11; 8 bytes each) ---
+  // false: the chip stalls the request.
+  bool XuSetCur(uint8_t control, std::span<const uint8_t> data);
+  bool XuGetCur(uint8_t control, std::span<uint8_t> data);
+
+  // --- DFU vendor requests (bmRequestType 0xC0 / 0x40) ---
+  // Returns bytes moved, or a stall.
+  TransferResult VendorRequest(const SetupPacket& setup, std::span<uint8_t> data);
+
+  // --- state, for scenarios, tests and the views ---
+  uint16_t product_id() const { return static_cast<uint16_t>(status_block_[2] | status_block_[3] << 8); }
+  void set_product_id(uint16_t pid);
+  Bytes& config() { return config_; }
+  const Bytes& config() const { return config_; }
+  std::array<uint8_t, kStatusBlockSize>& status_block() { return status_block_; }
+  const std::array<uint8_t, kStatusBlockSize>& status_block() const { return status_block_; }
+  Signature& signature() { return signature_; }
+  const Signature& signature() const { return signature_; }
+  bool hardware_fault() const { return hardware_fault_; }
+  void set_hardware_fault(bool on) { hardware_fault_ = on; }
+  // Number of words written to the commit register since the chip was made.
+  unsigned commit_count() const { return commit_count_; }
+  void set_commit_count(unsigned n) { commit_count_ = n; }
+
+  // Memory access as the host sees it (false: out of the map).
+  bool ReadMemory(uint32_t address, std::span<uint8_t> out) const;
+  bool WriteMemory(uint32_t address, std::span<const uint8_t> bytes);
+  uint8_t selector() const;
+  void set_selector(uint8_t value);
+  uint32_t ReadWord(uint32_t address) const;  // 0 outside the map
+  void WriteWord(uint32_t address, uint32_t value);
+  // The bytes of one region (for serialisation).
+  const Bytes& RegionBytes(size_t region) const { return memory_[region]; }
+
+  // The 8-byte status reply: status code, code of the last command, data bytes still to read
+  // (little-endian), four zero bytes.
+  std::array<uint8_t, kXuControlSize> StatusReply() const;
+  VcmdStatus status() const { return status_; }
+
+ private:
+  bool IssueCommand(std::span<const uint8_t> block);
+  bool Fail(VcmdStatus status);
+  uint8_t* Locate(uint32_t address, size_t length);
+  const uint8_t* Locate(uint32_t address, size_t length) const;
+
+  Bytes config_;
+  std::array<uint8_t, kStatusBlockSize> status_block_{};
+  Signature signature_ = kChipSignature;
+  std::vector<Bytes> memory_;  // one per kMemoryMap region
+  bool hardware_fault_ = false;
+  unsigned commit_count_ = 0;
+
+  // Command processor.
+  VcmdStatus status_ = VcmdStatus::kCmd;
+  uint8_t last_command_ = 0;
+  Bytes pending_;      // data of the current command
+  size_t pending_pos_ = 0;
+};
+
+}  // namespace fcp::sim

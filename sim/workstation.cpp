@@ -1,0 +1,204 @@
+#include "sim/workstation.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "sim/trace.h"
+
+namespace fcp::sim {
+
+bool Workstation::AddDevice(std::shared_ptr<UsbDevice> device, std::string* error) {
+  auto fail = [&](std::string why) {
+    if (error) *error = std::move(why);
+    return false;
+  };
+  std::lock_guard<std::mutex> lock(mutex_);
+  UsbPlace place = device->place();
+  for (const auto& other : devices_) {
+    if (other->id() == device->id()) return fail("device id \"" + device->id() + "\" is used twice");
+    if (other->place().bus == place.bus && other->place().ports == place.ports)
+      return fail("devices \"" + other->id() + "\" and \"" + device->id() + "\" sit on the same port");
+    if (place.address != 0 && other->place().bus == place.bus && other->place().address == place.address)
+      return fail("devices \"" + other->id() + "\" and \"" + device->id() + "\" have the same address");
+  }
+  if (place.address == 0) {
+    // Address 1 belongs to the bus's root hub.
+    uint8_t candidate = 2;
+    for (bool taken = true; taken && candidate <= 127;) {
+      taken = std::any_of(devices_.begin(), devices_.end(), [&](const auto& other) {
+        return other->place().bus == place.bus && other->place().address == candidate;
+      });
+      if (taken) ++candidate;
+    }
+    if (candidate > 127) return fail("bus " + std::to_string(place.bus) + " has no free address");
+    place.address = candidate;
+    device->set_place(place);
+  }
+  devices_.push_back(std::move(device));
+  return true;
+}
+
+std::vector<std::shared_ptr<UsbDevice>> Workstation::Devices() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return devices_;
+}
+
+std::vector<std::shared_ptr<UsbDevice>> Workstation::ConnectedDevices() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::shared_ptr<UsbDevice>> out;
+  for (const auto& d : devices_)
+    if (d->connected()) out.push_back(d);
+  return out;
+}
+
+std::shared_ptr<UsbDevice> Workstation::Find(const std::string& id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& d : devices_)
+    if (d->id() == id) return d;
+  return nullptr;
+}
+
+void Workstation::AddFault(FaultRule rule) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_.push_back(std::move(rule));
+}
+
+std::vector<FaultRule> Workstation::Faults() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return faults_;
+}
+
+std::chrono::microseconds Workstation::usb_time() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return usb_time_;
+}
+
+uint64_t Workstation::transfer_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return transfers_;
+}
+
+void Workstation::set_trace_sink(std::function<void(const std::string&)> sink) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  trace_sink_ = std::move(sink);
+}
+
+TransferResult Workstation::ControlTransfer(UsbDevice& device, const uint8_t setup[8], uint8_t* data,
+                                            unsigned timeout_ms) {
+  const SetupPacket packet = SetupPacket::FromBytes(setup);
+  return ControlTransfer(device, packet, std::span<uint8_t>(data, data ? packet.wLength : 0), timeout_ms);
+}
+
+TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket& setup, std::span<uint8_t> data,
+                                            unsigned timeout_ms) {
+  // One transfer at a time on the whole workstation, as on one bus.
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++transfers_;
+  const bool in = setup.IsDeviceToHost();
+  data = data.first(std::min<size_t>(data.size(), setup.wLength));
+
+  FaultRule* fault = nullptr;
+  if (device.connected()) {
+    for (FaultRule& rule : faults_) {
+      if (rule.device != device.id()) continue;
+      if (rule.Observe(setup) && !fault) fault = &rule;
+    }
+  }
+
+  const std::chrono::microseconds latency = device.latency ? *device.latency : default_latency_;
+  TransferResult result;
+  Bytes sent;  // what the host sent, for the trace
+  if (!in) sent.assign(data.begin(), data.end());
+
+  if (!device.connected()) {
+    result = {TransferStatus::kNoDevice, 0};
+  } else if (timeout_ms != 0 && latency > std::chrono::milliseconds(timeout_ms)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+    usb_time_ += std::chrono::milliseconds(timeout_ms);
+    result = {TransferStatus::kTimeout, 0};
+  } else {
+    if (latency.count() > 0) std::this_thread::sleep_for(latency);
+    usb_time_ += latency;
+    const FaultAction action = fault ? fault->action : FaultAction::kStall;
+    if (!fault) {
+      result = device.Handle(setup, data);
+    } else if (action == FaultAction::kStall) {
+      result = TransferResult::Stall();
+    } else if (action == FaultAction::kTimeout) {
+      result = {TransferStatus::kTimeout, 0};
+    } else if (action == FaultAction::kDisconnect) {
+      device.set_connected(false);
+      result = {TransferStatus::kNoDevice, 0};
+    } else if (action == FaultAction::kShort) {
+      const size_t keep = std::min<size_t>(fault->length ? *fault->length : setup.wLength / 2, data.size());
+      if (in) {
+        Bytes full(data.size());
+        result = device.Handle(setup, full);
+        if (result.ok()) {
+          result.transferred = std::min(result.transferred, static_cast<int>(keep));
+          std::copy_n(full.begin(), result.transferred, data.begin());
+        }
+      } else {
+        result = device.Handle(setup, data.first(keep));
+        sent.resize(keep);
+      }
+    } else {  // kWrongData
+      auto corrupt = [&](std::span<uint8_t> bytes) {
+        if (fault->data) {
+          std::copy_n(fault->data->begin(), std::min(fault->data->size(), bytes.size()), bytes.begin());
+        } else {
+          for (uint8_t& b : bytes) b = static_cast<uint8_t>(~b);
+        }
+      };
+      if (in) {
+        result = device.Handle(setup, data);
+        if (result.ok()) corrupt(data.first(static_cast<size_t>(result.transferred)));
+      } else {
+        Bytes altered(data.begin(), data.end());
+        corrupt(altered);
+        result = device.Handle(setup, altered);
+      }
+    }
+  }
+
+  std::span<const uint8_t> moved;
+  if (in) {
+    if (result.ok()) moved = std::span<const uint8_t>(data.data(), static_cast<size_t>(result.transferred));
+  } else {
+    moved = sent;
+  }
+  const std::string line = TraceLine(device.id(), setup, moved, result, fault ? FaultActionName(fault->action) : nullptr);
+  WriteTraceLine(line);
+  if (trace_sink_) trace_sink_(line);
+  return result;
+}
+
+namespace {
+std::mutex& CurrentMutex() {
+  static std::mutex m;
+  return m;
+}
+std::shared_ptr<Workstation>& CurrentSlot() {
+  static std::shared_ptr<Workstation> current;
+  return current;
+}
+}  // namespace
+
+void SetCurrentWorkstation(std::shared_ptr<Workstation> workstation) {
+  std::lock_guard<std::mutex> lock(CurrentMutex());
+  CurrentSlot() = std::move(workstation);
+}
+
+std::shared_ptr<Workstation> CurrentWorkstation() {
+  std::lock_guard<std::mutex> lock(CurrentMutex());
+  return CurrentSlot();
+}
+
+ScopedWorkstation::ScopedWorkstation(std::shared_ptr<Workstation> workstation)
+    : current_(std::move(workstation)), previous_(CurrentWorkstation()) {
+  SetCurrentWorkstation(current_);
+}
+
+ScopedWorkstation::~ScopedWorkstation() { SetCurrentWorkstation(previous_); }
+
+}  // namespace fcp::sim
