@@ -70,6 +70,10 @@ void RegistryView::SetDword(const std::wstring& key, const std::wstring& name, u
             static_cast<uint8_t>(value >> 24)});
 }
 
+void RegistryView::DeleteValue(const std::wstring& key, const std::wstring& name) {
+  if (const auto it = keys_.find(Folded(key)); it != keys_.end()) it->second.erase(Folded(name));
+}
+
 void RegistryView::DeleteKey(const std::wstring& key) {
   const std::wstring path = Folded(key);
   const std::wstring below = path + L"\\";

@@ -20,6 +20,7 @@ class RegistryView : public os::DeviceRegistry {
   void SetMultiString(const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& texts);
   void SetDword(const std::wstring& key, const std::wstring& name, uint32_t value);
   void CreateKey(const std::wstring& key);
+  void DeleteValue(const std::wstring& key, const std::wstring& name);
   // Removes a key with its subkeys and values.
   void DeleteKey(const std::wstring& key);
   bool HasKey(const std::wstring& key) const;

@@ -1,0 +1,148 @@
+#include "sim/windows/windows_views.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <cwctype>
+
+namespace fcp::sim::windows {
+namespace {
+
+std::wstring Widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  return text;
+}
+
+// The instance part of a composite device's child: stable for a device's place, as the platform's is.
+std::wstring InstanceOf(const UsbDevice& device, uint8_t interfaceNumber) {
+  uint32_t hash = 2166136261u;
+  for (char c : std::to_string(device.place().bus) + ":" + LocationText(device.place())) {
+    hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+  }
+  wchar_t text[32];
+  std::swprintf(text, std::size(text), L"6&%08X&0&%04X", hash, interfaceNumber);
+  return text;
+}
+
+// The product string, as the platform names a camera without a name of its own.
+std::wstring FriendlyNameOf(const UsbDevice& device) {
+  const auto& d = device.descriptors();
+  if (d.device.size() >= 18 && d.device[15] != 0) {
+    const auto it = d.strings.find(d.device[15]);
+    if (it != d.strings.end() && it->second.size() >= 2) {
+      std::wstring text;
+      for (size_t i = 2; i + 1 < it->second.size() && i + 1 < it->second[0]; i += 2) {
+        text.push_back(static_cast<wchar_t>(it->second[i] | it->second[i + 1] << 8));
+      }
+      if (!text.empty()) return text;
+    }
+  }
+  return L"USB Video Device";
+}
+
+WireStatus WireStatusOf(TransferStatus status) {
+  switch (status) {
+    case TransferStatus::kOk:
+      return WireStatus::kOk;
+    case TransferStatus::kStall:
+      return WireStatus::kStall;
+    case TransferStatus::kNoDevice:
+      return WireStatus::kNoDevice;
+    case TransferStatus::kTimeout:
+      return WireStatus::kTimeout;
+  }
+  return WireStatus::kStall;
+}
+
+std::vector<std::shared_ptr<UsbDevice>> Cameras(const std::shared_ptr<Workstation>& workstation) {
+  std::vector<std::shared_ptr<UsbDevice>> cameras;
+  if (!workstation) return cameras;
+  for (auto& device : workstation->ConnectedDevices()) {
+    if (device->video && !device->descriptors().configurations.empty()) cameras.push_back(device);
+  }
+  return cameras;
+}
+
+}  // namespace
+
+std::wstring DeviceInstanceIdOf(const UsbDevice& device, uint8_t interfaceNumber) {
+  wchar_t ids[48];
+  std::swprintf(ids, std::size(ids), L"USB\\VID_%04X&PID_%04X&MI_%02X\\", device.vendor_id(), device.product_id(),
+                interfaceNumber);
+  return ids + InstanceOf(device, interfaceNumber);
+}
+
+std::wstring DevicePathOf(const UsbDevice& device, uint8_t interfaceNumber) {
+  std::wstring id = Lower(DeviceInstanceIdOf(device, interfaceNumber));
+  std::replace(id.begin(), id.end(), L'\\', L'#');
+  return L"\\\\?\\" + id + L"#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+}
+
+std::wstring LocationInformationOf(const UsbDevice& device) {
+  // The host controller's address, then the hub ports.
+  wchar_t head[32];
+  std::swprintf(head, std::size(head), L"0000.00%02X.0000.", 0x13u + device.place().bus);
+  return head + Widened(LocationText(device.place()));
+}
+
+LONG WorkstationRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+                                  os::RegistryKey& key) {
+  // Show the cameras connected now: drop the keys of those that are gone, add the new ones.
+  std::set<std::wstring> shown;
+  for (const auto& device : Cameras(workstation_())) {
+    const uint8_t vc = device->video->control_interface;
+    const std::wstring instanceId = DeviceInstanceIdOf(*device, vc);
+    shown.insert(instanceId);
+    std::optional<uint32_t> sensorCameraMode;
+    if (sensorCameras_ != nullptr) {
+      if (const auto it = sensorCameras_->find(device->id()); it != sensorCameras_->end()) sensorCameraMode = it->second;
+    }
+    const std::wstring parameters = kEnumRoot + instanceId + L"\\Device Parameters";
+    if (published_.contains(instanceId)) {
+      // Values a test changed stay; only the sensor mark follows the views.
+      if (sensorCameraMode) {
+        keys_.SetDword(parameters, L"SensorCameraMode", *sensorCameraMode);
+      } else {
+        keys_.DeleteValue(parameters, L"SensorCameraMode");
+      }
+      continue;
+    }
+    wchar_t full[64], shorter[64];
+    std::swprintf(full, std::size(full), L"USB\\VID_%04X&PID_%04X&REV_%04X&MI_%02X", device->vendor_id(),
+                  device->product_id(), device->bcd_device(), vc);
+    std::swprintf(shorter, std::size(shorter), L"USB\\VID_%04X&PID_%04X&MI_%02X", device->vendor_id(),
+                  device->product_id(), vc);
+    AddCameraDeviceKey(keys_, {instanceId, LocationInformationOf(*device), {full, shorter}, sensorCameraMode});
+  }
+  for (const auto& instanceId : published_) {
+    if (!shown.contains(instanceId)) keys_.DeleteKey(kEnumRoot + instanceId);
+  }
+  published_ = std::move(shown);
+  return keys_.OpenKey(root, subKey, options, access, key);
+}
+
+WindowsViews::WindowsViews(std::shared_ptr<Workstation> workstation)
+    : fixed_(std::move(workstation)),
+      videoInputs_([this] {
+        std::vector<VideoInputDevice> inputs;
+        const auto workstation = Current();
+        for (const auto& device : Cameras(workstation)) {
+          std::weak_ptr<Workstation> weakWorkstation = workstation;
+          inputs.push_back(VideoInputDevice{
+              DevicePathOf(*device, device->video->control_interface), FriendlyNameOf(*device),
+              device->descriptors().configurations.front(),
+              [weakWorkstation, device](const std::array<uint8_t, 8>& setup, std::span<uint8_t> data) {
+                const auto live = weakWorkstation.lock();
+                if (!live) return WireResult{WireStatus::kNoDevice, 0};
+                const TransferResult result = live->ControlTransfer(*device, setup.data(), data.data());
+                return WireResult{WireStatusOf(result.status), result.transferred};
+              }});
+        }
+        return inputs;
+      }),
+      registry_([this] { return Current(); }, &sensorCameras_) {}
+
+std::shared_ptr<Workstation> WindowsViews::Current() const { return fixed_ ? fixed_ : CurrentWorkstation(); }
+
+}  // namespace fcp::sim::windows

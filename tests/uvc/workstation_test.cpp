@@ -1,0 +1,219 @@
+// The camera side on the virtual workstation: selection among virtual cameras, and the
+// extension-unit protocol compared byte for byte with the wire trace.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fcp/maker_ids.h"
+#include "sim/devices.h"
+#include "sim/windows/windows_views.h"
+#include "sim/workstation.h"
+#include "uvc/uvc.h"
+
+namespace fcp::uvc::test {
+namespace {
+
+using sim::FaultAction;
+using sim::FaultRule;
+
+std::string Hex(const uint8_t* bytes, size_t n) {
+  std::string text;
+  char two[3];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(two, sizeof two, "%02X", bytes[i]);
+    text += two;
+  }
+  return text;
+}
+
+// One extension-unit request of camera `id` (unit 4 on interface 0) as the trace shows it.
+std::string SetCur(const std::string& id, uint8_t control, std::array<uint8_t, 8> data, const char* outcome = "8") {
+  char setup[17];
+  std::snprintf(setup, sizeof setup, "210100%02X00040800", control);
+  return id + " " + setup + " " + Hex(data.data(), 8) + " " + outcome;
+}
+std::string GetCur(const std::string& id, uint8_t control, std::array<uint8_t, 8> data, const char* outcome = "8") {
+  char setup[17];
+  std::snprintf(setup, sizeof setup, "A18100%02X00040800", control);
+  return id + " " + setup + " " + (std::string(outcome) == "8" ? Hex(data.data(), 8) : "-") + " " + outcome;
+}
+
+class CameraSideOnWorkstation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    workstation->set_trace_sink([this](const std::string& line) { trace.push_back(line); });
+  }
+  void TearDown() override { UVC_Close(); }
+
+  std::shared_ptr<sim::UsbDevice> Add(const std::string& id, std::vector<uint8_t> ports) {
+    auto device = sim::MakeChipCamera(id, std::move(ports));
+    EXPECT_TRUE(workstation->AddDevice(device));
+    return device;
+  }
+  // Lines without the fault annotation, which the comparisons below do not care about.
+  std::vector<std::string> Trace() const {
+    std::vector<std::string> lines;
+    for (std::string line : trace) {
+      if (const size_t at = line.find(" fault="); at != std::string::npos) line.resize(at);
+      lines.push_back(line);
+    }
+    return lines;
+  }
+  static std::wstring Location() {
+    std::wstring location;
+    return UVC_GetLocationInfo(location) ? location : L"";
+  }
+
+  std::shared_ptr<sim::Workstation> workstation = std::make_shared<sim::Workstation>();
+  sim::ScopedWorkstation current{workstation};
+  sim::windows::ScopedWindowsViews views;
+  std::vector<std::string> trace;
+};
+
+TEST_F(CameraSideOnWorkstation, OpenQualifiesAndReadsTheStatusBlockOnTheWire) {
+  auto cam = Add("cam0", {1, 3});
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  std::vector<std::string> expected = {SetCur("cam0", 10, {0x00, 0xD0, 0, 0, 8, 0, 0, 0}),
+                                       GetCur("cam0", 11, {'V', 'O', 'L', 'K', 'T', 'A', 'R', 0})};
+  const auto& status = cam->chip->status_block();
+  for (uint8_t piece = 0; piece < 16; ++piece) {
+    expected.push_back(SetCur("cam0", 10, {0x00, 0xCD, piece, 0, 8, 0, 0, 0}));
+    std::array<uint8_t, 8> bytes;
+    std::copy_n(status.begin() + piece * 8, 8, bytes.begin());
+    expected.push_back(GetCur("cam0", 11, bytes));
+  }
+  EXPECT_EQ(Trace(), expected);
+
+  std::wstring text;
+  ASSERT_TRUE(UVC_GetDeviceName(text));
+  wchar_t name[40];
+  std::swprintf(name, 40, L"VID_%04X&PID_%04X&REV_0100", cam->vendor_id(), cam->product_id());
+  EXPECT_EQ(text, name);
+  // The registry's location and libusb's port path agree.
+  EXPECT_EQ(Location(), L"001.003.000.000.000.000");
+  uint16_t vid = 0, pid = 0, rev = 0;
+  ASSERT_TRUE(UVC_GetVidPidRev(vid, pid, rev));
+  EXPECT_EQ(vid, cam->vendor_id());
+  EXPECT_EQ(pid, cam->product_id());
+  EXPECT_EQ(rev, 100);
+  EXPECT_TRUE(UVC_IsVZQ2202());
+}
+
+TEST_F(CameraSideOnWorkstation, ReadMemOnTheWire) {
+  auto cam = Add("cam0", {2});
+  const std::vector<uint8_t> bytes = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA};
+  ASSERT_TRUE(cam->chip->WriteMemory(0x20000100, bytes));
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  const struct {
+    uint32_t length;
+    std::vector<std::array<uint8_t, 8>> pieces;
+  } cases[] = {
+      {0, {}},
+      {1, {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}}},
+      {4, {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}}},
+      {8, {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}}},
+      {9, {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, {0x99, 0, 0, 0, 0, 0, 0, 0}}},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.length);
+    trace.clear();
+    std::vector<uint8_t> buffer(12, 0xEE);
+    ASSERT_TRUE(UVC_ReadMem(0x20000100, buffer.data(), test.length));
+    std::vector<std::string> expected = {
+        SetCur("cam0", 10, {0x00, 0xC2, 0x00, 0x01, static_cast<uint8_t>(test.length), 0x00, 0x00, 0x20})};
+    for (const auto& piece : test.pieces) expected.push_back(GetCur("cam0", 11, piece));
+    EXPECT_EQ(Trace(), expected);
+    for (size_t i = 0; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], i < test.length ? bytes[i] : 0xEE) << i;
+  }
+  // The selector register the repair reads, and the pass-through word.
+  uint8_t selector = 0;
+  ASSERT_TRUE(UVC_ReadMem(0x401002E4, &selector, 1));
+  EXPECT_EQ(selector, cam->chip->selector());
+  uint8_t word[4] = {};
+  ASSERT_TRUE(UVC_ReadMem(0x40100000, word, 4));
+  EXPECT_EQ(word[0] | word[1] << 8 | word[2] << 16 | word[3] << 24, int(cam->chip->ReadWord(0x40100000)));
+}
+
+// A request the device fails is followed by one status read and one abort; a stall (the driver's
+// ERROR_GEN_FAILURE) is not.
+TEST_F(CameraSideOnWorkstation, RecoveryOnTheWire) {
+  Add("cam0", {2});
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  const std::array<uint8_t, 8> command = {0x00, 0xC2, 0x00, 0x00, 16, 0x00, 0x10, 0x40};
+
+  // Timeout of the second data read: status read (data still pending), abort; the next read works.
+  workstation->AddFault(FaultRule{.device = "cam0", .match = {.request = 0x81, .value = 0x0B00}, .nth = 2,
+                                  .action = FaultAction::kTimeout});
+  trace.clear();
+  uint8_t buffer[16];
+  EXPECT_FALSE(UVC_ReadMem(0x40100000, buffer, 16));
+  const auto lines = Trace();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], SetCur("cam0", 10, command));
+  EXPECT_EQ(lines[2], GetCur("cam0", 11, {}, "TIMEOUT"));
+  EXPECT_EQ(lines[3].substr(0, 22), "cam0 A181000A00040800 ");
+  EXPECT_EQ(lines[3].substr(22, 2), "01");  // VCMD_STS_DATA_IN: the piece that timed out is still there
+  EXPECT_EQ(lines[4], SetCur("cam0", 10, {0xFF, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_TRUE(UVC_ReadMem(0x40100000, buffer, 16));
+
+  // A stalled command: nothing after it.
+  workstation->AddFault(FaultRule{.device = "cam0", .match = {.request = 0x01}, .nth = 1,
+                                  .action = FaultAction::kStall});
+  trace.clear();
+  EXPECT_FALSE(UVC_ReadMem(0x40100000, buffer, 16));
+  EXPECT_EQ(Trace(), (std::vector<std::string>{SetCur("cam0", 10, command, "STALL")}));
+}
+
+TEST_F(CameraSideOnWorkstation, SelectionsAmongVirtualCameras) {
+  auto cam0 = Add("cam0", {1});
+  auto cam1 = Add("cam1", {2, 4});
+  sim::DeviceSpec foreign = sim::ChipCameraSpec("other", {3});
+  foreign.kind = sim::DeviceKind::kForeignCamera;
+  ASSERT_TRUE(workstation->AddDevice(sim::MakeDevice(foreign)));
+  auto wrongSignature = Add("cam3", {5});
+  wrongSignature->chip->signature()[7] = 'X';
+  EXPECT_EQ(UVC_GetDeviceCount(), 4);
+
+  ASSERT_TRUE(UVC_OpenDefault());
+  EXPECT_EQ(Location(), L"001.000.000.000.000.000");
+  views.views().SetSensorCamera("cam0", 0);
+  ASSERT_TRUE(UVC_OpenDefault());
+  EXPECT_EQ(Location(), L"002.004.000.000.000.000");
+  // The ID selection ignores the sensor mark: the first camera with the IDs.
+  ASSERT_TRUE(UVC_OpenByVidPid(cam0->vendor_id(), cam0->product_id()));
+  EXPECT_EQ(Location(), L"001.000.000.000.000.000");
+  ASSERT_TRUE(UVC_OpenByLocationInfo(L"002.004.000.000.000.000"));
+  EXPECT_EQ(Location(), L"002.004.000.000.000.000");
+  // Neither the foreign camera nor the one with the wrong signature is ever selected.
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"003.000.000.000.000.000"));
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"005.000.000.000.000.000"));
+  EXPECT_FALSE(UVC_OpenByIndex(2));
+  EXPECT_FALSE(UVC_OpenByIndex(3));
+  // Unplugged: gone from every view.
+  cam1->set_connected(false);
+  EXPECT_EQ(UVC_GetDeviceCount(), 3);
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"002.004.000.000.000.000"));
+}
+
+TEST_F(CameraSideOnWorkstation, ChipFamilyFromTheChipsOwnReport) {
+  sim::DeviceSpec spec = sim::ChipCameraSpec("cam0", {1});
+  spec.chip_product_id = static_cast<uint16_t>(fcp::maker::kPidsVzq2203[2]);
+  ASSERT_TRUE(workstation->AddDevice(sim::MakeDevice(spec)));
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  EXPECT_FALSE(UVC_IsVZQ2202());
+  workstation->Find("cam0")->chip->set_product_id(static_cast<uint16_t>(fcp::maker::kPidsVzq2202[3]));
+  ASSERT_TRUE(UVC_OpenByIndex(0));  // the status block is read at open
+  EXPECT_TRUE(UVC_IsVZQ2202());
+}
+
+TEST(CameraSideWithoutWorkstation, NoCameras) {
+  sim::ScopedWorkstation none{nullptr};
+  sim::windows::ScopedWindowsViews views;
+  EXPECT_EQ(UVC_GetDeviceCount(), 0);
+  EXPECT_FALSE(UVC_OpenDefault());
+}
+
+}  // namespace
+}  // namespace fcp::uvc::test
