@@ -106,26 +106,22 @@ TEST_F(CameraSideOnWorkstation, ReadMemOnTheWire) {
   const std::vector<uint8_t> bytes = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA};
   ASSERT_TRUE(cam->chip->WriteMemory(0x20000100, bytes));
   ASSERT_TRUE(UVC_OpenByIndex(0));
-  const struct {
-    uint32_t length;
-    std::vector<std::array<uint8_t, 8>> pieces;
-  } cases[] = {
-      {0, {}},
-      {1, {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}}},
-      {4, {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}}},
-      {8, {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}}},
-      {9, {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, {0x99, 0, 0, 0, 0, 0, 0, 0}}},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.length);
+  for (uint32_t length : {0u, 1u, 4u, 8u, 9u}) {
+    SCOPED_TRACE(length);
     trace.clear();
     std::vector<uint8_t> buffer(12, 0xEE);
-    ASSERT_TRUE(UVC_ReadMem(0x20000100, buffer.data(), test.length));
+    ASSERT_TRUE(UVC_ReadMem(0x20000100, buffer.data(), length));
+    // One command, then ceil(length / 8) pieces; the chip pads the last piece with zeros.
     std::vector<std::string> expected = {
-        SetCur("cam0", 10, {0x00, 0xC2, 0x00, 0x01, static_cast<uint8_t>(test.length), 0x00, 0x00, 0x20})};
-    for (const auto& piece : test.pieces) expected.push_back(GetCur("cam0", 11, piece));
+        SetCur("cam0", 10, {0x00, 0xC2, 0x00, 0x01, static_cast<uint8_t>(length), 0x00, 0x00, 0x20})};
+    for (uint32_t at = 0; at < length; at += 8) {
+      std::array<uint8_t, 8> piece{};
+      for (uint32_t i = at; i < length && i < at + 8; ++i) piece[i - at] = bytes[i];
+      expected.push_back(GetCur("cam0", 11, piece));
+    }
     EXPECT_EQ(Trace(), expected);
-    for (size_t i = 0; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], i < test.length ? bytes[i] : 0xEE) << i;
+    // Only the asked-for bytes reach the buffer.
+    for (size_t i = 0; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], i < length ? bytes[i] : 0xEE) << i;
   }
   // The selector register the repair reads, and the pass-through word.
   uint8_t selector = 0;
@@ -144,8 +140,13 @@ TEST_F(CameraSideOnWorkstation, RecoveryOnTheWire) {
   const std::array<uint8_t, 8> command = {0x00, 0xC2, 0x00, 0x00, 16, 0x00, 0x10, 0x40};
 
   // Timeout of the second data read: status read (data still pending), abort; the next read works.
-  workstation->AddFault(FaultRule{.device = "cam0", .match = {.request = 0x81, .value = 0x0B00}, .nth = 2,
-                                  .action = FaultAction::kTimeout});
+  FaultRule timeout;
+  timeout.device = "cam0";
+  timeout.match.request = 0x81;
+  timeout.match.value = 0x0B00;
+  timeout.nth = 2;
+  timeout.action = FaultAction::kTimeout;
+  workstation->AddFault(timeout);
   trace.clear();
   uint8_t buffer[16];
   EXPECT_FALSE(UVC_ReadMem(0x40100000, buffer, 16));
@@ -159,8 +160,12 @@ TEST_F(CameraSideOnWorkstation, RecoveryOnTheWire) {
   EXPECT_TRUE(UVC_ReadMem(0x40100000, buffer, 16));
 
   // A stalled command: nothing after it.
-  workstation->AddFault(FaultRule{.device = "cam0", .match = {.request = 0x01}, .nth = 1,
-                                  .action = FaultAction::kStall});
+  FaultRule stall;
+  stall.device = "cam0";
+  stall.match.request = 0x01;
+  stall.nth = 1;
+  stall.action = FaultAction::kStall;
+  workstation->AddFault(stall);
   trace.clear();
   EXPECT_FALSE(UVC_ReadMem(0x40100000, buffer, 16));
   EXPECT_EQ(Trace(), (std::vector<std::string>{SetCur("cam0", 10, command, "STALL")}));
