@@ -1,6 +1,7 @@
 // Finding the DFU functional descriptor among extra descriptor bytes, and settling a short one.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>

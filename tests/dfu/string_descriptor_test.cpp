@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -111,7 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"string of no bytes at all", {kEnglish, Received({})}, -1,
                     "Malformed string descriptor 2, type = 0x00"},
         FailureCase{"string of one byte", {kEnglish, Answer{{0x04, 0x03}, 1}}, -1,
-                    "Malformed string descriptor 2, type = 0x00"}));
+                    "Malformed string descriptor 2, type = 0x00"}),
+    [](const testing::TestParamInfo<FailureCase>& info) {
+      std::string name = info.param.what;
+      for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return name;
+    });
 
 TEST(StringDescriptor, ShortStringIsReadWithTheReceivedLength) {
   std::vector<uint8_t> bytes = StringDescriptor(u"ABCDEFGH");
