@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct WalkCase {
   DescriptorSearch expected;
   std::vector<uint8_t> descriptor;  // the 9 bytes afterwards
 };
+
+// Test names and failure messages show the case by its description.
+void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.what; }
 
 const std::vector<uint8_t> kFull = Bytes({0x09, 0x21, 0x0B, 0xFF, 0x00, 0x00, 0x04, 0x1A, 0x01});
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,9 @@ struct FailureCase {
   int result;
   const char* diagnostic;
 };
+
+// Test names and failure messages show the case by its description.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.what; }
 
 class StringDescriptorFailure : public testing::TestWithParam<FailureCase> {};
 
