@@ -107,8 +107,9 @@ TEST_P(FunctionalDescriptorLength, SettlesVersionAndTransferSize) {
   testing::internal::CaptureStdout();
   ApplyFunctionalDescriptorLength(d);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), c.expectedOutput);
-  EXPECT_EQ(d.bcdDFUVersion, c.expectedVersion);
-  EXPECT_EQ(d.wTransferSize, c.expectedTransferSize);
+  // Packed fields are read by value: a reference to one would be misaligned.
+  EXPECT_EQ(uint16_t{d.bcdDFUVersion}, c.expectedVersion);
+  EXPECT_EQ(uint16_t{d.wTransferSize}, c.expectedTransferSize);
 }
 
 constexpr char kShortDescriptorOutput[] =

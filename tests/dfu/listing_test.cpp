@@ -83,8 +83,8 @@ TEST_P(Listing, OverDeviceKinds) {
   for (const DfuInterface* node : nodes) {
     EXPECT_EQ(node->functional.bLength, e.bLength);
     EXPECT_EQ(node->functional.bDescriptorType, e.type);
-    EXPECT_EQ(node->functional.bcdDFUVersion, e.version);
-    EXPECT_EQ(node->functional.wTransferSize, e.transferSize);
+    EXPECT_EQ(uint16_t{node->functional.bcdDFUVersion}, e.version);  // by value: the field is packed
+    EXPECT_EQ(uint16_t{node->functional.wTransferSize}, e.transferSize);
     EXPECT_EQ((node->flags & kDfuInterfaceInDfuMode) != 0, e.dfuMode);
     EXPECT_EQ(node->location, e.location);
     EXPECT_EQ(node->handle, nullptr);
