@@ -1,0 +1,92 @@
+#include "app/command_line.h"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace fcp::app {
+namespace {
+
+constexpr std::wstring_view kSeparators = L" \t\n";
+
+std::vector<std::wstring_view> Tokens(std::wstring_view text) {
+  std::vector<std::wstring_view> tokens;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t start = text.find_first_not_of(kSeparators, pos);
+    if (start == std::wstring_view::npos) break;
+    size_t end = text.find_first_of(kSeparators, start);
+    if (end == std::wstring_view::npos) end = text.size();
+    tokens.push_back(text.substr(start, end - start));
+    pos = end;
+  }
+  return tokens;
+}
+
+wchar_t FoldCase(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  return true;
+}
+
+// "-name" or "/name".
+bool IsOption(std::wstring_view token, std::wstring_view name) {
+  return token.size() == name.size() + 1 && (token[0] == L'-' || token[0] == L'/') &&
+         EqualsIgnoringCase(token.substr(1), name);
+}
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+bool IsCSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+
+}  // namespace
+
+uint16_t HexTokenValue(std::wstring_view token) {
+  size_t i = 0;
+  while (i < token.size() && IsCSpace(token[i])) ++i;
+  bool negative = false;
+  if (i < token.size() && (token[i] == L'+' || token[i] == L'-')) negative = token[i++] == L'-';
+  // "0x" counts as a prefix only when a digit follows it; otherwise the "0" is the number.
+  if (i + 2 < token.size() && token[i] == L'0' && (token[i + 1] == L'x' || token[i + 1] == L'X') &&
+      HexDigit(token[i + 2]) >= 0)
+    i += 2;
+  constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+  constexpr int64_t kMinMagnitude = -static_cast<int64_t>(std::numeric_limits<int32_t>::min());
+  const int64_t limit = negative ? kMinMagnitude : kMax;
+  int64_t magnitude = 0;
+  for (; i < token.size(); ++i) {
+    const int digit = HexDigit(token[i]);
+    if (digit < 0) break;
+    magnitude = magnitude * 16 + digit;
+    if (magnitude > limit) magnitude = limit;  // clamped; further digits keep it there
+  }
+  const int64_t value = negative ? -magnitude : magnitude;
+  return static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFFFF);
+}
+
+CommandLineOptions ParseCommandLineOptions(std::wstring_view commandLine) {
+  CommandLineOptions options;
+  const std::vector<std::wstring_view> tokens = Tokens(commandLine);
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const std::wstring_view token = tokens[i];
+    if (IsOption(token, L"s")) {
+      options.silent = 1;
+    } else if (IsOption(token, L"LVIOutput")) {
+      options.lviOutput = 1;
+    } else if (IsOption(token, L"vid") || IsOption(token, L"pid")) {
+      const uint16_t value = i + 1 < tokens.size() ? HexTokenValue(tokens[++i]) : 0;
+      (FoldCase(token[1]) == L'v' ? options.vid : options.pid) = value;
+    }
+  }
+  return options;
+}
+
+}  // namespace fcp::app

@@ -1,0 +1,27 @@
+// The tool's command line: "-s", "-LVIOutput", "-vid <hex>", "-pid <hex>" (or with '/'), any case.
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "os/win_types.h"
+
+namespace fcp::app {
+
+struct CommandLineOptions {
+  BOOL silent = 0;
+  BOOL lviOutput = 0;
+  uint16_t vid = 0;
+  uint16_t pid = 0;
+};
+
+// Tokens are maximal runs of characters other than space, tab and newline; quotes mean nothing.
+// Each token is compared as a whole, ignoring case; unknown tokens are ignored. The token after
+// -vid/-pid is its value (consumed even when it looks like an option): see HexTokenValue.
+CommandLineOptions ParseCommandLineOptions(std::wstring_view commandLine);
+
+// A token read as a signed 32-bit number in base 16, as the C library's conversion reads it
+// (leading white space, sign, optional 0x/0X, digits up to the first other character; none: 0;
+// out of range: clamped to the nearest limit), keeping the low 16 bits.
+uint16_t HexTokenValue(std::wstring_view token);
+
+}  // namespace fcp::app

@@ -1,0 +1,221 @@
+#include "app/fix_core_power_dlg.h"
+
+#include "app/about_dlg.h"
+#include "app/command_line.h"
+#include "os/port.h"
+#include "os/process_environment.h"
+#include "repair/fix_core_power.h"
+#include "ui/cwinapp.h"
+#include "uvc/uvc.h"
+
+using fcp::ui::CDC;
+using fcp::ui::CWnd;
+
+namespace {
+
+// The executable's directory with its trailing separator; empty when the path has none.
+std::wstring ModuleDirectory() {
+  fcp::os::ProcessEnvironment* environment = fcp::os::InstalledPort<fcp::os::ProcessEnvironment>();
+  if (!environment) return {};
+  const std::wstring path = environment->ModuleFileName();
+  const size_t cut = path.rfind(environment->PathSeparator());
+  return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1);
+}
+
+}  // namespace
+
+CFixCorePowerDlg::CFixCorePowerDlg(CWnd* parent) : CDialogEx(IDD, parent) {
+  if (fcp::ui::CWinApp* app = fcp::ui::AfxGetApp()) m_hIcon = app->LoadIcon(IDR_MAINFRAME);
+  m_strModuleDir = ModuleDirectory();
+}
+
+CFixCorePowerDlg::~CFixCorePowerDlg() {
+  // The dialog outlives its workers. Normally the worker is gone with the window (OnOK/OnCancel);
+  // this covers a dialog that is destroyed another way. Without a window the worker's calls on the
+  // controls do nothing, so joining cannot block on them.
+  if (m_pWorker) {
+    m_pWorker->RequestStop();
+    m_pWorker.reset();
+  }
+}
+
+void CFixCorePowerDlg::ParseCommandLine(const std::wstring& commandLine) {
+  const fcp::app::CommandLineOptions options = fcp::app::ParseCommandLineOptions(commandLine);
+  m_bSilent = options.silent;
+  m_bLVIOutput = options.lviOutput;
+  m_wVid = options.vid;
+  m_wPid = options.pid;
+}
+
+int CFixCorePowerDlg::FixCorePower() { return fcp::repair::FixCorePower(m_strLocation, m_strError, m_workerStop); }
+
+void CFixCorePowerDlg::DoDataExchange(fcp::ui::CDataExchange* pDX) {
+  CDialogEx::DoDataExchange(pDX);
+  fcp::ui::DDX_Control(pDX, IDC_BUTTON_CHECK, m_btnCheck);
+  fcp::ui::DDX_Control(pDX, IDC_EDIT_CAMERA, m_editCamera);
+}
+
+BOOL CFixCorePowerDlg::OnInitDialog() {
+  CDialogEx::OnInitDialog();
+
+  static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX, "system commands keep their low four bits clear");
+  if (fcp::ui::CMenu* systemMenu = GetSystemMenu(FALSE)) {
+    const std::wstring about(fcp::ui::LoadResourceString(IDS_ABOUTBOX));
+    if (!about.empty()) {
+      systemMenu->AppendMenu(MF_SEPARATOR);
+      systemMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, about.c_str());
+    }
+  }
+
+  SetIcon(m_hIcon, TRUE);
+  SetIcon(m_hIcon, FALSE);
+
+  if (!RegisterUsbNotification()) {
+    MessageBox(L"Failed to register USB device interface.", nullptr, MB_OK);
+    // No check will run: the process must not end as if one had passed.
+    g_nCheckResult = -1;
+    PostMessage(WM_CLOSE);
+    return TRUE;
+  }
+
+  SetStatusFont();
+  RescanCamera();
+  if (m_bSilent) MoveWindow(-10000, -10000, 0, 0, TRUE);
+  OnBnClickedCheck();
+  return TRUE;
+}
+
+BOOL CFixCorePowerDlg::RegisterUsbNotification() {
+  fcp::ui::DeviceInterfaceFilter filter;
+  filter.size = 32;  // sizeof(DEV_BROADCAST_DEVICEINTERFACE_W)
+  filter.deviceType = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.reserved = 0;
+  filter.classGuid = fcp::ui::kUsbDeviceInterfaceClass;
+  m_hDevNotify = RegisterDeviceNotification(filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  return m_hDevNotify != nullptr;
+}
+
+void CFixCorePowerDlg::SetStatusFont() {
+  CWnd* status = GetDlgItem(IDC_STATUS);
+  if (!status) return;
+  LOGFONTW font{};
+  if (fcp::ui::CFont* current = status->GetFont()) current->GetLogFont(&font);
+  RECT client{};
+  status->GetClientRect(&client);
+  font.lfHeight = client.bottom - client.top;  // positive: the character cell's height
+  font.lfWeight = FW_BOLD;
+  m_fontStatus.CreateFontIndirect(&font);
+  status->SetFont(&m_fontStatus, TRUE);
+}
+
+void CFixCorePowerDlg::RescanCamera() {
+  StopWorker();
+
+  SetDlgItemText(IDC_STATUS, L"N/A");
+  m_editCamera.SetWindowText(L"");
+  m_btnCheck.EnableWindow(FALSE);
+  m_strLocation.clear();
+
+  const int selected = (m_wVid == 0 && m_wPid == 0) ? UVC_OpenDefault() : UVC_OpenByVidPid(m_wVid, m_wPid);
+  if (!selected) return;
+  std::wstring name;
+  std::wstring location;
+  // The location is kept only when both facts are known, so "no camera selected" always means an
+  // empty location.
+  if (UVC_GetDeviceName(name) && UVC_GetLocationInfo(location)) {
+    m_strLocation = location;
+    m_editCamera.SetWindowText(name);
+    m_btnCheck.EnableWindow(TRUE);
+  }
+}
+
+BOOL CFixCorePowerDlg::OnDeviceChange(UINT eventType, DWORD_PTR) {
+  if (m_bChecking) return TRUE;  // dropped, not queued
+  if (eventType == DBT_DEVICEARRIVAL) {
+    m_nRescanTries = 0;
+    SetTimer(kRescanTimer, kRescanPeriodMs, nullptr);
+  } else if (eventType == DBT_DEVICEREMOVECOMPLETE) {
+    RescanCamera();
+  }
+  return TRUE;
+}
+
+void CFixCorePowerDlg::OnTimer(UINT_PTR idEvent) {
+  if (idEvent == kRescanTimer) {
+    ++m_nRescanTries;
+    KillTimer(kRescanTimer);
+    RescanCamera();
+    if (m_strLocation.empty() && m_nRescanTries < kMaxRescanTries)
+      SetTimer(kRescanTimer, kRescanPeriodMs, nullptr);
+  }
+  CDialogEx::OnTimer(idEvent);
+}
+
+HBRUSH CFixCorePowerDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT ctlColor) {
+  HBRUSH brush = CDialogEx::OnCtlColor(pDC, pWnd, ctlColor);
+  if (pWnd && pWnd->GetDlgCtrlID() == IDC_STATUS) {
+    const std::wstring text = pWnd->GetWindowText();
+    if (text == L"PASS") {
+      pDC->SetBkColor(RGB(0, 255, 0));
+    } else if (text == L"FAIL") {
+      pDC->SetBkColor(RGB(255, 0, 0));
+    }
+  }
+  return brush;
+}
+
+BOOL CFixCorePowerDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
+  if (LOWORD(wParam) == IDC_BUTTON_CHECK && HIWORD(wParam) == BN_CLICKED) {
+    OnBnClickedCheck();
+    return TRUE;
+  }
+  return CDialogEx::OnCommand(wParam, lParam);
+}
+
+void CFixCorePowerDlg::OnSysCommand(UINT nID, LPARAM lParam) {
+  if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg about;
+    about.DoModal();
+  } else {
+    CDialogEx::OnSysCommand(nID, lParam);
+  }
+}
+
+void CFixCorePowerDlg::OnPaint() {
+  if (!IsIconic()) {
+    CDialogEx::OnPaint();
+    return;
+  }
+  fcp::ui::CPaintDC dc(this);
+  SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+  const int cxIcon = GetSystemMetrics(SM_CXICON);
+  const int cyIcon = GetSystemMetrics(SM_CYICON);
+  RECT rect{};
+  GetClientRect(&rect);
+  const int x = (rect.right - rect.left - cxIcon + 1) / 2;
+  const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+  dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CFixCorePowerDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+
+void CFixCorePowerDlg::OnClose() {
+  if (m_hDevNotify) {
+    UnregisterDeviceNotification(m_hDevNotify);
+    m_hDevNotify = nullptr;
+  }
+  CDialogEx::OnClose();
+}
+
+// Every way the dialog ends passes here: the worker is stopped first, so the dialog outlives it.
+void CFixCorePowerDlg::OnOK() {
+  m_bClosing = true;
+  StopWorker();
+  CDialogEx::OnOK();
+}
+
+void CFixCorePowerDlg::OnCancel() {
+  m_bClosing = true;
+  StopWorker();
+  CDialogEx::OnCancel();
+}

@@ -1,0 +1,106 @@
+// The check dialog: camera selection, device-change rescans, the status display and the check worker.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include "ui/cdialogex.h"
+#include "ui/resource_ids.h"
+
+// The result of the last check: 0 passed or none started, -1 failed or unfinished. The process's
+// exit code (CQuillon_DialogApp::ExitInstance).
+extern std::atomic<int32_t> g_nCheckResult;
+
+class CFixCorePowerDlg;
+
+// The check worker: one run of CheckThreadProc on a thread of its own. It can be asked to stop; the
+// repair sequence honours that at its safe points, and a stopped run reports nothing.
+class CCheckWorker {
+ public:
+  explicit CCheckWorker(CFixCorePowerDlg* dialog);
+  ~CCheckWorker();  // joins the thread
+  CCheckWorker(const CCheckWorker&) = delete;
+  CCheckWorker& operator=(const CCheckWorker&) = delete;
+
+  bool IsRunning() const { return !finished_.load(); }
+  void RequestStop() { stop_.request_stop(); }
+  std::stop_token StopToken() const { return stop_.get_token(); }
+  DWORD ExitCode() const { return exitCode_.load(); }
+
+ private:
+  std::stop_source stop_;
+  std::atomic<bool> finished_{false};
+  std::atomic<DWORD> exitCode_{0};
+  std::thread thread_;
+};
+
+// The worker's entry: runs one check for `dialog`; returns g_nCheckResult.
+DWORD CheckThreadProc(CFixCorePowerDlg* dialog);
+
+class CFixCorePowerDlg : public fcp::ui::CDialogEx {
+ public:
+  static constexpr UINT IDD = IDD_QUILLON_DIALOG_DIALOG;
+  static constexpr UINT_PTR kRescanTimer = 100;
+  static constexpr UINT kRescanPeriodMs = 200;
+  static constexpr UINT kMaxRescanTries = 25;
+
+  explicit CFixCorePowerDlg(CWnd* parent = nullptr);
+  ~CFixCorePowerDlg() override;
+
+  void ParseCommandLine(const std::wstring& commandLine);
+
+  // The repair sequence for the selected camera (m_strLocation), its error text into m_strError;
+  // nonzero = PASS. Runs on the worker's thread.
+  int FixCorePower();
+
+  // Starts a check (the Check button, and once when the dialog opens).
+  void OnBnClickedCheck();
+  // Stops a running worker, waiting for it while the dialog keeps processing its messages; on
+  // return no worker runs.
+  void StopWorker();
+  bool IsWorkerRunning() const { return m_pWorker && m_pWorker->IsRunning(); }
+
+  HICON m_hIcon = nullptr;
+  HDEVNOTIFY m_hDevNotify = nullptr;
+  std::wstring m_strModuleDir;
+  fcp::ui::CFont m_fontStatus;
+  unsigned m_nRescanTries = 0;
+  std::shared_ptr<CCheckWorker> m_pWorker;
+  fcp::ui::CEdit m_editCamera;
+  fcp::ui::CButton m_btnCheck;
+  std::atomic<BOOL> m_bChecking{0};
+  std::wstring m_strLocation;
+  std::wstring m_strError;
+  BOOL m_bSilent = 0;
+  BOOL m_bLVIOutput = 0;
+  uint16_t m_wVid = 0;
+  uint16_t m_wPid = 0;
+
+ protected:
+  void DoDataExchange(fcp::ui::CDataExchange* pDX) override;
+  BOOL OnInitDialog() override;
+  BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+  void OnSysCommand(UINT nID, LPARAM lParam) override;
+  void OnPaint() override;
+  HCURSOR OnQueryDragIcon() override;
+  BOOL OnDeviceChange(UINT eventType, DWORD_PTR data) override;
+  void OnClose() override;
+  void OnOK() override;
+  void OnCancel() override;
+  void OnTimer(UINT_PTR idEvent) override;
+  HBRUSH OnCtlColor(fcp::ui::CDC* pDC, fcp::ui::CWnd* pWnd, UINT ctlColor) override;
+
+  BOOL RegisterUsbNotification();
+  void SetStatusFont();
+  void RescanCamera();
+
+ private:
+  friend DWORD CheckThreadProc(CFixCorePowerDlg* dialog);
+  friend class CCheckWorker;
+  // The stop token of the worker that runs now; set before its thread starts.
+  std::stop_token m_workerStop;
+  bool m_bClosing = false;
+};

@@ -1,0 +1,24 @@
+// The result files of a check, in the executable's directory: result.txt (the verdict) and, for a
+// failure, FailedLog_<local time>.txt (the sequence's error text). Single-byte text with CR LF.
+#pragma once
+#include <ctime>
+#include <string>
+
+namespace fcp::app {
+
+inline constexpr wchar_t kResultFileName[] = L"result.txt";
+
+// "pass\n" / "fail\n", or with the LVI form "[Tool_Result]\n" + "Rtn=Pass\n" / "Rtn=Fail\n".
+std::wstring ResultText(bool pass, bool lviOutput);
+
+// "FailedLog_" + time as "%Y_%m_%d_%H_%M_%S" + ".txt".
+std::wstring FailureLogName(const std::tm& localTime);
+
+// Creates (or truncates) `path` and writes `text`: every "\n" becomes CR LF, every character one
+// byte. False when the file could not be opened or written; nothing is thrown.
+bool WriteTextFile(const std::wstring& path, const std::wstring& text);
+
+// Deletes `path`; a missing file or a failed delete is ignored.
+void DeleteFileQuietly(const std::wstring& path);
+
+}  // namespace fcp::app

@@ -1,0 +1,77 @@
+// The check dialog on the headless host: the dialog runs modally on a thread of its own (its
+// dialog thread), the test drives it from outside and reads its controls and files.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/fix_core_power_dlg.h"
+#include "fake_device_ops.h"
+#include "os/port.h"
+#include "os/process_environment.h"
+#include "ui/headless/headless_backend.h"
+
+namespace fcp::test {
+
+// The process environment with the executable in a test directory and a fixed local time.
+class FakeEnvironment final : public os::ProcessEnvironment {
+ public:
+  std::wstring moduleFileName;
+  std::tm localTime{};
+  std::wstring ModuleFileName() override { return moduleFileName; }
+  wchar_t PathSeparator() const override { return L'/'; }
+  std::time_t Now() override { return 0; }
+  bool LocalTime(std::time_t, std::tm& out) override {
+    out = localTime;
+    return true;
+  }
+  HRESULT CoInitializeEx(DWORD) override { return S_OK; }
+  void CoUninitialize() override {}
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+
+class DialogTest : public ::testing::Test {
+ protected:
+  static constexpr int kDialog = IDD_QUILLON_DIALOG_DIALOG;
+
+  void SetUp() override;
+  void TearDown() override;
+
+  // Opens the dialog with a command line and waits until its first check has ended (or, with
+  // `waitForCheck` false, only until the window is open).
+  void Open(const std::wstring& commandLine = L"", bool waitForCheck = true);
+  // Closes it (WM_CLOSE) and waits for DoModal to return.
+  void Close();
+  bool WaitClosed();
+
+  std::wstring Text(int id) const;
+  bool Enabled(int id) const;
+  bool CheckEnded() const;  // status PASS/FAIL and the worker gone
+  bool WaitCheckEnded();
+  // Runs on the dialog's thread, with the dialog.
+  void OnDialog(const std::function<void(CFixCorePowerDlg&)>& call);
+  std::wstring Location();
+
+  std::vector<std::string> FailureLogs() const;
+  std::filesystem::path ResultFile() const { return dir_ / "result.txt"; }
+
+  FakeDeviceOps& ops_ = FakeDeviceOps::Instance();
+  ui::headless::HeadlessBackend backend_{ui::headless::Options{.clockTimers = false}};
+  FakeEnvironment environment_;
+  std::filesystem::path dir_;
+  std::atomic<CFixCorePowerDlg*> dialog_{nullptr};
+  std::atomic<bool> closed_{false};
+  INT_PTR modalResult_ = 0;
+  std::thread dialogThread_;
+
+ private:
+  ui::Backend* previousBackend_ = nullptr;
+  os::ProcessEnvironment* previousEnvironment_ = nullptr;
+};
+
+}  // namespace fcp::test

@@ -1,0 +1,326 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+
+#include "dialog_fixture.h"
+
+namespace fcp::test {
+namespace {
+
+constexpr char kLogName[] = "FailedLog_2026_12_10_04_05_06.txt";
+
+TEST_F(DialogTest, NoCameraTheFirstCheckFailsAndCanBeRepeated) {
+  Open();
+  EXPECT_EQ(Text(IDC_STATUS), L"FAIL");
+  EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"");
+  EXPECT_TRUE(Enabled(IDC_BUTTON_CHECK));
+  EXPECT_EQ(backend_.BackgroundColor(kDialog, IDC_STATUS), RGB(255, 0, 0));
+  EXPECT_EQ(g_nCheckResult, -1);
+  EXPECT_EQ(ops_.openDefaultCalls.load(), 1);
+  EXPECT_EQ(ops_.openByVidPidCalls.load(), 0);
+  EXPECT_EQ(ReadFile(ResultFile()), "fail\r\n");
+  EXPECT_EQ(FailureLogs(), std::vector<std::string>{kLogName});
+  EXPECT_EQ(ReadFile(dir_ / kLogName), "No vaild device.\r\n");
+
+  // Window set-up: about entry after a separator, both icons, one device registration, status font.
+  EXPECT_EQ(backend_.SystemMenu(kDialog), (std::vector<UINT_PTR>{0, IDM_ABOUTBOX}));
+  EXPECT_NE(backend_.Icon(kDialog, true), nullptr);
+  EXPECT_EQ(backend_.Icon(kDialog, false), backend_.Icon(kDialog, true));
+  EXPECT_EQ(backend_.DeviceRegistrations(kDialog), 1);
+  const auto status = backend_.Control(kDialog, IDC_STATUS);
+  EXPECT_EQ(status->font.lfHeight, status->rect.bottom - status->rect.top);
+  EXPECT_EQ(status->font.lfWeight, FW_BOLD);
+  EXPECT_FALSE(backend_.WindowRect(kDialog)) << "not silent: the window stays where it is";
+
+  ASSERT_TRUE(backend_.Click(kDialog, IDC_BUTTON_CHECK));
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairRuns == 2; }));
+  ASSERT_TRUE(WaitCheckEnded());
+  EXPECT_EQ(Text(IDC_STATUS), L"FAIL");
+  EXPECT_EQ(ReadFile(ResultFile()), "fail\r\n");
+
+  Close();
+  EXPECT_EQ(modalResult_, IDCANCEL);
+}
+
+TEST_F(DialogTest, CameraSelectedAndPassing) {
+  ops_.cameraPresent = true;
+  ops_.verdict = 1;
+  ops_.error.clear();
+  Open();
+  EXPECT_EQ(Text(IDC_STATUS), L"PASS");
+  EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"VID_1D6B&PID_0102&REV_0100");
+  EXPECT_EQ(ops_.lastRepairLocation, L"001.003.000.000.000.000");
+  EXPECT_EQ(backend_.BackgroundColor(kDialog, IDC_STATUS), RGB(0, 255, 0));
+  EXPECT_EQ(g_nCheckResult, 0);
+  EXPECT_EQ(ReadFile(ResultFile()), "pass\r\n");
+  EXPECT_TRUE(FailureLogs().empty());
+}
+
+TEST_F(DialogTest, ResultFilesByteForByte) {
+  struct Case {
+    int verdict;
+    const wchar_t* commandLine;
+    const char* result;
+    const wchar_t* error;
+    const char* log;  // nullptr: no failure log
+  };
+  const Case cases[] = {
+      {1, L"", "pass\r\n", L"", nullptr},
+      {1, L"-LVIOutput", "[Tool_Result]\r\nRtn=Pass\r\n", L"", nullptr},
+      {0, L"", "fail\r\n", L"Failed to DFU_OpenByLocationInfo\n", "Failed to DFU_OpenByLocationInfo\r\n"},
+      {0, L"/lvioutput", "[Tool_Result]\r\nRtn=Fail\r\n", L"Failed to DFU_OpenByLocationInfo\n",
+       "Failed to DFU_OpenByLocationInfo\r\n"},
+      {0, L"", "fail\r\n", L"", ""},  // a failure without a message leaves an empty log
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "verdict " << c.verdict << " result " << c.result);
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    ops_.Reset();
+    ops_.cameraPresent = true;
+    ops_.verdict = c.verdict;
+    ops_.error = c.error;
+    closed_ = false;
+    Open(c.commandLine);
+    EXPECT_EQ(ReadFile(ResultFile()), c.result);
+    if (c.log) {
+      EXPECT_EQ(FailureLogs(), std::vector<std::string>{kLogName});
+      EXPECT_EQ(ReadFile(dir_ / kLogName), c.log);
+    } else {
+      EXPECT_TRUE(FailureLogs().empty());
+    }
+    Close();
+  }
+}
+
+TEST_F(DialogTest, UnwritableDirectoryStillShowsAndReportsTheVerdict) {
+  environment_.moduleFileName = (dir_ / "missing" / "fixcorepower").wstring();
+  Open();
+  EXPECT_EQ(Text(IDC_STATUS), L"FAIL");
+  EXPECT_EQ(g_nCheckResult, -1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
+TEST_F(DialogTest, StatusColours) {
+  Open();
+  const std::pair<const wchar_t*, std::optional<COLORREF>> cases[] = {
+      {L"N/A", std::nullopt}, {L"PASS", RGB(0, 255, 0)}, {L"FAIL", RGB(255, 0, 0)},
+      {L"pass", std::nullopt}, {L"FAIL ", std::nullopt}};
+  for (const auto& [text, colour] : cases) {
+    OnDialog([&](CFixCorePowerDlg& dialog) { dialog.SetDlgItemText(IDC_STATUS, text); });
+    EXPECT_EQ(backend_.BackgroundColor(kDialog, IDC_STATUS), colour) << std::wstring(text).c_str();
+  }
+  // Only the status cell is coloured.
+  OnDialog([&](CFixCorePowerDlg& dialog) { dialog.SetDlgItemText(IDC_EDIT_CAMERA, L"PASS"); });
+  EXPECT_EQ(backend_.BackgroundColor(kDialog, IDC_EDIT_CAMERA), std::nullopt);
+}
+
+TEST_F(DialogTest, SelectionByIdsWhenEitherIsGiven) {
+  const std::tuple<const wchar_t*, int, int, uint16_t, uint16_t> cases[] = {
+      {L"-vid 1bcf", 0, 1, 0x1BCF, 0}, {L"-pid 0x2b8a", 0, 1, 0, 0x2B8A}, {L"-vid 0 -pid 0", 1, 0, 0, 0}};
+  for (const auto& [commandLine, defaultCalls, idCalls, vid, pid] : cases) {
+    SCOPED_TRACE(testing::Message() << std::wstring(commandLine).c_str());
+    ops_.Reset();
+    closed_ = false;
+    Open(commandLine);
+    EXPECT_EQ(ops_.openDefaultCalls.load(), defaultCalls);
+    EXPECT_EQ(ops_.openByVidPidCalls.load(), idCalls);
+    EXPECT_EQ(ops_.lastVid.load(), vid);
+    EXPECT_EQ(ops_.lastPid.load(), pid);
+    Close();
+  }
+}
+
+TEST_F(DialogTest, HalfKnownCameraIsNotSelected) {
+  for (const bool nameFails : {true, false}) {
+    ops_.Reset();
+    ops_.cameraPresent = true;
+    ops_.nameFails = nameFails;
+    ops_.locationFails = !nameFails;
+    closed_ = false;
+    Open();
+    EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"");
+    EXPECT_EQ(Location(), L"");
+    EXPECT_EQ(ops_.lastRepairLocation, L"");
+    Close();
+  }
+}
+
+TEST_F(DialogTest, ButtonDisabledAndDeviceChangesIgnoredDuringACheck) {
+  ops_.cameraPresent = true;
+  ops_.holdRepair = true;
+  { std::ofstream stale(ResultFile()); stale << "pass\r\n"; }
+  Open(L"", false);
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+  EXPECT_FALSE(std::filesystem::exists(ResultFile())) << "no stale verdict while a check runs";
+  EXPECT_FALSE(Enabled(IDC_BUTTON_CHECK));
+  EXPECT_FALSE(backend_.Click(kDialog, IDC_BUTTON_CHECK));
+  EXPECT_EQ(Text(IDC_STATUS), L"N/A");
+  bool checking = false;
+  OnDialog([&](CFixCorePowerDlg& dialog) { checking = dialog.m_bChecking != 0; });
+  EXPECT_TRUE(checking);
+
+  ops_.cameraPresent = false;
+  EXPECT_EQ(backend_.BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE), 1);
+  EXPECT_EQ(backend_.BroadcastDeviceChange(DBT_DEVICEARRIVAL), 1);
+  OnDialog([](CFixCorePowerDlg&) {});  // both processed
+  EXPECT_EQ(ops_.openDefaultCalls.load(), 1);
+  EXPECT_FALSE(backend_.Timer(kDialog, 100));
+
+  ops_.verdict = 1;
+  ops_.OpenGate();
+  ASSERT_TRUE(WaitCheckEnded());
+  EXPECT_EQ(Text(IDC_STATUS), L"PASS");
+  EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"VID_1D6B&PID_0102&REV_0100") << "still the camera selected before";
+}
+
+TEST_F(DialogTest, RemovalRescansAtOnce) {
+  ops_.cameraPresent = true;
+  ops_.verdict = 1;
+  Open();
+  ASSERT_EQ(Text(IDC_STATUS), L"PASS");
+  ops_.cameraPresent = false;
+  backend_.BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE);
+  ASSERT_TRUE(backend_.WaitFor([&] { return Text(IDC_STATUS) == L"N/A"; }));
+  EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"");
+  EXPECT_FALSE(Enabled(IDC_BUTTON_CHECK));
+  EXPECT_EQ(Location(), L"");
+  EXPECT_EQ(ops_.openDefaultCalls.load(), 2);
+  EXPECT_FALSE(backend_.Timer(kDialog, 100));
+
+  // Events other than arrival and removal do nothing.
+  backend_.BroadcastDeviceChange(0x0007);  // DBT_DEVNODES_CHANGED
+  OnDialog([](CFixCorePowerDlg&) {});
+  EXPECT_EQ(ops_.openDefaultCalls.load(), 2);
+}
+
+TEST_F(DialogTest, ArrivalStartsASeriesOfAtMost25Rescans) {
+  Open();
+  auto fire = [&] {
+    OnDialog([](CFixCorePowerDlg&) {});  // the previous tick has armed the timer again
+    const int before = ops_.openDefaultCalls;
+    if (!backend_.FireTimer(kDialog, 100)) return false;
+    return backend_.WaitFor([&] { return ops_.openDefaultCalls == before + 1; });
+  };
+  auto armed = [&] {
+    OnDialog([](CFixCorePowerDlg&) {});
+    auto timer = backend_.Timer(kDialog, 100);
+    return timer && timer->elapseMs == 200;
+  };
+
+  backend_.BroadcastDeviceChange(DBT_DEVICEARRIVAL);
+  ASSERT_TRUE(armed());
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(fire());
+  // A new arrival restarts the count.
+  backend_.BroadcastDeviceChange(DBT_DEVICEARRIVAL);
+  for (int i = 0; i < 24; ++i) {
+    ASSERT_TRUE(fire()) << i;
+    ASSERT_TRUE(armed()) << i;
+  }
+  ASSERT_TRUE(fire());
+  EXPECT_FALSE(armed()) << "the 25th try ends the series";
+  EXPECT_EQ(Text(IDC_STATUS), L"N/A");
+
+  // A later arrival starts a new series, which stops at the first camera found.
+  backend_.BroadcastDeviceChange(DBT_DEVICEARRIVAL);
+  ASSERT_TRUE(fire());
+  ASSERT_TRUE(armed());
+  ops_.cameraPresent = true;
+  ASSERT_TRUE(fire());
+  EXPECT_FALSE(armed());
+  EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"VID_1D6B&PID_0102&REV_0100");
+  EXPECT_TRUE(Enabled(IDC_BUTTON_CHECK));
+}
+
+TEST_F(DialogTest, SilentModeMovesOffScreenAndClosesAfterTheCheck) {
+  Open(L"-s");
+  ASSERT_TRUE(WaitClosed());
+  EXPECT_EQ(modalResult_, IDCANCEL);
+  EXPECT_EQ(ops_.repairRuns.load(), 1);
+  EXPECT_EQ(g_nCheckResult, -1);
+  EXPECT_EQ(ReadFile(ResultFile()), "fail\r\n");
+  EXPECT_EQ(FailureLogs().size(), 1u);
+}
+
+TEST_F(DialogTest, SilentWindowIsOffScreen) {
+  ops_.holdRepair = true;
+  Open(L"-s", false);
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+  const auto rect = backend_.WindowRect(kDialog);
+  ASSERT_TRUE(rect);
+  EXPECT_EQ(rect->left, -10000);
+  EXPECT_EQ(rect->top, -10000);
+  EXPECT_EQ(rect->right, -10000);
+  EXPECT_EQ(rect->bottom, -10000);
+  ops_.OpenGate();
+  ASSERT_TRUE(WaitClosed());
+}
+
+TEST_F(DialogTest, FailedRegistrationReportsAndClosesWithoutACheck) {
+  backend_.SetFailDeviceRegistration(true);
+  { std::ofstream old(ResultFile()); old << "pass\r\n"; }
+  Open(L"-s", false);
+  ASSERT_TRUE(WaitClosed());
+  const auto boxes = backend_.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, L"Failed to register USB device interface.");
+  EXPECT_EQ(boxes[0].type, MB_OK);
+  EXPECT_EQ(ops_.repairRuns.load(), 0);
+  EXPECT_EQ(ops_.openDefaultCalls.load(), 0);
+  EXPECT_EQ(ReadFile(ResultFile()), "pass\r\n") << "result files are not touched";
+  EXPECT_TRUE(FailureLogs().empty());
+  EXPECT_EQ(g_nCheckResult, -1) << "no check ran: the exit code must not say PASS";
+}
+
+TEST_F(DialogTest, ClosingStopsARunningCheckWhichReportsNothing) {
+  ops_.cameraPresent = true;
+  ops_.holdRepair = true;
+  Open(L"", false);
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+  Close();
+  EXPECT_EQ(ops_.repairsStopped.load(), 1);
+  EXPECT_EQ(g_nCheckResult, -1) << "an unfinished check";
+  EXPECT_FALSE(std::filesystem::exists(ResultFile()));
+  EXPECT_TRUE(FailureLogs().empty());
+}
+
+TEST_F(DialogTest, RescanStopsARunningCheck) {
+  ops_.cameraPresent = true;
+  ops_.holdRepair = true;
+  Open(L"", false);
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+  // A rescan while the worker is still at work (the arrival timer's series can do this).
+  bool checking = true;
+  OnDialog([&](CFixCorePowerDlg& dialog) {
+    dialog.StopWorker();
+    checking = dialog.m_bChecking != 0;
+  });
+  EXPECT_FALSE(checking);
+  EXPECT_EQ(ops_.repairsStopped.load(), 1);
+  EXPECT_EQ(Text(IDC_STATUS), L"N/A");
+  EXPECT_FALSE(std::filesystem::exists(ResultFile()));
+
+  // A new check after it runs normally.
+  ops_.verdict = 1;
+  ops_.OpenGate();
+  OnDialog([](CFixCorePowerDlg& dialog) { dialog.OnBnClickedCheck(); });
+  ASSERT_TRUE(WaitCheckEnded());
+  EXPECT_EQ(Text(IDC_STATUS), L"PASS");
+  EXPECT_EQ(ReadFile(ResultFile()), "pass\r\n");
+}
+
+TEST_F(DialogTest, AboutBoxFromTheSystemMenu) {
+  Open();
+  // The low four bits of a system command are the platform's own.
+  backend_.Post(kDialog, WM_SYSCOMMAND, IDM_ABOUTBOX | 0x3);
+  ASSERT_TRUE(backend_.WaitFor([&] { return backend_.IsOpen(IDD_ABOUTBOX); }));
+  EXPECT_EQ(backend_.Control(IDD_ABOUTBOX, 0)->text, L"About Quillon_Dialog");
+  ASSERT_TRUE(backend_.Click(IDD_ABOUTBOX, IDOK));
+  ASSERT_TRUE(backend_.WaitFor([&] { return !backend_.IsOpen(IDD_ABOUTBOX); }));
+  EXPECT_TRUE(backend_.IsOpen(kDialog));
+}
+
+}  // namespace
+}  // namespace fcp::test
