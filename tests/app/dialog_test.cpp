@@ -184,6 +184,7 @@ TEST_F(DialogTest, RemovalRescansAtOnce) {
   ops_.cameraPresent = false;
   backend_.BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE);
   ASSERT_TRUE(backend_.WaitFor([&] { return Text(IDC_STATUS) == L"N/A"; }));
+  OnDialog([](CFixCorePowerDlg&) {});  // the rescan has ended
   EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"");
   EXPECT_FALSE(Enabled(IDC_BUTTON_CHECK));
   EXPECT_EQ(Location(), L"");

@@ -269,7 +269,11 @@ INT_PTR HeadlessBackend::DoModal(const DialogTemplate& dialog, DialogClient& cli
     Changed();
   }
   client.AttachWindow(nullptr);
-  return window->result_;
+  const INT_PTR result = window->result_;
+  // The object stays: a thread that still holds it finds it destroyed instead of freed.
+  std::lock_guard lock(mutex_);
+  closedWindows_.push_back(std::move(window));
+  return result;
 }
 
 HeadlessWindow* HeadlessBackend::FindLocked(int templateId) const {

@@ -119,6 +119,7 @@ class HeadlessBackend final : public Backend {
   mutable std::condition_variable changed_;
   std::deque<QueueItem> queue_;
   std::vector<HeadlessWindow*> windows_;  // open windows, oldest first
+  std::vector<std::unique_ptr<HeadlessWindow>> closedWindows_;
   std::vector<MessageBoxRecord> messageBoxes_;
   std::thread::id dialogThread_;
   int modalDepth_ = 0;
