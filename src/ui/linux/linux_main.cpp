@@ -1,12 +1,10 @@
-// The Linux tool's entry: installs the platform's process environment and a dialog backend (GTK when
-// a display can be opened, headless otherwise), then runs the application object.
+#include "ui/linux/linux_main.h"
+
 #include <clocale>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
-#include "os/port.h"
-#include "os/process_environment.h"
 #include "ui/cwinapp.h"
 #include "ui/headless/headless_backend.h"
 #include "ui/linux/udev_monitor.h"
@@ -34,9 +32,10 @@ std::wstring Widen(const char* text) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace fcp::ui {
+
+int LinuxMain(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
-  fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
 
   // The command line after the program name, as one text (the application cuts it into tokens).
   std::wstring commandLine;
@@ -45,25 +44,27 @@ int main(int argc, char** argv) {
     commandLine += Widen(argv[i]);
   }
 
-  std::unique_ptr<fcp::ui::Backend> backend;
+  std::unique_ptr<Backend> backend;
 #ifdef FCP_HAVE_GTK
-  backend = fcp::ui::gtk::CreateBackend();  // none without a display
+  backend = gtk::CreateBackend();  // none without a display
 #endif
-  std::unique_ptr<fcp::ui::UdevMonitor> monitor;
+  std::unique_ptr<UdevMonitor> monitor;
   if (!backend) {
-    fcp::ui::headless::Options options;
+    headless::Options options;
     options.echoMessageBoxes = true;
-    auto headless = std::make_unique<fcp::ui::headless::HeadlessBackend>(options);
+    auto headless = std::make_unique<headless::HeadlessBackend>(options);
     // USB arrival and removal reach the headless dialog as they would reach a window.
-    monitor = fcp::ui::UdevMonitor::Start([target = headless.get()](WPARAM event) {
+    monitor = UdevMonitor::Start([target = headless.get()](WPARAM event) {
       target->BroadcastDeviceChange(event);
     });
     if (!monitor) headless->SetFailDeviceRegistration(true);
     backend = std::move(headless);
   }
-  fcp::ui::InstallBackend(backend.get());
-  const int code = fcp::ui::AfxWinMain(commandLine);
+  InstallBackend(backend.get());
+  const int code = AfxWinMain(commandLine);
   monitor.reset();
-  fcp::ui::InstallBackend(nullptr);
+  InstallBackend(nullptr);
   return code;
 }
+
+}  // namespace fcp::ui

@@ -1,0 +1,15 @@
+// The Linux tool's main(): the platform's ports, then the framework's entry.
+#include "os/device_registry.h"
+#include "os/linux/device_registry_sysfs.h"
+#include "os/linux/video_inputs_v4l2.h"
+#include "os/port.h"
+#include "os/process_environment.h"
+#include "os/video_inputs.h"
+#include "ui/linux/linux_main.h"
+
+int main(int argc, char** argv) {
+  fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
+  fcp::os::ScopedPort<fcp::os::VideoInputs> videoInputs(&fcp::os::V4l2VideoInputs());
+  fcp::os::ScopedPort<fcp::os::DeviceRegistry> registry(&fcp::os::SysfsDeviceRegistry());
+  return fcp::ui::LinuxMain(argc, argv);
+}
