@@ -5,7 +5,6 @@
 #include "driver/usb_request.h"
 #include "driver/wide_text.h"
 #include "fcp/maker_ids.h"
-#include "os/guid.h"
 
 namespace fcp::driver {
 namespace {
@@ -18,8 +17,39 @@ constexpr const char* kClassesOfKind1[] = {"{4d36e96c-e325-11ce-bfc1-08002be1031
                                            "{36fc9e60-c465-11cf-8056-444553540000}"};  // USB
 constexpr const char* kClassesOfKind2[] = {"{36fc9e60-c465-11cf-8056-444553540000}"};  // USB
 
-constexpr auto kXuGuid1 = os::GuidOf(maker::kXuGuid1).Bytes();
-constexpr auto kXuGuid2 = os::GuidOf(maker::kXuGuid2).Bytes();
+// The unit GUIDs as their 16 descriptor bytes, parsed at compile time. (The kernel images are built
+// without exceptions, so os/guid.h, whose compile-time parser throws, stays out of them.)
+struct GuidBytes {
+  uint8_t bytes[16] = {};
+  bool ok = false;
+};
+constexpr int HexValue(char c) {
+  return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": text order is big-endian in the first three fields,
+// memory order little-endian.
+constexpr GuidBytes ParseGuidBytes(const char* text) {
+  GuidBytes out;
+  constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  uint8_t in_text_order[16] = {};
+  int n = 0;
+  int i = *text == '{' ? 1 : 0;
+  for (; text[i] && text[i] != '}' && n < 16; ++i) {
+    if (text[i] == '-') continue;
+    const int hi = HexValue(text[i]);
+    const int lo = text[i + 1] ? HexValue(text[i + 1]) : -1;
+    if (hi < 0 || lo < 0) return out;
+    in_text_order[n++] = static_cast<uint8_t>(hi << 4 | lo);
+    ++i;
+  }
+  if (n != 16) return out;
+  for (int k = 0; k < 16; ++k) out.bytes[k] = in_text_order[kOrder[k]];
+  out.ok = true;
+  return out;
+}
+constexpr GuidBytes kXuGuid1 = ParseGuidBytes(maker::kXuGuid1);
+constexpr GuidBytes kXuGuid2 = ParseGuidBytes(maker::kXuGuid2);
+static_assert(kXuGuid1.ok && kXuGuid2.ok, "extension unit GUIDs must be GUID texts");
 
 constexpr uint8_t kDescriptorConfiguration = 2;
 constexpr uint8_t kDescriptorString = 3;
@@ -131,7 +161,7 @@ bool AnyClassSpecificInterface(const uint8_t* configuration, uint32_t length, Vi
 bool HoldsMakerExtensionUnit(const uint8_t* configuration, uint32_t length) {
   return AnyClassSpecificInterface(configuration, length, [](const uint8_t* d, uint8_t size) {
     if (d[2] != 6 || size < 20) return false;
-    return __builtin_memcmp(d + 4, kXuGuid1.data(), 16) == 0 || __builtin_memcmp(d + 4, kXuGuid2.data(), 16) == 0;
+    return __builtin_memcmp(d + 4, kXuGuid1.bytes, 16) == 0 || __builtin_memcmp(d + 4, kXuGuid2.bytes, 16) == 0;
   });
 }
 

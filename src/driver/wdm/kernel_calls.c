@@ -1,0 +1,226 @@
+/* The kernel port's calls over the Windows kernel. */
+#include <ddk/ntifs.h>
+
+#include "kernel_calls.h"
+
+#define KVX_POOL_TAG 0x78765A4B /* 'KZvx' */
+#define KVX_SUBMIT_URB 0x220003  /* IOCTL_INTERNAL_USB_SUBMIT_URB */
+
+/* Kernel exports the mingw-w64 headers do not declare. MmCopyVirtualMemory catches the faults of
+ * the copy itself and answers with their status: the compiler here has no structured exception
+ * handling, so caller memory is never touched directly. */
+NTKERNELAPI NTSTATUS NTAPI MmCopyVirtualMemory(PEPROCESS from_process, PVOID from, PEPROCESS to_process, PVOID to,
+                                               SIZE_T bytes, KPROCESSOR_MODE mode, PSIZE_T copied);
+
+_Static_assert(sizeof(KSPIN_LOCK) <= kvx_lock_storage_bytes, "lock storage");
+_Static_assert(sizeof(KLOCK_QUEUE_HANDLE) <= kvx_lock_token_bytes, "lock token storage");
+
+void* kvx_allocate(size_t bytes) { return ExAllocatePoolWithTag(NonPagedPool, bytes, KVX_POOL_TAG); }
+
+void kvx_free(void* block) {
+  if (block) ExFreePoolWithTag(block, KVX_POOL_TAG);
+}
+
+void kvx_lock_init(void* lock) { KeInitializeSpinLock((PKSPIN_LOCK)lock); }
+void kvx_lock_acquire(void* lock, void* token) {
+  KeAcquireInStackQueuedSpinLock((PKSPIN_LOCK)lock, (PKLOCK_QUEUE_HANDLE)token);
+}
+void kvx_lock_release(void* token) { KeReleaseInStackQueuedSpinLock((PKLOCK_QUEUE_HANDLE)token); }
+
+kvx_status kvx_reference_file_by_handle(uint64_t user_handle, void** file) {
+  return ObReferenceObjectByHandle((HANDLE)(ULONG_PTR)user_handle, 0, *IoFileObjectType, UserMode, file, NULL);
+}
+
+void kvx_reference_object(void* object) { ObReferenceObject(object); }
+void kvx_dereference_object(void* object) { ObDereferenceObject(object); }
+
+void* kvx_top_device_of_file(void* file) { return IoGetRelatedDeviceObject((PFILE_OBJECT)file); }
+
+/* A synchronous device-relations query; the answer's objects come referenced. */
+static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type, PDEVICE_RELATIONS* relations) {
+  KEVENT event;
+  IO_STATUS_BLOCK io;
+  *relations = NULL;
+  KeInitializeEvent(&event, NotificationEvent, FALSE);
+  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_PNP, device, NULL, 0, NULL, &event, &io);
+  if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+  stack->MinorFunction = IRP_MN_QUERY_DEVICE_RELATIONS;
+  stack->Parameters.QueryDeviceRelations.Type = type;
+  NTSTATUS status = IoCallDriver(device, irp);
+  if (status == STATUS_PENDING) {
+    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, NULL);
+    status = io.Status;
+  }
+  if (NT_SUCCESS(status)) {
+    *relations = (PDEVICE_RELATIONS)io.Information;
+    if (!*relations) status = STATUS_UNSUCCESSFUL;
+  }
+  return status;
+}
+
+kvx_status kvx_query_target_device(void* device, void** physical_device) {
+  PDEVICE_RELATIONS relations;
+  NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, TargetDeviceRelation, &relations);
+  if (!NT_SUCCESS(status)) return status;
+  if (relations->Count == 1) {
+    *physical_device = relations->Objects[0];
+  } else {
+    for (ULONG i = 0; i < relations->Count; ++i) ObDereferenceObject(relations->Objects[i]);
+    status = STATUS_UNSUCCESSFUL;
+  }
+  ExFreePool(relations);
+  return status;
+}
+
+kvx_status kvx_query_bus_relations(void* device, void** relations, void*** objects, uint32_t* count) {
+  PDEVICE_RELATIONS list;
+  NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, BusRelations, &list);
+  if (!NT_SUCCESS(status)) return status;
+  *relations = list;
+  *objects = (void**)list->Objects;
+  *count = list->Count;
+  return STATUS_SUCCESS;
+}
+
+void kvx_release_relations(void* relations) {
+  PDEVICE_RELATIONS list = relations;
+  if (!list) return;
+  for (ULONG i = 0; i < list->Count; ++i) ObDereferenceObject(list->Objects[i]);
+  ExFreePool(list);
+}
+
+kvx_status kvx_query_device_name(void* physical_device, void* buffer, uint32_t bytes) {
+  ULONG returned = 0;
+  return ObQueryNameString(physical_device, (POBJECT_NAME_INFORMATION)buffer, bytes, &returned);
+}
+
+kvx_status kvx_query_class_guid(void* physical_device, uint16_t* text, uint32_t chars) {
+  ULONG returned = 0;
+  return IoGetDeviceProperty((PDEVICE_OBJECT)physical_device, DevicePropertyClassGuid, chars * sizeof(WCHAR), text,
+                             &returned);
+}
+
+kvx_status kvx_query_hardware_ids(void* physical_device, uint16_t* list, uint32_t bytes, uint32_t* returned) {
+  ULONG length = 0;
+  NTSTATUS status = IoGetDeviceProperty((PDEVICE_OBJECT)physical_device, DevicePropertyHardwareID, bytes, list,
+                                        &length);
+  *returned = length;
+  return status;
+}
+
+int kvx_creator_driver_name(void* device, uint16_t* text, uint32_t chars) {
+  PDRIVER_OBJECT driver = ((PDEVICE_OBJECT)device)->DriverObject;
+  if (!driver || chars == 0) return 0;
+  ULONG n = driver->DriverName.Length / sizeof(WCHAR);
+  if (n > chars - 1) n = chars - 1;
+  for (ULONG i = 0; i < n; ++i) text[i] = driver->DriverName.Buffer[i];
+  text[n] = 0;
+  return 1;
+}
+
+void* kvx_next_device_of_driver(void* device) { return ((PDEVICE_OBJECT)device)->NextDevice; }
+
+int kvx_is_bus_enumerated(void* device) {
+  return (((PDEVICE_OBJECT)device)->Flags & DO_BUS_ENUMERATED_DEVICE) != 0;
+}
+
+typedef struct UsbRequest {
+  KEVENT done;
+  PIRP irp;
+  kvx_usb_completion on_complete;
+  void* context;
+} UsbRequest;
+
+static NTSTATUS NTAPI UsbRequestCompleted(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
+  (void)device;
+  UsbRequest* request = context;
+  request->on_complete(request->context, irp->IoStatus.Status);
+  KeSetEvent(&request->done, IO_NO_INCREMENT, FALSE);
+  /* The IRP is ours: it stays until kvx_usb_free, so a late cancel never meets a freed IRP. */
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+kvx_status kvx_usb_start(void* physical_device, void* urb, kvx_usb_completion on_complete, void* context,
+                         void** request_out) {
+  PDEVICE_OBJECT device = physical_device;
+  UsbRequest* request = kvx_allocate(sizeof *request);
+  if (!request) return STATUS_INSUFFICIENT_RESOURCES;
+  request->irp = IoAllocateIrp(device->StackSize, FALSE);
+  if (!request->irp) {
+    kvx_free(request);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  KeInitializeEvent(&request->done, NotificationEvent, FALSE);
+  request->on_complete = on_complete;
+  request->context = context;
+  request->irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(request->irp);
+  stack->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+  stack->Parameters.DeviceIoControl.IoControlCode = KVX_SUBMIT_URB;
+  stack->Parameters.Others.Argument1 = urb;
+  IoSetCompletionRoutine(request->irp, UsbRequestCompleted, request, TRUE, TRUE, TRUE);
+  IoCallDriver(device, request->irp);
+  *request_out = request;
+  return STATUS_SUCCESS;
+}
+
+int kvx_usb_wait(void* request_in, uint32_t timeout_ms) {
+  UsbRequest* request = request_in;
+  LARGE_INTEGER timeout;
+  timeout.QuadPart = -10000LL * (LONGLONG)timeout_ms;
+  return KeWaitForSingleObject(&request->done, Executive, KernelMode, FALSE,
+                               timeout_ms == 0xFFFFFFFFu ? NULL : &timeout) == STATUS_SUCCESS;
+}
+
+void kvx_usb_cancel(void* request) { IoCancelIrp(((UsbRequest*)request)->irp); }
+
+void kvx_usb_free(void* request_in) {
+  UsbRequest* request = request_in;
+  IoFreeIrp(request->irp);
+  kvx_free(request);
+}
+
+kvx_status kvx_probe_caller(uint64_t address, size_t bytes) {
+  if (bytes == 0) return STATUS_SUCCESS;
+  const uint64_t end = address + bytes;
+  if (end < address || end > (uint64_t)MmUserProbeAddress) return STATUS_ACCESS_VIOLATION;
+  return STATUS_SUCCESS;
+}
+
+kvx_status kvx_copy_from_caller(void* to, uint64_t from, size_t bytes) {
+  NTSTATUS status = kvx_probe_caller(from, bytes);
+  if (!NT_SUCCESS(status) || bytes == 0) return status;
+  SIZE_T copied = 0;
+  return MmCopyVirtualMemory(PsGetCurrentProcess(), (PVOID)(ULONG_PTR)from, PsGetCurrentProcess(), to, bytes,
+                             KernelMode, &copied);
+}
+
+kvx_status kvx_copy_to_caller(uint64_t to, const void* from, size_t bytes) {
+  NTSTATUS status = kvx_probe_caller(to, bytes);
+  if (!NT_SUCCESS(status) || bytes == 0) return status;
+  SIZE_T copied = 0;
+  return MmCopyVirtualMemory(PsGetCurrentProcess(), (PVOID)from, PsGetCurrentProcess(), (PVOID)(ULONG_PTR)to, bytes,
+                             KernelMode, &copied);
+}
+
+kvx_status kvx_write_registry_dword(const uint16_t* key, const uint16_t* value, uint32_t data) {
+  UNICODE_STRING key_name, value_name;
+  RtlInitUnicodeString(&key_name, (PCWSTR)key);
+  RtlInitUnicodeString(&value_name, (PCWSTR)value);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &key_name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
+  HANDLE handle;
+  ULONG disposition;
+  NTSTATUS status = ZwCreateKey(&handle, KEY_ALL_ACCESS, &attributes, 0, NULL, REG_OPTION_NON_VOLATILE, &disposition);
+  if (!NT_SUCCESS(status)) return status;
+  status = ZwSetValueKey(handle, &value_name, 0, REG_DWORD, &data, sizeof data);
+  if (NT_SUCCESS(status)) ZwFlushKey(handle);
+  ZwClose(handle);
+  return status;
+}
+
+void kvx_stop_system(void) {
+  KeBugCheckEx(0x000000E2 /* MANUALLY_INITIATED_CRASH */, KVX_POOL_TAG, 0, 0, 0);
+}
