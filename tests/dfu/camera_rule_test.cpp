@@ -1,0 +1,54 @@
+// While the camera side sees any camera, a DFU interface opens only where a camera shares its
+// location: the DFU side never reaches a device other than the camera the operator selected.
+#include <string>
+
+#include "dfu/connection.h"
+#include "sim/windows/windows_views.h"
+#include "uvc/uvc.h"
+#include "workstation_fixture.h"
+
+namespace fcp::dfu {
+namespace {
+
+using testing_support::DfuWorkstationTest;
+using testing_support::ForeignDfuSpec;
+
+class CameraRule : public DfuWorkstationTest {
+ protected:
+  sim::windows::ScopedWindowsViews views_;  // the cameras of the current workstation
+};
+
+TEST_F(CameraRule, OpensWhereACameraSharesTheLocation) {
+  Plug(sim::ChipCameraSpec("cam1", {1}));
+  Plug(sim::ChipCameraSpec("cam2", {2, 4}));
+  ASSERT_EQ(UVC_GetDeviceCount(), 2);
+  EXPECT_EQ(DFU_OpenByLocationInfo(L"002.004.000.000.000.000"), 1);
+  EXPECT_STREQ(DFU_InterfaceListHead()->location, "002.004.000.000.000.000");
+}
+
+TEST_F(CameraRule, RefusesADfuInterfaceWithoutACameraWhileACameraIsPresent) {
+  Plug(sim::ChipCameraSpec("cam", {1}));
+  sim::DeviceSpec inDfuMode = sim::ChipCameraSpec("flashing", {3});
+  inDfuMode.dfu_mode = true;  // shows only its DFU interface: no camera at its location
+  Plug(inDfuMode);
+  Plug(ForeignDfuSpec("other", {4}));
+  ASSERT_EQ(UVC_GetDeviceCount(), 1);
+
+  EXPECT_EQ(DFU_OpenByLocationInfo(L"003.000.000.000.000.000"), 0);
+  EXPECT_EQ(DFU_OpenByLocationInfo(L"004.000.000.000.000.000"), 0);
+  EXPECT_STREQ(ErrorText(), "No camera at the location of the DFU interface");
+  EXPECT_EQ(sim::LiveLibusbObjects().handles, 0);
+  // The camera's own DFU interface still opens.
+  EXPECT_EQ(DFU_OpenByLocationInfo(L"001.000.000.000.000.000"), 1);
+}
+
+TEST_F(CameraRule, WithoutAnyCameraEveryDfuInterfaceOpens) {
+  sim::DeviceSpec inDfuMode = sim::ChipCameraSpec("flashing", {3});
+  inDfuMode.dfu_mode = true;
+  Plug(inDfuMode);
+  ASSERT_EQ(UVC_GetDeviceCount(), 0);
+  EXPECT_EQ(DFU_OpenByLocationInfo(L"003.000.000.000.000.000"), 1);
+}
+
+}  // namespace
+}  // namespace fcp::dfu
