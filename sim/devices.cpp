@@ -288,6 +288,9 @@ std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& spec) {
   device->video = video;
   device->dfu = dfu;
   device->chip = chip;
+  auto kept = std::make_shared<DeviceSpec>(spec);
+  kept->chip = nullptr;  // the device's chip is `device->chip`
+  device->spec = std::move(kept);
   return device;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "sim/usb_device.h"
 
 namespace fcp::sim {
@@ -64,6 +66,10 @@ struct DeviceSpec {
   // The chip (chip camera only); null: a new factory chip with `chip_product_id`.
   std::shared_ptr<Chip> chip;
   uint16_t chip_product_id = 0;  // 0: the first product ID of family VZQ2202
+
+  // Free-form settings of the other views (registry, device tree, ...), kept as given: each view
+  // reads and checks its own part.
+  nlohmann::json views = nlohmann::json::object();
 };
 
 // Builds the device the spec describes. The spec is assumed valid (the scenario loader checks it).

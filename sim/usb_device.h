@@ -56,6 +56,8 @@ struct DfuFunction {
 enum class DeviceKind { kChipCamera, kForeignCamera, kForeignDfu, kHub };
 const char* DeviceKindName(DeviceKind kind);
 
+struct DeviceSpec;
+
 class UsbDevice {
  public:
   UsbDevice(std::string id, DeviceKind kind, UsbDescriptors descriptors, UsbPlace place);
@@ -77,6 +79,8 @@ class UsbDevice {
   std::shared_ptr<Chip> chip;
   // Time each control transfer to this device takes; none: the workstation's default.
   std::optional<std::chrono::microseconds> latency;
+  // What the device was built from (MakeDevice sets it; null for a device assembled by hand).
+  std::shared_ptr<const DeviceSpec> spec;
   // A libusb error code (negative) that libusb_open returns for this device (no access, no driver).
   int libusb_open_error = 0;
 

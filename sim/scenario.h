@@ -1,0 +1,34 @@
+// Scenario files: a whole workstation in JSON (devices, their places, chip states, faults, latencies).
+// The format is described in sim/README.md. Loading never throws and never crashes on bad input: a
+// malformed file is refused with one message naming the file and the place in it.
+#pragma once
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/chip.h"
+#include "sim/workstation.h"
+
+namespace fcp::sim {
+
+struct ScenarioLoad {
+  std::shared_ptr<Workstation> workstation;  // null when refused
+  std::string error;                         // "<file>: <place>: <what is wrong>" when refused
+  std::string description;
+};
+
+// `name` is used in messages only.
+ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name);
+ScenarioLoad LoadScenarioFile(const std::string& path);
+
+// The workstation as a scenario, with every chip's state as it is now: loading it gives back the
+// same workstation (the runner saves chip states this way between runs).
+nlohmann::json ScenarioJson(const Workstation& workstation);
+bool SaveScenarioFile(const Workstation& workstation, const std::string& path, std::string* error);
+
+// One chip's state, in the scenario's "chip" format.
+nlohmann::json ChipStateJson(const Chip& chip);
+
+}  // namespace fcp::sim

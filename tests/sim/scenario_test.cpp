@@ -1,0 +1,144 @@
+// Scenario files: the examples load, a saved workstation loads back the same, malformed files are
+// refused with a message naming the file and the place.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fcp/maker_ids.h"
+#include "sim/devices.h"
+#include "sim/scenario.h"
+
+namespace fcp::sim {
+namespace {
+
+const std::string kDir = FCP_SIM_SCENARIO_DIR;
+
+TEST(Scenario, ExampleFilesLoad) {
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(kDir)) {
+    if (entry.path().extension() != ".json") continue;
+    ++files;
+    SCOPED_TRACE(entry.path().string());
+    const ScenarioLoad load = LoadScenarioFile(entry.path().string());
+    EXPECT_EQ(load.error, "");
+    ASSERT_NE(load.workstation, nullptr);
+    EXPECT_FALSE(load.description.empty());
+  }
+  EXPECT_GE(files, 6u);
+}
+
+TEST(Scenario, ExamplesHoldWhatTheySay) {
+  auto blank = LoadScenarioFile(kDir + "/blank_chip.json").workstation;
+  ASSERT_NE(blank, nullptr);
+  auto cam = blank->Find("cam0");
+  ASSERT_NE(cam, nullptr);
+  EXPECT_EQ(cam->place().ports, (std::vector<uint8_t>{1, 3}));
+  EXPECT_EQ(cam->chip->product_id(), fcp::maker::kPidsVzq2202[0]);
+  EXPECT_EQ(cam->chip->selector(), 1);
+  EXPECT_EQ(Bytes(cam->chip->config().begin() + 40, cam->chip->config().begin() + 59), Bytes(19, 0));
+
+  auto repaired = LoadScenarioFile(kDir + "/repaired_chip.json").workstation;
+  ASSERT_NE(repaired, nullptr);
+  EXPECT_EQ(repaired->Find("cam0")->chip->ReadWord(kCommitRegisterAddress), 0x90731484u);
+
+  auto other = LoadScenarioFile(kDir + "/other_family.json").workstation;
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(other->Find("cam0")->chip->product_id(), fcp::maker::kPidsVzq2203[0]);
+
+  auto none = LoadScenarioFile(kDir + "/no_camera.json").workstation;
+  ASSERT_NE(none, nullptr);
+  for (const auto& device : none->Devices()) EXPECT_EQ(device->video, std::nullopt);
+
+  auto faulty = LoadScenarioFile(kDir + "/faulty_commit.json").workstation;
+  ASSERT_NE(faulty, nullptr);
+  Bytes word = {0x84, 0x14, 0x73, 0x90};
+  auto fc = faulty->Find("cam0");
+  EXPECT_EQ(faulty->ControlTransfer(*fc, {0x40, 0x24, 0x401E, 0x0204, 4}, word).status, TransferStatus::kStall);
+  EXPECT_TRUE(faulty->ControlTransfer(*fc, {0x40, 0x24, 0x401E, 0x0204, 4}, word).ok());
+}
+
+TEST(Scenario, SavedStateLoadsBackTheSame) {
+  auto load = LoadScenarioFile(kDir + "/mixed_workstation.json");
+  ASSERT_NE(load.workstation, nullptr) << load.error;
+  Workstation& ws = *load.workstation;
+  // Change the chip as a check would.
+  auto cam = ws.Find("cam0");
+  Bytes patch = {1, 2, 3};
+  ASSERT_TRUE(ws.ControlTransfer(*cam, {0x40, 0x51, 0, 40, 3}, patch).ok());
+  Bytes word = {0x84, 0x14, 0x73, 0x90};
+  ASSERT_TRUE(ws.ControlTransfer(*cam, {0x40, 0x24, 0x401E, 0x0204, 4}, word).ok());
+
+  const std::string path = testing::TempDir() + "fcp_sim_saved_scenario.json";
+  std::string error;
+  ASSERT_TRUE(SaveScenarioFile(ws, path, &error)) << error;
+  auto again = LoadScenarioFile(path);
+  ASSERT_NE(again.workstation, nullptr) << again.error;
+  EXPECT_EQ(ScenarioJson(*again.workstation), ScenarioJson(ws));
+  auto cam_again = again.workstation->Find("cam0");
+  EXPECT_EQ(cam_again->chip->config()[41], 2);
+  EXPECT_EQ(cam_again->chip->commit_count(), 1u);
+  EXPECT_EQ(cam_again->descriptors().configurations, cam->descriptors().configurations);
+  EXPECT_EQ(again.workstation->Find("cam2")->descriptors().strings, ws.Find("cam2")->descriptors().strings);
+}
+
+TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
+  struct Bad {
+    std::string text;
+    const char* error;
+  };
+  const std::string cam = R"({"devices": [{"id":"cam0","kind":"chip_camera","ports":[1])";
+  const std::vector<Bad> cases = {
+      {"{\n  \"devices\": [\n    {\"id\": }\n  ]\n}", "bad.json:3:12: syntax error"},
+      {"", "bad.json:1:1: syntax error"},
+      {R"({"devices": [], "colour": 1})", "bad.json: /colour: unknown key"},
+      {R"({})", "bad.json: /: needs devices"},
+      {R"({"devices": {}})", "bad.json: /devices: must be an array"},
+      {R"({"devices": [{"kind":"hub","ports":[1]}]})", "bad.json: /devices/0: needs an id"},
+      {R"({"devices": [{"id":"a b","kind":"hub","ports":[1]}]})", "bad.json: /devices/0/id: must be 1-32 characters"},
+      {R"({"devices": [{"id":"x","kind":"toaster","ports":[1]}]})", "bad.json: /devices/0/kind: must be one of chip_camera"},
+      {R"({"devices": [{"id":"x","kind":"hub","ports":[]}]})", "bad.json: /devices/0/ports: must be an array of 1 to 7"},
+      {R"({"devices": [{"id":"x","kind":"hub","ports":[1,2,3,4,5,6,7,8]}]})", "bad.json: /devices/0/ports: must be an array of 1 to 7"},
+      {R"({"devices": [{"id":"x","kind":"hub","ports":[0]}]})", "bad.json: /devices/0/ports/0: 0 is out of range 1..255"},
+      {R"({"devices": [{"id":"x","kind":"hub","ports":[1],"address":128}]})", "bad.json: /devices/0/address: 128 is out of range 1..127"},
+      {R"({"devices": [{"id":"x","kind":"hub","ports":[1],"bus":-1}]})", "bad.json: /devices/0/bus: -1 is out of range 1..255"},
+      {R"({"devices": [{"id":"x","kind":"hub","ports":[1],"vendor_id":"0xG1"}]})", "bad.json: /devices/0/vendor_id: must be a number or a \"0x...\" hex string"},
+      {R"({"devices": [{"id":"x","kind":"hub","ports":[1],"vendor_id":1.5}]})", "bad.json: /devices/0/vendor_id: must be a number"},
+      {R"({"devices": [{"id":"x","kind":"hub","ports":[1],"chip":{}}]})", "bad.json: /devices/0/chip: only a chip_camera has a chip"},
+      {R"({"devices": [{"id":"x","kind":"foreign_camera","ports":[1],"dfu":{}}]})", "bad.json: /devices/0/dfu: this kind of device has no DFU function"},
+      {cam + R"(,"chip":{"selector":256}}]})", "bad.json: /devices/0/chip/selector: 256 is out of range 0..255"},
+      {cam + R"(,"chip":{"status_block":"00 01"}}]})", "bad.json: /devices/0/chip/status_block: holds 2 bytes, must hold 128"},
+      {cam + R"(,"chip":{"signature":"5651"}}]})", "bad.json: /devices/0/chip/signature: holds 2 bytes, must hold 8"},
+      {cam + R"(,"chip":{"config":"0"}}]})", "bad.json: /devices/0/chip/config: must be hex bytes"},
+      {cam + R"(,"chip":{"family":"VZQ2202","product_id":1}}]})", "bad.json: /devices/0/chip/product_id: give either family or product_id"},
+      {cam + R"(,"chip":{"family":"VZQ9999"}}]})", "bad.json: /devices/0/chip/family: must be one of VZQ2201, VZQ2202, VZQ2203"},
+      {cam + R"(,"chip":{"memory":[{"address":"0x50000000","bytes":"01"}]}}]})", "bad.json: /devices/0/chip/memory/0: bytes lie outside the chip's memory map"},
+      {cam + R"(,"chip":{"flavour":1}}]})", "bad.json: /devices/0/chip/flavour: unknown key"},
+      {cam + R"(,"dfu":{"alt_settings":5}}]})", "bad.json: /devices/0/dfu/alt_settings: 5 is out of range 1..4"},
+      {cam + R"(,"dfu":{"functional_descriptor":"attic"}}]})", "bad.json: /devices/0/dfu/functional_descriptor: must be one of"},
+      {cam + R"(,"strings":{"colour":"red"}}]})", "bad.json: /devices/0/strings/colour: unknown string role"},
+      {cam + R"(,"faults":[{"nth":2}]}]})", "bad.json: /devices/0/faults/0: needs an action"},
+      {cam + R"(,"faults":[{"action":"explode"}]}]})", "bad.json: /devices/0/faults/0/action: must be one of"},
+      {cam + R"(,"faults":[{"action":"stall","length":3}]}]})", "bad.json: /devices/0/faults/0/length: only a short fault has a length"},
+      {cam + R"(,"faults":[{"action":"stall","match":{"request":256}}]}]})", "bad.json: /devices/0/faults/0/match/request: 256 is out of range 0..255"},
+      {cam + R"(,"libusb_open_error":"LIBUSB_ERROR_SAD"}]})", "bad.json: /devices/0/libusb_open_error: must be one of"},
+      {cam + R"(},{"id":"cam0","kind":"hub","ports":[2]}]})", "bad.json: /devices/1: device id \"cam0\" is used twice"},
+      {cam + R"(},{"id":"b","kind":"hub","ports":[1]}]})", "bad.json: /devices/1: devices \"cam0\" and \"b\" sit on the same port"},
+  };
+  for (const Bad& bad : cases) {
+    SCOPED_TRACE(bad.text);
+    const ScenarioLoad load = LoadScenarioText(bad.text, "bad.json");
+    EXPECT_EQ(load.workstation, nullptr);
+    EXPECT_EQ(load.error.rfind(bad.error, 0), 0u) << load.error;
+  }
+}
+
+TEST(Scenario, MissingFileIsNamed) {
+  const ScenarioLoad load = LoadScenarioFile("/nonexistent/scenario.json");
+  EXPECT_EQ(load.workstation, nullptr);
+  EXPECT_EQ(load.error, "/nonexistent/scenario.json: cannot be read");
+}
+
+}  // namespace
+}  // namespace fcp::sim
