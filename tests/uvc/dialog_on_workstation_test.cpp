@@ -1,0 +1,132 @@
+// The check dialog on the headless host, with the real camera, DFU and repair layers on the virtual
+// workstation: it selects a virtual camera, shows its device name and lets the operator check.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "app/fix_core_power_dlg.h"
+#include "os/port.h"
+#include "os/process_environment.h"
+#include "sim/devices.h"
+#include "sim/windows/windows_views.h"
+#include "sim/workstation.h"
+#include "ui/backend.h"
+#include "ui/headless/headless_backend.h"
+#include "ui/resource_ids.h"
+
+namespace fcp::uvc::test {
+namespace {
+
+class TestEnvironment final : public os::ProcessEnvironment {
+ public:
+  std::wstring moduleFileName;
+  std::wstring ModuleFileName() override { return moduleFileName; }
+  wchar_t PathSeparator() const override { return L'/'; }
+  std::time_t Now() override { return 0; }
+  bool LocalTime(std::time_t, std::tm& out) override {
+    out = std::tm{};
+    out.tm_year = 126;
+    return true;
+  }
+  HRESULT CoInitializeEx(DWORD) override { return S_OK; }
+  void CoUninitialize() override {}
+};
+
+class DialogOnWorkstation : public ::testing::Test {
+ protected:
+  static constexpr int kDialog = IDD_QUILLON_DIALOG_DIALOG;
+
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() / ("fcp_uvc_dialog_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    environment.moduleFileName = (dir / "fixcorepower").wstring();
+    previousBackend = ui::InstallBackend(&backend);
+    previousEnvironment = os::InstallPort<os::ProcessEnvironment>(&environment);
+  }
+  void TearDown() override {
+    if (dialogThread.joinable()) {
+      if (!closed) backend.Post(kDialog, WM_CLOSE);
+      dialogThread.join();
+    }
+    ui::InstallBackend(previousBackend);
+    os::InstallPort<os::ProcessEnvironment>(previousEnvironment);
+    std::filesystem::remove_all(dir);
+  }
+
+  // Opens the dialog and waits until its first check has ended.
+  void Open() {
+    dialogThread = std::thread([this] {
+      CFixCorePowerDlg dialog;
+      dialog.ParseCommandLine(L"");
+      dialog_ = &dialog;
+      dialog.DoModal();
+      dialog_ = nullptr;
+      closed = true;
+    });
+    ASSERT_TRUE(backend.WaitFor([&] { return backend.IsOpen(kDialog) || closed; }));
+    ASSERT_TRUE(backend.WaitFor([&] {
+      const auto status = backend.Control(kDialog, IDC_STATUS);
+      bool running = true;
+      backend.Call(kDialog, [&] {
+        if (CFixCorePowerDlg* d = dialog_) running = d->IsWorkerRunning();
+      });
+      return closed || (status && (status->text == L"PASS" || status->text == L"FAIL") && !running);
+    }));
+  }
+  std::wstring Text(int id) const {
+    const auto control = backend.Control(kDialog, id);
+    return control ? control->text : L"<none>";
+  }
+  bool Enabled(int id) const {
+    const auto control = backend.Control(kDialog, id);
+    return control && control->enabled;
+  }
+
+  std::shared_ptr<sim::Workstation> workstation = std::make_shared<sim::Workstation>();
+  sim::ScopedWorkstation current{workstation};
+  sim::windows::ScopedWindowsViews views;
+  ui::headless::HeadlessBackend backend{ui::headless::Options{.clockTimers = false}};
+  TestEnvironment environment;
+  std::filesystem::path dir;
+  std::atomic<CFixCorePowerDlg*> dialog_{nullptr};
+  std::atomic<bool> closed{false};
+  std::thread dialogThread;
+  ui::Backend* previousBackend = nullptr;
+  os::ProcessEnvironment* previousEnvironment = nullptr;
+};
+
+TEST_F(DialogOnWorkstation, ShowsTheVirtualCamerasNameAndEnablesCheck) {
+  auto sensor = sim::MakeChipCamera("cam0", {1});
+  ASSERT_TRUE(workstation->AddDevice(sensor));
+  views.views().SetSensorCamera("cam0", 1);
+  auto camera = sim::MakeChipCamera("cam1", {2, 3});
+  ASSERT_TRUE(workstation->AddDevice(camera));
+  Open();
+  wchar_t name[40];
+  std::swprintf(name, 40, L"VID_%04X&PID_%04X&REV_0100", camera->vendor_id(), camera->product_id());
+  EXPECT_EQ(Text(IDC_EDIT_CAMERA), name);
+  EXPECT_TRUE(Enabled(IDC_BUTTON_CHECK));
+  std::wstring location;
+  backend.Call(kDialog, [&] {
+    if (CFixCorePowerDlg* d = dialog_) location = d->m_strLocation;
+  });
+  EXPECT_EQ(location, L"002.003.000.000.000.000");
+  // The first check went to the selected camera, found through the same location on the DFU side.
+  EXPECT_EQ(Text(IDC_STATUS), L"PASS");
+  EXPECT_EQ(camera->chip->commit_count(), 1u);
+  EXPECT_EQ(sensor->chip->commit_count(), 0u);
+}
+
+TEST_F(DialogOnWorkstation, WithoutACameraNoNameAndTheCheckFails) {
+  Open();
+  EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"");
+  EXPECT_EQ(Text(IDC_STATUS), L"FAIL");
+}
+
+}  // namespace
+}  // namespace fcp::uvc::test
