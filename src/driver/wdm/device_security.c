@@ -22,8 +22,8 @@ NTSTATUS kvx_secure_device(PDEVICE_OBJECT device) {
   MakeSid(&system, 1, SECURITY_LOCAL_SYSTEM_RID, 0);
   MakeSid(&administrators, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
 
-  ACCESS_MASK access = GENERIC_ALL;
-  RtlMapGenericMask(&access, IoGetFileObjectGenericMapping());
+  /* "GA" on a device: generic-all mapped through the file objects' generic mapping. */
+  const ACCESS_MASK access = FILE_ALL_ACCESS;
 
   const ULONG acl_bytes = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(ULONG)) +
                           RtlLengthSid(&system.sid) + RtlLengthSid(&administrators.sid);

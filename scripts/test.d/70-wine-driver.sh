@@ -1,0 +1,32 @@
+# The KvxUpx driver images: both link as native-subsystem drivers importing from ntoskrnl.exe,
+# hal.dll and usbd.sys only; the x64 image then runs under Wine as a demand-start kernel service,
+# and a probe program checks its device's answers (tests/e2e/kvxupx_wine_probe.cpp).
+set -euo pipefail
+for preset in windows-x64 windows-x86; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$FCP_JOBS" --target kvxupx_driver
+  image=build/$preset/src/driver/wdm/KvxUpx.sys
+  header=$(x86_64-w64-mingw32-objdump -p "$image")
+  imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$header")
+  if grep -Eviq '^(ntoskrnl\.exe|hal\.dll|usbd\.sys)$' <<<"$imports"; then
+    echo "$image imports from other modules:"; echo "$imports"; exit 1
+  fi
+  grep -q 'Subsystem.*(NT native)' <<<"$header" || { echo "$image is not a native-subsystem image"; exit 1; }
+  echo "$preset: KvxUpx.sys ($(stat -c %s "$image") bytes) imports $(tr '\n' ' ' <<<"$imports")"
+done
+
+work=build/wine-driver
+mkdir -p "$work"
+x86_64-w64-mingw32-g++-posix -std=c++20 -municode -static -Wall -Wextra -Werror -Isrc \
+  -o "$work/kvxupx_wine_probe.exe" tests/e2e/kvxupx_wine_probe.cpp
+
+# A private prefix; no display is needed for a console probe and a driver host.
+export WINEPREFIX=$PWD/$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+[[ -f $WINEPREFIX/system.reg ]] || wineboot -i >/dev/null 2>&1
+cp build/windows-x64/src/driver/wdm/KvxUpx.sys "$WINEPREFIX/drive_c/windows/system32/drivers/KvxUpx.sys"
+cp "$work/kvxupx_wine_probe.exe" "$WINEPREFIX/drive_c/kvxupx_wine_probe.exe"
+status=0
+timeout 180 wine 'C:\kvxupx_wine_probe.exe' 'C:\windows\system32\drivers\KvxUpx.sys' 2> >(grep -v 'wine32\|multiarch\|dpkg --add\|apt-get install' >&2) || status=$?
+timeout 60 wineserver -w || true
+exit $status
