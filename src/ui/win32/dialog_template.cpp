@@ -1,0 +1,72 @@
+#include "ui/win32/dialog_template.h"
+
+#include <cstring>
+
+namespace fcp::ui::win32 {
+namespace {
+
+// Writes the template as a stream of 16-bit words; offsets are relative to the start, which the
+// final storage aligns to a DWORD.
+class WordWriter {
+ public:
+  void word(WORD w) { words_.push_back(w); }
+  void dword(DWORD d) {
+    word(LOWORD(d));
+    word(HIWORD(d));
+  }
+  void text(const std::wstring& s) {  // zero-terminated UTF-16
+    for (wchar_t c : s) word(static_cast<WORD>(c));
+    word(0);
+  }
+  void alignDword() {
+    if (words_.size() % 2) word(0);
+  }
+  const std::vector<WORD>& words() const { return words_; }
+
+ private:
+  std::vector<WORD> words_;
+};
+
+}  // namespace
+
+DialogTemplateBuffer::DialogTemplateBuffer(const TemplateDialog& dialog) {
+  WordWriter out;
+  out.word(1);       // dlgVer
+  out.word(0xFFFF);  // signature: extended template
+  out.dword(0);      // helpID
+  out.dword(dialog.exStyle);
+  out.dword(dialog.style | DS_SETFONT);
+  out.word(static_cast<WORD>(dialog.items.size()));
+  out.word(static_cast<WORD>(dialog.x));
+  out.word(static_cast<WORD>(dialog.y));
+  out.word(static_cast<WORD>(dialog.cx));
+  out.word(static_cast<WORD>(dialog.cy));
+  out.word(0);  // no menu
+  out.word(0);  // the predefined dialog class
+  out.text(dialog.caption);
+  out.word(dialog.pointSize);
+  out.word(dialog.fontWeight);
+  out.word(static_cast<WORD>(dialog.italic | (dialog.charset << 8)));
+  out.text(dialog.fontFace);
+
+  for (const TemplateItem& item : dialog.items) {
+    out.alignDword();
+    out.dword(0);  // helpID
+    out.dword(item.exStyle);
+    out.dword(item.style | WS_CHILD | WS_VISIBLE);
+    out.word(static_cast<WORD>(item.x));
+    out.word(static_cast<WORD>(item.y));
+    out.word(static_cast<WORD>(item.cx));
+    out.word(static_cast<WORD>(item.cy));
+    out.dword(item.id);
+    out.text(item.windowClass);
+    out.text(item.text);
+    out.word(0);  // no creation data
+  }
+
+  const std::vector<WORD>& words = out.words();
+  storage_.assign((words.size() + 1) / 2, 0);
+  std::memcpy(storage_.data(), words.data(), words.size() * sizeof(WORD));
+}
+
+}  // namespace fcp::ui::win32
