@@ -1,12 +1,13 @@
 #include "ui/win32/dialog_template.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace fcp::ui::win32 {
 namespace {
 
-// Writes the template as a stream of 16-bit words; offsets are relative to the start, which the
-// final storage aligns to a DWORD.
+// Writes the template as a stream of 16-bit words; item alignment is relative to the start, which
+// the final storage aligns to a DWORD.
 class WordWriter {
  public:
   void word(WORD w) { words_.push_back(w); }
@@ -14,9 +15,13 @@ class WordWriter {
     word(LOWORD(d));
     word(HIWORD(d));
   }
-  void text(const std::wstring& s) {  // zero-terminated UTF-16
+  void text(std::wstring_view s) {  // zero-terminated UTF-16
     for (wchar_t c : s) word(static_cast<WORD>(c));
     word(0);
+  }
+  void ordinal(WORD id) {  // a resource or class named by number
+    word(0xFFFF);
+    word(id);
   }
   void alignDword() {
     if (words_.size() % 2) word(0);
@@ -27,16 +32,26 @@ class WordWriter {
   std::vector<WORD> words_;
 };
 
+const wchar_t* WindowClassOf(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Button: return L"BUTTON";
+    case ControlKind::Edit: return L"EDIT";
+    case ControlKind::Static:
+    case ControlKind::Icon: break;
+  }
+  return L"STATIC";
+}
+
 }  // namespace
 
-DialogTemplateBuffer::DialogTemplateBuffer(const TemplateDialog& dialog) {
+DialogTemplateBuffer::DialogTemplateBuffer(const DialogTemplate& dialog) {
   WordWriter out;
   out.word(1);       // dlgVer
   out.word(0xFFFF);  // signature: extended template
   out.dword(0);      // helpID
   out.dword(dialog.exStyle);
   out.dword(dialog.style | DS_SETFONT);
-  out.word(static_cast<WORD>(dialog.items.size()));
+  out.word(static_cast<WORD>(dialog.controls.size()));
   out.word(static_cast<WORD>(dialog.x));
   out.word(static_cast<WORD>(dialog.y));
   out.word(static_cast<WORD>(dialog.cx));
@@ -46,21 +61,25 @@ DialogTemplateBuffer::DialogTemplateBuffer(const TemplateDialog& dialog) {
   out.text(dialog.caption);
   out.word(dialog.pointSize);
   out.word(dialog.fontWeight);
-  out.word(static_cast<WORD>(dialog.italic | (dialog.charset << 8)));
+  out.word(static_cast<WORD>(dialog.italic | dialog.charset << 8));
   out.text(dialog.fontFace);
 
-  for (const TemplateItem& item : dialog.items) {
+  for (const ControlTemplate& control : dialog.controls) {
     out.alignDword();
     out.dword(0);  // helpID
-    out.dword(item.exStyle);
-    out.dword(item.style | WS_CHILD | WS_VISIBLE);
-    out.word(static_cast<WORD>(item.x));
-    out.word(static_cast<WORD>(item.y));
-    out.word(static_cast<WORD>(item.cx));
-    out.word(static_cast<WORD>(item.cy));
-    out.dword(item.id);
-    out.text(item.windowClass);
-    out.text(item.text);
+    out.dword(control.exStyle);
+    out.dword(control.style | WS_CHILD | WS_VISIBLE);
+    out.word(static_cast<WORD>(control.x));
+    out.word(static_cast<WORD>(control.y));
+    out.word(static_cast<WORD>(control.cx));
+    out.word(static_cast<WORD>(control.cy));
+    out.dword(static_cast<DWORD>(control.id));
+    out.text(WindowClassOf(control.kind));
+    if (control.kind == ControlKind::Icon) {
+      out.ordinal(static_cast<WORD>(control.iconResource));  // loaded from the module by the dialog
+    } else {
+      out.text(control.text);
+    }
     out.word(0);  // no creation data
   }
 
