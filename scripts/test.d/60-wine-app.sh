@@ -1,0 +1,124 @@
+# The x64 Windows tool under Wine on a virtual display, with no camera attached:
+#   - silent runs (plain and -LVIOutput): exit code 255 and the exact result files beside the exe;
+#   - an interactive start: the dialog shows FAIL on red and an empty camera box, and closing the
+#     window ends the process with 255.
+# Only the x64 build runs here: a 32-bit exe under wine64 without wine32 "succeeds" without running.
+set -euo pipefail
+root=$(pwd)
+exe="$root/build/windows-x64/src/app/FixCorePower.exe"
+if [[ ! -f "$exe" ]]; then
+  cmake --preset windows-x64 >/dev/null
+  cmake --build --preset windows-x64 -j "$FCP_JOBS" --target FixCorePower
+fi
+
+work="$root/build/wine"
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono/Gecko installer dialogs in a fresh prefix
+mkdir -p "$work"
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok:   $*"; }
+
+# A private X display: Xvfb picks a free number and tells it on a pipe.
+exec {fd}<> <(:)
+Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+read -r -t 15 -u "$fd" display_no || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=":$display_no"
+app_pid=
+cleanup() {
+  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true # Wine's processes must be gone before the display goes
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+  echo "creating the Wine prefix"
+  wineboot -i >"$work/wineboot.log" 2>&1
+  wineserver -w
+fi
+
+# Each run gets its own folder holding a copy of the exe: the result files go beside it.
+fresh_dir() {
+  rm -rf "$work/$1" && mkdir -p "$work/$1"
+  cp "$exe" "$work/$1/"
+  echo "$work/$1"
+}
+expect_bytes() { # file, expected text with \r\n escapes, what
+  if [[ ! -f "$1" ]]; then fail "$3: $(basename "$1") missing"; return; fi
+  if cmp -s "$1" <(printf "$2"); then pass "$3"; else
+    fail "$3: $(basename "$1") holds $(od -An -c "$1" | tr -s ' ')"; fi
+}
+expect_one_failed_log() { # dir, expected text, what
+  local logs=("$1"/FailedLog_*.txt)
+  if [[ ${#logs[@]} -ne 1 || ! -f "${logs[0]}" ]]; then fail "$3: ${#logs[@]} failure logs"; return; fi
+  [[ $(basename "${logs[0]}") =~ ^FailedLog_[0-9]{4}(_[0-9]{2}){5}\.txt$ ]] ||
+    fail "$3: log name $(basename "${logs[0]}")"
+  expect_bytes "${logs[0]}" "$2" "$3"
+}
+
+silent_run() { # name, expected result.txt, options...
+  local name=$1 expected=$2 dir rc=0
+  shift 2
+  dir=$(fresh_dir "$name")
+  (cd "$dir" && timeout 120 wine ./FixCorePower.exe "$@") >"$dir/wine.log" 2>&1 || rc=$?
+  wineserver -w
+  [[ $rc -eq 255 ]] && pass "$name: exit code 255" || fail "$name: exit code $rc"
+  expect_bytes "$dir/result.txt" "$expected" "$name: result.txt"
+  expect_one_failed_log "$dir" 'No vaild device.\r\n' "$name: failure log"
+}
+
+silent_run silent 'fail\r\n' -s
+silent_run silent-lvi '[Tool_Result]\r\nRtn=Fail\r\n' -s -LVIOutput
+
+# Interactive start: find the dialog, wait for the check's verdict, look at the screen, close it.
+dir=$(fresh_dir interactive)
+(cd "$dir" && exec wine ./FixCorePower.exe) >"$dir/wine.log" 2>&1 &
+app_pid=$!
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Fix Core Power$' | head -n1 || true)
+if [[ -z "$win" ]]; then
+  fail "interactive: no dialog window"
+else
+  eval "$(xdotool getwindowgeometry --shell "$win")" # X Y WIDTH HEIGHT of the client area
+  # Control positions in dialog units over the 179 x 99 template: dialog units scale each axis
+  # linearly, so fractions of the client area locate the controls whatever the font metrics.
+  at() { echo $(($1 + $2 * $3 / $4)); }
+  status_x=$(at "$X" "$WIDTH" 89 179)   # horizontal centre of the status cell (41 + 96/2)
+  status_y=$(at "$Y" "$HEIGHT" 8 99)    # near the top of the cell: above the capitals' strokes
+  shot="$dir/screen.png"
+  pixel=
+  for _ in $(seq 1 60); do # the verdict follows the check on the worker
+    xwd -root -silent | convert xwd:- "$shot"
+    pixel=$(convert "$shot" -format "%[pixel:p{$status_x,$status_y}]" info:)
+    [[ "$pixel" =~ ^s?rgb\(255,0,0\)$|^red$ ]] && break
+    sleep 0.5
+  done
+  [[ "$pixel" =~ ^s?rgb\(255,0,0\)$|^red$ ]] && pass "interactive: status cell red" ||
+    fail "interactive: status cell is $pixel"
+  # The camera box (36, 58, 138, 14) holds no text: no column of its inside has ink, apart from the
+  # caret (at most 2 pixels wide) when the box has the focus.
+  box_x=$(at "$X" "$WIDTH" 38 179) box_y=$(at "$Y" "$HEIGHT" 60 99)
+  box_w=$((WIDTH * 134 / 179)) box_h=$((HEIGHT * 10 / 99))
+  inked=$(convert "$shot" -crop "${box_w}x${box_h}+${box_x}+${box_y}" +repage -colorspace gray \
+    -threshold 50% -negate -scale "${box_w}x1!" -threshold 0 -format '%[fx:round(mean*w)]' info:)
+  [[ "$inked" -le 2 ]] && pass "interactive: camera box empty" ||
+    fail "interactive: camera box shows text ($inked columns of ink)"
+  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+  xdotool key --window "$win" alt+F4
+fi
+rc=0
+if timeout 30 tail --pid="$app_pid" -f /dev/null; then
+  wait "$app_pid" || rc=$?
+  [[ $rc -eq 255 ]] && pass "interactive: closed, exit code 255" || fail "interactive: exit code $rc"
+else
+  fail "interactive: still running after the close"
+fi
+app_pid=
+wineserver -w
+
+((failures == 0)) || { echo "$failures wine check(s) failed"; exit 1; }
+echo "all wine checks passed"
