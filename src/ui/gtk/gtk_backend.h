@@ -1,0 +1,14 @@
+// The GTK 3 backend: the Linux dialog, laid out from the template data (dialog units converted with
+// the dialog font's metrics), the status colour drawn behind the text as WM_CTLCOLOR asks, the
+// system menu as the header bar's menu, and USB device events from libudev.
+#pragma once
+#include <memory>
+
+#include "ui/backend.h"
+
+namespace fcp::ui::gtk {
+
+// Opens the display; nullptr when there is none (no DISPLAY, or it cannot be reached).
+std::unique_ptr<Backend> CreateBackend();
+
+}  // namespace fcp::ui::gtk
