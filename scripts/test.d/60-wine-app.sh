@@ -1,7 +1,7 @@
 # The x64 Windows tool under Wine on a virtual display, with no camera attached:
 #   - silent runs (plain and -LVIOutput): exit code 255 and the exact result files beside the exe;
-#   - an interactive start: the dialog shows FAIL on red and an empty camera box, and closing the
-#     window ends the process with 255.
+#   - an interactive start: the dialog shows FAIL on red and an empty camera box, Check runs another
+#     check, and closing the window ends the process with 255.
 # Only the x64 build runs here: a 32-bit exe under wine64 without wine32 "succeeds" without running.
 set -euo pipefail
 root=$(pwd)
@@ -107,6 +107,19 @@ else
     -threshold 50% -negate -scale "${box_w}x1!" -threshold 0 -format '%[fx:round(mean*w)]' info:)
   [[ "$inked" -le 2 ]] && pass "interactive: camera box empty" ||
     fail "interactive: camera box shows text ($inked columns of ink)"
+  # The worker enables Check again at its end: a click runs a second check, which leaves a second
+  # failure log (a second later, so under another name) and the verdict file again.
+  sleep 1.1
+  xdotool mousemove "$(at "$X" "$WIDTH" 89 179)" "$(at "$Y" "$HEIGHT" 85 99)" click 1
+  logs=0
+  for _ in $(seq 1 60); do
+    logs=$(find "$dir" -maxdepth 1 -name 'FailedLog_*.txt' | wc -l)
+    [[ $logs -ge 2 && -f "$dir/result.txt" ]] && break
+    sleep 0.5
+  done
+  [[ $logs -eq 2 ]] && pass "interactive: Check ran a second check" ||
+    fail "interactive: $logs failure logs after pressing Check"
+  expect_bytes "$dir/result.txt" 'fail\r\n' "interactive: result.txt after the second check"
   xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
   xdotool key --window "$win" alt+F4
 fi
