@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cwchar>
 #include <cwctype>
+#include <optional>
+
+#include "sim/devices.h"
 
 namespace fcp::sim::windows {
 namespace {
@@ -55,6 +58,16 @@ WireStatus WireStatusOf(TransferStatus status) {
   return WireStatus::kStall;
 }
 
+// A scenario marks a sensor camera with "views": {"windows": {"sensor_camera_mode": <number>}}.
+std::optional<uint32_t> ScenarioSensorCameraMode(const UsbDevice& device) {
+  if (!device.spec) return std::nullopt;
+  const auto windows = device.spec->views.find("windows");
+  if (windows == device.spec->views.end() || !windows->is_object()) return std::nullopt;
+  const auto mode = windows->find("sensor_camera_mode");
+  if (mode == windows->end() || !mode->is_number_unsigned()) return std::nullopt;
+  return mode->get<uint32_t>();
+}
+
 std::vector<std::shared_ptr<UsbDevice>> Cameras(const std::shared_ptr<Workstation>& workstation) {
   std::vector<std::shared_ptr<UsbDevice>> cameras;
   if (!workstation) return cameras;
@@ -94,7 +107,7 @@ LONG WorkstationRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, 
     const uint8_t vc = device->video->control_interface;
     const std::wstring instanceId = DeviceInstanceIdOf(*device, vc);
     shown.insert(instanceId);
-    std::optional<uint32_t> sensorCameraMode;
+    std::optional<uint32_t> sensorCameraMode = ScenarioSensorCameraMode(*device);
     if (sensorCameras_ != nullptr) {
       if (const auto it = sensorCameras_->find(device->id()); it != sensorCameras_->end()) sensorCameraMode = it->second;
     }

@@ -4,7 +4,9 @@
 // ("LocationInformation" in the platform's long form ending in the same six hub ports libusb
 // reports, "HardwareID" as a multi-string, "Device Parameters" with "SensorCameraMode" for the
 // cameras marked so). Every request goes through Workstation::ControlTransfer, so faults, latency
-// and the wire trace apply.
+// and the wire trace apply. A scenario marks a sensor camera with
+//   "views": {"windows": {"sensor_camera_mode": <number>}}
+// (tests may also call WindowsViews::SetSensorCamera, which wins).
 #pragma once
 #include <map>
 #include <set>

@@ -8,6 +8,7 @@
 
 #include "fcp/maker_ids.h"
 #include "sim/devices.h"
+#include "sim/scenario.h"
 #include "sim/windows/windows_views.h"
 #include "sim/workstation.h"
 #include "uvc/uvc.h"
@@ -211,6 +212,23 @@ TEST_F(CameraSideOnWorkstation, ChipFamilyFromTheChipsOwnReport) {
   workstation->Find("cam0")->chip->set_product_id(static_cast<uint16_t>(fcp::maker::kPidsVzq2202[3]));
   ASSERT_TRUE(UVC_OpenByIndex(0));  // the status block is read at open
   EXPECT_TRUE(UVC_IsVZQ2202());
+}
+
+TEST(CameraSideFromScenario, SensorCameraMarkedInTheScenario) {
+  const auto load = sim::LoadScenarioText(R"({"devices": [
+      {"id": "cam0", "kind": "chip_camera", "ports": [1], "views": {"windows": {"sensor_camera_mode": 0}}},
+      {"id": "cam1", "kind": "chip_camera", "ports": [2]}]})",
+                                          "sensor.json");
+  ASSERT_TRUE(load.workstation) << load.error;
+  sim::ScopedWorkstation current{load.workstation};
+  sim::windows::ScopedWindowsViews views;
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  EXPECT_TRUE(UVC_IsSensorCamera());
+  ASSERT_TRUE(UVC_OpenDefault());
+  std::wstring location;
+  ASSERT_TRUE(UVC_GetLocationInfo(location));
+  EXPECT_EQ(location, L"002.000.000.000.000.000");
+  UVC_Close();
 }
 
 TEST(CameraSideWithoutWorkstation, NoCameras) {
