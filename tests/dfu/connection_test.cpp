@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "dfu/connection.h"
 #include "dfu/device_table.h"
@@ -148,6 +149,11 @@ TEST_F(DfuConnection, CloseReleasesEverythingAndMayBeRepeated) {
 TEST_F(DfuConnection, VendorRequestsReachTheChip) {
   auto device = Plug(sim::ChipCameraSpec("cam", {1}));
   ASSERT_EQ(DFU_OpenByLocationInfo(L"001.000.000.000.000.000"), 1);
+  std::vector<std::string> setups;  // the setup packets on the wire, as the trace shows them
+  workstation_->set_trace_sink([&setups](const std::string& line) {
+    const size_t from = line.find(' ') + 1;
+    setups.push_back(line.substr(from, line.find(' ', from) - from));
+  });
 
   std::array<uint8_t, 59> config{};
   ASSERT_EQ(DFU_Vendorreqget(0x52, 0, 0, config.data(), 59), 1);
@@ -162,6 +168,7 @@ TEST_F(DfuConnection, VendorRequestsReachTheChip) {
   std::array<uint8_t, 3> back{};
   ASSERT_EQ(DFU_Vendorreqget(0x52, 0, 40, back.data(), 3), 1);
   EXPECT_EQ(back, patch);
+  EXPECT_EQ(setups, (std::vector<std::string>{"C052000000003B00", "4051000028000300", "C052000028000300"}));
 }
 
 TEST_F(DfuConnection, ShortReadSucceedsAndTellsItsLength) {

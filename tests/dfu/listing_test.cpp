@@ -33,6 +33,7 @@ struct Expected {
   uint16_t transferSize = 64;
   bool dfuMode = false;
   std::string location = "001.000.000.000.000.000";
+  bool askedForDescriptor = false;  // GET_DESCRIPTOR 0x2100 went to the device
   std::string printed;     // standard output of the listing
   std::string diagnostic;  // the diagnostic text after it
 };
@@ -69,6 +70,10 @@ class Listing : public DfuWorkstationTest, public ::testing::WithParamInterface<
 TEST_P(Listing, OverDeviceKinds) {
   const ListingCase& c = GetParam();
   c.plug(*workstation_);
+  int descriptorRequests = 0;
+  workstation_->set_trace_sink([&descriptorRequests](const std::string& line) {
+    if (line.find(" 8006002100000900 ") != std::string::npos) ++descriptorRequests;
+  });
   ClearDiagnostic();
   ::testing::internal::CaptureStdout();
   const int listed = DFU_ListDevice();
@@ -77,6 +82,7 @@ TEST_P(Listing, OverDeviceKinds) {
   const Expected& e = c.expected;
   EXPECT_EQ(listed, e.entries);
   EXPECT_EQ(printed, e.printed);
+  EXPECT_EQ(descriptorRequests > 0, e.askedForDescriptor);
   EXPECT_EQ(std::string(Diagnostic()), e.diagnostic);
   const auto nodes = ListedInterfaces();
   ASSERT_EQ(static_cast<int>(nodes.size()), e.entries);
@@ -124,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                         s.dfu_descriptor = sim::DfuDescriptorPlace::kOnRequest;
                       }));
                     },
-                    Expected{}},
+                    With([](Expected& e) { e.askedForDescriptor = true; })},
         ListingCase{"functional descriptor nowhere",
                     [](sim::Workstation& w) {
                       PlugSpec(w, Camera([](sim::DeviceSpec& s) {
@@ -132,6 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
                       }));
                     },
                     With([](Expected& e) {
+                      e.askedForDescriptor = true;
                       e.bLength = 7;
                       e.type = 0;
                       e.version = 0x0100;
