@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fcp/maker_ids.h"
@@ -345,6 +346,40 @@ TEST(Libusb, InitFailureAndErrorNames) {
   EXPECT_STREQ(libusb_error_name(LIBUSB_ERROR_PIPE), "LIBUSB_ERROR_PIPE");
   EXPECT_STREQ(libusb_error_name(LIBUSB_ERROR_NOT_FOUND), "LIBUSB_ERROR_NOT_FOUND");
   EXPECT_STREQ(libusb_error_name(-1000), "**UNKNOWN**");
+  EXPECT_TRUE(LiveLibusbObjects().AllReleased());
+}
+
+// Two threads, each with its own context, on one workstation (the camera side's thread and the
+// check worker may both use the workstation).
+TEST(Libusb, ContextsOnSeveralThreads) {
+  auto ws = std::make_shared<Workstation>();
+  ASSERT_TRUE(ws->AddDevice(MakeChipCamera("cam0", {1})));
+  ASSERT_TRUE(ws->AddDevice(MakeChipCamera("cam1", {2})));
+  ScopedWorkstation scoped(ws);
+  auto work = [](int which, int* ok) {
+    for (int round = 0; round < 20; ++round) {
+      libusb_context* ctx = nullptr;
+      if (libusb_init(&ctx) != 0) return;
+      libusb_device** list = nullptr;
+      if (libusb_get_device_list(ctx, &list) == 2) {
+        libusb_device_handle* h = nullptr;
+        if (libusb_open(list[which], &h) == 0) {
+          unsigned char buf[59];
+          if (libusb_control_transfer(h, 0xC0, 0x52, 0, 0, buf, 59, 1000) == 59) ++*ok;
+          libusb_close(h);
+        }
+      }
+      libusb_free_device_list(list, 1);
+      libusb_exit(ctx);
+    }
+  };
+  int ok0 = 0, ok1 = 0;
+  std::thread t0(work, 0, &ok0), t1(work, 1, &ok1);
+  t0.join();
+  t1.join();
+  EXPECT_EQ(ok0, 20);
+  EXPECT_EQ(ok1, 20);
+  EXPECT_EQ(ws->transfer_count(), 40u);
   EXPECT_TRUE(LiveLibusbObjects().AllReleased());
 }
 
