@@ -64,12 +64,24 @@ void DropLeadingInterfaces(int count) {
 }
 
 int OpenLibusbEntry(int index) {
+  // An earlier open on the same table freed this entry's node: never let another node stand in for it.
+  if (index < g_connection.droppedInterfaces) {
+    SetErrorText("No valid device");
+    return 0;
+  }
   const DeviceTableEntry& entry = *TheDeviceTable().At(index);
   if (!CameraAgrees(entry.location)) return 0;
   g_connection.passThroughMode = false;
-  DropLeadingInterfaces(index);
 
   DfuInterface* head = DFU_InterfaceListHead();
+  if (head != nullptr && head->handle != nullptr) {  // a second open without a close
+    libusb_close(head->handle);
+    head->handle = nullptr;
+  }
+  DropLeadingInterfaces(index - g_connection.droppedInterfaces);
+  g_connection.droppedInterfaces = index;
+
+  head = DFU_InterfaceListHead();
   if (head == nullptr) {  // the list and the table were built together; keep the guard anyway
     SetErrorText("No valid device");
     return 0;
@@ -153,5 +165,6 @@ void DFU_Close() {
     g_connection.context = nullptr;
   }
   g_connection.passThroughMode = false;
+  g_connection.droppedInterfaces = 0;
   TheDeviceTable().Clear();
 }

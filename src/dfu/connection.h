@@ -18,6 +18,9 @@ struct ConnectionState {
   // Set while the connection is, or was being, opened through the pass-through driver; the
   // pass-through route owns what it stands for and releases it in DFU_Close.
   bool passThroughMode = false;
+  // List nodes an open has freed since the table was built: table entry k is list node
+  // k - droppedInterfaces, and the entries before that have no node any more.
+  int droppedInterfaces = 0;
 };
 
 const ConnectionState& Connection();

@@ -96,6 +96,26 @@ TEST_F(DfuConnection, OpenByLocationTakesTheFirstEntryAndFreesTheNodesBeforeIt) 
   EXPECT_EQ(sim::LiveLibusbObjects().handles, 1);
 }
 
+// Opens by index on one listing: each entry opens its own interface or nothing, never the node that
+// took the place of a freed one, and a second open leaves no handle behind.
+TEST_F(DfuConnection, EntriesKeepTheirInterfaceAcrossOpens) {
+  for (uint8_t port = 1; port <= 4; ++port) Plug(sim::ChipCameraSpec("cam" + std::to_string(port), {port}));
+  ASSERT_EQ(DFU_ListDevice(), 4);
+  const DeviceTable& table = TheDeviceTable();
+
+  ASSERT_EQ(DFU_OpenDevice(1), 1);
+  EXPECT_EQ(Widen(DFU_InterfaceListHead()->location), table.At(1)->location);
+  ASSERT_EQ(DFU_OpenDevice(3), 1);
+  EXPECT_EQ(Widen(DFU_InterfaceListHead()->location), table.At(3)->location);
+  EXPECT_EQ(sim::LiveLibusbObjects().handles, 1);
+  ASSERT_EQ(DFU_OpenDevice(3), 1);
+  EXPECT_EQ(sim::LiveLibusbObjects().handles, 1);
+
+  EXPECT_EQ(DFU_OpenDevice(2), 0);  // its node went with the open of entry 3
+  EXPECT_STREQ(ErrorText(), "No valid device");
+  EXPECT_EQ(DFU_OpenDevice(0), 0);
+}
+
 TEST_F(DfuConnection, OpenByLocationIgnoresCase) {
   EXPECT_TRUE(EqualIgnoringCase(L"Usb.Port.001", L"USB.PORT.001"));
   EXPECT_FALSE(EqualIgnoringCase(L"001.002", L"001.002.000"));
