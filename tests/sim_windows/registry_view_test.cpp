@@ -9,7 +9,7 @@ namespace {
 
 TEST(RegistryView, KeysValuesAndSizes) {
   RegistryView registry;
-  AddCameraDeviceKey(registry, {L"USB\\VID_FC01&PID_0A01&MI_00\\6&1&0&0000", L"0000.0014.0000.001.003.000.000.000",
+  AddCameraDeviceKey(registry, {L"USB\\VID_FC01&PID_0A01&MI_00\\6&1&0&0000", L"0000.0014.0000.001.003.000.000.000.000",
                                 {L"USB\\VID_FC01&PID_0A01&REV_0100&MI_00", L"USB\\VID_FC01&PID_0A01&MI_00"}, 1});
   os::RegistryKey key = 0;
   // Names ignore case; parents exist; a missing key is not found.
@@ -23,7 +23,7 @@ TEST(RegistryView, KeysValuesAndSizes) {
   EXPECT_EQ(size, (36u + 1 + 27 + 1 + 1) * 2);
   size = buffer.size();
   EXPECT_EQ(registry.QueryValue(key, L"LocationInformation", &type, buffer.data(), size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 35u * 2);
+  EXPECT_EQ(size, 39u * 2);
   EXPECT_EQ(buffer[0], '0');
   EXPECT_EQ(registry.QueryValue(key, L"Missing", nullptr, buffer.data(), size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(registry.CloseKey(key), ERROR_SUCCESS);

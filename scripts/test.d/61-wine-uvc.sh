@@ -1,0 +1,20 @@
+# The camera side's Windows adapters under Wine (x64 only): registry reads by the camera side's own
+# operations over device keys the probe writes, and the system device enumerator of a machine
+# without cameras (tests/wine_uvc/uvc_win32_probe.cpp).
+set -euo pipefail
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 -j "$FCP_JOBS" --target uvc_win32_probe
+probe=$PWD/build/windows-x64/tests/wine_uvc/uvc_win32_probe.exe
+
+# The prefix of the Wine application stage when it is there; a console probe needs no display.
+export WINEPREFIX=$PWD/build/wine/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+mkdir -p "$(dirname "$WINEPREFIX")"
+[[ -f $WINEPREFIX/system.reg ]] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+status=0
+output=$(timeout 120 wine "$probe" 2> >(grep -v 'wine32\|multiarch\|dpkg --add\|apt-get install' >&2)) || status=$?
+timeout 60 wineserver -w || true
+output=${output//$'\r'/}  # console text comes with CR LF
+echo "$output"
+# A program that did not run can exit 0 too: the last line must say so.
+[[ $status -eq 0 && $(tail -n1 <<<"$output") == "all checks passed" ]]
