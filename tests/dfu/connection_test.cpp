@@ -116,6 +116,21 @@ TEST_F(DfuConnection, EntriesKeepTheirInterfaceAcrossOpens) {
   EXPECT_EQ(DFU_OpenDevice(0), 0);
 }
 
+// The pass-through route is not built: an entry of that kind, should one be listed, fails to open
+// without touching the libusb side.
+TEST_F(DfuConnection, PassThroughEntryFailsCleanly) {
+  Plug(sim::ChipCameraSpec("cam", {1}));
+  ASSERT_EQ(DFU_ListDevice(), 1);
+  ASSERT_TRUE(TheDeviceTable().Add(L"002.000.000.000.000.000", L"VID_0001&PID_0002&REV_0003",
+                                   DevicePath::kPassThrough));
+  EXPECT_EQ(DFU_OpenDevice(1), 0);
+  EXPECT_STREQ(ErrorText(), "Cannot open device: no pass-through route");
+  EXPECT_FALSE(Connection().passThroughMode);
+  EXPECT_EQ(ListedInterfaces().size(), 1u);
+  EXPECT_EQ(sim::LiveLibusbObjects().handles, 0);
+  EXPECT_EQ(DFU_OpenDevice(0), 1);
+}
+
 TEST_F(DfuConnection, OpenByLocationIgnoresCase) {
   EXPECT_TRUE(EqualIgnoringCase(L"Usb.Port.001", L"USB.PORT.001"));
   EXPECT_FALSE(EqualIgnoringCase(L"001.002", L"001.002.000"));
