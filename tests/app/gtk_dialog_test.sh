@@ -56,3 +56,14 @@ set -e
 pid=
 if [[ $code -ne 255 ]]; then echo "exit code $code after closing, expected 255"; exit 1; fi
 echo "closed with exit code 255"
+
+# Silent with a display: the window is put off screen, the one check runs, the tool closes itself.
+rm -f "$work"/result.txt "$work"/FailedLog_*.txt
+set +e
+(cd "$work" && timeout 30 ./fixcorepower -s -LVIOutput)
+code=$?
+set -e
+if [[ $code -ne 255 ]]; then echo "silent run: exit code $code, expected 255"; exit 1; fi
+[[ "$(od -An -c <"$work/result.txt")" == "$(printf '[Tool_Result]\r\nRtn=Fail\r\n' | od -An -c)" ]] ||
+  { echo "silent run: unexpected result.txt"; exit 1; }
+echo "silent run with a display: exit code 255, result file as expected"
