@@ -6,10 +6,9 @@
 set -euo pipefail
 root=$(pwd)
 exe="$root/build/windows-x64/src/app/FixCorePower.exe"
-if [[ ! -f "$exe" ]]; then
-  cmake --preset windows-x64 >/dev/null
-  cmake --build --preset windows-x64 -j "$FCP_JOBS" --target FixCorePower
-fi
+probe="$root/build/windows-x64/tests/ui_win32/win32_backend_probe.exe"
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 -j "$FCP_JOBS" --target FixCorePower win32_backend_probe
 
 work="$root/build/wine"
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
@@ -41,6 +40,13 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineboot -i >"$work/wineboot.log" 2>&1
   wineserver -w
 fi
+
+# The dialog backend against real windows (its own checks; the last line counts them).
+rc=0
+timeout 120 wine "$probe" >"$work/probe.log" 2>"$work/probe.err" || rc=$?
+wineserver -w
+cat "$work/probe.log"
+[[ $rc -eq 0 ]] && pass "win32 backend probe" || fail "win32 backend probe: exit code $rc"
 
 # Each run gets its own folder holding a copy of the exe: the result files go beside it.
 fresh_dir() {
