@@ -3,7 +3,7 @@
  * device object itself. */
 #include "device_security.h"
 
-#define KVX_POOL_TAG 0x73655A4B /* 'KZes' */
+#define KVX_SECURITY_POOL_TAG 0x73655A4B /* 'KZes' */
 
 typedef struct {
   SID sid;
@@ -27,7 +27,7 @@ NTSTATUS kvx_secure_device(PDEVICE_OBJECT device) {
 
   const ULONG acl_bytes = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(ULONG)) +
                           RtlLengthSid(&system.sid) + RtlLengthSid(&administrators.sid);
-  PACL acl = ExAllocatePoolWithTag(PagedPool, acl_bytes, KVX_POOL_TAG);
+  PACL acl = ExAllocatePoolWithTag(PagedPool, acl_bytes, KVX_SECURITY_POOL_TAG);
   if (!acl) return STATUS_INSUFFICIENT_RESOURCES;
 
   SECURITY_DESCRIPTOR descriptor;
@@ -46,6 +46,6 @@ NTSTATUS kvx_secure_device(PDEVICE_OBJECT device) {
     status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, &descriptor);
     ZwClose(handle);
   }
-  ExFreePoolWithTag(acl, KVX_POOL_TAG);
+  ExFreePoolWithTag(acl, KVX_SECURITY_POOL_TAG);
   return status;
 }
