@@ -4,6 +4,7 @@
 // the trace are the workstation's business (workstation.h), so everything that reaches a device from
 // outside goes through Workstation::ControlTransfer.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -84,8 +85,10 @@ class UsbDevice {
   // A libusb error code (negative) that libusb_open returns for this device (no access, no driver).
   int libusb_open_error = 0;
 
-  bool connected() const { return connected_; }
-  void set_connected(bool on) { connected_ = on; }
+  // Plugged in or not. set_connected tells no one; Workstation::SetConnected also tells the
+  // workstation's connection listener.
+  bool connected() const { return connected_.load(); }
+  void set_connected(bool on) { connected_.store(on); }
 
   // Answers one control transfer. `data` is the data stage buffer of wLength bytes: filled for
   // device-to-host, read for host-to-device.
@@ -105,7 +108,7 @@ class UsbDevice {
   DeviceKind kind_;
   UsbDescriptors descriptors_;
   UsbPlace place_;
-  bool connected_ = true;
+  std::atomic<bool> connected_{true};
   uint8_t configuration_ = 0;
   std::map<uint8_t, uint8_t> alt_settings_;
   Bytes probe_;   // video streaming probe control

@@ -12,7 +12,7 @@ bool Workstation::AddDevice(std::shared_ptr<UsbDevice> device, std::string* erro
     if (error) *error = std::move(why);
     return false;
   };
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   UsbPlace place = device->place();
   for (const auto& other : devices_) {
     if (other->id() == device->id()) return fail("device id \"" + device->id() + "\" is used twice");
@@ -34,8 +34,30 @@ bool Workstation::AddDevice(std::shared_ptr<UsbDevice> device, std::string* erro
     place.address = candidate;
     device->set_place(place);
   }
-  devices_.push_back(std::move(device));
+  devices_.push_back(device);
+  auto listener = connection_listener_;
+  lock.unlock();
+  if (listener && device->connected()) listener(*device, true);
   return true;
+}
+
+bool Workstation::SetConnected(const std::string& id, bool connected) {
+  std::shared_ptr<UsbDevice> device = Find(id);
+  if (!device) return false;
+  std::function<void(const UsbDevice&, bool)> listener;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (device->connected() == connected) return true;
+    device->set_connected(connected);
+    listener = connection_listener_;
+  }
+  if (listener) listener(*device, connected);
+  return true;
+}
+
+void Workstation::set_connection_listener(std::function<void(const UsbDevice&, bool connected)> listener) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  connection_listener_ = std::move(listener);
 }
 
 std::vector<std::shared_ptr<UsbDevice>> Workstation::Devices() const {
@@ -92,7 +114,8 @@ TransferResult Workstation::ControlTransfer(UsbDevice& device, const uint8_t set
 TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket& setup, std::span<uint8_t> data,
                                             unsigned timeout_ms) {
   // One transfer at a time on the whole workstation, as on one bus.
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  bool unplugged = false;
   ++transfers_;
   const bool in = setup.IsDeviceToHost();
   data = data.first(std::min<size_t>(data.size(), setup.wLength));
@@ -128,6 +151,7 @@ TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket
       result = {TransferStatus::kTimeout, 0};
     } else if (action == FaultAction::kDisconnect) {
       device.set_connected(false);
+      unplugged = true;
       result = {TransferStatus::kNoDevice, 0};
     } else if (action == FaultAction::kShort) {
       const size_t keep = std::min<size_t>(fault->length ? *fault->length : setup.wLength / 2, data.size());
@@ -170,6 +194,9 @@ TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket
   const std::string line = TraceLine(device.id(), setup, moved, result, fault ? FaultActionName(fault->action) : nullptr);
   WriteTraceLine(line);
   if (trace_sink_) trace_sink_(line);
+  auto listener = unplugged ? connection_listener_ : nullptr;
+  lock.unlock();
+  if (listener) listener(device, false);
   return result;
 }
 

@@ -36,6 +36,13 @@ class Workstation {
   std::vector<std::shared_ptr<UsbDevice>> ConnectedDevices() const;
   std::shared_ptr<UsbDevice> Find(const std::string& id) const;
 
+  // Plugs a device in or out (false: no such id) and tells the connection listener when that
+  // changes something.
+  bool SetConnected(const std::string& id, bool connected);
+  // Called after a device was added, plugged in or out (also by a disconnect fault), outside the
+  // workstation's lock: the listener may use the workstation. The device-change events of the views.
+  void set_connection_listener(std::function<void(const UsbDevice&, bool connected)> listener);
+
   void AddFault(FaultRule rule);
   std::vector<FaultRule> Faults() const;
 
@@ -49,7 +56,8 @@ class Workstation {
   // A libusb error code (negative) that libusb_init returns for this workstation; 0: it succeeds.
   int libusb_init_error = 0;
 
-  // Receives every trace line, in addition to the FCP_SIM_TRACE file (tests compare these).
+  // Receives every trace line, in addition to the FCP_SIM_TRACE file (tests compare these). Called
+  // under the workstation's lock: it must not call the workstation.
   void set_trace_sink(std::function<void(const std::string&)> sink);
 
   // One control transfer to a device, exactly as on the wire: `setup` is the setup packet, `data`
@@ -69,6 +77,7 @@ class Workstation {
   std::chrono::microseconds usb_time_{0};
   uint64_t transfers_ = 0;
   std::function<void(const std::string&)> trace_sink_;
+  std::function<void(const UsbDevice&, bool)> connection_listener_;
 };
 
 // The workstation the process's views serve (null: none; the libusb view then shows an empty bus).

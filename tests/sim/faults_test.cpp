@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "sim/devices.h"
 #include "sim/workstation.h"
@@ -118,6 +120,25 @@ TEST_F(Faults, DisconnectIsForGood) {
   EXPECT_EQ(Send(*cam0_, kGetDevice), TransferStatus::kNoDevice);
   EXPECT_EQ(ws_.ConnectedDevices().size(), 1u);
   EXPECT_EQ(Send(*cam1_, kGetDevice), TransferStatus::kOk);
+}
+
+TEST_F(Faults, PlugEventsReachTheListener) {
+  std::vector<std::string> events;
+  ws_.set_connection_listener([&](const UsbDevice& device, bool connected) {
+    // The listener may look at the workstation.
+    events.push_back(device.id() + (connected ? " in " : " out ") + std::to_string(ws_.ConnectedDevices().size()));
+  });
+  FaultRule rule;
+  rule.device = "cam0";
+  rule.action = FaultAction::kDisconnect;
+  ws_.AddFault(rule);
+  EXPECT_EQ(Send(*cam0_, kGetDevice), TransferStatus::kNoDevice);
+  EXPECT_TRUE(ws_.SetConnected("cam1", false));
+  EXPECT_TRUE(ws_.SetConnected("cam1", false));  // no change, no event
+  EXPECT_TRUE(ws_.SetConnected("cam0", true));
+  EXPECT_FALSE(ws_.SetConnected("nope", true));
+  ASSERT_TRUE(ws_.AddDevice(MakeChipCamera("cam2", {3})));
+  EXPECT_EQ(events, (std::vector<std::string>{"cam0 out 1", "cam1 out 0", "cam0 in 1", "cam2 in 2"}));
 }
 
 TEST_F(Faults, WrongSignatureIsChipState) {
