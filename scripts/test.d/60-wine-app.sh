@@ -1,4 +1,6 @@
-# The x64 Windows tool under Wine on a virtual display, with no camera attached:
+# x64 Windows programs under Wine on a virtual display:
+#   - win32_backend_probe.exe: the Win32 dialog backend against real windows (its own checks);
+#   and the tool, with no camera attached:
 #   - silent runs (plain and -LVIOutput): exit code 255 and the exact result files beside the exe;
 #   - an interactive start: the dialog shows FAIL on red and an empty camera box, Check runs another
 #     check, and closing the window ends the process with 255.
@@ -126,7 +128,7 @@ else
   [[ $logs -eq 2 ]] && pass "interactive: Check ran a second check" ||
     fail "interactive: $logs failure logs after pressing Check"
   expect_bytes "$dir/result.txt" 'fail\r\n' "interactive: result.txt after the second check"
-  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+  timeout 10 xdotool windowactivate --sync "$win" 2>/dev/null || timeout 10 xdotool windowfocus --sync "$win" || true
   xdotool key --window "$win" alt+F4
 fi
 rc=0
