@@ -217,9 +217,39 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
   }
 };
 
+// The resources linked into the Windows programs: the string table agrees with the framework's
+// string data, the manifest asks for administrator rights and declares DPI awareness, and the
+// version resource names the tool.
+void CheckResources() {
+  HMODULE module = GetModuleHandleW(nullptr);
+  wchar_t about[64] = {};
+  LoadStringW(module, IDS_ABOUTBOX, about, 64);
+  Check(std::wstring(about) == fcp::ui::LoadResourceString(IDS_ABOUTBOX), "string 101 as in the framework");
+
+  HRSRC manifestInfo = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+  std::string manifest;
+  if (manifestInfo) {
+    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, manifestInfo)));
+    manifest.assign(bytes, SizeofResource(module, manifestInfo));
+  }
+  Check(manifest.find("level=\"requireAdministrator\"") != std::string::npos, "manifest requires administrator");
+  Check(manifest.find(">true</dpiAware>") != std::string::npos, "manifest declares DPI awareness");
+
+  HRSRC versionInfo = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));  // RT_VERSION
+  bool namesTool = false;
+  if (versionInfo) {
+    const auto* bytes = static_cast<const wchar_t*>(LockResource(LoadResource(module, versionInfo)));
+    const std::wstring block(bytes, SizeofResource(module, versionInfo) / sizeof(wchar_t));
+    namesTool = block.find(std::wstring(L"OriginalFilename\0", 17)) != std::wstring::npos &&
+                block.find(L"FixCorePower.exe") != std::wstring::npos;
+  }
+  Check(namesTool, "version resource names FixCorePower.exe");
+}
+
 class ProbeApp final : public fcp::ui::CWinApp {
  public:
   BOOL InitInstance() override {
+    CheckResources();
     ProbeDialog dialog;
     const INT_PTR result = dialog.DoModal();
     if (dialog.closer.joinable()) dialog.closer.join();
