@@ -11,8 +11,19 @@ set -euo pipefail
 
 prefix=${FCP_LIBUSB_MINGW_PREFIX:-/opt/fcp/libusb-mingw}
 triplets=(x86_64-w64-mingw32 i686-w64-mingw32)
-mirror=${FCP_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 suite=bookworm
+# The mirror this machine already uses for the suite (deb822 sources, then one-line lists).
+machine_mirror() {
+  awk -v suite="$suite" '
+    /^URIs:/ { uris = $2 } /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) found = 1 }
+    /^$/ { if (found && uris) { print uris; exit } found = 0; uris = "" }
+    END { if (found && uris) print uris }' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n1
+  awk -v suite="$suite" '$1 == "deb" && $0 ~ " " suite " " { for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }' \
+    /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | head -n1
+  return 0  # a missing sources file is no error
+}
+mirror=${FCP_DEBIAN_MIRROR:-$(machine_mirror | head -n1)}
+mirror=${mirror:-http://deb.debian.org/debian}
 
 built() { [[ -f "$prefix/$1/lib/libusb-1.0.a" && -f "$prefix/$1/include/libusb-1.0/libusb.h" ]]; }
 
