@@ -1,6 +1,5 @@
 // Camera discovery and selection: the enumerator, open by index, the default / IDs / location
 // selections, and close.
-#include <algorithm>
 #include <memory>
 
 #include "os/port.h"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,49 @@ TEST(CameraSideFromScenario, SensorCameraMarkedInTheScenario) {
   ASSERT_TRUE(UVC_GetLocationInfo(location));
   EXPECT_EQ(location, L"002.000.000.000.000.000");
   UVC_Close();
+}
+
+// Every shipped scenario: each location libusb reports for a camera selects the first camera with
+// the chip at that location, under the name its descriptors give, with its chip's family; a location
+// without one selects nothing. (The location names hub ports only, not the bus: cameras at the same
+// ports of two buses share it.)
+TEST(CameraSideFromScenario, ShippedScenarios) {
+  for (const auto& file : std::filesystem::directory_iterator(FCP_SIM_SCENARIO_DIR)) {
+    SCOPED_TRACE(file.path().filename().string());
+    const auto load = sim::LoadScenarioFile(file.path().string());
+    ASSERT_TRUE(load.workstation) << load.error;
+    sim::ScopedWorkstation current{load.workstation};
+    sim::windows::ScopedWindowsViews views;
+    std::vector<std::shared_ptr<sim::UsbDevice>> cameras;
+    for (const auto& device : load.workstation->ConnectedDevices()) {
+      if (device->video) cameras.push_back(device);
+    }
+    EXPECT_EQ(UVC_GetDeviceCount(), static_cast<int>(cameras.size()));
+    for (const auto& camera : cameras) {
+      const std::string location = sim::LocationText(camera->place());
+      SCOPED_TRACE(camera->id() + " at " + location);
+      std::shared_ptr<sim::UsbDevice> expected;
+      for (const auto& other : cameras) {
+        if (sim::LocationText(other->place()) == location && other->chip &&
+            other->chip->signature() == sim::kChipSignature) {
+          expected = other;
+          break;
+        }
+      }
+      ASSERT_EQ(UVC_OpenByLocationInfo(std::wstring(location.begin(), location.end()).c_str()) != 0,
+                expected != nullptr);
+      if (!expected) continue;
+      std::wstring name;
+      ASSERT_TRUE(UVC_GetDeviceName(name));
+      wchar_t wanted[40];
+      std::swprintf(wanted, 40, L"VID_%04X&PID_%04X&REV_%04X", expected->vendor_id(), expected->product_id(),
+                    expected->bcd_device());
+      EXPECT_EQ(name, wanted);
+      const wchar_t* family = LookupChipFamily(expected->chip->product_id());
+      EXPECT_EQ(UVC_IsVZQ2202() != 0, family != nullptr && std::wstring(family) == L"VZQ2202");
+    }
+    UVC_Close();
+  }
 }
 
 TEST(CameraSideWithoutWorkstation, NoCameras) {
