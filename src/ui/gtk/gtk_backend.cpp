@@ -190,10 +190,10 @@ class GtkDialogWindow final : public DialogWindow {
       g_liveWindows.erase(this);
     }
     {
-      std::lock_guard lock(sendMutex_);
-      dead_ = true;
+      std::lock_guard lock(send_->mutex);
+      send_->dead = true;
     }
-    sendDone_.notify_all();
+    send_->done.notify_all();
     for (auto& [id, source] : timers_) g_source_remove(source);
     if (deviceWatch_) g_source_remove(deviceWatch_);
     gtk_widget_destroy(window_);
@@ -441,39 +441,36 @@ class GtkDialogWindow final : public DialogWindow {
       return;
     }
     struct Pending {
-      GtkDialogWindow* window;
-      const std::function<void()>* call;
-      bool done = false;
+      std::shared_ptr<SendState> send;
+      const std::function<void()>* call;  // valid while the caller waits
+      bool taken = false;
     };
-    auto pending = std::make_shared<Pending>(Pending{this, &call});
-    {
-      std::lock_guard lock(sendMutex_);
-      if (dead_) return;
-    }
-    auto* ref = new std::shared_ptr<Pending>(pending);
-    g_main_context_invoke_full(
-        nullptr, G_PRIORITY_DEFAULT,
+    auto pending = std::make_shared<Pending>(Pending{send_, &call});
+    std::unique_lock lock(send_->mutex);
+    if (send_->dead) return;
+    lock.unlock();
+    // Always queued to the dialog's loop: invoking through the context could run the call right here
+    // whenever the dialog's thread is between two iterations.
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
         +[](gpointer data) -> gboolean {
-          auto& p = *static_cast<std::shared_ptr<Pending>*>(data);
-          std::unique_lock liveLock(g_liveMutex);
-          const bool live = g_liveWindows.count(p->window) != 0;
-          liveLock.unlock();
-          if (live) {
-            std::unique_lock lock(p->window->sendMutex_);
-            if (!p->done) {
-              lock.unlock();
-              (*p->call)();
-              lock.lock();
-              p->done = true;
-            }
-            p->window->sendDone_.notify_all();
+          Pending& p = **static_cast<std::shared_ptr<Pending>*>(data);
+          std::unique_lock lock(p.send->mutex);
+          if (!p.taken && !p.send->dead) {
+            p.taken = true;
+            lock.unlock();
+            (*p.call)();
+            lock.lock();
+            p.send->finished.insert(&p);
           }
+          p.send->done.notify_all();
           return G_SOURCE_REMOVE;
         },
-        ref, +[](gpointer data) { delete static_cast<std::shared_ptr<Pending>*>(data); });
-    std::unique_lock lock(sendMutex_);
-    sendDone_.wait(lock, [&] { return pending->done || dead_; });
-    pending->done = true;  // a late run of the call finds it taken
+        new std::shared_ptr<Pending>(pending), +[](gpointer data) { delete static_cast<std::shared_ptr<Pending>*>(data); });
+    lock.lock();
+    send_->done.wait(lock, [&] { return send_->finished.count(pending.get()) || (send_->dead && !pending->taken); });
+    send_->finished.erase(pending.get());
+    pending->taken = true;  // a late run of the idle finds the call gone
   }
 
   void ApplyFont(Control& control) {
@@ -610,9 +607,15 @@ class GtkDialogWindow final : public DialogWindow {
   bool moved_ = false;
   bool ended_ = false;
   INT_PTR result_ = 0;
-  std::mutex sendMutex_;
-  std::condition_variable sendDone_;
-  bool dead_ = false;
+  // Control calls from other threads wait here; shared with the calls still queued, so that it
+  // outlives the window.
+  struct SendState {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::set<const void*> finished;
+    bool dead = false;
+  };
+  std::shared_ptr<SendState> send_ = std::make_shared<SendState>();
 };
 
 class GtkBackend final : public Backend {
