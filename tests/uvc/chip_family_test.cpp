@@ -32,8 +32,9 @@ TEST(ChipFamily, TheTestReadsTheCurrentCamerasStatusBlock) {
   EXPECT_EQ(withChip(fcp::maker::kPidsVzq2203[5]), 0);
   EXPECT_EQ(withChip(0), 0);
   EXPECT_EQ(withChip(0x1234), 0);
-  // The USB product ID of the device path plays no part; with no camera current the test fails.
-  withChip(fcp::maker::kPidsVzq2202[0]);
+  // The chip's own report counts, not the product ID in the device path (0x0A01 here); and with no
+  // camera current the test fails.
+  EXPECT_EQ(withChip(fcp::maker::kPidsVzq2202[0]), 1);
   UVC_Close();
   EXPECT_EQ(UVC_IsVZQ2202(), 0);
 }
