@@ -2,6 +2,7 @@
 #   - win32_backend_probe.exe: the Win32 dialog backend against real windows (its own checks);
 #   and the tool, with no camera attached:
 #   - silent runs (plain and -LVIOutput): exit code 255 and the exact result files beside the exe;
+#   - a silent run without a display (no dialog, so no check): exit code 255, no result files;
 #   - an interactive start: the dialog shows FAIL on red and an empty camera box, Check runs another
 #     check, and closing the window ends the process with 255.
 # Only the x64 build runs here: a 32-bit exe under wine64 without wine32 "succeeds" without running.
@@ -82,6 +83,15 @@ silent_run() { # name, expected result.txt, options...
 
 silent_run silent 'fail\r\n' -s
 silent_run silent-lvi '[Tool_Result]\r\nRtn=Fail\r\n' -s -LVIOutput
+
+# Without a display Wine cannot make the dialog: no check runs, and the run must not look passed.
+dir=$(fresh_dir no-display)
+rc=0
+(cd "$dir" && unset DISPLAY && timeout 120 wine ./FixCorePower.exe -s) >"$dir/wine.log" 2>&1 || rc=$?
+wineserver -w
+[[ $rc -eq 255 ]] && pass "no display: exit code 255" || fail "no display: exit code $rc"
+[[ -z $(find "$dir" -maxdepth 1 -name '*.txt') ]] && pass "no display: no result files" ||
+  fail "no display: result files written"
 
 # Interactive start: find the dialog, wait for the check's verdict, look at the screen, close it.
 dir=$(fresh_dir interactive)

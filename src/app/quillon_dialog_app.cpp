@@ -38,7 +38,11 @@ BOOL CQuillon_DialogApp::InitInstance() {
   }
 
   m_pMainWnd = &dialog;
-  dialog.DoModal();
+  if (dialog.DoModal() == -1) {
+    // The window could not be made (no desktop to show it on, for one), so no check ran: the run
+    // must not look passed.
+    g_nCheckResult = -1;
+  }
   m_pMainWnd = nullptr;
   return FALSE;
 }

@@ -25,5 +25,14 @@ TEST_F(AppTest, InteractiveRunWithoutADisplayRefusesAndFails) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_));
 }
 
+TEST_F(AppTest, SilentRunWhoseDialogCannotBeShownFails) {
+  ui::Backend* backend = ui::InstallBackend(nullptr);  // DoModal makes no window
+  const int exitCode = ui::AfxWinMain(L"-s");
+  ui::InstallBackend(backend);
+  EXPECT_EQ(exitCode, -1);
+  EXPECT_EQ(ops_.repairRuns.load(), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
 }  // namespace
 }  // namespace fcp::test
