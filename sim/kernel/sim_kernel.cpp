@@ -6,7 +6,7 @@
 
 #include "driver/urb_layout.h"
 
-namespace fcp::sim {
+namespace fcp::sim::kernel {
 
 using driver::KernelObject;
 using driver::NtStatus;
@@ -50,26 +50,26 @@ SetupPacket SetupOf(const uint8_t* urb) {
   SetupPacket s;
   switch (function) {
     case kv::kUrbGetDescriptorFromDevice:
-      s.request_type = 0x80;
-      s.request = 6;
-      s.value = static_cast<uint16_t>(urb[l.tail + 3] << 8 | urb[l.tail + 2]);
-      s.index = Get<uint16_t>(urb, l.tail + 4);
-      s.length = length;
+      s.bmRequestType = 0x80;
+      s.bRequest = 6;
+      s.wValue = static_cast<uint16_t>(urb[l.tail + 3] << 8 | urb[l.tail + 2]);
+      s.wIndex = Get<uint16_t>(urb, l.tail + 4);
+      s.wLength = length;
       break;
     case kv::kUrbVendorDevice:
     case kv::kUrbClassInterface:
-      s.request_type = static_cast<uint8_t>((in ? 0x80 : 0) | (function == kv::kUrbVendorDevice ? 0x40 : 0x21));
-      s.request = urb[l.tail + 1];
-      s.value = Get<uint16_t>(urb, l.tail + 2);
-      s.index = Get<uint16_t>(urb, l.tail + 4);
-      s.length = length;
+      s.bmRequestType = static_cast<uint8_t>((in ? 0x80 : 0) | (function == kv::kUrbVendorDevice ? 0x40 : 0x21));
+      s.bRequest = urb[l.tail + 1];
+      s.wValue = Get<uint16_t>(urb, l.tail + 2);
+      s.wIndex = Get<uint16_t>(urb, l.tail + 4);
+      s.wLength = length;
       break;
     default:  // control transfers carry their own setup packet
-      s.request_type = urb[l.tail];
-      s.request = urb[l.tail + 1];
-      s.value = Get<uint16_t>(urb, l.tail + 2);
-      s.index = Get<uint16_t>(urb, l.tail + 4);
-      s.length = std::min<uint16_t>(Get<uint16_t>(urb, l.tail + 6), length);
+      s.bmRequestType = urb[l.tail];
+      s.bRequest = urb[l.tail + 1];
+      s.wValue = Get<uint16_t>(urb, l.tail + 2);
+      s.wIndex = Get<uint16_t>(urb, l.tail + 4);
+      s.wLength = std::min<uint16_t>(Get<uint16_t>(urb, l.tail + 6), length);
       break;
   }
   return s;
@@ -128,7 +128,7 @@ SimKernel::DeviceObject* SimKernel::FunctionDriverOn(DeviceObject* pdo, const ch
   return fdo;
 }
 
-SimKernel::DeviceObject* SimKernel::PlugHub(UsbDevice& usb, std::vector<std::u16string> hardware_ids,
+SimKernel::DeviceObject* SimKernel::PlugHub(ControlPipe& usb, std::vector<std::u16string> hardware_ids,
                                             DeviceObject* parent) {
   std::lock_guard lock(mutex_);
   DeviceObject* parent_fdo = parent ? parent : root_hub_fdo_;
@@ -140,7 +140,7 @@ SimKernel::DeviceObject* SimKernel::PlugHub(UsbDevice& usb, std::vector<std::u16
   return FunctionDriverOn(pdo, kHubDriver);
 }
 
-SimKernel::DeviceObject* SimKernel::PlugDevice(UsbDevice& usb, std::u16string class_guid,
+SimKernel::DeviceObject* SimKernel::PlugDevice(ControlPipe& usb, std::u16string class_guid,
                                                std::vector<std::u16string> hardware_ids, DeviceObject* hub) {
   std::lock_guard lock(mutex_);
   DeviceObject* pdo = NewDevice(DriverNamed(kHubDriver), true);
@@ -151,7 +151,7 @@ SimKernel::DeviceObject* SimKernel::PlugDevice(UsbDevice& usb, std::u16string cl
   return pdo;
 }
 
-SimKernel::DeviceObject* SimKernel::PlugComposite(UsbDevice& usb, std::vector<std::u16string> hardware_ids,
+SimKernel::DeviceObject* SimKernel::PlugComposite(ControlPipe& usb, std::vector<std::u16string> hardware_ids,
                                                   std::u16string splitter, DeviceObject* hub) {
   DeviceObject* pdo = PlugDevice(usb, kUsbClass, std::move(hardware_ids), hub);
   std::lock_guard lock(mutex_);
@@ -387,7 +387,7 @@ NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, dri
   r->target = AsDevice(physical_device);
   r->urb = static_cast<uint8_t*>(urb);
   r->completion = completion;
-  UsbDevice* usb = nullptr;
+  ControlPipe* usb = nullptr;
   {
     std::lock_guard lock(mutex_);
     CheckAlive(r->target, "USB submission");
@@ -403,11 +403,11 @@ NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, dri
     r->answer.kind = ControlAnswer::kStall;
   } else {
     // The device runs outside the kernel's lock, as a real device answers on its own time.
-    r->answer = usb->ControlTransfer(setup, setup.length ? data : &none);
-    if (r->answer.kind == ControlAnswer::kDone && r->answer.length > setup.length) {
+    r->answer = usb->ControlTransfer(setup, setup.wLength ? data : &none);
+    if (r->answer.kind == ControlAnswer::kDone && r->answer.length > setup.wLength) {
       std::lock_guard lock(mutex_);
       Violation("device answered more bytes than asked for");
-      r->answer.length = setup.length;
+      r->answer.length = setup.wLength;
     }
   }
   *request = reinterpret_cast<driver::UsbRequest*>(r);
@@ -520,4 +520,4 @@ NtStatus SimKernel::WriteRegistryDword(const char16_t* key, const char16_t* valu
   return driver::kStatusSuccess;
 }
 
-}  // namespace fcp::sim
+}  // namespace fcp::sim::kernel

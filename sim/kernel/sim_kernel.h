@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "driver/kernel_port.h"
-#include "sim/kernel/usb_device.h"
+#include "sim/kernel/control_pipe.h"
 
-namespace fcp::sim {
+namespace fcp::sim::kernel {
 
 class SimKernel final : public driver::KernelPort {
  public:
@@ -34,7 +34,7 @@ class SimKernel final : public driver::KernelPort {
     std::u16string class_guid;
     std::vector<std::u16string> hardware_ids;
     std::vector<DeviceObject*> children;  // bus relations
-    UsbDevice* usb = nullptr;             // the device a submission to this object reaches
+    ControlPipe* usb = nullptr;             // the device a submission to this object reaches
     bool target_query_fails = false;
     bool name_query_fails = false;
   };
@@ -64,12 +64,12 @@ class SimKernel final : public driver::KernelPort {
   DeviceObject* RootHub() { return root_hub_fdo_; }
   // A hub on `parent` (a hub's function device object; null: the root hub). Returns the new hub's
   // function device object, for plugging devices into it.
-  DeviceObject* PlugHub(UsbDevice& usb, std::vector<std::u16string> hardware_ids, DeviceObject* parent = nullptr);
+  DeviceObject* PlugHub(ControlPipe& usb, std::vector<std::u16string> hardware_ids, DeviceObject* parent = nullptr);
   // A single-function USB device with the setup class of its function driver.
-  DeviceObject* PlugDevice(UsbDevice& usb, std::u16string class_guid, std::vector<std::u16string> hardware_ids,
+  DeviceObject* PlugDevice(ControlPipe& usb, std::u16string class_guid, std::vector<std::u16string> hardware_ids,
                            DeviceObject* hub = nullptr);
   // A USB device split into functions by `splitter` (the composite or the HID class driver).
-  DeviceObject* PlugComposite(UsbDevice& usb, std::vector<std::u16string> hardware_ids,
+  DeviceObject* PlugComposite(ControlPipe& usb, std::vector<std::u16string> hardware_ids,
                               std::u16string splitter = kCompositeDriver, DeviceObject* hub = nullptr);
   // A function of a composite device (its PDO, created by the splitter).
   DeviceObject* AddFunction(DeviceObject* composite, std::u16string class_guid,
@@ -170,4 +170,4 @@ class SimKernel final : public driver::KernelPort {
   std::atomic<bool> fail_mappings_{false};
 };
 
-}  // namespace fcp::sim
+}  // namespace fcp::sim::kernel

@@ -14,22 +14,22 @@
 
 namespace {
 
-using fcp::sim::ControlAnswer;
+using fcp::sim::kernel::ControlAnswer;
 using fcp::sim::SetupPacket;
-using fcp::sim::SimKernel;
+using fcp::sim::kernel::SimKernel;
 namespace kv = fcp::kvxupx;
 namespace drv = fcp::driver;
 
 // A device whose every answer (descriptors included) comes from the fuzzer's bytes.
-class FuzzedDevice : public fcp::sim::UsbDevice {
+class FuzzedDevice : public fcp::sim::kernel::ControlPipe {
  public:
   explicit FuzzedDevice(FuzzedDataProvider& in) : in_(in) {}
   ControlAnswer ControlTransfer(const SetupPacket& setup, uint8_t* data) override {
     const uint8_t mode = in_.ConsumeIntegralInRange<uint8_t>(0, 9);
     if (mode == 0) return {ControlAnswer::kStall, 0, 1};
     if (mode == 1) return {ControlAnswer::kNoAnswer, 0, 0};
-    const std::vector<uint8_t> bytes = in_.ConsumeBytes<uint8_t>(in_.ConsumeIntegralInRange<size_t>(0, setup.length));
-    if (setup.IsIn() && !bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    const std::vector<uint8_t> bytes = in_.ConsumeBytes<uint8_t>(in_.ConsumeIntegralInRange<size_t>(0, setup.wLength));
+    if (setup.IsDeviceToHost() && !bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
     return {ControlAnswer::kDone, uint32_t(bytes.size()), in_.ConsumeIntegralInRange<uint32_t>(0, 70000)};
   }
 

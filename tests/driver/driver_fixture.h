@@ -20,9 +20,9 @@
 
 namespace fcp::driver::test {
 
-using sim::ControlAnswer;
+using sim::kernel::ControlAnswer;
 using sim::SetupPacket;
-using sim::SimKernel;
+using sim::kernel::SimKernel;
 namespace kv = fcp::kvxupx;
 
 inline std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
@@ -62,7 +62,7 @@ inline std::vector<uint8_t> StringDescriptor(const std::string& text) {
 
 // A USB device answering standard get-descriptor requests from tables, and vendor requests by
 // echoing its setup packet. It can be slow, silent, or hold a request until the test lets it go.
-class TestUsbDevice : public sim::UsbDevice {
+class TestUsbDevice : public sim::kernel::ControlPipe {
  public:
   std::vector<uint8_t> device = DeviceDescriptor(0x0BAD, 0x0001);
   std::vector<uint8_t> configuration = Configuration({});
@@ -74,26 +74,26 @@ class TestUsbDevice : public sim::UsbDevice {
     ++requests;
     WaitIfHeld();
     if (silent) return {ControlAnswer::kNoAnswer, 0, 0};
-    if (setup.request_type == 0x80 && setup.request == 6) {
+    if (setup.bmRequestType == 0x80 && setup.bRequest == 6) {
       const std::vector<uint8_t>* table = nullptr;
-      const uint8_t type = uint8_t(setup.value >> 8);
+      const uint8_t type = uint8_t(setup.wValue >> 8);
       if (type == 1) table = &device;
       if (type == 2) table = &configuration;
-      if (type == 3 && strings.count(uint8_t(setup.value))) table = &strings[uint8_t(setup.value)];
+      if (type == 3 && strings.count(uint8_t(setup.wValue))) table = &strings[uint8_t(setup.wValue)];
       if (!table) return {ControlAnswer::kStall, 0, latency_ms};
-      const uint32_t n = std::min<uint32_t>(setup.length, uint32_t(table->size()));
+      const uint32_t n = std::min<uint32_t>(setup.wLength, uint32_t(table->size()));
       std::memcpy(data, table->data(), n);
       return {ControlAnswer::kDone, n, latency_ms};
     }
-    if ((setup.request_type & 0x60) == 0x40 && setup.IsIn()) {
-      const uint8_t echo[8] = {setup.request_type, setup.request, uint8_t(setup.value), uint8_t(setup.value >> 8),
-                               uint8_t(setup.index), uint8_t(setup.index >> 8), uint8_t(setup.length),
-                               uint8_t(setup.length >> 8)};
-      const uint32_t n = std::min<uint32_t>(setup.length, 8);
+    if ((setup.bmRequestType & 0x60) == 0x40 && setup.IsDeviceToHost()) {
+      const uint8_t echo[8] = {setup.bmRequestType, setup.bRequest, uint8_t(setup.wValue), uint8_t(setup.wValue >> 8),
+                               uint8_t(setup.wIndex), uint8_t(setup.wIndex >> 8), uint8_t(setup.wLength),
+                               uint8_t(setup.wLength >> 8)};
+      const uint32_t n = std::min<uint32_t>(setup.wLength, 8);
       std::memcpy(data, echo, n);
       return {ControlAnswer::kDone, n, latency_ms};
     }
-    return {ControlAnswer::kDone, setup.length, latency_ms};
+    return {ControlAnswer::kDone, setup.wLength, latency_ms};
   }
 
   // Holding: the next request blocks inside the device until Release().
