@@ -12,7 +12,11 @@ INT_PTR CDialogEx::DoModal() {
   Backend* backend = CurrentBackend();
   const DialogTemplate* dialog = FindDialogTemplate(static_cast<int>(templateId_));
   if (!backend || !dialog) return -1;
-  DialogWindow* owner = parent_ ? parent_->window() : nullptr;
+  // A dialog without a parent belongs to the application's main window, which stays disabled while
+  // it is open (the about box over the check dialog).
+  CWnd* parent = parent_;
+  if (CWinApp* app = AfxGetApp(); !parent && app && app->m_pMainWnd != this) parent = app->m_pMainWnd;
+  DialogWindow* owner = parent ? parent->window() : nullptr;
   return backend->DoModal(*dialog, *this, owner);
 }
 

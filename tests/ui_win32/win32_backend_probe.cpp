@@ -52,6 +52,27 @@ std::wstring ClassOf(HWND window) {
   return name;
 }
 
+// The about box's template, opened over the probe dialog without a parent, as the tool opens it.
+class OwnedDialog final : public fcp::ui::CDialogEx {
+ public:
+  explicit OwnedDialog(HWND mainWindow) : CDialogEx(IDD_ABOUTBOX), mainWindow_(mainWindow) {}
+
+ protected:
+  BOOL OnInitDialog() override {
+    CDialogEx::OnInitDialog();
+    Check(GetWindow(GetSafeHwnd(), GW_OWNER) == mainWindow_, "a dialog without parent is owned by the main window");
+    Check(!::IsWindowEnabled(mainWindow_), "the main window is disabled under it");
+    Check(::SendDlgItemMessageW(GetSafeHwnd(), IDC_STATIC, STM_GETICON, 0, 0) != 0 ||
+              ::SendMessageW(::GetWindow(GetSafeHwnd(), GW_CHILD), STM_GETICON, 0, 0) != 0,
+          "the about box shows icon 128");
+    EndDialog(IDOK);
+    return TRUE;
+  }
+
+ private:
+  HWND mainWindow_;
+};
+
 class ProbeDialog final : public fcp::ui::CDialogEx {
  public:
   ProbeDialog() : CDialogEx(IDD_QUILLON_DIALOG_DIALOG) {}
@@ -206,6 +227,9 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
   void OnSysCommand(UINT nID, LPARAM lParam) override {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
       sysCommandSeen = nID;
+      OwnedDialog about(GetSafeHwnd());
+      Check(about.DoModal() == IDOK, "a second dialog runs modally over the first");
+      Check(::IsWindowEnabled(GetSafeHwnd()), "the main window is enabled again after it");
       return;
     }
     CDialogEx::OnSysCommand(nID, lParam);
@@ -251,7 +275,9 @@ class ProbeApp final : public fcp::ui::CWinApp {
   BOOL InitInstance() override {
     CheckResources();
     ProbeDialog dialog;
+    m_pMainWnd = &dialog;
     const INT_PTR result = dialog.DoModal();
+    m_pMainWnd = nullptr;
     if (dialog.closer.joinable()) dialog.closer.join();
     Check(result == IDCANCEL, "WM_CLOSE ends the modal dialog");
     // A late caller that still holds a control of the closed dialog reaches nothing.
