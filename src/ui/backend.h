@@ -1,5 +1,5 @@
 // The dialog host: what a dialog backend (win32, gtk, headless) provides to the framework. The
-// framework's classes (CWnd, CDialogEx, CWinApp) translate MFC-shaped calls into these; a backend
+// framework's classes (CWnd, CDialogEx, CWinApp) translate the app's calls into these; a backend
 // translates them into its platform. Decisions stay in the framework and the app.
 #pragma once
 #include <functional>

@@ -1,6 +1,6 @@
-// CDialogEx: a modal dialog from a template, with MFC-shaped message handlers. The backend delivers
-// Win32 messages; WindowProc routes them to the virtual handlers below, whose base versions do the
-// default handling.
+// CDialogEx: a modal dialog from a template, with the Windows dialog framework's message handlers.
+// The backend delivers Win32 messages; WindowProc routes them to the virtual handlers below, whose
+// base versions do the default handling.
 #pragma once
 #include <map>
 #include <memory>

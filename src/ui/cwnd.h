@@ -1,6 +1,6 @@
-// Windows, controls, fonts and device contexts of the dialog framework: the MFC-shaped surface the
-// app's dialogs use. A CWnd names one control of a dialog window (or, with id 0, the dialog itself)
-// and forwards to the backend's DialogWindow.
+// Windows, controls, fonts and device contexts of the dialog framework, shaped after the Windows
+// dialog framework's classes the app's dialogs use. A CWnd names one control of a dialog window (or,
+// with id 0, the dialog itself) and forwards to the backend's DialogWindow.
 #pragma once
 #include <memory>
 #include <optional>
