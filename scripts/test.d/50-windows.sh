@@ -1,6 +1,7 @@
 # Both Windows builds (mingw-w64, warnings as errors), and every executable they make is
 # self-contained: it imports system DLLs only, no MinGW runtime (libgcc, libstdc++, winpthread).
 set -euo pipefail
+: "${FCP_JOBS:=$(nproc)}"
 for preset in windows-x64 windows-x86; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$FCP_JOBS"

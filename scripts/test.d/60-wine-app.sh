@@ -7,6 +7,7 @@
 #     check, and closing the window ends the process with 255.
 # Only the x64 build runs here: a 32-bit exe under wine64 without wine32 "succeeds" without running.
 set -euo pipefail
+: "${FCP_JOBS:=$(nproc)}"
 root=$(pwd)
 exe="$root/build/windows-x64/src/app/FixCorePower.exe"
 probe="$root/build/windows-x64/tests/ui_win32/win32_backend_probe.exe"
