@@ -31,7 +31,10 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -municode -static -Wall -Wextra -Werror 
 # A private prefix; no display is needed for a console probe and a driver host.
 export WINEPREFIX=$PWD/$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
-[[ -f $WINEPREFIX/system.reg ]] || wineboot -i >/dev/null 2>&1
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  wineboot -i >/dev/null 2>&1
+  timeout 120 wineserver -w  # the new prefix's services must settle before a service can start
+fi
 cp build/windows-x64/src/driver/wdm/KvxUpx.sys "$WINEPREFIX/drive_c/windows/system32/drivers/KvxUpx.sys"
 cp "$work/kvxupx_wine_probe.exe" "$WINEPREFIX/drive_c/kvxupx_wine_probe.exe"
 status=0

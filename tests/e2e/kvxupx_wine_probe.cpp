@@ -104,8 +104,13 @@ int wmain(int argc, wchar_t** argv) {
                                      SERVICE_ERROR_IGNORE, argv[1], nullptr, nullptr, nullptr, nullptr, nullptr);
   Check(service != nullptr, "demand-start kernel service created", GetLastError());
   if (!service) return 1;
-  const BOOL started = StartServiceW(service, 0, nullptr);
-  Check(started, "service started (driver loaded)", GetLastError());
+  // A service manager still starting up answers "database locked" for a moment.
+  BOOL started = StartServiceW(service, 0, nullptr);
+  for (int i = 0; i < 50 && !started && GetLastError() == ERROR_SERVICE_DATABASE_LOCKED; ++i) {
+    Sleep(100);
+    started = StartServiceW(service, 0, nullptr);
+  }
+  Check(started, "service started (driver loaded)", started ? 0 : GetLastError());
   if (!started) {
     RemoveService(scm);
     return 1;
