@@ -51,7 +51,7 @@ struct MemoryRegion {
   const char* name;
 };
 inline constexpr std::array<MemoryRegion, 3> kMemoryMap = {{
-    {0x20000000, 0x8000, "sram"},             // working memory
+    {0x20000000, 0x10000, "sram"},            // working memory: room for the longest read
     {0x40100000, 0x1000, "system"},           // system control: pass-through word, selector
     {0x401E0000, 0x1000, "config-control"},   // configuration controller: commit register
 }};

@@ -338,7 +338,7 @@ bool ReadChip(Reader& r, const json& value, const std::string& place, std::share
       if (!v[i].contains("address") || !v[i].contains("bytes")) return r.Fail(item, "needs address and bytes");
       auto address = r.Number(v[i]["address"], item + "/address", 0, 0xFFFFFFFF);
       if (!address) return false;
-      auto bytes = r.HexBytes(v[i]["bytes"], item + "/bytes", 1, 0x8000);
+      auto bytes = r.HexBytes(v[i]["bytes"], item + "/bytes", 1, 0x10000);
       if (!bytes) return false;
       if (!chip->WriteMemory(static_cast<uint32_t>(*address), *bytes))
         return r.Fail(item, "bytes lie outside the chip's memory map");

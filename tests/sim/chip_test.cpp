@@ -78,7 +78,7 @@ std::vector<Case> Cases() {
       {"PartlyReadCommandIsInDataPhase", {Command(Cmd(0xC2, 0x20000000, 16)), ReadData(Zeros(8))}, 0x01},
       {"UnmappedAddressIsOutOfRange", {Command(Cmd(0xC2, 0x50000000, 4), true)}, 0x07},
       {"ReadRunningPastARegionIsOutOfRange", {Command(Cmd(0xC2, 0x40100FFC, 8), true)}, 0x07},
-      {"LongestReadInSram", {Command(Cmd(0xC2, 0x20000000, 0x8000)), ReadData(Zeros(8))}, 0x01},
+      {"LongestRead", {Command(Cmd(0xC2, 0x20000000, 0xFFFF)), ReadData(Zeros(8))}, 0x01},
       {"UnknownCommand", {Command(Cmd(0xAA, 0, 8), true)}, 0x08},
       {"UnknownCommandSet", {Command(Cmd(0xD0, 0, 8, 0x01), true)}, 0x06},
       {"CommandBeforeDataWasReadIsRefused",
@@ -162,6 +162,19 @@ TEST(Chip, StatusReplyNamesTheCommandAndTheDataLeft) {
   Bytes status(8);
   ASSERT_TRUE(chip.XuGetCur(kXuCommandControl, status));
   EXPECT_EQ(status, (Bytes{0x01, 0xC2, 12, 0, 0, 0, 0, 0}));
+}
+
+TEST(Chip, LongestReadEndsWithAPaddedPiece) {
+  Chip chip(kPid);
+  const uint8_t last = 0xAB;
+  ASSERT_TRUE(chip.WriteMemory(0x20000000 + 0xFFFE, {&last, 1}));
+  ASSERT_TRUE(chip.XuSetCur(kXuCommandControl, Cmd(0xC2, 0x20000000, 0xFFFF)));
+  Bytes piece(8);
+  for (int i = 0; i < 8191; ++i) ASSERT_TRUE(chip.XuGetCur(kXuDataControl, piece));
+  ASSERT_TRUE(chip.XuGetCur(kXuDataControl, piece));
+  EXPECT_EQ(piece, (Bytes{0, 0, 0, 0, 0, 0, 0xAB, 0}));  // 7 bytes of data, one of padding
+  EXPECT_EQ(chip.status(), VcmdStatus::kRetNoErr);
+  EXPECT_FALSE(chip.XuGetCur(kXuDataControl, piece));
 }
 
 TEST(Chip, CommitCountsOnlyTheCommitRegister) {
