@@ -138,10 +138,8 @@ class GtkDialogWindow final : public DialogWindow {
     gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), (dialog.exStyle & WS_EX_APPWINDOW) == 0 && owner_);
     if (icon) gtk_window_set_icon(GTK_WINDOW(window_), reinterpret_cast<GdkPixbuf*>(icon));
 
-    header_ = gtk_header_bar_new();
-    gtk_header_bar_set_title(GTK_HEADER_BAR(header_), Utf8(std::wstring(dialog.caption)).c_str());
-    gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(header_), (dialog.style & WS_SYSMENU) != 0);
-    gtk_window_set_titlebar(GTK_WINDOW(window_), header_);
+    // The window manager's title bar, until the system menu needs a header bar of the window's own.
+    gtk_window_set_title(GTK_WINDOW(window_), Utf8(std::wstring(dialog.caption)).c_str());
 
     fixed_ = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(window_), fixed_);
@@ -207,8 +205,6 @@ class GtkDialogWindow final : public DialogWindow {
     if (!ended_) {
       if (!moved_) gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
       gtk_widget_show_all(window_);
-      if (systemMenuItems_ == 0) gtk_widget_hide(menuButton_ ? menuButton_ : header_);
-      if (!menuButton_) gtk_widget_show(header_);
       if (owner_) gtk_widget_set_sensitive(owner_->window_, FALSE);
       while (!ended_) g_main_context_iteration(nullptr, TRUE);
       if (owner_) gtk_widget_set_sensitive(owner_->window_, TRUE);
@@ -224,7 +220,8 @@ class GtkDialogWindow final : public DialogWindow {
   void SetItemText(int id, const std::wstring& text) override {
     OnDialogThread([&] {
       if (id == 0) {
-        gtk_header_bar_set_title(GTK_HEADER_BAR(header_), Utf8(text).c_str());
+        gtk_window_set_title(GTK_WINDOW(window_), Utf8(text).c_str());
+        if (header_) gtk_header_bar_set_title(GTK_HEADER_BAR(header_), Utf8(text).c_str());
         return;
       }
       Control* control = Find(id);
@@ -296,6 +293,11 @@ class GtkDialogWindow final : public DialogWindow {
   bool HasSystemMenu() override { return (template_.style & WS_SYSMENU) != 0; }
   bool AppendSystemMenu(UINT flags, UINT_PTR commandId, const std::wstring& text) override {
     if (!menu_) {
+      // The system menu lives in a header bar: the title, the menu button, the close button.
+      header_ = gtk_header_bar_new();
+      gtk_header_bar_set_title(GTK_HEADER_BAR(header_), gtk_window_get_title(GTK_WINDOW(window_)));
+      gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(header_), TRUE);
+      gtk_window_set_titlebar(GTK_WINDOW(window_), header_);
       menu_ = gtk_menu_new();
       menuButton_ = gtk_menu_button_new();
       gtk_button_set_image(GTK_BUTTON(menuButton_), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_MENU));
