@@ -3,6 +3,7 @@
 # demand-start kernel service, and a probe program checks its device's answers
 # (tests/e2e/kvxupx_wine_probe.cpp).
 set -euo pipefail
+: "${FCP_JOBS:=$(nproc)}"
 check_image() {  # image, expected machine type as objdump -f names it
   local header imports
   header=$(llvm-objdump -p "$1"; llvm-objdump -f "$1")
