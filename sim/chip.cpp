@@ -96,7 +96,18 @@ bool Chip::Fail(VcmdStatus status) {
 
 bool Chip::XuSetCur(uint8_t control, std::span<const uint8_t> data) {
   if (data.size() != kXuControlSize) return Fail(VcmdStatus::kErrLen);
-  if (control == kXuDataControl) return Fail(VcmdStatus::kErrDir);
+  if (control == kXuDataControl) {
+    if (!writing_ || pending_pos_ >= pending_.size()) return Fail(VcmdStatus::kErrDir);
+    const size_t n = std::min(kXuControlSize, pending_.size() - pending_pos_);
+    std::copy_n(data.begin(), n, pending_.begin() + static_cast<std::ptrdiff_t>(pending_pos_));
+    pending_pos_ += n;
+    if (pending_pos_ == pending_.size()) {
+      WriteMemory(write_address_, pending_);
+      writing_ = false;
+      status_ = VcmdStatus::kRetNoErr;
+    }
+    return true;
+  }
   if (control != kXuCommandControl) return false;  // not a control of this unit: no status change
   return IssueCommand(data);
 }
@@ -105,6 +116,7 @@ bool Chip::IssueCommand(std::span<const uint8_t> block) {
   if (block[0] == kVcmdAbortMarker) {
     pending_.clear();
     pending_pos_ = 0;
+    writing_ = false;
     last_command_ = 0;
     status_ = VcmdStatus::kCmd;
     return true;
@@ -113,6 +125,7 @@ bool Chip::IssueCommand(std::span<const uint8_t> block) {
   if (pending_pos_ < pending_.size()) return Fail(VcmdStatus::kNotFinish);
   pending_.clear();
   pending_pos_ = 0;
+  writing_ = false;
   if (block[0] != 0x00) return Fail(VcmdStatus::kUnknownScmd);
 
   const uint8_t code = block[1];
@@ -139,6 +152,16 @@ bool Chip::IssueCommand(std::span<const uint8_t> block) {
       pending_ = std::move(bytes);
       break;
     }
+    case kVcmdWriteMemory: {
+      if (hardware_fault_) return Fail(VcmdStatus::kHwErr);
+      Bytes probe(length);
+      if (!ReadMemory(address, probe)) return Fail(VcmdStatus::kErrOutRange);
+      pending_.assign(length, 0);
+      writing_ = length != 0;
+      write_address_ = address;
+      status_ = writing_ ? VcmdStatus::kDataOut : VcmdStatus::kRetNoErr;
+      return true;
+    }
     default:
       return Fail(VcmdStatus::kUnknownCmd);
   }
@@ -154,6 +177,7 @@ bool Chip::XuGetCur(uint8_t control, std::span<uint8_t> data) {
     return true;
   }
   if (control != kXuDataControl) return false;
+  if (writing_) return Fail(VcmdStatus::kErrDir);
   if (pending_pos_ >= pending_.size()) return Fail(VcmdStatus::kErrLen);
   // Data goes out in 8-byte pieces; the last piece is padded with zeros.
   const size_t n = std::min(kXuControlSize, pending_.size() - pending_pos_);

@@ -19,8 +19,8 @@ namespace fcp::sim {
 enum class VcmdStatus : uint8_t {
   kCmd = 0x00,          // idle: ready for a command (after power-up and after abort)
   kDataIn = 0x01,       // a command's data is waiting to be read from the data control
-  kDataOut = 0x02,      // (no command of this chip takes data from the host)
-  kErrDir = 0x03,       // the data control was written: no command takes host data
+  kDataOut = 0x02,      // a write command waits for its data on the data control
+  kErrDir = 0x03,       // the data control was used against the command's direction
   kNotFinish = 0x04,    // a command was written while the previous one still had data to read
   kErrLen = 0x05,       // wrong length field, wrong transfer length, or a data read with nothing pending
   kUnknownScmd = 0x06,  // byte 0 of the command block was neither 0x00 nor 0xFF
@@ -37,6 +37,7 @@ inline constexpr size_t kXuControlSize = 8;
 inline constexpr uint8_t kVcmdQualify = 0xD0;
 inline constexpr uint8_t kVcmdStatusPiece = 0xCD;
 inline constexpr uint8_t kVcmdReadMemory = 0xC2;
+inline constexpr uint8_t kVcmdWriteMemory = 0xC3;  // the chip's own; the tool never sends it
 inline constexpr uint8_t kVcmdAbortMarker = 0xFF;
 
 // DFU-function vendor requests.
@@ -127,8 +128,10 @@ class Chip {
   // Command processor.
   VcmdStatus status_ = VcmdStatus::kCmd;
   uint8_t last_command_ = 0;
-  Bytes pending_;      // data of the current command
+  Bytes pending_;      // data of the current command (to send, or being received)
   size_t pending_pos_ = 0;
+  bool writing_ = false;  // the current command takes data from the host
+  uint32_t write_address_ = 0;
 };
 
 }  // namespace fcp::sim

@@ -25,6 +25,7 @@ Step Command(Bytes block, bool stalls = false) { return {{0x21, 0x01, 0x0A00, kX
 Step ReadData(std::optional<Bytes> expected, bool stalls = false) {
   return {{0xA1, 0x81, 0x0B00, kXuIndex, 8}, {}, stalls, std::move(expected)};
 }
+Step WriteData(Bytes piece) { return {{0x21, 0x01, 0x0B00, kXuIndex, 8}, std::move(piece), false, {}}; }
 Step Vendor(uint8_t type, uint8_t request, uint16_t value, uint16_t index, Bytes out, uint16_t length,
             bool stalls = false, std::optional<Bytes> in = {}) {
   return {{type, request, value, index, length}, std::move(out), stalls, std::move(in)};
@@ -92,6 +93,14 @@ std::vector<Case> Cases() {
        0xFE},
       {"AbortLeavesTheChipIdle", {Command(Cmd(0xAA, 0, 8), true), Command(Cmd(0, 0, 0, 0xFF))}, 0x00},
       {"WritingTheDataControlIsTheWrongDirection", {{{0x21, 0x01, 0x0B00, kXuIndex, 8}, Zeros(8), true, {}}}, 0x03},
+      {"WriteCommandWaitsForData", {Command(Cmd(0xC3, 0x20000000, 12))}, 0x02},
+      {"WriteMemoryThenReadItBack",
+       {Command(Cmd(0xC3, 0x20000010, 12)), WriteData({1, 2, 3, 4, 5, 6, 7, 8}), WriteData({9, 10, 11, 12, 13, 14, 15, 16}),
+        Command(Cmd(0xC2, 0x20000010, 16)), ReadData(Bytes{1, 2, 3, 4, 5, 6, 7, 8}),
+        ReadData(Bytes{9, 10, 11, 12, 0, 0, 0, 0})},
+       0xFE},
+      {"ReadingDuringAWriteIsTheWrongDirection", {Command(Cmd(0xC3, 0x20000000, 8)), ReadData({}, true)}, 0x03},
+      {"WriteOutsideTheMapIsOutOfRange", {Command(Cmd(0xC3, 0x30000000, 8), true)}, 0x07},
       {"DataReadWithNothingPending", {ReadData({}, true)}, 0x05},
       {"CommandOfWrongTransferLength", {{{0x21, 0x01, 0x0A00, kXuIndex, 4}, Zeros(4), true, {}}}, 0x05},
       {"GetInfoAndGetLen",
