@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "os/native_path.h"
+
 namespace fcp::app {
 
 std::wstring ResultText(bool pass, bool lviOutput) {
@@ -27,7 +29,7 @@ bool WriteTextFile(const std::wstring& path, const std::wstring& text) {
       bytes.push_back(static_cast<unsigned>(c) < 0x100 ? static_cast<char>(c) : '?');
     }
   }
-  std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+  std::ofstream file(os::NativePath(path), std::ios::binary | std::ios::trunc);
   if (!file) return false;
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   file.close();
@@ -36,7 +38,7 @@ bool WriteTextFile(const std::wstring& path, const std::wstring& text) {
 
 void DeleteFileQuietly(const std::wstring& path) {
   std::error_code ignored;
-  std::filesystem::remove(std::filesystem::path(path), ignored);
+  std::filesystem::remove(os::NativePath(path), ignored);
 }
 
 }  // namespace fcp::app

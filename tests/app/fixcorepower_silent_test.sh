@@ -5,8 +5,11 @@
 # two-line form.
 set -euo pipefail
 tool=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+top=$(mktemp -d)
+trap 'rm -rf "$top"' EXIT
+# A directory name with a space and a letter beyond ASCII, as a station's folder may have.
+work="$top/t$(printf '\xc3\xa9')st dir"
+mkdir "$work"
 cp "$tool" "$work/fixcorepower"
 
 expect_file() {  # path, expected bytes (printf format)
@@ -33,6 +36,8 @@ run() {
 }
 
 run -s
+expect_file "$work/result.txt" 'fail\r\n'
+LC_ALL=C run -s
 expect_file "$work/result.txt" 'fail\r\n'
 run /S -LVIOutput
 expect_file "$work/result.txt" '[Tool_Result]\r\nRtn=Fail\r\n'

@@ -14,7 +14,12 @@ std::wstring Widen(const std::string& text) {
   std::mbstate_t state{};
   const char* src = text.c_str();
   const size_t n = std::mbsrtowcs(nullptr, &src, 0, &state);
-  if (n == static_cast<size_t>(-1)) return std::wstring(text.begin(), text.end());
+  if (n == static_cast<size_t>(-1)) {
+    // Bytes the locale cannot read stay one character each (os/native_path.h turns them back).
+    std::wstring bytes;
+    for (unsigned char c : text) bytes.push_back(c);
+    return bytes;
+  }
   std::wstring out(n, L'\0');
   src = text.c_str();
   state = {};
