@@ -167,7 +167,8 @@ void AppendVideo(Bytes& config, const VideoFunction& video, uint8_t video_string
 
 void AppendDfu(Bytes& config, const DeviceSpec& spec, const DfuFunction& dfu, uint8_t dfu_string) {
   for (uint8_t alt = 0; alt < dfu.alt_settings; ++alt)
-    Append(config, InterfaceDescriptor(dfu.interface, alt, 0, 0xFE, 0x01, dfu.dfu_mode ? 2 : 1, dfu_string));
+    Append(config, InterfaceDescriptor(dfu.interface, alt, 0, 0xFE, 0x01,
+                                       spec.dfu_protocol ? *spec.dfu_protocol : (dfu.dfu_mode ? 2 : 1), dfu_string));
   if (spec.dfu_descriptor == DfuDescriptorPlace::kInterface) Append(config, DfuFunctionalDescriptor(spec));
 }
 

@@ -51,6 +51,7 @@ struct DeviceSpec {
   bool has_dfu = true;
   bool dfu_mode = false;  // DFU mode: the device shows only its DFU interface, protocol 2
   uint8_t dfu_alt_settings = 1;
+  std::optional<uint8_t> dfu_protocol;  // bInterfaceProtocol; none: 2 in DFU mode, 1 in run-time mode
   DfuDescriptorPlace dfu_descriptor = DfuDescriptorPlace::kInterface;
   uint8_t dfu_descriptor_length = 9;  // bLength of the functional descriptor (7 for DFU 1.0 style)
   uint16_t dfu_version = 0x0110;

@@ -239,8 +239,8 @@ bool ReadStrings(Reader& r, const json& value, const std::string& place, DeviceS
 
 bool ReadDfu(Reader& r, const json& value, const std::string& place, DeviceSpec& spec) {
   if (!r.Object(value, place,
-                {"present", "mode", "alt_settings", "functional_descriptor", "descriptor_length", "version",
-                 "transfer_size"}))
+                {"present", "mode", "protocol", "alt_settings", "functional_descriptor", "descriptor_length",
+                 "version", "transfer_size"}))
     return false;
   bool ok = Optional(value, "present", [&](const json& v) {
     auto b = r.Bool(v, place + "/present");
@@ -252,6 +252,11 @@ bool ReadDfu(Reader& r, const json& value, const std::string& place, DeviceSpec&
     auto m = r.Choice(v, place + "/mode", modes);
     if (m) spec.dfu_mode = *m;
     return m.has_value();
+  });
+  ok = ok && Optional(value, "protocol", [&](const json& v) {
+    auto n = r.Number(v, place + "/protocol", 0, 0xFF);
+    if (n) spec.dfu_protocol = static_cast<uint8_t>(*n);
+    return n.has_value();
   });
   ok = ok && Optional(value, "alt_settings", [&](const json& v) {
     auto n = r.Number(v, place + "/alt_settings", 1, 4);
@@ -695,6 +700,7 @@ json DeviceJson(const UsbDevice& device, const std::vector<FaultRule>& faults) {
                   {"descriptor_length", spec.dfu_descriptor_length},
                   {"version", Hex16(spec.dfu_version)},
                   {"transfer_size", spec.dfu_transfer_size}};
+      if (spec.dfu_protocol) d["dfu"]["protocol"] = *spec.dfu_protocol;
     }
     if (!spec.strings.empty()) {
       json strings = json::object();

@@ -260,6 +260,7 @@ TEST_F(LibusbView, DevicesOfOtherMakersAndHubs) {
   dfu.id = "otherdfu";
   dfu.kind = DeviceKind::kForeignDfu;
   dfu.place = {2, {2}, 0};
+  dfu.dfu_protocol = 0;
   Use({hub, camera, other, dfu});
   ASSERT_EQ(count_, 4u);
   libusb_device_descriptor dd{};
@@ -277,7 +278,7 @@ TEST_F(LibusbView, DevicesOfOtherMakersAndHubs) {
   c = Config(3);
   ASSERT_NE(c, nullptr);
   ASSERT_EQ(c->bNumInterfaces, 1);
-  EXPECT_EQ(c->interface[0].altsetting[0].bInterfaceProtocol, 2);
+  EXPECT_EQ(c->interface[0].altsetting[0].bInterfaceProtocol, 0);
   libusb_free_config_descriptor(c);
 
   // No chip behind them: vendor requests stall.
