@@ -111,86 +111,92 @@ TransferResult Workstation::ControlTransfer(UsbDevice& device, const uint8_t set
   return ControlTransfer(device, packet, std::span<uint8_t>(data, data ? packet.wLength : 0), timeout_ms);
 }
 
-TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket& setup, std::span<uint8_t> data,
-                                            unsigned timeout_ms) {
-  // One transfer at a time on the whole workstation, as on one bus.
-  std::unique_lock<std::mutex> lock(mutex_);
-  bool unplugged = false;
-  ++transfers_;
+namespace {
+
+// The transfer as `fault` alters it. `sent` (what the host sent, for the trace) is cut for a short
+// host-to-device transfer.
+TransferResult DeliverWithFault(UsbDevice& device, const FaultRule& fault, const SetupPacket& setup,
+                                std::span<uint8_t> data, Bytes& sent) {
   const bool in = setup.IsDeviceToHost();
-  data = data.first(std::min<size_t>(data.size(), setup.wLength));
-
-  FaultRule* fault = nullptr;
-  if (device.connected()) {
-    for (FaultRule& rule : faults_) {
-      if (rule.device != device.id()) continue;
-      if (rule.Observe(setup) && !fault) fault = &rule;
-    }
-  }
-
-  const std::chrono::microseconds latency = device.latency ? *device.latency : default_latency_;
-  TransferResult result;
-  Bytes sent;  // what the host sent, for the trace
-  if (!in) sent.assign(data.begin(), data.end());
-
-  if (!device.connected()) {
-    result = {TransferStatus::kNoDevice, 0};
-  } else if (timeout_ms != 0 && latency > std::chrono::milliseconds(timeout_ms)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
-    usb_time_ += std::chrono::milliseconds(timeout_ms);
-    result = {TransferStatus::kTimeout, 0};
-  } else {
-    if (latency.count() > 0) std::this_thread::sleep_for(latency);
-    usb_time_ += latency;
-    const FaultAction action = fault ? fault->action : FaultAction::kStall;
-    if (!fault) {
-      result = device.Handle(setup, data);
-    } else if (action == FaultAction::kStall) {
-      result = TransferResult::Stall();
-    } else if (action == FaultAction::kTimeout) {
-      result = {TransferStatus::kTimeout, 0};
-    } else if (action == FaultAction::kDisconnect) {
+  switch (fault.action) {
+    case FaultAction::kStall:
+      return TransferResult::Stall();
+    case FaultAction::kTimeout:
+      return {TransferStatus::kTimeout, 0};
+    case FaultAction::kDisconnect:
       device.set_connected(false);
-      unplugged = true;
-      result = {TransferStatus::kNoDevice, 0};
-    } else if (action == FaultAction::kShort) {
-      const size_t keep = std::min<size_t>(fault->length ? *fault->length : setup.wLength / 2, data.size());
-      if (in) {
-        Bytes full(data.size());
-        result = device.Handle(setup, full);
-        if (result.ok()) {
-          result.transferred = std::min(result.transferred, static_cast<int>(keep));
-          std::copy_n(full.begin(), result.transferred, data.begin());
-        }
-      } else {
-        result = device.Handle(setup, data.first(keep));
+      return {TransferStatus::kNoDevice, 0};
+    case FaultAction::kShort: {
+      const size_t keep = std::min<size_t>(fault.length ? *fault.length : setup.wLength / 2, data.size());
+      if (!in) {
         sent.resize(keep);
+        return device.Handle(setup, data.first(keep));
       }
-    } else {  // kWrongData
+      Bytes full(data.size());
+      TransferResult result = device.Handle(setup, full);
+      if (result.ok()) {
+        result.transferred = std::min(result.transferred, static_cast<int>(keep));
+        std::copy_n(full.begin(), result.transferred, data.begin());
+      }
+      return result;
+    }
+    case FaultAction::kWrongData: {
       auto corrupt = [&](std::span<uint8_t> bytes) {
-        if (fault->data) {
-          std::copy_n(fault->data->begin(), std::min(fault->data->size(), bytes.size()), bytes.begin());
+        if (fault.data) {
+          std::copy_n(fault.data->begin(), std::min(fault.data->size(), bytes.size()), bytes.begin());
         } else {
           for (uint8_t& b : bytes) b = static_cast<uint8_t>(~b);
         }
       };
-      if (in) {
-        result = device.Handle(setup, data);
-        if (result.ok()) corrupt(data.first(static_cast<size_t>(result.transferred)));
-      } else {
+      if (!in) {
         Bytes altered(data.begin(), data.end());
         corrupt(altered);
-        result = device.Handle(setup, altered);
+        return device.Handle(setup, altered);
       }
+      TransferResult result = device.Handle(setup, data);
+      if (result.ok()) corrupt(data.first(static_cast<size_t>(result.transferred)));
+      return result;
     }
   }
+  return TransferResult::Stall();
+}
 
-  std::span<const uint8_t> moved;
-  if (in) {
-    if (result.ok()) moved = std::span<const uint8_t>(data.data(), static_cast<size_t>(result.transferred));
+}  // namespace
+
+TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket& setup, std::span<uint8_t> data,
+                                            unsigned timeout_ms) {
+  // One transfer at a time on the whole workstation, as on one bus.
+  std::unique_lock<std::mutex> lock(mutex_);
+  ++transfers_;
+  const bool in = setup.IsDeviceToHost();
+  data = data.first(std::min<size_t>(data.size(), setup.wLength));
+  Bytes sent;  // what the host sent, for the trace
+  if (!in) sent.assign(data.begin(), data.end());
+
+  const std::chrono::microseconds latency = device.latency ? *device.latency : default_latency_;
+  TransferResult result;
+  const FaultRule* fault = nullptr;
+  bool unplugged = false;
+  if (!device.connected()) {
+    result = {TransferStatus::kNoDevice, 0};
+  } else if (timeout_ms != 0 && latency > std::chrono::milliseconds(timeout_ms)) {
+    // Too slow for the caller: the request never gets through, and no fault counts it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+    usb_time_ += std::chrono::milliseconds(timeout_ms);
+    result = {TransferStatus::kTimeout, 0};
   } else {
-    moved = sent;
+    // Every rule of the device counts the transfer; the first that fires acts.
+    for (FaultRule& rule : faults_) {
+      if (rule.device == device.id() && rule.Observe(setup) && !fault) fault = &rule;
+    }
+    if (latency.count() > 0) std::this_thread::sleep_for(latency);
+    usb_time_ += latency;
+    result = fault ? DeliverWithFault(device, *fault, setup, data, sent) : device.Handle(setup, data);
+    unplugged = !device.connected();
   }
+
+  std::span<const uint8_t> moved = sent;
+  if (in) moved = result.ok() ? data.first(static_cast<size_t>(result.transferred)) : std::span<uint8_t>();
   const std::string line = TraceLine(device.id(), setup, moved, result, fault ? FaultActionName(fault->action) : nullptr);
   WriteTraceLine(line);
   if (trace_sink_) trace_sink_(line);
