@@ -1,0 +1,62 @@
+// fixcorepower-sim <scenario.json> [tool options]
+//
+// Runs the tool on the virtual workstation that the scenario file describes. The result files go
+// beside this program, as the tool writes them beside itself. After the run the workstation, with
+// every chip's state as the run left it, is saved as the scenario file "workstation-state.json"
+// beside this program too: running again with that file continues on the same chips.
+// FCP_SIM_TRACE names a file that receives one line per control transfer.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "os/port.h"
+#include "os/process_environment.h"
+#include "sim/scenario.h"
+#include "sim/windows/windows_views.h"
+#include "sim/workstation.h"
+#include "ui/linux/linux_main.h"
+
+namespace {
+
+constexpr char kStateFileName[] = "workstation-state.json";
+
+std::filesystem::path StateFilePath() {
+  std::error_code error;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return (error ? std::filesystem::current_path() : self.parent_path()) / kStateFileName;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s <scenario.json> [-s] [-LVIOutput] [-vid hex] [-pid hex]\n", argv[0]);
+    return 2;
+  }
+  const fcp::sim::ScenarioLoad scenario = fcp::sim::LoadScenarioFile(argv[1]);
+  if (!scenario.workstation) {
+    std::fprintf(stderr, "%s\n", scenario.error.c_str());
+    return 2;
+  }
+
+  int exitCode = 0;
+  {
+    fcp::sim::ScopedWorkstation workstation(scenario.workstation);
+    fcp::sim::windows::ScopedWindowsViews views(scenario.workstation);
+    fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
+
+    // The tool sees its own name followed by the options after the scenario file.
+    std::vector<char*> toolArgs{argv[0]};
+    toolArgs.insert(toolArgs.end(), argv + 2, argv + argc);
+    toolArgs.push_back(nullptr);
+    exitCode = fcp::ui::LinuxMain(static_cast<int>(toolArgs.size() - 1), toolArgs.data());
+  }
+
+  std::string error;
+  const std::string statePath = StateFilePath().string();
+  if (!fcp::sim::SaveScenarioFile(*scenario.workstation, statePath, &error)) {
+    std::fprintf(stderr, "could not save the workstation state to %s: %s\n", statePath.c_str(), error.c_str());
+  }
+  return exitCode;
+}
