@@ -1,0 +1,86 @@
+// Every control transfer of a full repair, in turn, stalls, comes up short or finds the camera
+// unplugged. Whatever happens, the check never passes unless the chip holds the patch and received
+// the full commit, never writes over a patch area that was not blank, and releases every libusb
+// object it took (the DFU connection is closed on every way out).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "repair/core_power_constants.h"
+#include "repair/fix_core_power.h"
+#include "repair_fixture.h"
+
+namespace fcp::repair {
+namespace {
+
+using testing::Bench;
+
+// The control transfers of one check without faults.
+size_t TransfersOfCleanRun(const char* scenario, int expectedVerdict) {
+  Bench bench(scenario);
+  const std::wstring location = bench.DefaultLocation();
+  const size_t before = bench.TransferCount();
+  std::wstring error;
+  EXPECT_EQ(FixCorePower(location, error, {}), expectedVerdict);
+  return bench.TransferCount() - before;
+}
+
+struct SweepCase {
+  const char* scenario;
+  bool patchAreaBlank;
+};
+
+class FaultSweep : public ::testing::TestWithParam<SweepCase> {};
+
+TEST_P(FaultSweep, NoFaultTurnsIntoPassOrOverwrite) {
+  const SweepCase& sweep = GetParam();
+  const size_t transfers = TransfersOfCleanRun(sweep.scenario, sweep.patchAreaBlank ? 1 : 0);
+  ASSERT_GT(transfers, 0u);
+
+  for (sim::FaultAction action : {sim::FaultAction::kStall, sim::FaultAction::kShort, sim::FaultAction::kDisconnect}) {
+    for (unsigned n = 1; n <= transfers; ++n) {
+      SCOPED_TRACE(std::string(sim::FaultActionName(action)) + " at transfer " + std::to_string(n));
+      Bench bench(sweep.scenario);
+      const std::wstring location = bench.DefaultLocation();
+      const sim::Chip& chip = bench.chip();
+      const auto patchAreaBefore = std::vector<uint8_t>(chip.config().begin() + kPatchOffset,
+                                                        chip.config().begin() + kPatchOffset + kPatch.size());
+      const unsigned commitsBefore = chip.commit_count();
+
+      sim::FaultRule rule;
+      rule.device = "cam0";
+      rule.nth = n;
+      rule.action = action;
+      bench.workstation().AddFault(rule);
+
+      std::wstring error;
+      const int verdict = FixCorePower(location, error, {});
+      EXPECT_EQ(sim::LiveLibusbObjects().handles, 0) << "the DFU connection was left open";
+      const bool patched = std::equal(kPatch.begin(), kPatch.end(), chip.config().begin() + kPatchOffset);
+
+      if (!sweep.patchAreaBlank) {
+        EXPECT_TRUE(std::equal(patchAreaBefore.begin(), patchAreaBefore.end(), chip.config().begin() + kPatchOffset))
+            << "a patch area that was not blank was written";
+      }
+      if (verdict) {
+        EXPECT_TRUE(patched || !sweep.patchAreaBlank);
+        if (sweep.patchAreaBlank) {
+          EXPECT_EQ(chip.commit_count(), commitsBefore + 1) << "PASS without the full commit";
+          EXPECT_EQ(chip.ReadWord(kCommitAddress), 0x90731484u);
+        }
+      } else {
+        EXPECT_FALSE(error.empty() && !patched) << "a failure before the patch write must name its step";
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, FaultSweep,
+                         ::testing::Values(SweepCase{"blank_chip.json", true},
+                                           SweepCase{"foreign_patch_area.json", false}),
+                         [](const ::testing::TestParamInfo<SweepCase>& info) {
+                           return info.param.patchAreaBlank ? "BlankChip" : "ForeignPatchArea";
+                         });
+
+}  // namespace
+}  // namespace fcp::repair

@@ -1,0 +1,71 @@
+// A virtual workstation made current for the camera and DFU layers, with the wire trace collected.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/libusb/sim_libusb.h"
+#include "sim/scenario.h"
+#include "sim/windows/windows_views.h"
+#include "sim/workstation.h"
+#include "dfu/dfu.h"
+#include "uvc/uvc.h"
+
+namespace fcp::repair::testing {
+
+class Bench {
+ public:
+  explicit Bench(const std::string& scenarioFile) : load_(sim::LoadScenarioFile(Path(scenarioFile))) {
+    EXPECT_TRUE(load_.workstation) << load_.error;
+    workstation_ = std::make_unique<sim::ScopedWorkstation>(load_.workstation);
+    views_ = std::make_unique<sim::windows::ScopedWindowsViews>(load_.workstation);
+    load_.workstation->set_trace_sink([this](const std::string& line) { trace_.push_back(line); });
+  }
+  ~Bench() {
+    // A failed DFU open leaves its listing until the next one; release it so a leak shows.
+    DFU_Close();
+    views_.reset();
+    workstation_.reset();
+    EXPECT_TRUE(sim::LiveLibusbObjects().AllReleased()) << "a libusb object was left behind";
+  }
+
+  static std::string Path(const std::string& file) { return std::string(FCP_SCENARIO_DIR) + "/" + file; }
+
+  sim::Workstation& workstation() { return *load_.workstation; }
+  sim::Chip& chip(const std::string& device = "cam0") { return *workstation().Find(device)->chip; }
+
+  // The location of the camera the dialog would select.
+  std::wstring DefaultLocation() {
+    std::wstring location;
+    if (UVC_OpenDefault()) UVC_GetLocationInfo(location);
+    UVC_Close();
+    return location;
+  }
+
+  // Host-to-device vendor requests that reached the chip (writes to its configuration and registers).
+  // A trace line is: device, setup bytes, data, outcome (bytes moved, or why nothing moved).
+  std::vector<std::string> VendorWrites() const {
+    std::vector<std::string> writes;
+    for (const auto& line : trace_) {
+      std::istringstream fields(line);
+      std::string device, setup, data, outcome;
+      fields >> device >> setup >> data >> outcome;
+      const bool moved = !outcome.empty() && std::isdigit(static_cast<unsigned char>(outcome[0])) && outcome != "0";
+      if (setup.compare(0, 2, "40") == 0 && moved) writes.push_back(line);
+    }
+    return writes;
+  }
+  size_t TransferCount() const { return trace_.size(); }
+
+ private:
+  sim::ScenarioLoad load_;
+  std::unique_ptr<sim::ScopedWorkstation> workstation_;
+  std::unique_ptr<sim::windows::ScopedWindowsViews> views_;
+  std::vector<std::string> trace_;
+};
+
+}  // namespace fcp::repair::testing

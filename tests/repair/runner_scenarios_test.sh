@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The tool on the virtual workstation, through its dialog on the headless host: for each scenario the
+# exit code, result.txt and the failure log, byte for byte. Usage: <fixcorepower-sim> <scenario dir>
+set -euo pipefail
+runner=$1 scenarios=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$runner" "$work/"
+exe=$work/$(basename "$runner")
+failures=0
+
+check() {  # scenario, options, expected exit code, expected result.txt, expected failure log (- for none)
+  local scenario=$1 options=$2 code=$3 result=$4 log=$5 actual path=$1
+  [[ $path == /* ]] || path=$scenarios/$path
+  rm -f "$work"/result.txt "$work"/FailedLog_*.txt
+  set +e
+  env -u DISPLAY "$exe" "$path" $options >/dev/null 2>&1
+  actual=$?
+  set -e
+  local fail=""
+  [[ $actual == "$code" ]] || fail+=" exit code $actual, expected $code;"
+  [[ "$(od -An -c "$work/result.txt" 2>/dev/null)" == "$(printf "$result" | od -An -c)" ]] || fail+=" result.txt differs;"
+  local logs=("$work"/FailedLog_*.txt)
+  if [[ $log == - ]]; then
+    [[ ! -e ${logs[0]} ]] || fail+=" unexpected failure log;"
+  else
+    [[ ${#logs[@]} == 1 && -e ${logs[0]} ]] || fail+=" expected exactly one failure log;"
+    [[ "$(od -An -c "${logs[0]}" 2>/dev/null)" == "$(printf "$log" | od -An -c)" ]] || fail+=" failure log differs;"
+  fi
+  if [[ -n $fail ]]; then
+    echo "FAIL $scenario $options:$fail"
+    failures=$((failures + 1))
+  else
+    echo "ok   $scenario $options"
+  fi
+}
+
+check blank_chip.json "-s" 0 'pass\r\n' -
+check blank_chip.json "-s -LVIOutput" 0 '[Tool_Result]\r\nRtn=Pass\r\n' -
+check repaired_chip.json "-s" 0 'pass\r\n' -
+check selector_zero.json "-s" 0 'pass\r\n' -
+check foreign_patch_area.json "-s -LVIOutput" 255 '[Tool_Result]\r\nRtn=Fail\r\n' 'Failed to memcmp(&pbyRead[40], pbyPatch, 19)\r\n'
+check other_family.json "-s" 255 'fail\r\n' 'It is not VZQ2202 IC\r\n'
+check no_camera.json "-s" 255 'fail\r\n' 'No vaild device.\r\n'
+check faulty_commit.json "-s" 255 'fail\r\n' 'Failed to fix core power.\r\n'
+
+# Chip state carries over through the saved workstation: the faulty commit's chip passes next time.
+check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
+
+echo "$failures failed"
+[[ $failures == 0 ]]
