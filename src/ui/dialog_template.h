@@ -45,4 +45,7 @@ struct DialogTemplate {
 const DialogTemplate* FindDialogTemplate(int templateId);
 std::wstring_view LoadResourceString(UINT stringId);
 
+// The template's font as a logical font at 96 dots per inch (a negative height: the character height).
+LOGFONTW FontOf(const DialogTemplate& dialog);
+
 }  // namespace fcp::ui

@@ -1,5 +1,8 @@
 // The tool's dialog templates and string table: the one place where their ids, texts, positions
 // (dialog units), fonts and styles are written down.
+#include <algorithm>
+#include <cmath>
+
 #include "ui/dialog_template.h"
 #include "ui/resource_ids.h"
 
@@ -63,6 +66,17 @@ std::wstring_view LoadResourceString(UINT stringId) {
     case IDS_ABOUTBOX: return L"&About Quillon_Dialog...";
     default: return {};
   }
+}
+
+LOGFONTW FontOf(const DialogTemplate& dialog) {
+  LOGFONTW font{};
+  font.lfHeight = -static_cast<LONG>(std::lround(dialog.pointSize * 96.0 / 72.0));
+  font.lfWeight = dialog.fontWeight ? dialog.fontWeight : FW_NORMAL;
+  font.lfItalic = dialog.italic;
+  font.lfCharSet = dialog.charset;
+  const size_t n = std::min<size_t>(dialog.fontFace.size(), LF_FACESIZE - 1);
+  std::copy_n(dialog.fontFace.begin(), n, font.lfFaceName);
+  return font;
 }
 
 }  // namespace fcp::ui

@@ -63,17 +63,6 @@ std::string MnemonicLabel(const std::wstring& text) {
   return Utf8(out);
 }
 
-LOGFONTW FontOf(const DialogTemplate& dialog) {
-  LOGFONTW font{};
-  font.lfHeight = -static_cast<LONG>(std::lround(dialog.pointSize * 96.0 / 72.0));
-  font.lfWeight = dialog.fontWeight ? dialog.fontWeight : FW_NORMAL;
-  font.lfItalic = dialog.italic;
-  font.lfCharSet = dialog.charset;
-  const size_t n = std::min<size_t>(dialog.fontFace.size(), LF_FACESIZE - 1);
-  std::copy_n(dialog.fontFace.begin(), n, font.lfFaceName);
-  return font;
-}
-
 // A Pango font for a logical font. Negative heights are the em height, positive ones the whole
 // character cell; the cell of the fonts here is about 1.2 em.
 PangoFontDescription* PangoFontOf(const LOGFONTW& font) {

@@ -28,17 +28,6 @@ RECT ToPixels(const BaseUnits& units, short x, short y, short cx, short cy) {
   return {x * units.x / 4, y * units.y / 8, (x + cx) * units.x / 4, (y + cy) * units.y / 8};
 }
 
-LOGFONTW FontOf(const DialogTemplate& dialog) {
-  LOGFONTW font{};
-  font.lfHeight = -static_cast<LONG>(std::lround(dialog.pointSize * 96.0 / 72.0));
-  font.lfWeight = dialog.fontWeight ? dialog.fontWeight : FW_NORMAL;
-  font.lfItalic = dialog.italic;
-  font.lfCharSet = dialog.charset;
-  const size_t n = std::min<size_t>(dialog.fontFace.size(), LF_FACESIZE - 1);
-  std::copy_n(dialog.fontFace.begin(), n, font.lfFaceName);
-  return font;
-}
-
 std::string Narrow(const std::wstring& text) {
   std::string out;
   for (wchar_t c : text) out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : (c == L'\n' ? '\n' : '?'));
