@@ -72,25 +72,25 @@ std::vector<uint16_t> Utf16(const std::string& text) {
   return units;
 }
 
-Bytes StringDescriptor(const StringSpec& spec) {
+Bytes StringDescriptor(const StringSpec& shape) {
   Bytes b = {0, 0x03};
-  for (uint16_t unit : Utf16(spec.text)) Put16(b, unit);
+  for (uint16_t unit : Utf16(shape.text)) Put16(b, unit);
   if (b.size() > 255) b.resize(255 - 1);  // keep whole code units within one descriptor
-  b[0] = spec.declared_length ? *spec.declared_length : static_cast<uint8_t>(b.size());
+  b[0] = shape.declared_length ? *shape.declared_length : static_cast<uint8_t>(b.size());
   return b;
 }
 
-Bytes DeviceDescriptor(const DeviceSpec& spec, uint8_t cls, uint8_t sub, uint8_t proto, uint16_t vid,
+Bytes DeviceDescriptor(const DeviceSpec& shape, uint8_t cls, uint8_t sub, uint8_t proto, uint16_t vid,
                        uint16_t pid, const std::map<std::string, uint8_t>& index) {
   Bytes d = {18, 0x01};
   Put16(d, 0x0200);
   d.push_back(cls);
   d.push_back(sub);
   d.push_back(proto);
-  d.push_back(spec.max_packet_size0);
+  d.push_back(shape.max_packet_size0);
   Put16(d, vid);
   Put16(d, pid);
-  Put16(d, spec.bcd_device);
+  Put16(d, shape.bcd_device);
   d.push_back(index.at("manufacturer"));
   d.push_back(index.at("product"));
   d.push_back(index.at("serial"));
@@ -98,12 +98,12 @@ Bytes DeviceDescriptor(const DeviceSpec& spec, uint8_t cls, uint8_t sub, uint8_t
   return d;
 }
 
-Bytes DfuFunctionalDescriptor(const DeviceSpec& spec) {
-  Bytes f = {spec.dfu_descriptor_length, 0x21, 0x07};  // can download, can upload, manifestation tolerant
+Bytes DfuFunctionalDescriptor(const DeviceSpec& shape) {
+  Bytes f = {shape.dfu_descriptor_length, 0x21, 0x07};  // can download, can upload, manifestation tolerant
   Put16(f, 1000);                                      // wDetachTimeOut (ms)
-  Put16(f, spec.dfu_transfer_size);
-  Put16(f, spec.dfu_version);
-  f.resize(spec.dfu_descriptor_length, 0);
+  Put16(f, shape.dfu_transfer_size);
+  Put16(f, shape.dfu_version);
+  f.resize(shape.dfu_descriptor_length, 0);
   return f;
 }
 
@@ -165,11 +165,11 @@ void AppendVideo(Bytes& config, const VideoFunction& video, uint8_t video_string
   Append(config, Endpoint(0x81, 0x02, 512, 0));
 }
 
-void AppendDfu(Bytes& config, const DeviceSpec& spec, const DfuFunction& dfu, uint8_t dfu_string) {
+void AppendDfu(Bytes& config, const DeviceSpec& shape, const DfuFunction& dfu, uint8_t dfu_string) {
   for (uint8_t alt = 0; alt < dfu.alt_settings; ++alt)
     Append(config, InterfaceDescriptor(dfu.interface, alt, 0, 0xFE, 0x01,
-                                       spec.dfu_protocol ? *spec.dfu_protocol : (dfu.dfu_mode ? 2 : 1), dfu_string));
-  if (spec.dfu_descriptor == DfuDescriptorPlace::kInterface) Append(config, DfuFunctionalDescriptor(spec));
+                                       shape.dfu_protocol ? *shape.dfu_protocol : (dfu.dfu_mode ? 2 : 1), dfu_string));
+  if (shape.dfu_descriptor == DfuDescriptorPlace::kInterface) Append(config, DfuFunctionalDescriptor(shape));
 }
 
 Bytes ConfigHeader() { return {9, 0x02, 0, 0, 0, 1, 0, 0x80, 250}; }
@@ -181,14 +181,14 @@ void FinishConfig(Bytes& config, uint8_t interfaces) {
 
 }  // namespace
 
-std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& spec) {
+std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& shape) {
   // Default texts per role, by kind.
   std::map<std::string, StringSpec> strings;
-  switch (spec.kind) {
+  switch (shape.kind) {
     case DeviceKind::kChipCamera:
       strings = {{"manufacturer", {"FCP Virtual Devices"}},
-                 {"product", {spec.dfu_mode ? "Virtual Camera DFU" : "Virtual Camera"}},
-                 {"serial", {"SIM-" + spec.id}},
+                 {"product", {shape.dfu_mode ? "Virtual Camera DFU" : "Virtual Camera"}},
+                 {"serial", {"SIM-" + shape.id}},
                  {"video_interface", {""}},
                  {"dfu_interface", {"Virtual Camera DFU"}}};
       break;
@@ -198,14 +198,14 @@ std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& spec) {
       break;
     case DeviceKind::kForeignDfu:
       strings = {{"manufacturer", {"Other Maker"}}, {"product", {"Other DFU Device"}},
-                 {"serial", {"OTHER-" + spec.id}}, {"video_interface", {""}}, {"dfu_interface", {"Other DFU"}}};
+                 {"serial", {"OTHER-" + shape.id}}, {"video_interface", {""}}, {"dfu_interface", {"Other DFU"}}};
       break;
     case DeviceKind::kHub:
       strings = {{"manufacturer", {""}}, {"product", {"Virtual Hub"}}, {"serial", {""}},
                  {"video_interface", {""}}, {"dfu_interface", {""}}};
       break;
   }
-  for (const auto& [role, s] : spec.strings) strings[role] = s;
+  for (const auto& [role, s] : shape.strings) strings[role] = s;
 
   UsbDescriptors descriptors;
   const std::map<std::string, uint8_t> role_index = {{"manufacturer", kIndexManufacturer},
@@ -220,11 +220,11 @@ std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& spec) {
     index[role] = used ? idx : 0;
     if (used && s.present) descriptors.strings[idx] = StringDescriptor(s);
   }
-  if (spec.langid_descriptor) {
-    descriptors.strings[0] = *spec.langid_descriptor;
-  } else if (!spec.langids.empty()) {
-    Bytes list = {static_cast<uint8_t>(2 + 2 * spec.langids.size()), 0x03};
-    for (uint16_t id : spec.langids) Put16(list, id);
+  if (shape.langid_descriptor) {
+    descriptors.strings[0] = *shape.langid_descriptor;
+  } else if (!shape.langids.empty()) {
+    Bytes list = {static_cast<uint8_t>(2 + 2 * shape.langids.size()), 0x03};
+    for (uint16_t id : shape.langids) Put16(list, id);
     descriptors.strings[0] = list;
   }
 
@@ -232,27 +232,27 @@ std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& spec) {
   std::optional<VideoFunction> video;
   std::optional<DfuFunction> dfu;
   Bytes config = ConfigHeader();
-  uint16_t vid = spec.vendor_id, pid = spec.product_id;
+  uint16_t vid = shape.vendor_id, pid = shape.product_id;
   uint8_t interfaces = 0;
 
-  if (spec.kind == DeviceKind::kHub) {
-    descriptors.device = DeviceDescriptor(spec, 0x09, 0x00, 0x01, vid ? vid : kHubVendorId, pid ? pid : 0x0E01, index);
+  if (shape.kind == DeviceKind::kHub) {
+    descriptors.device = DeviceDescriptor(shape, 0x09, 0x00, 0x01, vid ? vid : kHubVendorId, pid ? pid : 0x0E01, index);
     Append(config, InterfaceDescriptor(0, 0, 1, 0x09, 0x00, 0x00, 0));
     Append(config, Endpoint(0x81, 0x03, 1, 12));
     config[7] = 0xE0;  // self powered, remote wake-up
     interfaces = 1;
   } else {
-    const bool camera_function = spec.kind == DeviceKind::kForeignCamera ||
-                                 (spec.kind == DeviceKind::kChipCamera && !spec.dfu_mode);
-    const bool dfu_function = spec.kind == DeviceKind::kForeignDfu ||
-                              (spec.kind == DeviceKind::kChipCamera && (spec.has_dfu || spec.dfu_mode));
-    if (spec.kind == DeviceKind::kChipCamera) {
-      chip = spec.chip ? spec.chip
-                       : std::make_shared<Chip>(spec.chip_product_id ? spec.chip_product_id
+    const bool camera_function = shape.kind == DeviceKind::kForeignCamera ||
+                                 (shape.kind == DeviceKind::kChipCamera && !shape.dfu_mode);
+    const bool dfu_function = shape.kind == DeviceKind::kForeignDfu ||
+                              (shape.kind == DeviceKind::kChipCamera && (shape.has_dfu || shape.dfu_mode));
+    if (shape.kind == DeviceKind::kChipCamera) {
+      chip = shape.chip ? shape.chip
+                       : std::make_shared<Chip>(shape.chip_product_id ? shape.chip_product_id
                                                                      : static_cast<uint16_t>(fcp::maker::kPidsVzq2202[0]));
       if (!vid) vid = fcp::maker::kUsbVendorId;
       if (!pid) pid = chip->product_id();
-    } else if (spec.kind == DeviceKind::kForeignCamera) {
+    } else if (shape.kind == DeviceKind::kForeignCamera) {
       if (!vid) vid = kForeignCameraVendorId;
       if (!pid) pid = 0x0C01;
     } else {
@@ -260,46 +260,46 @@ std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& spec) {
       if (!pid) pid = 0x0D01;
     }
     if (camera_function) {
-      descriptors.device = DeviceDescriptor(spec, 0xEF, 0x02, 0x01, vid, pid, index);
+      descriptors.device = DeviceDescriptor(shape, 0xEF, 0x02, 0x01, vid, pid, index);
     } else {
-      descriptors.device = DeviceDescriptor(spec, 0x00, 0x00, 0x00, vid, pid, index);
+      descriptors.device = DeviceDescriptor(shape, 0x00, 0x00, 0x00, vid, pid, index);
     }
-    if (spec.kind != DeviceKind::kForeignCamera && dfu_function &&
-        spec.dfu_descriptor == DfuDescriptorPlace::kConfiguration)
-      Append(config, DfuFunctionalDescriptor(spec));
+    if (shape.kind != DeviceKind::kForeignCamera && dfu_function &&
+        shape.dfu_descriptor == DfuDescriptorPlace::kConfiguration)
+      Append(config, DfuFunctionalDescriptor(shape));
     if (camera_function) {
-      video = VideoFunction{0, 1, spec.xu_unit_id,
-                            spec.kind == DeviceKind::kChipCamera ? kChipXuGuid : kForeignXuGuid, 2};
+      video = VideoFunction{0, 1, shape.xu_unit_id,
+                            shape.kind == DeviceKind::kChipCamera ? kChipXuGuid : kForeignXuGuid, 2};
       AppendVideo(config, *video, index["video_interface"]);
       interfaces = 2;
     }
     if (dfu_function) {
-      dfu = DfuFunction{interfaces, spec.dfu_alt_settings,
-                        spec.dfu_mode || spec.kind == DeviceKind::kForeignDfu};
-      AppendDfu(config, spec, *dfu, index["dfu_interface"]);
+      dfu = DfuFunction{interfaces, shape.dfu_alt_settings,
+                        shape.dfu_mode || shape.kind == DeviceKind::kForeignDfu};
+      AppendDfu(config, shape, *dfu, index["dfu_interface"]);
       ++interfaces;
-      if (spec.dfu_descriptor != DfuDescriptorPlace::kNowhere)
-        descriptors.dfu_functional = DfuFunctionalDescriptor(spec);
+      if (shape.dfu_descriptor != DfuDescriptorPlace::kNowhere)
+        descriptors.dfu_functional = DfuFunctionalDescriptor(shape);
     }
   }
   FinishConfig(config, interfaces);
   descriptors.configurations.push_back(std::move(config));
 
-  auto device = std::make_shared<UsbDevice>(spec.id, spec.kind, std::move(descriptors), spec.place);
+  auto device = std::make_shared<UsbDevice>(shape.id, shape.kind, std::move(descriptors), shape.place);
   device->video = video;
   device->dfu = dfu;
   device->chip = chip;
-  auto kept = std::make_shared<DeviceSpec>(spec);
+  auto kept = std::make_shared<DeviceSpec>(shape);
   kept->chip = nullptr;  // the device's chip is `device->chip`
-  device->spec = std::move(kept);
+  device->shape = std::move(kept);
   return device;
 }
 
 DeviceSpec ChipCameraSpec(std::string id, std::vector<uint8_t> ports, uint8_t bus) {
-  DeviceSpec spec;
-  spec.id = std::move(id);
-  spec.place = UsbPlace{bus, std::move(ports), 0};
-  return spec;
+  DeviceSpec shape;
+  shape.id = std::move(id);
+  shape.place = UsbPlace{bus, std::move(ports), 0};
+  return shape;
 }
 
 std::shared_ptr<UsbDevice> MakeChipCamera(std::string id, std::vector<uint8_t> ports, uint8_t bus) {

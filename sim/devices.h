@@ -73,8 +73,8 @@ struct DeviceSpec {
   nlohmann::json views = nlohmann::json::object();
 };
 
-// Builds the device the spec describes. The spec is assumed valid (the scenario loader checks it).
-std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& spec);
+// Builds the device the shape describes. The shape is assumed valid (the scenario loader checks it).
+std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& shape);
 
 // Short forms for tests.
 DeviceSpec ChipCameraSpec(std::string id, std::vector<uint8_t> ports, uint8_t bus = 1);

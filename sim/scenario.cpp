@@ -198,7 +198,7 @@ bool Optional(const json& object, const char* key, F&& read) {
   return read(*it);
 }
 
-bool ReadStrings(Reader& r, const json& value, const std::string& place, DeviceSpec& spec) {
+bool ReadStrings(Reader& r, const json& value, const std::string& place, DeviceSpec& shape) {
   if (!value.is_object()) return r.Fail(place, "must be an object");
   for (const auto& item : value.items()) {
     const std::string at = place + "/" + item.key();
@@ -232,55 +232,55 @@ bool ReadStrings(Reader& r, const json& value, const std::string& place, DeviceS
           }))
         return false;
     }
-    spec.strings[item.key()] = s;
+    shape.strings[item.key()] = s;
   }
   return true;
 }
 
-bool ReadDfu(Reader& r, const json& value, const std::string& place, DeviceSpec& spec) {
+bool ReadDfu(Reader& r, const json& value, const std::string& place, DeviceSpec& shape) {
   if (!r.Object(value, place,
                 {"present", "mode", "protocol", "alt_settings", "functional_descriptor", "descriptor_length",
                  "version", "transfer_size"}))
     return false;
   bool ok = Optional(value, "present", [&](const json& v) {
     auto b = r.Bool(v, place + "/present");
-    if (b) spec.has_dfu = *b;
+    if (b) shape.has_dfu = *b;
     return b.has_value();
   });
   ok = ok && Optional(value, "mode", [&](const json& v) {
     static const std::map<std::string, bool> modes = {{"runtime", false}, {"dfu", true}};
     auto m = r.Choice(v, place + "/mode", modes);
-    if (m) spec.dfu_mode = *m;
+    if (m) shape.dfu_mode = *m;
     return m.has_value();
   });
   ok = ok && Optional(value, "protocol", [&](const json& v) {
     auto n = r.Number(v, place + "/protocol", 0, 0xFF);
-    if (n) spec.dfu_protocol = static_cast<uint8_t>(*n);
+    if (n) shape.dfu_protocol = static_cast<uint8_t>(*n);
     return n.has_value();
   });
   ok = ok && Optional(value, "alt_settings", [&](const json& v) {
     auto n = r.Number(v, place + "/alt_settings", 1, 4);
-    if (n) spec.dfu_alt_settings = static_cast<uint8_t>(*n);
+    if (n) shape.dfu_alt_settings = static_cast<uint8_t>(*n);
     return n.has_value();
   });
   ok = ok && Optional(value, "functional_descriptor", [&](const json& v) {
     auto p = r.Choice(v, place + "/functional_descriptor", Places());
-    if (p) spec.dfu_descriptor = *p;
+    if (p) shape.dfu_descriptor = *p;
     return p.has_value();
   });
   ok = ok && Optional(value, "descriptor_length", [&](const json& v) {
     auto n = r.Number(v, place + "/descriptor_length", 2, 9);
-    if (n) spec.dfu_descriptor_length = static_cast<uint8_t>(*n);
+    if (n) shape.dfu_descriptor_length = static_cast<uint8_t>(*n);
     return n.has_value();
   });
   ok = ok && Optional(value, "version", [&](const json& v) {
     auto n = r.Number(v, place + "/version", 0, 0xFFFF);
-    if (n) spec.dfu_version = static_cast<uint16_t>(*n);
+    if (n) shape.dfu_version = static_cast<uint16_t>(*n);
     return n.has_value();
   });
   ok = ok && Optional(value, "transfer_size", [&](const json& v) {
     auto n = r.Number(v, place + "/transfer_size", 0, 0xFFFF);
-    if (n) spec.dfu_transfer_size = static_cast<uint16_t>(*n);
+    if (n) shape.dfu_transfer_size = static_cast<uint16_t>(*n);
     return n.has_value();
   });
   return ok;
@@ -455,18 +455,18 @@ bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstat
   if (!value.contains("id")) return r.Fail(place, "needs an id");
   if (!value.contains("kind")) return r.Fail(place, "needs a kind");
   if (!value.contains("ports")) return r.Fail(place, "needs ports (the hub port path from the root)");
-  DeviceSpec spec;
+  DeviceSpec shape;
   auto id = r.Text(value["id"], place + "/id", 32);
   if (!id) return false;
   if (id->empty() || !std::all_of(id->begin(), id->end(), IsIdChar))
     return r.Fail(place + "/id", "must be 1-32 characters of letters, digits, '_', '-', '.'");
-  spec.id = *id;
+  shape.id = *id;
   auto kind = r.Choice(value["kind"], place + "/kind", Kinds());
   if (!kind) return false;
-  spec.kind = *kind;
-  const bool chip_camera = spec.kind == DeviceKind::kChipCamera;
-  const bool camera = chip_camera || spec.kind == DeviceKind::kForeignCamera;
-  const bool has_dfu = chip_camera || spec.kind == DeviceKind::kForeignDfu;
+  shape.kind = *kind;
+  const bool chip_camera = shape.kind == DeviceKind::kChipCamera;
+  const bool camera = chip_camera || shape.kind == DeviceKind::kForeignCamera;
+  const bool has_dfu = chip_camera || shape.kind == DeviceKind::kForeignDfu;
   if (value.contains("chip") && !chip_camera) return r.Fail(place + "/chip", "only a chip_camera has a chip");
   if (value.contains("dfu") && !has_dfu) return r.Fail(place + "/dfu", "this kind of device has no DFU function");
   if (value.contains("xu_unit_id") && !camera) return r.Fail(place + "/xu_unit_id", "this kind of device is no camera");
@@ -474,11 +474,11 @@ bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstat
   const json& ports = value["ports"];
   if (!ports.is_array() || ports.empty() || ports.size() > 7)
     return r.Fail(place + "/ports", "must be an array of 1 to 7 port numbers");
-  spec.place.ports.clear();
+  shape.place.ports.clear();
   for (size_t i = 0; i < ports.size(); ++i) {
     auto n = r.Number(ports[i], place + "/ports/" + std::to_string(i), 1, 255);
     if (!n) return false;
-    spec.place.ports.push_back(static_cast<uint8_t>(*n));
+    shape.place.ports.push_back(static_cast<uint8_t>(*n));
   }
   auto number = [&](const char* key, uint64_t min, uint64_t max, auto set) {
     return Optional(value, key, [&](const json& v) {
@@ -487,42 +487,42 @@ bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstat
       return n.has_value();
     });
   };
-  bool ok = number("bus", 1, 255, [&](uint64_t n) { spec.place.bus = static_cast<uint8_t>(n); }) &&
-            number("address", 1, 127, [&](uint64_t n) { spec.place.address = static_cast<uint8_t>(n); }) &&
-            number("vendor_id", 1, 0xFFFF, [&](uint64_t n) { spec.vendor_id = static_cast<uint16_t>(n); }) &&
-            number("product_id", 1, 0xFFFF, [&](uint64_t n) { spec.product_id = static_cast<uint16_t>(n); }) &&
-            number("bcd_device", 0, 0xFFFF, [&](uint64_t n) { spec.bcd_device = static_cast<uint16_t>(n); }) &&
-            number("xu_unit_id", 1, 255, [&](uint64_t n) { spec.xu_unit_id = static_cast<uint8_t>(n); });
+  bool ok = number("bus", 1, 255, [&](uint64_t n) { shape.place.bus = static_cast<uint8_t>(n); }) &&
+            number("address", 1, 127, [&](uint64_t n) { shape.place.address = static_cast<uint8_t>(n); }) &&
+            number("vendor_id", 1, 0xFFFF, [&](uint64_t n) { shape.vendor_id = static_cast<uint16_t>(n); }) &&
+            number("product_id", 1, 0xFFFF, [&](uint64_t n) { shape.product_id = static_cast<uint16_t>(n); }) &&
+            number("bcd_device", 0, 0xFFFF, [&](uint64_t n) { shape.bcd_device = static_cast<uint16_t>(n); }) &&
+            number("xu_unit_id", 1, 255, [&](uint64_t n) { shape.xu_unit_id = static_cast<uint8_t>(n); });
   ok = ok && Optional(value, "max_packet_size0", [&](const json& v) {
     auto n = r.Number(v, place + "/max_packet_size0", 8, 64);
     if (n && *n != 8 && *n != 16 && *n != 32 && *n != 64)
       return r.Fail(place + "/max_packet_size0", "must be 8, 16, 32 or 64");
-    if (n) spec.max_packet_size0 = static_cast<uint8_t>(*n);
+    if (n) shape.max_packet_size0 = static_cast<uint8_t>(*n);
     return n.has_value();
   });
-  ok = ok && Optional(value, "dfu", [&](const json& v) { return ReadDfu(r, v, place + "/dfu", spec); });
-  ok = ok && Optional(value, "strings", [&](const json& v) { return ReadStrings(r, v, place + "/strings", spec); });
+  ok = ok && Optional(value, "dfu", [&](const json& v) { return ReadDfu(r, v, place + "/dfu", shape); });
+  ok = ok && Optional(value, "strings", [&](const json& v) { return ReadStrings(r, v, place + "/strings", shape); });
   if (ok && value.contains("langids") && value.contains("langid_descriptor"))
     return r.Fail(place + "/langid_descriptor", "give either langids or langid_descriptor, not both");
   ok = ok && Optional(value, "langids", [&](const json& v) {
     if (!v.is_array() || v.size() > 126) return r.Fail(place + "/langids", "must be an array of up to 126 language IDs");
-    spec.langids.clear();
+    shape.langids.clear();
     for (size_t i = 0; i < v.size(); ++i) {
       auto n = r.Number(v[i], place + "/langids/" + std::to_string(i), 0, 0xFFFF);
       if (!n) return false;
-      spec.langids.push_back(static_cast<uint16_t>(*n));
+      shape.langids.push_back(static_cast<uint16_t>(*n));
     }
     return true;
   });
   ok = ok && Optional(value, "langid_descriptor", [&](const json& v) {
     auto b = r.HexBytes(v, place + "/langid_descriptor", 0, 255);
-    if (b) spec.langid_descriptor = *b;
+    if (b) shape.langid_descriptor = *b;
     return b.has_value();
   });
-  ok = ok && Optional(value, "chip", [&](const json& v) { return ReadChip(r, v, place + "/chip", spec.chip); });
+  ok = ok && Optional(value, "chip", [&](const json& v) { return ReadChip(r, v, place + "/chip", shape.chip); });
   ok = ok && Optional(value, "views", [&](const json& v) {
     if (!v.is_object()) return r.Fail(place + "/views", "must be an object");
-    spec.views = v;
+    shape.views = v;
     return true;
   });
   std::optional<std::chrono::microseconds> latency;
@@ -548,14 +548,14 @@ bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstat
     if (!v.is_array()) return r.Fail(place + "/faults", "must be an array");
     for (size_t i = 0; i < v.size(); ++i) {
       FaultRule rule;
-      if (!ReadFault(r, v[i], place + "/faults/" + std::to_string(i), spec.id, rule)) return false;
+      if (!ReadFault(r, v[i], place + "/faults/" + std::to_string(i), shape.id, rule)) return false;
       faults.push_back(std::move(rule));
     }
     return true;
   });
   if (!ok) return false;
 
-  auto device = MakeDevice(spec);
+  auto device = MakeDevice(shape);
   device->latency = latency;
   device->set_connected(connected);
   device->libusb_open_error = open_error;
@@ -687,38 +687,38 @@ json DeviceJson(const UsbDevice& device, const std::vector<FaultRule>& faults) {
   d["vendor_id"] = Hex16(device.vendor_id());
   d["product_id"] = Hex16(device.product_id());
   d["bcd_device"] = Hex16(device.bcd_device());
-  if (device.spec) {
-    const DeviceSpec& spec = *device.spec;
-    d["max_packet_size0"] = spec.max_packet_size0;
+  if (device.shape) {
+    const DeviceSpec& shape = *device.shape;
+    d["max_packet_size0"] = shape.max_packet_size0;
     if (device.kind() == DeviceKind::kChipCamera || device.kind() == DeviceKind::kForeignCamera)
-      d["xu_unit_id"] = spec.xu_unit_id;
+      d["xu_unit_id"] = shape.xu_unit_id;
     if (device.kind() == DeviceKind::kChipCamera || device.kind() == DeviceKind::kForeignDfu) {
-      d["dfu"] = {{"present", spec.has_dfu},
-                  {"mode", spec.dfu_mode ? "dfu" : "runtime"},
-                  {"alt_settings", spec.dfu_alt_settings},
-                  {"functional_descriptor", PlaceName(spec.dfu_descriptor)},
-                  {"descriptor_length", spec.dfu_descriptor_length},
-                  {"version", Hex16(spec.dfu_version)},
-                  {"transfer_size", spec.dfu_transfer_size}};
-      if (spec.dfu_protocol) d["dfu"]["protocol"] = *spec.dfu_protocol;
+      d["dfu"] = {{"present", shape.has_dfu},
+                  {"mode", shape.dfu_mode ? "dfu" : "runtime"},
+                  {"alt_settings", shape.dfu_alt_settings},
+                  {"functional_descriptor", PlaceName(shape.dfu_descriptor)},
+                  {"descriptor_length", shape.dfu_descriptor_length},
+                  {"version", Hex16(shape.dfu_version)},
+                  {"transfer_size", shape.dfu_transfer_size}};
+      if (shape.dfu_protocol) d["dfu"]["protocol"] = *shape.dfu_protocol;
     }
-    if (!spec.strings.empty()) {
+    if (!shape.strings.empty()) {
       json strings = json::object();
-      for (const auto& [role, s] : spec.strings) {
+      for (const auto& [role, s] : shape.strings) {
         json entry = {{"text", s.text}, {"present", s.present}};
         if (s.declared_length) entry["declared_length"] = *s.declared_length;
         strings[role] = entry;
       }
       d["strings"] = strings;
     }
-    if (spec.langid_descriptor) {
-      d["langid_descriptor"] = HexString(*spec.langid_descriptor);
+    if (shape.langid_descriptor) {
+      d["langid_descriptor"] = HexString(*shape.langid_descriptor);
     } else {
       json ids = json::array();
-      for (uint16_t id : spec.langids) ids.push_back(Hex16(id));
+      for (uint16_t id : shape.langids) ids.push_back(Hex16(id));
       d["langids"] = ids;
     }
-    if (!spec.views.empty()) d["views"] = spec.views;
+    if (!shape.views.empty()) d["views"] = shape.views;
   }
   if (device.latency) d["latency_us"] = device.latency->count();
   d["connected"] = device.connected();

@@ -81,7 +81,7 @@ class UsbDevice {
   // Time each control transfer to this device takes; none: the workstation's default.
   std::optional<std::chrono::microseconds> latency;
   // What the device was built from (MakeDevice sets it; null for a device assembled by hand).
-  std::shared_ptr<const DeviceSpec> spec;
+  std::shared_ptr<const DeviceSpec> shape;
   // A libusb error code (negative) that libusb_open returns for this device (no access, no driver).
   int libusb_open_error = 0;
 

@@ -60,9 +60,9 @@ WireStatus WireStatusOf(TransferStatus status) {
 
 // A scenario marks a sensor camera with "views": {"windows": {"sensor_camera_mode": <number>}}.
 std::optional<uint32_t> ScenarioSensorCameraMode(const UsbDevice& device) {
-  if (!device.spec) return std::nullopt;
-  const auto windows = device.spec->views.find("windows");
-  if (windows == device.spec->views.end() || !windows->is_object()) return std::nullopt;
+  if (!device.shape) return std::nullopt;
+  const auto windows = device.shape->views.find("windows");
+  if (windows == device.shape->views.end() || !windows->is_object()) return std::nullopt;
   const auto mode = windows->find("sensor_camera_mode");
   if (mode == windows->end() || !mode->is_number_unsigned()) return std::nullopt;
   return mode->get<uint32_t>();

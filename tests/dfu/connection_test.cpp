@@ -63,9 +63,9 @@ TEST_F(DfuConnection, LibusbThatDoesNotStartListsNothing) {
 
 TEST_F(DfuConnection, TableStopsAtTwentyFourAndSaysSo) {
   for (uint8_t port = 1; port <= 13; ++port) {
-    sim::DeviceSpec spec = sim::ChipCameraSpec("cam" + std::to_string(port), {port});
-    spec.dfu_alt_settings = 2;
-    Plug(spec);
+    sim::DeviceSpec shape = sim::ChipCameraSpec("cam" + std::to_string(port), {port});
+    shape.dfu_alt_settings = 2;
+    Plug(shape);
   }
   EXPECT_EQ(DFU_ListDevice(), 24);
   EXPECT_STREQ(Diagnostic(), "Device table is full: 24 of 26 DFU interfaces listed");

@@ -47,16 +47,16 @@ struct ListingCase {
 // Test names and failure messages show the case by its description.
 void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.what; }
 
-void PlugSpec(sim::Workstation& workstation, const sim::DeviceSpec& spec) {
-  ASSERT_TRUE(workstation.AddDevice(sim::MakeDevice(spec)));
+void PlugSpec(sim::Workstation& workstation, const sim::DeviceSpec& shape) {
+  ASSERT_TRUE(workstation.AddDevice(sim::MakeDevice(shape)));
 }
 
 sim::DeviceSpec Camera() { return sim::ChipCameraSpec("cam", {1}); }
 
 sim::DeviceSpec Camera(std::function<void(sim::DeviceSpec&)> change) {
-  sim::DeviceSpec spec = Camera();
-  change(spec);
-  return spec;
+  sim::DeviceSpec shape = Camera();
+  change(shape);
+  return shape;
 }
 
 Expected With(std::function<void(Expected&)> change) {
@@ -247,13 +247,13 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName);
 
 TEST_F(DfuWorkstationTest, EntryCarriesTheDeviceFacts) {
-  sim::DeviceSpec spec = sim::ChipCameraSpec("cam", {1, 4}, 2);
-  spec.bcd_device = 0x1a2b;
-  spec.max_packet_size0 = 32;
-  spec.dfu_alt_settings = 2;
-  spec.strings["serial"] = {"SN-0042"};
-  spec.strings["dfu_interface"] = {"Config Area"};
-  auto device = Plug(spec);
+  sim::DeviceSpec shape = sim::ChipCameraSpec("cam", {1, 4}, 2);
+  shape.bcd_device = 0x1a2b;
+  shape.max_packet_size0 = 32;
+  shape.dfu_alt_settings = 2;
+  shape.strings["serial"] = {"SN-0042"};
+  shape.strings["dfu_interface"] = {"Config Area"};
+  auto device = Plug(shape);
   ASSERT_EQ(DFU_ListDevice(), 2);
 
   const auto nodes = ListedInterfaces();
@@ -296,11 +296,11 @@ void PrintTo(const StringCase& c, std::ostream* os) { *os << c.what; }
 class EntryStrings : public DfuWorkstationTest, public ::testing::WithParamInterface<StringCase> {};
 
 TEST_P(EntryStrings, ReadAsAsciiOrUnknown) {
-  sim::DeviceSpec spec = sim::ChipCameraSpec("cam", {1});
-  spec.strings["serial"] = {"SN-7"};
-  spec.strings["dfu_interface"] = {"Config"};
-  GetParam().change(spec);
-  Plug(spec);
+  sim::DeviceSpec shape = sim::ChipCameraSpec("cam", {1});
+  shape.strings["serial"] = {"SN-7"};
+  shape.strings["dfu_interface"] = {"Config"};
+  GetParam().change(shape);
+  Plug(shape);
   ClearDiagnostic();
   ASSERT_EQ(DFU_ListDevice(), 1);
   const DfuInterface* entry = DFU_InterfaceListHead();

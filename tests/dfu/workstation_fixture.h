@@ -25,8 +25,8 @@ class DfuWorkstationTest : public ::testing::Test {
                                     << live.config_descriptors << ", device lists " << live.device_lists;
   }
 
-  std::shared_ptr<sim::UsbDevice> Plug(const sim::DeviceSpec& spec) {
-    auto device = sim::MakeDevice(spec);
+  std::shared_ptr<sim::UsbDevice> Plug(const sim::DeviceSpec& shape) {
+    auto device = sim::MakeDevice(shape);
     std::string error;
     EXPECT_TRUE(workstation_->AddDevice(device, &error)) << error;
     return device;
@@ -41,30 +41,30 @@ inline std::vector<const DfuInterface*> ListedInterfaces() {
   return nodes;
 }
 
-// A spec for a device of another maker that only has a DFU interface.
+// A shape for a device of another maker that only has a DFU interface.
 inline sim::DeviceSpec ForeignDfuSpec(std::string id, std::vector<uint8_t> ports) {
-  sim::DeviceSpec spec;
-  spec.id = std::move(id);
-  spec.kind = sim::DeviceKind::kForeignDfu;
-  spec.place = {1, std::move(ports), 0};
-  return spec;
+  sim::DeviceSpec shape;
+  shape.id = std::move(id);
+  shape.kind = sim::DeviceKind::kForeignDfu;
+  shape.place = {1, std::move(ports), 0};
+  return shape;
 }
 
 }  // namespace fcp::dfu::testing_support
 
 namespace fcp::dfu::testing_support {
 
-// The device `spec` describes, with bInterfaceProtocol of its DFU alternate settings replaced: the
+// The device `shape` describes, with bInterfaceProtocol of its DFU alternate settings replaced: the
 // DFU-mode rules look at protocols the device builder does not produce.
-inline std::shared_ptr<sim::UsbDevice> WithDfuProtocol(const sim::DeviceSpec& spec, uint8_t protocol) {
-  auto built = sim::MakeDevice(spec);
+inline std::shared_ptr<sim::UsbDevice> WithDfuProtocol(const sim::DeviceSpec& shape, uint8_t protocol) {
+  auto built = sim::MakeDevice(shape);
   sim::UsbDescriptors descriptors = built->descriptors();
   for (sim::Bytes& config : descriptors.configurations) {
     for (size_t at = 0; at + 8 < config.size() && config[at] != 0; at += config[at]) {
       if (config[at + 1] == 0x04 && config[at + 5] == 0xFE && config[at + 6] == 0x01) config[at + 7] = protocol;
     }
   }
-  auto device = std::make_shared<sim::UsbDevice>(spec.id, spec.kind, std::move(descriptors), spec.place);
+  auto device = std::make_shared<sim::UsbDevice>(shape.id, shape.kind, std::move(descriptors), shape.place);
   device->video = built->video;
   device->dfu = built->dfu;
   device->chip = built->chip;

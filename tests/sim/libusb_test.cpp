@@ -25,7 +25,7 @@ class LibusbView : public testing::Test {
  protected:
   void Use(std::vector<DeviceSpec> specs) {
     ws_ = std::make_shared<Workstation>();
-    for (const auto& spec : specs) ASSERT_TRUE(ws_->AddDevice(MakeDevice(spec)));
+    for (const auto& shape : specs) ASSERT_TRUE(ws_->AddDevice(MakeDevice(shape)));
     scoped_ = std::make_unique<ScopedWorkstation>(ws_);
     ASSERT_EQ(libusb_init(&ctx_), 0);
     const ssize_t n = libusb_get_device_list(ctx_, &list_);
@@ -52,9 +52,9 @@ class LibusbView : public testing::Test {
 };
 
 TEST_F(LibusbView, ChipCameraDescriptorsFieldByField) {
-  DeviceSpec spec = ChipCameraSpec("cam0", {1, 3});
-  spec.bcd_device = 0x0215;
-  Use({spec});
+  DeviceSpec shape = ChipCameraSpec("cam0", {1, 3});
+  shape.bcd_device = 0x0215;
+  Use({shape});
   ASSERT_EQ(count_, 1u);
 
   libusb_device_descriptor dd{};
@@ -216,15 +216,15 @@ TEST_F(LibusbView, DfuVariantsPlaceTheFunctionalDescriptor) {
 }
 
 TEST_F(LibusbView, StringDescriptors) {
-  DeviceSpec spec = ChipCameraSpec("cam0", {1});
-  spec.strings["product"] = StringSpec("Kamera \xC3\xA9\xE2\x82\xAC");  // é, €
+  DeviceSpec shape = ChipCameraSpec("cam0", {1});
+  shape.strings["product"] = StringSpec("Kamera \xC3\xA9\xE2\x82\xAC");  // é, €
   StringSpec longer("DFU");
   longer.declared_length = 40;
-  spec.strings["dfu_interface"] = longer;
+  shape.strings["dfu_interface"] = longer;
   StringSpec missing;
   missing.present = false;
-  spec.strings["serial"] = missing;
-  Use({spec});
+  shape.strings["serial"] = missing;
+  Use({shape});
   libusb_device_handle* h = nullptr;
   ASSERT_EQ(libusb_open(Device(0), &h), 0);
 

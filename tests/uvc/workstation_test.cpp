@@ -205,9 +205,9 @@ TEST_F(CameraSideOnWorkstation, SelectionsAmongVirtualCameras) {
 }
 
 TEST_F(CameraSideOnWorkstation, ChipFamilyFromTheChipsOwnReport) {
-  sim::DeviceSpec spec = sim::ChipCameraSpec("cam0", {1});
-  spec.chip_product_id = static_cast<uint16_t>(fcp::maker::kPidsVzq2203[2]);
-  ASSERT_TRUE(workstation->AddDevice(sim::MakeDevice(spec)));
+  sim::DeviceSpec shape = sim::ChipCameraSpec("cam0", {1});
+  shape.chip_product_id = static_cast<uint16_t>(fcp::maker::kPidsVzq2203[2]);
+  ASSERT_TRUE(workstation->AddDevice(sim::MakeDevice(shape)));
   ASSERT_TRUE(UVC_OpenByIndex(0));
   EXPECT_FALSE(UVC_IsVZQ2202());
   workstation->Find("cam0")->chip->set_product_id(static_cast<uint16_t>(fcp::maker::kPidsVzq2202[3]));
