@@ -9,6 +9,7 @@
 set -euo pipefail
 : "${FCP_JOBS:=$(nproc)}"
 root=$(pwd)
+source "$root/scripts/lib/wine.sh"
 exe="$root/build/windows-x64/src/app/FixCorePower.exe"
 probe="$root/build/windows-x64/tests/ui_win32/win32_backend_probe.exe"
 cmake --preset windows-x64 >/dev/null
@@ -41,13 +42,13 @@ trap cleanup EXIT
 
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   echo "creating the Wine prefix"
-  wineboot -i >"$work/wineboot.log" 2>&1
+  "$wine" wineboot -i >"$work/wineboot.log" 2>&1
   wineserver -w
 fi
 
 # The dialog backend against real windows (its own checks; the last line counts them).
 rc=0
-timeout 120 wine "$probe" >"$work/probe.log" 2>"$work/probe.err" || rc=$?
+timeout 120 "$wine" "$probe" >"$work/probe.log" 2>"$work/probe.err" || rc=$?
 wineserver -w
 cat "$work/probe.log"
 [[ $rc -eq 0 ]] && pass "win32 backend probe" || fail "win32 backend probe: exit code $rc"
@@ -75,7 +76,7 @@ silent_run() { # name, expected result.txt, options...
   local name=$1 expected=$2 dir rc=0
   shift 2
   dir=$(fresh_dir "$name")
-  (cd "$dir" && timeout 120 wine ./FixCorePower.exe "$@") >"$dir/wine.log" 2>&1 || rc=$?
+  (cd "$dir" && timeout 120 "$wine" ./FixCorePower.exe "$@") >"$dir/wine.log" 2>&1 || rc=$?
   wineserver -w
   [[ $rc -eq 255 ]] && pass "$name: exit code 255" || fail "$name: exit code $rc"
   expect_bytes "$dir/result.txt" "$expected" "$name: result.txt"
@@ -88,7 +89,7 @@ silent_run silent-lvi '[Tool_Result]\r\nRtn=Fail\r\n' -s -LVIOutput
 # Without a display Wine cannot make the dialog: no check runs, and the run must not look passed.
 dir=$(fresh_dir no-display)
 rc=0
-(cd "$dir" && unset DISPLAY && timeout 120 wine ./FixCorePower.exe -s) >"$dir/wine.log" 2>&1 || rc=$?
+(cd "$dir" && unset DISPLAY && timeout 120 "$wine" ./FixCorePower.exe -s) >"$dir/wine.log" 2>&1 || rc=$?
 wineserver -w
 [[ $rc -eq 255 ]] && pass "no display: exit code 255" || fail "no display: exit code $rc"
 [[ -z $(find "$dir" -maxdepth 1 -name '*.txt') ]] && pass "no display: no result files" ||
@@ -96,7 +97,7 @@ wineserver -w
 
 # Interactive start: find the dialog, wait for the check's verdict, look at the screen, close it.
 dir=$(fresh_dir interactive)
-(cd "$dir" && exec wine ./FixCorePower.exe) >"$dir/wine.log" 2>&1 &
+(cd "$dir" && exec "$wine" ./FixCorePower.exe) >"$dir/wine.log" 2>&1 &
 app_pid=$!
 win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Fix Core Power$' | head -n1 || true)
 if [[ -z "$win" ]]; then

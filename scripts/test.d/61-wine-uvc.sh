@@ -2,6 +2,7 @@
 # operations over device keys the probe writes, and the system device enumerator of a machine
 # without cameras (tests/wine_uvc/uvc_win32_probe.cpp).
 set -euo pipefail
+source scripts/lib/wine.sh
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 -j "$FCP_JOBS" --target uvc_win32_probe
 probe=$PWD/build/windows-x64/tests/wine_uvc/uvc_win32_probe.exe
@@ -10,9 +11,9 @@ probe=$PWD/build/windows-x64/tests/wine_uvc/uvc_win32_probe.exe
 export WINEPREFIX=$PWD/build/wine/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 mkdir -p "$(dirname "$WINEPREFIX")"
-[[ -f $WINEPREFIX/system.reg ]] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+[[ -f $WINEPREFIX/system.reg ]] || { "$wine" wineboot -i >/dev/null 2>&1; wineserver -w; }
 status=0
-output=$(timeout 120 wine "$probe" 2> >(grep -v 'wine32\|multiarch\|dpkg --add\|apt-get install' >&2)) || status=$?
+output=$(timeout 120 "$wine" "$probe" 2> >(grep -v 'wine32\|multiarch\|dpkg --add\|apt-get install' >&2)) || status=$?
 timeout 60 wineserver -w || true
 output=${output//$'\r'/}  # console text comes with CR LF
 echo "$output"

@@ -3,6 +3,7 @@
 # demand-start kernel service, and a probe program checks its device's answers
 # (tests/e2e/kvxupx_wine_probe.cpp).
 set -euo pipefail
+source scripts/lib/wine.sh
 : "${FCP_JOBS:=$(nproc)}"
 check_image() {  # image, expected machine type as objdump -f names it
   local header imports
@@ -33,12 +34,12 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -municode -static -Wall -Wextra -Werror 
 export WINEPREFIX=$PWD/$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  wineboot -i >/dev/null 2>&1
+  "$wine" wineboot -i >/dev/null 2>&1
   timeout 120 wineserver -w  # the new prefix's services must settle before a service can start
 fi
 cp build/windows-x64/src/driver/wdm/KvxUpx.sys "$WINEPREFIX/drive_c/windows/system32/drivers/KvxUpx.sys"
 cp "$work/kvxupx_wine_probe.exe" "$WINEPREFIX/drive_c/kvxupx_wine_probe.exe"
 status=0
-timeout 180 wine 'C:\kvxupx_wine_probe.exe' 'C:\windows\system32\drivers\KvxUpx.sys' 2> >(grep -v 'wine32\|multiarch\|dpkg --add\|apt-get install' >&2) || status=$?
+timeout 180 "$wine" 'C:\kvxupx_wine_probe.exe' 'C:\windows\system32\drivers\KvxUpx.sys' 2> >(grep -v 'wine32\|multiarch\|dpkg --add\|apt-get install' >&2) || status=$?
 timeout 60 wineserver -w || true
 exit $status

@@ -29,10 +29,13 @@ void Check(bool ok, const char* what) {
   }
 }
 
+// Where the dialog manager puts a template item: it maps the position and the size each on its own,
+// rounding each, and adds them. Mapping the corners instead can end a pixel away, depending on the
+// dialog font's base units (2.75 pixels per unit rounds differently for 58 + 14 than for 72).
 RECT DialogUnitsToPixels(HWND dialog, int x, int y, int cx, int cy) {
-  RECT rect{x, y, x + cx, y + cy};
-  MapDialogRect(dialog, &rect);
-  return rect;
+  RECT mapped{x, y, cx, cy};  // MapDialogRect maps each field on its own
+  MapDialogRect(dialog, &mapped);
+  return RECT{mapped.left, mapped.top, mapped.left + mapped.right, mapped.top + mapped.bottom};
 }
 
 RECT ItemRectInClient(HWND dialog, int id) {
