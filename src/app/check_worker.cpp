@@ -1,4 +1,7 @@
 // The check: starting the worker, the worker itself, and stopping it.
+#include <system_error>
+#include <utility>
+
 #include "app/fix_core_power_dlg.h"
 #include "app/result_files.h"
 #include "os/port.h"
@@ -6,13 +9,30 @@
 
 std::atomic<int32_t> g_nCheckResult{0};
 
+namespace {
+
+// What the failure log says when no worker could be started: the sequence never ran.
+constexpr wchar_t kWorkerNotStarted[] = L"Failed to start the check thread\n";
+
+WorkerThreadFactory& ThreadFactory() {
+  static WorkerThreadFactory factory;
+  return factory;
+}
+
+}  // namespace
+
+WorkerThreadFactory SetWorkerThreadFactory(WorkerThreadFactory factory) {
+  return std::exchange(ThreadFactory(), std::move(factory));
+}
+
 CCheckWorker::CCheckWorker(CFixCorePowerDlg* dialog) {
   // The worker reads its stop token through the dialog: it is in place before the thread runs.
   dialog->m_workerStop = stop_.get_token();
-  thread_ = std::thread([this, dialog] {
+  auto body = [this, dialog] {
     exitCode_ = CheckThreadProc(dialog);
     finished_ = true;
-  });
+  };
+  thread_ = ThreadFactory() ? ThreadFactory()(body) : std::thread(body);
 }
 
 CCheckWorker::~CCheckWorker() {
@@ -26,7 +46,16 @@ void CFixCorePowerDlg::OnBnClickedCheck() {
   SetDlgItemText(IDC_STATUS, L"N/A");
   if (m_bClosing) return;  // the dialog is ending while this waited for the previous worker
 
-  m_pWorker = std::make_shared<CCheckWorker>(this);
+  try {
+    m_pWorker = std::make_shared<CCheckWorker>(this);
+  } catch (const std::system_error&) {
+    // No thread for the check (the system is out of them): the check fails here and now, with its
+    // files and, in silent mode, the close, so that a silent run still ends with a verdict.
+    m_pWorker.reset();
+    g_nCheckResult = -1;
+    m_strError = kWorkerNotStarted;
+    ReportVerdict(false);
+  }
 }
 
 void CFixCorePowerDlg::StopWorker() {
@@ -41,6 +70,30 @@ void CFixCorePowerDlg::StopWorker() {
   }
 }
 
+void CFixCorePowerDlg::WaitForWorker() {
+  if (std::shared_ptr<CCheckWorker> worker = m_pWorker) {
+    WaitWithMessages([&] { return !worker->IsRunning(); });
+  }
+}
+
+void CFixCorePowerDlg::ReportVerdict(bool pass) {
+  const std::wstring resultPath = m_strModuleDir + fcp::app::kResultFileName;
+  if (pass) {
+    g_nCheckResult = 0;
+    SetDlgItemText(IDC_STATUS, L"PASS");
+    fcp::app::WriteTextFile(resultPath, fcp::app::ResultText(true, m_bLVIOutput));
+  } else {
+    SetDlgItemText(IDC_STATUS, L"FAIL");
+    fcp::app::WriteTextFile(resultPath, fcp::app::ResultText(false, m_bLVIOutput));
+    const std::wstring logName =
+        fcp::app::FailureLogNameNow(fcp::os::InstalledPort<fcp::os::ProcessEnvironment>());
+    fcp::app::WriteTextFile(m_strModuleDir + logName, m_strError);
+  }
+
+  m_btnCheck.EnableWindow(TRUE);
+  if (m_bSilent) PostMessage(WM_CLOSE);
+}
+
 DWORD CheckThreadProc(CFixCorePowerDlg* dialog) {
   dialog->m_btnCheck.EnableWindow(FALSE);
   g_nCheckResult = -1;
@@ -48,24 +101,10 @@ DWORD CheckThreadProc(CFixCorePowerDlg* dialog) {
   dialog->m_bChecking = 1;
   const int pass = dialog->FixCorePower();
   dialog->m_bChecking = 0;
-  // A stopped run has no verdict: nothing shown, nothing written, the result stays "unfinished".
-  if (dialog->m_workerStop.stop_requested()) return static_cast<DWORD>(g_nCheckResult.load());
+  // A run stopped at a safe point has no verdict: nothing shown, nothing written, the result stays
+  // "unfinished". A stop request that came after the patch write had started changes nothing.
+  if (dialog->m_bRunStopped) return static_cast<DWORD>(g_nCheckResult.load());
 
-  const std::wstring resultPath = dialog->m_strModuleDir + fcp::app::kResultFileName;
-  if (pass) {
-    g_nCheckResult = 0;
-    dialog->SetDlgItemText(IDC_STATUS, L"PASS");
-    fcp::app::WriteTextFile(resultPath, fcp::app::ResultText(true, dialog->m_bLVIOutput));
-  } else {
-    dialog->SetDlgItemText(IDC_STATUS, L"FAIL");
-    fcp::app::WriteTextFile(resultPath, fcp::app::ResultText(false, dialog->m_bLVIOutput));
-    std::tm localTime{};
-    if (auto* environment = fcp::os::InstalledPort<fcp::os::ProcessEnvironment>())
-      environment->LocalTime(environment->Now(), localTime);
-    fcp::app::WriteTextFile(dialog->m_strModuleDir + fcp::app::FailureLogName(localTime), dialog->m_strError);
-  }
-
-  dialog->m_btnCheck.EnableWindow(TRUE);
-  if (dialog->m_bSilent) dialog->PostMessage(WM_CLOSE);
+  dialog->ReportVerdict(pass != 0);
   return static_cast<DWORD>(g_nCheckResult.load());
 }

@@ -47,7 +47,9 @@ void CFixCorePowerDlg::ParseCommandLine(const std::wstring& commandLine) {
   m_wPid = options.pid;
 }
 
-int CFixCorePowerDlg::FixCorePower() { return fcp::repair::FixCorePower(m_strLocation, m_strError, m_workerStop); }
+int CFixCorePowerDlg::FixCorePower() {
+  return fcp::repair::FixCorePower(m_strLocation, m_strError, m_workerStop, &m_bRunStopped);
+}
 
 void CFixCorePowerDlg::DoDataExchange(fcp::ui::CDataExchange* pDX) {
   CDialogEx::DoDataExchange(pDX);
@@ -109,7 +111,13 @@ void CFixCorePowerDlg::SetStatusFont() {
 }
 
 void CFixCorePowerDlg::RescanCamera() {
-  StopWorker();
+  // A rescan never stops a check: a stopped check would end without a verdict, and a silent run
+  // without its close. It waits for the check's end, which in silent mode closes the dialog.
+  if (IsWorkerRunning()) {
+    WaitForWorker();
+    if (m_bClosing) return;
+  }
+  StopWorker();  // forgets the ended worker
 
   SetDlgItemText(IDC_STATUS, L"N/A");
   m_editCamera.SetWindowText(L"");
@@ -145,7 +153,7 @@ void CFixCorePowerDlg::OnTimer(UINT_PTR idEvent) {
     ++m_nRescanTries;
     KillTimer(kRescanTimer);
     RescanCamera();
-    if (m_strLocation.empty() && m_nRescanTries < kMaxRescanTries)
+    if (m_strLocation.empty() && m_nRescanTries < kMaxRescanTries && !m_bClosing)
       SetTimer(kRescanTimer, kRescanPeriodMs, nullptr);
   }
   CDialogEx::OnTimer(idEvent);

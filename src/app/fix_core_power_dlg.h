@@ -2,6 +2,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -17,9 +18,11 @@ extern std::atomic<int32_t> g_nCheckResult;
 class CFixCorePowerDlg;
 
 // The check worker: one run of CheckThreadProc on a thread of its own. It can be asked to stop; the
-// repair sequence honours that at its safe points, and a stopped run reports nothing.
+// repair sequence honours that at its safe points, and a run stopped at one reports nothing. A run
+// past its last safe point (the patch write) ends with its verdict all the same.
 class CCheckWorker {
  public:
+  // Starts the thread; throws std::system_error when no thread can be made.
   explicit CCheckWorker(CFixCorePowerDlg* dialog);
   ~CCheckWorker();  // joins the thread
   CCheckWorker(const CCheckWorker&) = delete;
@@ -39,6 +42,11 @@ class CCheckWorker {
 
 // The worker's entry: runs one check for `dialog`; returns g_nCheckResult.
 DWORD CheckThreadProc(CFixCorePowerDlg* dialog);
+
+// Makes the thread of a check worker: std::thread by default. A test puts in one that fails, as a
+// system out of threads does (std::system_error).
+using WorkerThreadFactory = std::function<std::thread(std::function<void()> body)>;
+WorkerThreadFactory SetWorkerThreadFactory(WorkerThreadFactory factory);  // returns the previous one
 
 class CFixCorePowerDlg : public fcp::ui::CDialogEx {
  public:
@@ -61,6 +69,8 @@ class CFixCorePowerDlg : public fcp::ui::CDialogEx {
   // Stops a running worker, waiting for it while the dialog keeps processing its messages; on
   // return no worker runs.
   void StopWorker();
+  // Waits, processing messages, until a running worker has ended by itself (no stop request).
+  void WaitForWorker();
   bool IsWorkerRunning() const { return m_pWorker && m_pWorker->IsRunning(); }
 
   HICON m_hIcon = nullptr;
@@ -100,7 +110,12 @@ class CFixCorePowerDlg : public fcp::ui::CDialogEx {
  private:
   friend DWORD CheckThreadProc(CFixCorePowerDlg* dialog);
   friend class CCheckWorker;
+  // Shows the verdict, writes the result files, enables Check and, in silent mode, closes the
+  // dialog: the end of every check, on the worker's thread or (a worker that could not start) here.
+  void ReportVerdict(bool pass);
   // The stop token of the worker that runs now; set before its thread starts.
   std::stop_token m_workerStop;
+  // Set by the worker's run of the sequence: it ended at a safe point on a stop request.
+  bool m_bRunStopped = false;
   bool m_bClosing = false;
 };

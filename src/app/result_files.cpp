@@ -13,10 +13,34 @@ std::wstring ResultText(bool pass, bool lviOutput) {
   return pass ? L"pass\n" : L"fail\n";
 }
 
-std::wstring FailureLogName(const std::tm& localTime) {
+namespace {
+
+constexpr wchar_t kFailureLogPrefix[] = L"FailedLog_";
+constexpr wchar_t kFailureLogSuffix[] = L".txt";
+
+// The time part of a failure log's name; empty when it cannot be formatted.
+std::wstring TimeText(const std::tm& localTime) {
   wchar_t time[128] = {};
-  if (std::wcsftime(time, 128, L"%Y_%m_%d_%H_%M_%S", &localTime) == 0) time[0] = L'\0';
-  return std::wstring(L"FailedLog_") + time + L".txt";
+  if (std::wcsftime(time, 128, L"%Y_%m_%d_%H_%M_%S", &localTime) == 0) return {};
+  return time;
+}
+
+}  // namespace
+
+std::wstring FailureLogName(const std::tm& localTime) {
+  return kFailureLogPrefix + TimeText(localTime) + kFailureLogSuffix;
+}
+
+std::wstring FailureLogNameNow(os::ProcessEnvironment* environment) {
+  std::tm localTime{};
+  std::wstring time;
+  if (environment) {
+    const std::time_t now = environment->Now();
+    // time() gives -1 when the clock cannot be read: no moment to name.
+    if (now != static_cast<std::time_t>(-1) && environment->LocalTime(now, localTime)) time = TimeText(localTime);
+  }
+  if (time.empty()) time = L"unknown_time";
+  return kFailureLogPrefix + time + kFailureLogSuffix;
 }
 
 bool WriteTextFile(const std::wstring& path, const std::wstring& text) {

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <string>
 
+#include "os/process_environment.h"
+
 namespace fcp::app {
 
 inline constexpr wchar_t kResultFileName[] = L"result.txt";
@@ -13,6 +15,10 @@ std::wstring ResultText(bool pass, bool lviOutput);
 
 // "FailedLog_" + time as "%Y_%m_%d_%H_%M_%S" + ".txt".
 std::wstring FailureLogName(const std::tm& localTime);
+// The failure log's name for now, by the environment's clock and local time. Without a local time
+// (no environment, or the conversion fails) the name says so, "FailedLog_unknown_time.txt", rather
+// than carrying a date that never was.
+std::wstring FailureLogNameNow(os::ProcessEnvironment* environment);
 
 // Creates (or truncates) `path` and writes `text`: every "\n" becomes CR LF, every character one
 // byte. False when the file could not be opened or written; nothing is thrown.

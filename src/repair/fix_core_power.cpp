@@ -10,6 +10,13 @@
 namespace fcp::repair {
 namespace {
 
+// A safe point: a stop request ends the run here, without a verdict.
+bool StopsHere(const std::stop_token& stop, bool* stopped) {
+  if (!stop.stop_requested()) return false;
+  if (stopped) *stopped = true;
+  return true;
+}
+
 bool IsBlank(const uint8_t* bytes, size_t length) {
   return std::all_of(bytes, bytes + length, [](uint8_t b) { return b == 0; });
 }
@@ -38,7 +45,7 @@ bool WriteWord(uint32_t address, const std::array<uint8_t, 4>& value) {
 
 // The DFU-side steps, from the configuration read to the commit. The connection is open on entry;
 // the caller closes it exactly once whatever happens here.
-int RepairOverDfu(std::wstring& error, const std::stop_token& stop) {
+int RepairOverDfu(std::wstring& error, const std::stop_token& stop, bool* stopped) {
   uint8_t pbyRead[kConfigurationLength];
   if (!ReadConfig(0, pbyRead, kConfigurationLength)) {
     error = L"Failed to DFU_Vendorreqget(0x52, 0, 0, pbyRead, 59)\n";
@@ -54,7 +61,7 @@ int RepairOverDfu(std::wstring& error, const std::stop_token& stop) {
   }
 
   // Last safe point: from the patch write on, the read-back and the commit always follow.
-  if (stop.stop_requested()) return 0;
+  if (StopsHere(stop, stopped)) return 0;
 
   if (!WriteConfig(kPatchOffset, kPatch.data(), kPatch.size())) {
     error = L"Failed to DFU_Vendorreqset(0x51, 0x0, 40, pbyPatch, 19)\n";
@@ -77,13 +84,14 @@ int RepairOverDfu(std::wstring& error, const std::stop_token& stop) {
 
 }  // namespace
 
-int FixCorePower(const std::wstring& location, std::wstring& error, std::stop_token stop) {
+int FixCorePower(const std::wstring& location, std::wstring& error, std::stop_token stop, bool* stopped) {
+  if (stopped) *stopped = false;
   if (location.empty()) {
     error = L"No vaild device.\n";
     return 0;
   }
   error.clear();
-  if (stop.stop_requested()) return 0;
+  if (StopsHere(stop, stopped)) return 0;
 
   if (!UVC_OpenByLocationInfo(location.c_str())) {
     error = L"Failed to UVC_OpenByLocationInfo\n";
@@ -104,12 +112,12 @@ int FixCorePower(const std::wstring& location, std::wstring& error, std::stop_to
   UVC_Close();
   if (selector != 1) return 1;
 
-  if (stop.stop_requested()) return 0;
+  if (StopsHere(stop, stopped)) return 0;
   if (!DFU_OpenByLocationInfo(location.c_str())) {
     error = L"Failed to DFU_OpenByLocationInfo\n";
     return 0;
   }
-  const int verdict = RepairOverDfu(error, stop);
+  const int verdict = RepairOverDfu(error, stop, stopped);
   DFU_Close();
   return verdict;
 }

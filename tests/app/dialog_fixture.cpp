@@ -21,6 +21,8 @@ void DialogTest::SetUp() {
   std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);
   environment_.moduleFileName = (dir_ / "fixcorepower").wstring();
+  environment_.now = 0;
+  environment_.localTimeFails = false;
   environment_.localTime = std::tm{};
   environment_.localTime.tm_year = 2026 - 1900;
   environment_.localTime.tm_mon = 11;

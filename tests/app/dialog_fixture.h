@@ -22,10 +22,13 @@ class FakeEnvironment final : public os::ProcessEnvironment {
  public:
   std::wstring moduleFileName;
   std::tm localTime{};
+  std::time_t now = 0;
+  bool localTimeFails = false;
   std::wstring ModuleFileName() override { return moduleFileName; }
   wchar_t PathSeparator() const override { return L'/'; }
-  std::time_t Now() override { return 0; }
+  std::time_t Now() override { return now; }
   bool LocalTime(std::time_t, std::tm& out) override {
+    if (localTimeFails) return false;
     out = localTime;
     return true;
   }

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <optional>
+#include <system_error>
 
 #include "dialog_fixture.h"
 
@@ -287,12 +288,11 @@ TEST_F(DialogTest, ClosingStopsARunningCheckWhichReportsNothing) {
   EXPECT_TRUE(FailureLogs().empty());
 }
 
-TEST_F(DialogTest, RescanStopsARunningCheck) {
+TEST_F(DialogTest, NewCheckStopsARunningCheck) {
   ops_.cameraPresent = true;
   ops_.holdRepair = true;
   Open(L"", false);
   ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
-  // A rescan while the worker is still at work (the arrival timer's series can do this).
   bool checking = true;
   OnDialog([&](CFixCorePowerDlg& dialog) {
     dialog.StopWorker();
@@ -310,6 +310,120 @@ TEST_F(DialogTest, RescanStopsARunningCheck) {
   ASSERT_TRUE(WaitCheckEnded());
   EXPECT_EQ(Text(IDC_STATUS), L"PASS");
   EXPECT_EQ(ReadFile(ResultFile()), "pass\r\n");
+}
+
+// A device change handled just before the worker marks the check as running (the dialog's thread
+// runs it while the worker's first control call waits): an arrival arms the rescan timer, whose
+// tick then comes during the check; a removal rescans at once. Neither may stop the check. With the
+// clock's timers, as a station runs it: the silent run must end with its verdict and its files.
+TEST_F(DialogTest, DeviceChangeJustBeforeTheCheckNeverStopsIt) {
+  backend_.SetClockTimers(true);
+  for (const WPARAM event : {DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE}) {
+    SCOPED_TRACE(testing::Message() << "event " << std::hex << event);
+    std::filesystem::remove(ResultFile());
+    ops_.Reset();
+    ops_.cameraPresent = true;
+    ops_.verdict = 1;
+    ops_.holdSelection = true;
+    ops_.holdRepair = true;
+    closed_ = false;
+    Open(L"-s", false);
+    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.selectionsAtGate == 1; }));
+    ASSERT_EQ(backend_.BroadcastDeviceChange(event), 1);  // queued before the worker's first call
+    ops_.OpenSelectionGate();
+    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+    if (event == DBT_DEVICEARRIVAL) {
+      // The tick comes 200 ms later and finds the check running.
+      ASSERT_TRUE(backend_.WaitFor([&] { return backend_.Timer(kDialog, 100).has_value(); }));
+      ASSERT_TRUE(backend_.WaitFor([&] { return !backend_.Timer(kDialog, 100).has_value(); }));
+    }
+    EXPECT_EQ(ops_.openDefaultCalls.load(), 1) << "no selection while the check runs";
+    ops_.OpenGate();
+    ASSERT_TRUE(WaitClosed()) << "the silent run must end";
+    EXPECT_EQ(ops_.repairsStopped.load(), 0);
+    EXPECT_EQ(g_nCheckResult, 0);
+    EXPECT_EQ(ReadFile(ResultFile()), "pass\r\n");
+  }
+}
+
+// Once the patch write has started, the read-back and commit follow whatever is asked: so does the
+// verdict. The operator closing the dialog then must not lose a failed commit's message.
+TEST_F(DialogTest, StopAfterThePatchWriteKeepsTheVerdict) {
+  struct Case {
+    int verdict;
+    const char* result;
+    const char* log;  // nullptr: none
+    int exitCode;
+  };
+  const Case cases[] = {{0, "fail\r\n", "Failed to fix core power.\r\n", -1}, {1, "pass\r\n", nullptr, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "verdict " << c.verdict);
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    ops_.Reset();
+    ops_.cameraPresent = true;
+    ops_.verdict = c.verdict;
+    ops_.error = L"Failed to fix core power.\n";
+    ops_.holdRepair = true;
+    ops_.gatePastPatchWrite = true;
+    closed_ = false;
+    Open(L"", false);
+    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+    backend_.Post(kDialog, WM_CLOSE);
+    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.stopRequestsSeen == 1; }));
+    ops_.OpenGate();
+    ASSERT_TRUE(WaitClosed());
+    EXPECT_EQ(g_nCheckResult, c.exitCode);
+    EXPECT_EQ(ReadFile(ResultFile()), c.result);
+    if (c.log) {
+      EXPECT_EQ(FailureLogs(), std::vector<std::string>{kLogName});
+      EXPECT_EQ(ReadFile(dir_ / kLogName), c.log);
+    } else {
+      EXPECT_TRUE(FailureLogs().empty());
+    }
+  }
+}
+
+TEST_F(DialogTest, NoThreadForTheCheckFailsItCleanly) {
+  const WorkerThreadFactory previous = SetWorkerThreadFactory([](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  });
+  ops_.cameraPresent = true;
+  ops_.verdict = 1;
+  Open(L"-s", false);
+  const bool closed = WaitClosed();
+  SetWorkerThreadFactory(previous);
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(ops_.repairRuns.load(), 0);
+  EXPECT_EQ(g_nCheckResult, -1);
+  EXPECT_EQ(ReadFile(ResultFile()), "fail\r\n");
+  EXPECT_EQ(FailureLogs(), std::vector<std::string>{kLogName});
+  EXPECT_EQ(ReadFile(dir_ / kLogName), "Failed to start the check thread\r\n");
+}
+
+TEST_F(DialogTest, FailureLogNameWithoutALocalTime) {
+  struct Case {
+    std::time_t now;
+    bool localTimeFails;
+    const char* name;
+  };
+  const Case cases[] = {
+      {0, false, kLogName},
+      {0, true, "FailedLog_unknown_time.txt"},
+      {static_cast<std::time_t>(-1), false, "FailedLog_unknown_time.txt"},  // the clock could not be read
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    environment_.now = c.now;
+    environment_.localTimeFails = c.localTimeFails;
+    closed_ = false;
+    Open(L"-s", false);
+    ASSERT_TRUE(WaitClosed());
+    EXPECT_EQ(FailureLogs(), std::vector<std::string>{c.name});
+    EXPECT_EQ(ReadFile(dir_ / c.name), "No vaild device.\r\n");
+  }
 }
 
 TEST_F(DialogTest, AboutBoxFromTheSystemMenu) {

@@ -16,6 +16,9 @@ void FakeDeviceOps::Reset() {
   nameFails = false;
   locationFails = false;
   holdRepair = false;
+  holdSelection = false;
+  selectionsAtGate = 0;
+  gatePastPatchWrite = false;
   name = L"VID_1D6B&PID_0102&REV_0100";
   location = L"001.003.000.000.000.000";
   verdict = 0;
@@ -25,6 +28,7 @@ void FakeDeviceOps::Reset() {
   repairRuns = 0;
   repairsStopped = 0;
   repairsAtGate = 0;
+  stopRequestsSeen = 0;
   lastVid = 0;
   lastPid = 0;
   lastRepairLocation.clear();
@@ -33,6 +37,13 @@ void FakeDeviceOps::Reset() {
 void FakeDeviceOps::OpenGate() {
   std::lock_guard lock(mutex);  // a waiting run sees the change
   holdRepair = false;
+  holdSelection = false;
+  changed.notify_all();
+}
+
+void FakeDeviceOps::OpenSelectionGate() {
+  std::lock_guard lock(mutex);
+  holdSelection = false;
   changed.notify_all();
 }
 
@@ -42,7 +53,13 @@ using fcp::test::FakeDeviceOps;
 
 int UVC_OpenDefault() {
   auto& ops = FakeDeviceOps::Instance();
-  std::lock_guard lock(ops.mutex);
+  std::unique_lock lock(ops.mutex);
+  if (ops.holdSelection) {
+    ++ops.selectionsAtGate;
+    ops.changed.notify_all();
+    ops.changed.wait(lock, [&] { return !ops.holdSelection; });
+    --ops.selectionsAtGate;
+  }
   ++ops.openDefaultCalls;
   return ops.cameraPresent ? 1 : 0;
 }
@@ -76,21 +93,34 @@ int UVC_GetLocationInfo(std::wstring& location) {
   return 1;
 }
 
-int fcp::repair::FixCorePower(const std::wstring& location, std::wstring& error, std::stop_token stop) {
+int fcp::repair::FixCorePower(const std::wstring& location, std::wstring& error, std::stop_token stop,
+                              bool* stopped) {
   auto& ops = FakeDeviceOps::Instance();
   std::unique_lock lock(ops.mutex);
+  if (stopped) *stopped = false;
   ++ops.repairRuns;
   ops.lastRepairLocation = location;
   if (ops.holdRepair) {
     ++ops.repairsAtGate;
     ops.changed.notify_all();
-    // A safe point: the run waits here until the gate opens or it is asked to stop.
-    ops.changed.wait(lock, stop, [&] { return !ops.holdRepair; });
-    --ops.repairsAtGate;
-    if (stop.stop_requested()) {
-      ++ops.repairsStopped;
-      error.clear();
-      return 0;
+    if (ops.gatePastPatchWrite) {
+      // No safe point here: only the gate ends the wait. A stop request is counted as it comes.
+      std::stop_callback counted(stop, [&] {
+        ++ops.stopRequestsSeen;
+        ops.changed.notify_all();
+      });
+      ops.changed.wait(lock, [&] { return !ops.holdRepair; });
+      --ops.repairsAtGate;
+    } else {
+      // A safe point: the run waits here until the gate opens or it is asked to stop.
+      ops.changed.wait(lock, stop, [&] { return !ops.holdRepair; });
+      --ops.repairsAtGate;
+      if (stop.stop_requested()) {
+        ++ops.repairsStopped;
+        error.clear();
+        if (stopped) *stopped = true;
+        return 0;
+      }
     }
   }
   if (location.empty()) {

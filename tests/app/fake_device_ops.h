@@ -17,10 +17,15 @@ struct FakeDeviceOps {
   std::atomic<bool> locationFails{false};
   std::wstring name = L"VID_1D6B&PID_0102&REV_0100";
   std::wstring location = L"001.003.000.000.000.000";
+  std::atomic<bool> holdSelection{false};  // camera selections wait at their own gate
+  std::atomic<int> selectionsAtGate{0};
   // Repair.
   std::atomic<int> verdict{0};
   std::wstring error = L"No vaild device.\n";
   std::atomic<bool> holdRepair{false};  // runs wait at the gate
+  // The gate lies past the last safe point (the patch write has started): a stop request does not
+  // end the wait there, and the run ends with its verdict.
+  std::atomic<bool> gatePastPatchWrite{false};
 
   // What happened. Strings are set before the dialog opens and read after it is gone.
   std::atomic<int> openDefaultCalls{0};
@@ -29,13 +34,15 @@ struct FakeDeviceOps {
   std::atomic<int> repairRuns{0};
   std::atomic<int> repairsStopped{0};
   std::atomic<int> repairsAtGate{0};
+  std::atomic<int> stopRequestsSeen{0};  // runs past the patch write that got a stop request
   std::wstring lastRepairLocation;
 
   std::mutex mutex;
   std::condition_variable_any changed;
 
   void Reset();
-  void OpenGate();
+  void OpenGate();  // both gates
+  void OpenSelectionGate();
   // The process-wide instance the fake operations use.
   static FakeDeviceOps& Instance();
 };

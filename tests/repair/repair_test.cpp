@@ -121,8 +121,27 @@ TEST(RepairSequenceEdges, StopRequestedBeforeThePatchWritesNothing) {
   std::stop_source stop;
   stop.request_stop();
   std::wstring error;
-  EXPECT_EQ(FixCorePower(location, error, stop.get_token()), 0);
+  bool stopped = false;
+  EXPECT_EQ(FixCorePower(location, error, stop.get_token(), &stopped), 0);
+  EXPECT_TRUE(stopped) << "no verdict";
   EXPECT_TRUE(bench.VendorWrites().empty());
+}
+
+TEST(RepairSequenceEdges, StopRequestedDuringThePatchWriteEndsWithTheVerdict) {
+  Bench bench("faulty_commit.json");
+  const std::wstring location = bench.DefaultLocation();
+  std::stop_source stop;
+  // The request comes while the patch is on the wire.
+  bench.workstation().set_trace_sink([&](const std::string& line) {
+    if (line.find(" 4051") != std::string::npos) stop.request_stop();
+  });
+  std::wstring error;
+  bool stopped = true;
+  EXPECT_EQ(FixCorePower(location, error, stop.get_token(), &stopped), 0);
+  EXPECT_TRUE(stop.stop_requested());
+  EXPECT_FALSE(stopped) << "past the patch write the run has a verdict";
+  EXPECT_EQ(error, L"Failed to fix core power.\n") << "the commit was tried";
+  EXPECT_TRUE(PatchInPlace(bench.chip()));
 }
 
 }  // namespace

@@ -475,4 +475,10 @@ void HeadlessBackend::SetFailDeviceRegistration(bool fail) {
   options_.failDeviceRegistration = fail;
 }
 
+void HeadlessBackend::SetClockTimers(bool on) {
+  std::lock_guard lock(mutex_);
+  options_.clockTimers = on;
+  Changed();
+}
+
 }  // namespace fcp::ui::headless

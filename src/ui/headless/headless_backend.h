@@ -92,6 +92,7 @@ class HeadlessBackend final : public Backend {
                std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
   void SetFailDeviceRegistration(bool fail);
+  void SetClockTimers(bool on);
 
  private:
   friend class HeadlessWindow;
