@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/kvxupx_driver.h"
 #include "driver/urb_layout.h"
 
 namespace fcp::sim::kernel {
@@ -18,6 +19,7 @@ constexpr const char16_t kHostControllerDriver[] = u"\\Driver\\USBXHCI";
 constexpr const char16_t kHubDriver[] = u"\\Driver\\USBHUB3";
 constexpr const char16_t kFunctionDriver[] = u"\\Driver\\usbvideo";
 constexpr uint64_t kRegionAlignment = 0x10000;
+constexpr uint32_t kUsbdStatusDeviceGone = 0xC0007000;
 
 SimKernel::Object* AsObject(KernelObject o) { return static_cast<SimKernel::Object*>(o); }
 SimKernel::DeviceObject* AsDevice(KernelObject o) { return static_cast<SimKernel::DeviceObject*>(AsObject(o)); }
@@ -83,6 +85,7 @@ struct SimKernel::Request {
   driver::UsbCompletion* completion = nullptr;
   ControlAnswer answer;
   bool completed = false;
+  bool gone = false;
 };
 
 SimKernel::SimKernel() {
@@ -172,16 +175,34 @@ SimKernel::DeviceObject* SimKernel::AddFunction(DeviceObject* composite, std::u1
 }
 
 void SimKernel::Unplug(DeviceObject* device) {
-  std::lock_guard lock(mutex_);
-  device->removed = true;
-  if (--device->references < 0) Violation("unplugged a device object twice");
+  std::vector<std::pair<driver::DeviceExtension*, uint32_t>> told;
+  {
+    std::lock_guard lock(mutex_);
+    if (device->removed) Violation("unplugged a device object twice");
+    device->removed = true;
+    --device->references;
+    // A composite device's functions go with it.
+    std::vector<DeviceObject*> gone = {device};
+    if (device->upper && device->upper->driver != device->driver) {
+      for (DeviceObject* function : device->upper->children) {
+        function->removed = true;
+        gone.push_back(function);
+      }
+    }
+    for (const auto& w : watches_) {
+      if (std::find(gone.begin(), gone.end(), w->file->device) != gone.end()) told.emplace_back(w->ext, w->id);
+    }
+  }
+  // Notifications arrive at passive level, outside every lock of the kernel.
+  for (const auto& [ext, id] : told) driver::NoteDeviceRemoval(ext, id);
 }
 
-uint64_t SimKernel::OpenInterface(DeviceObject* device) {
+uint64_t SimKernel::OpenInterface(DeviceObject* device, int process) {
   std::lock_guard lock(mutex_);
   if (!device->upper) FunctionDriverOn(device, kFunctionDriver);
   auto file = std::make_unique<FileObject>();
   file->device = device;
+  file->process = process;
   const uint64_t handle = next_handle_;
   next_handle_ += 4;
   handles_[handle] = std::move(file);
@@ -216,6 +237,99 @@ uint8_t* SimKernel::CallerBytes(uint64_t address, size_t bytes) {
   uint8_t* p = CallerRange(address, bytes, Access::kNone);
   if (!p) std::abort();  // a test asked for memory it never mapped
   return p;
+}
+
+void SimKernel::WriteCaller(uint64_t address, const void* bytes, size_t count) {
+  std::lock_guard lock(mutex_);
+  uint8_t* p = CallerRange(address, count, Access::kNone);
+  if (!p) std::abort();  // a test wrote memory it never mapped
+  std::memcpy(p, bytes, count);
+}
+
+void SimKernel::LoadDriver(driver::DeviceExtension& ext) {
+  driver_ = &ext;
+  driver::LoadDevice(ext, *this);
+}
+
+void SimKernel::UnloadDriver() { driver::UnloadDevice(*driver_); }
+
+uint64_t SimKernel::OpenDriver(int process) {
+  auto file = std::make_unique<FileObject>();
+  file->process = process;
+  if (driver::CreateHandle(*driver_, file.get()) != driver::kStatusSuccess) return 0;
+  std::lock_guard lock(mutex_);
+  const uint64_t handle = next_handle_;
+  next_handle_ += 4;
+  handles_[handle] = std::move(file);
+  return handle;
+}
+
+driver::KernelObject SimKernel::DriverFile(uint64_t handle) {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(handle);
+  return it == handles_.end() || it->second->device ? nullptr : AsKernelObject(it->second.get());
+}
+
+NtStatus SimKernel::DriverControl(uint64_t handle, uint32_t code, void* buffer, uint32_t input_length,
+                                  uint32_t output_length, uint32_t* information) {
+  FileObject* file = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(handle);
+    if (it == handles_.end() || it->second->device) return driver::kStatusInvalidHandle;
+    file = it->second.get();
+    ++file->references;  // the request's own, until it completes
+  }
+  const NtStatus status = driver::DeviceControl(*driver_, file, code, buffer, input_length, output_length, information);
+  DropDriverFileReference(file);
+  return status;
+}
+
+void SimKernel::CloseDriver(uint64_t handle) {
+  FileObject* file = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(handle);
+    if (it == handles_.end() || it->second->device) return;
+    file = it->second.get();
+    file->cleaned_up = true;
+    closed_files_.push_back(std::move(it->second));
+    handles_.erase(it);
+  }
+  driver::CloseHandle(*driver_, file);  // cleanup
+  DropDriverFileReference(file);
+}
+
+void SimKernel::DropDriverFileReference(FileObject* file) {
+  bool last = false;
+  {
+    std::lock_guard lock(mutex_);
+    last = --file->references == 0;
+    if (file->references < 0) Violation("dereferenced a file object below zero");
+  }
+  if (last) driver::CloseHandle(*driver_, file);  // close: no request is in flight through it any more
+}
+
+void SimKernel::ExitProcess(int process) {
+  std::vector<std::pair<uint64_t, bool>> held;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [handle, file] : handles_) {
+      if (file->process == process) held.emplace_back(handle, file->device == nullptr);
+    }
+  }
+  for (const auto& [handle, driver_file] : held) {
+    if (driver_file) {
+      CloseDriver(handle);
+    } else {
+      CloseInterface(handle);
+    }
+  }
+}
+
+int SimKernel::OutstandingWatches() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(watches_.size());
 }
 
 uint8_t* SimKernel::CallerRange(uint64_t address, size_t bytes, Access needed) {
@@ -278,7 +392,7 @@ void SimKernel::ReleaseTableLock(driver::LockToken&) { table_lock_.unlock(); }
 NtStatus SimKernel::ReferenceFileByHandle(uint64_t user_handle, KernelObject* file) {
   std::lock_guard lock(mutex_);
   auto it = handles_.find(user_handle);
-  if (it == handles_.end()) return driver::kStatusInvalidHandle;
+  if (it == handles_.end() || !it->second->device) return driver::kStatusInvalidHandle;
   ++it->second->references;
   *file = AsKernelObject(it->second.get());
   return driver::kStatusSuccess;
@@ -319,6 +433,7 @@ NtStatus SimKernel::QueryTargetDevice(KernelObject device, KernelObject* physica
 NtStatus SimKernel::QueryBusRelations(KernelObject device, driver::RelationList* relations) {
   std::lock_guard lock(mutex_);
   DeviceObject* d = AsDevice(device);
+  CheckAlive(d, "bus relations query");
   auto* objects = new std::vector<KernelObject>;
   for (DeviceObject* child : d->children) {
     if (child->removed) continue;
@@ -367,17 +482,48 @@ bool SimKernel::CreatorDriverName(KernelObject device, char16_t* text, uint32_t 
   return driver::IsSuccess(CopyText(AsDevice(device)->driver->name, text, chars));
 }
 
-KernelObject SimKernel::NextDeviceOfDriver(KernelObject device) {
+NtStatus SimKernel::DevicesOfDriver(KernelObject device, driver::RelationList* devices) {
   std::lock_guard lock(mutex_);
-  DeviceObject* d = AsDevice(device);
-  auto& list = d->driver->devices;
-  auto it = std::find(list.begin(), list.end(), d);
-  if (it == list.end() || ++it == list.end()) return nullptr;
-  return AsKernelObject(*it);
+  auto* objects = new std::vector<KernelObject>;
+  for (DeviceObject* d : AsDevice(device)->driver->devices) {
+    ++d->references;
+    objects->push_back(AsKernelObject(d));
+  }
+  devices->opaque = objects;
+  devices->objects = objects->data();
+  devices->count = static_cast<uint32_t>(objects->size());
+  return driver::kStatusSuccess;
+}
+
+void SimKernel::ReleaseDevicesOfDriver(driver::RelationList* devices) { ReleaseRelations(devices); }
+
+NtStatus SimKernel::WatchRemoval(KernelObject file, driver::DeviceExtension* ext, uint32_t watch_id,
+                                 driver::RemovalWatch** watch) {
+  std::lock_guard lock(mutex_);
+  auto* f = static_cast<FileObject*>(AsObject(file));
+  CheckAlive(f, "removal watch on a file");
+  if (!f->device || f->device->removed) return driver::kStatusNoSuchDevice;
+  ++f->references;
+  watches_.push_back(std::make_unique<Watch>(Watch{f, ext, watch_id}));
+  *watch = reinterpret_cast<driver::RemovalWatch*>(watches_.back().get());
+  return driver::kStatusSuccess;
+}
+
+void SimKernel::EndRemovalWatch(driver::RemovalWatch* watch) {
+  std::lock_guard lock(mutex_);
+  auto it = std::find_if(watches_.begin(), watches_.end(),
+                         [&](const auto& w) { return reinterpret_cast<driver::RemovalWatch*>(w.get()) == watch; });
+  if (it == watches_.end()) {
+    Violation("ended a removal watch that does not exist");
+    return;
+  }
+  --(*it)->file->references;
+  watches_.erase(it);
 }
 
 bool SimKernel::IsBusEnumerated(KernelObject device) {
   std::lock_guard lock(mutex_);
+  CheckAlive(AsObject(device), "device flags");
   return AsDevice(device)->bus_enumerated;
 }
 
@@ -391,16 +537,18 @@ NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, dri
   {
     std::lock_guard lock(mutex_);
     CheckAlive(r->target, "USB submission");
-    usb = r->target->usb;
+    r->gone = r->target->removed;  // the stack fails requests to a removed device
+    usb = r->gone ? nullptr : r->target->usb;
     last_urb_.assign(r->urb, r->urb + kv::kNativeUrbSize);
   }
+  if (submission_hook_) submission_hook_(r->urb);
   ++submitted_;
   const auto& l = kv::kNativeUrbLayout;
   const SetupPacket setup = SetupOf(r->urb);
   uint8_t none = 0;
   auto* data = reinterpret_cast<uint8_t*>(Get<uintptr_t>(r->urb, l.transfer_buffer));
   if (!usb) {
-    r->answer.kind = ControlAnswer::kStall;
+    r->answer.kind = ControlAnswer::kStall;  // no device behind it (any more)
   } else {
     // The device runs outside the kernel's lock, as a real device answers on its own time.
     r->answer = usb->ControlTransfer(setup, setup.wLength ? data : &none);
@@ -409,6 +557,8 @@ NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, dri
       Violation("device answered more bytes than asked for");
       r->answer.length = setup.wLength;
     }
+    std::lock_guard lock(mutex_);
+    if (r->target->removed) r->gone = true;  // removed while the device worked on it: the stack fails it
   }
   *request = reinterpret_cast<driver::UsbRequest*>(r);
   return driver::kStatusSuccess;
@@ -418,8 +568,11 @@ void SimKernel::FinishRequest(Request* r, NtStatus status, uint32_t usbd_status,
   const auto& l = kv::kNativeUrbLayout;
   Put<uint32_t>(r->urb, kv::kUrbStatusOffset, usbd_status);
   Put<uint32_t>(r->urb, l.transfer_buffer_length, length);
-  // The stack leaves its own addresses behind, as the real one does.
+  // The stack leaves its own addresses and flags behind, as the real one does: the device handle, the
+  // memory descriptor it built for the buffer, the header's flags and its scratch area.
   Put<uintptr_t>(r->urb, l.device_handle, uintptr_t{0xFFFFC000DEAD0000});
+  Put<uintptr_t>(r->urb, l.transfer_buffer_mdl, uintptr_t{0xFFFFC000BEEF0000});
+  Put<uint32_t>(r->urb, l.device_handle + l.pointer_size, 0x5);
   std::memset(r->urb + l.hca, 0xAB, l.hca_size);
   r->completed = true;
   driver::CompleteUsbRequest(r->completion, status);
@@ -432,7 +585,9 @@ bool SimKernel::WaitUsbRequest(driver::UsbRequest* request, uint32_t timeout_ms)
   const bool answers = r->answer.kind != ControlAnswer::kNoAnswer;
   if (answers && (timeout_ms == driver::kWaitForever || r->answer.latency_ms <= timeout_ms)) {
     now_ms_ += r->answer.latency_ms;
-    if (r->answer.kind == ControlAnswer::kDone) {
+    if (r->gone) {
+      FinishRequest(r, driver::kStatusNoSuchDevice, kUsbdStatusDeviceGone, 0);
+    } else if (r->answer.kind == ControlAnswer::kDone) {
       FinishRequest(r, driver::kStatusSuccess, kv::kUsbdStatusSuccess, r->answer.length);
     } else {
       FinishRequest(r, driver::kStatusUnsuccessful, kv::kUsbdStatusStallPid, 0);
@@ -482,10 +637,13 @@ NtStatus SimKernel::ProbeCallerWrite(uint64_t address, size_t bytes) {
 }
 
 NtStatus SimKernel::CopyFromCaller(void* to, uint64_t from, size_t bytes) {
-  std::lock_guard lock(mutex_);
-  const uint8_t* p = CallerRange(from, bytes, Access::kRead);
-  if (!p) return driver::kStatusAccessViolation;
-  std::memcpy(to, p, bytes);
+  {
+    std::lock_guard lock(mutex_);
+    const uint8_t* p = CallerRange(from, bytes, Access::kRead);
+    if (!p) return driver::kStatusAccessViolation;
+    std::memcpy(to, p, bytes);
+  }
+  if (caller_read_hook_) caller_read_hook_(from, bytes);
   return driver::kStatusSuccess;
 }
 
@@ -501,16 +659,28 @@ NtStatus SimKernel::LockAndMapCaller(uint64_t address, uint32_t bytes, driver::C
                                      void** system_address) {
   std::lock_guard lock(mutex_);
   if (fail_mappings_) return driver::kStatusInsufficientResources;
-  uint8_t* p = CallerRange(address, bytes, Access::kReadWrite);
+  const uint8_t* p = CallerRange(address, bytes, Access::kRead);
   if (!p) return driver::kStatusAccessViolation;
+  // Kernel memory of its own holding the caller's bytes, as the real port lends the stack.
+  auto* m = new Mapping{address, std::vector<uint8_t>(p, p + bytes)};
   ++mappings_;
-  *mapping = reinterpret_cast<driver::CallerMapping*>(p);
-  *system_address = p;
+  *mapping = reinterpret_cast<driver::CallerMapping*>(m);
+  *system_address = m->bytes.data();
   return driver::kStatusSuccess;
 }
 
-NtStatus SimKernel::UnlockCaller(driver::CallerMapping*) {
+NtStatus SimKernel::UnlockCaller(driver::CallerMapping* mapping, uint32_t written_bytes) {
+  std::unique_ptr<Mapping> m(reinterpret_cast<Mapping*>(mapping));
+  std::lock_guard lock(mutex_);
   --mappings_;
+  if (written_bytes > m->bytes.size()) {
+    Violation("gave back more bytes than were mapped");
+    return driver::kStatusInvalidParameter;
+  }
+  if (written_bytes == 0) return driver::kStatusSuccess;
+  uint8_t* p = CallerRange(m->address, written_bytes, Access::kReadWrite);
+  if (!p) return driver::kStatusAccessViolation;
+  std::memcpy(p, m->bytes.data(), written_bytes);
   return driver::kStatusSuccess;
 }
 

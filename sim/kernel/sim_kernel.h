@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/device_extension.h"
 #include "driver/kernel_port.h"
 #include "sim/kernel/control_pipe.h"
 
@@ -43,7 +45,9 @@ class SimKernel final : public driver::KernelPort {
     std::vector<DeviceObject*> devices;  // newest first, as the kernel links them
   };
   struct FileObject : Object {
-    DeviceObject* device = nullptr;
+    DeviceObject* device = nullptr;  // the interface opened; null for a handle of the driver's device
+    int process = 0;                 // the process whose handle table holds it
+    bool cleaned_up = false;         // its last handle is closed (the driver had its cleanup request)
   };
   enum class Access { kNone, kRead, kReadWrite };
 
@@ -74,15 +78,35 @@ class SimKernel final : public driver::KernelPort {
   // A function of a composite device (its PDO, created by the splitter).
   DeviceObject* AddFunction(DeviceObject* composite, std::u16string class_guid,
                             std::vector<std::u16string> hardware_ids);
-  // Takes the device away: drops the system's reference. The object lives on while referenced.
+  // Takes the device away (a surprise removal): drops the system's reference, tells the watches on
+  // it and on its functions, and fails its requests from then on. The object lives on while referenced.
   void Unplug(DeviceObject* device);
 
-  // --- The calling process: handles of interfaces it opened, its memory.
-  uint64_t OpenInterface(DeviceObject* device);
+  // --- Processes: handles of interfaces they opened, their memory. Memory is one address space
+  // shared by all; handles carry the number of the process that holds them (0 unless given).
+  uint64_t OpenInterface(DeviceObject* device, int process = 0);
   void CloseInterface(uint64_t handle);
   uint64_t MapCaller(size_t bytes, Access access);
   void SetCallerAccess(uint64_t base, Access access);
   uint8_t* CallerBytes(uint64_t address, size_t bytes);  // for the test's own reads and writes
+  // A write by another thread of the caller, while the kernel may be reading the same memory.
+  void WriteCaller(uint64_t address, const void* bytes, size_t count);
+  // Runs after every read of caller memory by the driver (outside the kernel's lock): a caller
+  // thread that rewrites memory between the driver's reads.
+  void OnCallerRead(std::function<void(uint64_t address, size_t bytes)> hook) { caller_read_hook_ = std::move(hook); }
+
+  // --- The pass-through driver loaded on this kernel, and processes opening its device. Each
+  // handle's file object gets the create request at open, the cleanup request when the handle is
+  // closed (or its process exits) and the close request when no request is in flight through it.
+  void LoadDriver(driver::DeviceExtension& ext);
+  void UnloadDriver();
+  uint64_t OpenDriver(int process = 0);  // 0 when the driver refuses the create request
+  void CloseDriver(uint64_t handle);
+  driver::NtStatus DriverControl(uint64_t handle, uint32_t code, void* buffer, uint32_t input_length,
+                                 uint32_t output_length, uint32_t* information);
+  driver::KernelObject DriverFile(uint64_t handle);
+  // The process ends without closing anything: the system closes every handle it held.
+  void ExitProcess(int process);
 
   // --- Observation and faults.
   int References(const Object* object) const;
@@ -92,6 +116,10 @@ class SimKernel final : public driver::KernelPort {
   int SubmittedRequests() const { return submitted_.load(); }
   int OutstandingMappings() const { return mappings_.load(); }
   int OutstandingAllocations() const { return allocations_.load(); }
+  int OutstandingWatches() const;
+  // Sees every request block the USB stack receives, before the device does (for checks of the
+  // driver's policy on what reaches the stack).
+  void OnSubmission(std::function<void(const uint8_t* urb)> hook) { submission_hook_ = std::move(hook); }
   // The request block of the last submission as the USB stack received it.
   std::vector<uint8_t> LastSubmittedUrb() const;
   std::optional<uint32_t> RegistryDword(const std::u16string& key, const std::u16string& value) const;
@@ -115,8 +143,12 @@ class SimKernel final : public driver::KernelPort {
   driver::NtStatus QueryHardwareIds(driver::KernelObject physical_device, char16_t* list, uint32_t bytes,
                                     uint32_t* returned_bytes) override;
   bool CreatorDriverName(driver::KernelObject device, char16_t* text, uint32_t chars) override;
-  driver::KernelObject NextDeviceOfDriver(driver::KernelObject device) override;
+  driver::NtStatus DevicesOfDriver(driver::KernelObject device, driver::RelationList* devices) override;
+  void ReleaseDevicesOfDriver(driver::RelationList* devices) override;
   bool IsBusEnumerated(driver::KernelObject device) override;
+  driver::NtStatus WatchRemoval(driver::KernelObject file, driver::DeviceExtension* ext, uint32_t watch_id,
+                                driver::RemovalWatch** watch) override;
+  void EndRemovalWatch(driver::RemovalWatch* watch) override;
   driver::NtStatus StartUsbRequest(driver::KernelObject physical_device, void* urb,
                                    driver::UsbCompletion* completion, driver::UsbRequest** request) override;
   bool WaitUsbRequest(driver::UsbRequest* request, uint32_t timeout_ms) override;
@@ -128,7 +160,7 @@ class SimKernel final : public driver::KernelPort {
   driver::NtStatus CopyToCaller(uint64_t to, const void* from, size_t bytes) override;
   driver::NtStatus LockAndMapCaller(uint64_t address, uint32_t bytes, driver::CallerMapping** mapping,
                                     void** system_address) override;
-  driver::NtStatus UnlockCaller(driver::CallerMapping* mapping) override;
+  driver::NtStatus UnlockCaller(driver::CallerMapping* mapping, uint32_t written_bytes) override;
   driver::NtStatus WriteRegistryDword(const char16_t* key, const char16_t* value, uint32_t data) override;
 
  private:
@@ -137,6 +169,15 @@ class SimKernel final : public driver::KernelPort {
     Access access;
   };
   struct Request;
+  struct Watch {
+    FileObject* file;
+    driver::DeviceExtension* ext;
+    uint32_t id;
+  };
+  struct Mapping {
+    uint64_t address;
+    std::vector<uint8_t> bytes;
+  };
 
   Driver* DriverNamed(const std::u16string& name);
   DeviceObject* NewDevice(Driver* driver, bool bus_enumerated);
@@ -146,6 +187,7 @@ class SimKernel final : public driver::KernelPort {
   void CheckAlive(const Object* object, const char* use);  // with mutex_ held
   uint8_t* CallerRange(uint64_t address, size_t bytes, Access needed);  // with mutex_ held
   void FinishRequest(Request* request, driver::NtStatus status, uint32_t usbd_status, uint32_t length);
+  void DropDriverFileReference(FileObject* file);
 
   mutable std::mutex mutex_;
   std::mutex table_lock_;
@@ -160,6 +202,10 @@ class SimKernel final : public driver::KernelPort {
   std::vector<std::string> violations_;
   std::vector<uint8_t> last_urb_;
   DeviceObject* root_hub_fdo_ = nullptr;
+  std::vector<std::unique_ptr<Watch>> watches_;
+  driver::DeviceExtension* driver_ = nullptr;
+  std::function<void(uint64_t, size_t)> caller_read_hook_;
+  std::function<void(const uint8_t*)> submission_hook_;
 
   std::atomic<uint64_t> now_ms_{0};
   std::atomic<int> cancelled_{0};

@@ -53,6 +53,7 @@ static_assert(kXuGuid1.ok && kXuGuid2.ok, "extension unit GUIDs must be GUID tex
 
 constexpr uint8_t kDescriptorConfiguration = 2;
 constexpr uint8_t kDescriptorString = 3;
+constexpr uint8_t kDescriptorInterface = 4;
 constexpr uint8_t kClassSpecificInterface = 0x24;
 constexpr uint8_t kHubNameStringIndex = 0x34;
 constexpr uint32_t kGuidTextChars = 64;
@@ -128,7 +129,8 @@ uint32_t GetDescriptor(KernelPort& kernel, KernelObject device, uint8_t type, ui
 }
 
 // Reads the whole configuration descriptor and applies `test` to it.
-bool TestConfiguration(KernelPort& kernel, KernelObject device, bool (*test)(const uint8_t*, uint32_t)) {
+template <class Test>
+bool TestConfiguration(KernelPort& kernel, KernelObject device, Test test) {
   uint8_t header[9];
   if (GetDescriptor(kernel, device, kDescriptorConfiguration, 0, header, sizeof header) < 4) return false;
   const uint16_t total = Le16(header + 2);
@@ -180,6 +182,25 @@ bool NamesMakerHub(const uint8_t* string_descriptor, uint32_t length) {
   char16_t name[kChars + 1] = {};
   for (uint32_t i = 0; i < kChars; ++i) name[i] = Le16(string_descriptor + 2 + 2 * i);
   return EqualsIgnoringCase(name, maker::kHubProduct1) || EqualsIgnoringCase(name, maker::kHubProduct2);
+}
+
+bool HoldsInterface(const uint8_t* configuration, uint32_t length, uint8_t interface_number) {
+  uint32_t at = 0;
+  while (at + 2 <= length) {
+    const uint8_t size = configuration[at];
+    if (size < 2 || at + size > length) return false;
+    if (configuration[at + 1] == kDescriptorInterface && size >= 3 && configuration[at + 2] == interface_number) {
+      return true;
+    }
+    at += size;
+  }
+  return false;
+}
+
+bool DeviceHasInterface(KernelPort& kernel, KernelObject device, uint8_t interface_number) {
+  return TestConfiguration(kernel, device, [interface_number](const uint8_t* configuration, uint32_t length) {
+    return HoldsInterface(configuration, length, interface_number);
+  });
 }
 
 bool AcceptDevice(KernelPort& kernel, KernelObject device, KernelObject function, uint32_t transport_kind) {

@@ -15,5 +15,9 @@ bool AcceptDevice(KernelPort& kernel, KernelObject device, KernelObject function
 bool HoldsMakerExtensionUnit(const uint8_t* configuration, uint32_t length);
 bool HoldsMakerVendorId(const uint8_t* configuration, uint32_t length);
 bool NamesMakerHub(const uint8_t* string_descriptor, uint32_t length);
+bool HoldsInterface(const uint8_t* configuration, uint32_t length, uint8_t interface_number);
+
+// Whether the device's configuration descriptor, read from it now, lists the interface.
+bool DeviceHasInterface(KernelPort& kernel, KernelObject device, uint8_t interface_number);
 
 }  // namespace fcp::driver

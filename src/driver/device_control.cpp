@@ -16,7 +16,7 @@ kvxupx::ControlRequest ReadBlock(const void* buffer) {
 
 }  // namespace
 
-NtStatus DeviceControl(DeviceExtension& ext, uint32_t code, void* buffer, uint32_t input_length,
+NtStatus DeviceControl(DeviceExtension& ext, KernelObject file, uint32_t code, void* buffer, uint32_t input_length,
                        uint32_t output_length, uint32_t* information) {
   *information = 0;
   switch (code) {
@@ -26,7 +26,7 @@ NtStatus DeviceControl(DeviceExtension& ext, uint32_t code, void* buffer, uint32
       __builtin_memcpy(&block, buffer, sizeof block);
       const kvxupx::ControlRequest request = kvxupx::DecodeControlBlock(block);
       uint64_t handle = 0;
-      const NtStatus status = OpenDevice(ext, request.interface_handle, request.transport_kind, &handle);
+      const NtStatus status = OpenDevice(ext, file, request.interface_handle, request.transport_kind, &handle);
       block.handle_low = static_cast<uint32_t>(handle);
       block.handle_high = static_cast<uint32_t>(handle >> 32);
       __builtin_memcpy(buffer, &block, sizeof block);
@@ -35,11 +35,11 @@ NtStatus DeviceControl(DeviceExtension& ext, uint32_t code, void* buffer, uint32
     }
     case kvxupx::kIoctlCloseDevice:
       if (input_length < kBlockSize || !buffer) return kStatusInvalidParameter;
-      return CloseDevice(ext, ReadBlock(buffer).device_handle);
+      return CloseDevice(ext, file, ReadBlock(buffer).device_handle);
     case kvxupx::kIoctlSubmitUrb: {
       if (input_length < kBlockSize || !buffer) return kStatusInvalidParameter;
       const kvxupx::ControlRequest request = ReadBlock(buffer);
-      return SubmitUrb(ext, request.device_handle, request.urb_address, request.timeout_ms);
+      return SubmitUrb(ext, file, request.device_handle, request.urb_address, request.timeout_ms);
     }
     default:
       return kStatusInvalidParameter;

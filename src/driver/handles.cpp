@@ -2,6 +2,7 @@
 // service key.
 #include "driver/interlocked.h"
 #include "driver/kvxupx_driver.h"
+#include "driver/registered_table.h"
 
 namespace fcp::driver {
 namespace {
@@ -19,6 +20,7 @@ void PublishOpenCount(DeviceExtension& ext) {
 }  // namespace
 
 NtStatus CreateHandle(DeviceExtension& ext, KernelObject file) {
+  if (!file) return kStatusInvalidParameter;
   for (KernelObject& slot : ext.openers) {
     if (InterlockedCompareExchangePointer(&slot, file, nullptr) == nullptr) {
       InterlockedAdd32(&ext.open_count, 1);
@@ -30,13 +32,11 @@ NtStatus CreateHandle(DeviceExtension& ext, KernelObject file) {
 }
 
 NtStatus CloseHandle(DeviceExtension& ext, KernelObject file) {
-  if (!file) return kStatusSuccess;
-  for (KernelObject& slot : ext.openers) {
-    if (InterlockedCompareExchangePointer(&slot, nullptr, file) == file) {
-      InterlockedAdd32(&ext.open_count, -1);
-      PublishOpenCount(ext);
-      break;
-    }
+  // The registrations made through the handle go with it, also when its process ended without
+  // closing them.
+  if (file && ReleaseOpener(ext, file)) {
+    InterlockedAdd32(&ext.open_count, -1);
+    PublishOpenCount(ext);
   }
   return kStatusSuccess;
 }
@@ -47,15 +47,6 @@ void LoadDevice(DeviceExtension& ext, KernelPort& kernel) {
   kernel.WriteRegistryDword(kServiceKey, kRefCountValue, 0);
 }
 
-void UnloadDevice(DeviceExtension& ext) {
-  for (int i = 0; i < kRegisteredSlots; ++i) {
-    if (!ext.registered[i]) continue;
-    for (int32_t n = ext.use_counts[i]; n > 0; --n) ext.kernel->DereferenceObject(ext.registered[i]);
-    ext.registered[i] = nullptr;
-    ext.use_counts[i] = 0;
-    ext.handles[i] = 0;
-  }
-  ext.high_water = -1;
-}
+void UnloadDevice(DeviceExtension& ext) { ReleaseAllRegistrations(ext); }
 
 }  // namespace fcp::driver

@@ -14,7 +14,8 @@ using KernelObject = void*;
 
 inline constexpr uint32_t kWaitForever = 0xFFFFFFFF;
 
-// A bus-relations answer: referenced device objects, released together with ReleaseRelations.
+// A list of referenced device objects (a bus-relations answer, or a snapshot of a driver's devices),
+// released together with the call named where it is made.
 struct RelationList {
   void* opaque = nullptr;
   KernelObject* objects = nullptr;
@@ -37,6 +38,12 @@ void CompleteUsbRequest(UsbCompletion* completion, NtStatus status);
 
 struct UsbRequest;     // the port's own record of a submitted request
 struct CallerMapping;  // the port's record of a locked and mapped caller buffer
+struct RemovalWatch;   // the port's record of a removal notification on a device
+
+struct DeviceExtension;
+// The port reports the removal (orderly or surprise) of a watched device here, at passive level. It
+// may still call this for a watch shortly after EndRemovalWatch; `watch_id` tells the core which.
+void NoteDeviceRemoval(DeviceExtension* ext, uint32_t watch_id);
 
 class KernelPort {
  public:
@@ -68,9 +75,18 @@ class KernelPort {
                                     uint32_t* returned_bytes) = 0;
   // Name of the driver that created the device object ("\Driver\xyz"), zero-terminated.
   virtual bool CreatorDriverName(KernelObject device, char16_t* text, uint32_t chars) = 0;
-  // The next device object in the creating driver's list, or null.
-  virtual KernelObject NextDeviceOfDriver(KernelObject device) = 0;
+  // Every device object of the driver that created `device`, in the driver's own order, each
+  // referenced: a snapshot that stays valid while that driver adds and deletes devices. Released
+  // with ReleaseDevicesOfDriver.
+  virtual NtStatus DevicesOfDriver(KernelObject device, RelationList* devices) = 0;
+  virtual void ReleaseDevicesOfDriver(RelationList* devices) = 0;
   virtual bool IsBusEnumerated(KernelObject device) = 0;
+
+  // Calls NoteDeviceRemoval(ext, watch_id) when the device behind `file` (an interface's file
+  // object) goes away. The watch holds its own reference to the file until EndRemovalWatch.
+  virtual NtStatus WatchRemoval(KernelObject file, DeviceExtension* ext, uint32_t watch_id,
+                                RemovalWatch** watch) = 0;
+  virtual void EndRemovalWatch(RemovalWatch* watch) = 0;
 
   // Internal USB submission of a request block in kernel memory to a physical device object.
   virtual NtStatus StartUsbRequest(KernelObject physical_device, void* urb, UsbCompletion* completion,
@@ -80,16 +96,18 @@ class KernelPort {
   virtual void CancelUsbRequest(UsbRequest* request) = 0;
   virtual void FreeUsbRequest(UsbRequest* request) = 0;
 
-  // The calling process's memory. A fault is answered with its status, never raised.
+  // The calling process's memory. A fault is answered with its status, never raised. A write probe
+  // proves the range writable now (it may rewrite the bytes it finds there with themselves).
   virtual NtStatus ProbeCallerRead(uint64_t address, size_t bytes) = 0;
   virtual NtStatus ProbeCallerWrite(uint64_t address, size_t bytes) = 0;
   virtual NtStatus CopyFromCaller(void* to, uint64_t from, size_t bytes) = 0;
   virtual NtStatus CopyToCaller(uint64_t to, const void* from, size_t bytes) = 0;
-  // Locks a caller buffer and gives a system address for it; UnlockCaller ends that (and reports a
-  // fault met while doing so).
+  // Locks a caller buffer and gives a system address for it holding the caller's bytes; UnlockCaller
+  // ends that, making sure the first `written_bytes` bytes written there reach the caller, and
+  // reports a fault met while doing so. Nothing else is written to the caller.
   virtual NtStatus LockAndMapCaller(uint64_t address, uint32_t bytes, CallerMapping** mapping,
                                     void** system_address) = 0;
-  virtual NtStatus UnlockCaller(CallerMapping* mapping) = 0;
+  virtual NtStatus UnlockCaller(CallerMapping* mapping, uint32_t written_bytes) = 0;
 
   // Registry: open or create the key, set a DWORD value, flush, close.
   virtual NtStatus WriteRegistryDword(const char16_t* key, const char16_t* value, uint32_t data) = 0;

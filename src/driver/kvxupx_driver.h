@@ -26,20 +26,23 @@ void LoadDevice(DeviceExtension& ext, KernelPort& kernel);
 // Unload: drops every registered device's references.
 void UnloadDevice(DeviceExtension& ext);
 
-// Create request of a handle on the driver's device.
+// Create request of a handle on the driver's device; `file` is the handle's file object.
 NtStatus CreateHandle(DeviceExtension& ext, KernelObject file);
-// Cleanup and close requests of a handle (both come here; the second finds nothing to do).
+// Cleanup and close requests of a handle (both come here; the second finds nothing to do). Releases
+// every registration made through the handle.
 NtStatus CloseHandle(DeviceExtension& ext, KernelObject file);
 
-// Device-control request. `buffer` is the buffered input (and output) of the request; on success
-// *information is the number of bytes returned.
-NtStatus DeviceControl(DeviceExtension& ext, uint32_t code, void* buffer, uint32_t input_length,
+// Device-control request through the handle whose file object is `file`. `buffer` is the buffered
+// input (and output) of the request; on success *information is the number of bytes returned.
+NtStatus DeviceControl(DeviceExtension& ext, KernelObject file, uint32_t code, void* buffer, uint32_t input_length,
                        uint32_t output_length, uint32_t* information);
 
-// The three operations behind the control codes.
-NtStatus OpenDevice(DeviceExtension& ext, uint64_t interface_handle, uint32_t transport_kind,
+// The three operations behind the control codes. A driver device handle belongs to the opener whose
+// open-device gave it: close-device and submission work only through that opener.
+NtStatus OpenDevice(DeviceExtension& ext, KernelObject file, uint64_t interface_handle, uint32_t transport_kind,
                     uint64_t* device_handle);
-NtStatus CloseDevice(DeviceExtension& ext, uint64_t device_handle);
-NtStatus SubmitUrb(DeviceExtension& ext, uint64_t device_handle, uint64_t urb_address, uint32_t timeout_ms);
+NtStatus CloseDevice(DeviceExtension& ext, KernelObject file, uint64_t device_handle);
+NtStatus SubmitUrb(DeviceExtension& ext, KernelObject file, uint64_t device_handle, uint64_t urb_address,
+                   uint32_t timeout_ms);
 
 }  // namespace fcp::driver

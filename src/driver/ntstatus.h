@@ -23,5 +23,6 @@ inline constexpr NtStatus kStatusInsufficientResources = Status(0xC000009A);
 inline constexpr NtStatus kStatusNotSupported = Status(0xC00000BB);
 inline constexpr NtStatus kStatusCancelled = Status(0xC0000120);
 inline constexpr NtStatus kStatusNoSuchDevice = Status(0xC000000E);
+inline constexpr NtStatus kStatusDeviceRemoved = Status(0xC00002B6);
 
 }  // namespace fcp::driver

@@ -1,6 +1,7 @@
 // Open-device: from the handle of an interface the caller opened to the USB device behind it, checked
 // and registered.
 #include "driver/acceptance.h"
+#include "driver/interlocked.h"
 #include "driver/kvxupx_driver.h"
 #include "driver/registered_table.h"
 #include "driver/wide_text.h"
@@ -27,26 +28,35 @@ bool RelationsContain(const RelationList& relations, KernelObject device) {
 }
 
 // The whole USB device a function belongs to: the physical device object of the splitter's parent
-// device object, the one whose children include the function. Referenced on success.
+// device object, the one whose children include the function. Referenced on success. The splitter's
+// device list is walked as a referenced snapshot: the splitter may delete device objects meanwhile.
 NtStatus FindWholeDevice(KernelPort& kernel, KernelObject function, KernelObject* whole) {
-  for (KernelObject d = kernel.NextDeviceOfDriver(function); d; d = kernel.NextDeviceOfDriver(d)) {
+  RelationList devices;
+  NtStatus status = kernel.DevicesOfDriver(function, &devices);
+  if (!IsSuccess(status)) return status;
+  status = kStatusUnsuccessful;
+  uint32_t i = 0;
+  while (i < devices.count && devices.objects[i] != function) ++i;
+  // Onward from the function, in the driver's own order.
+  for (++i; i < devices.count; ++i) {
+    KernelObject d = devices.objects[i];
     if (kernel.IsBusEnumerated(d)) continue;
     RelationList relations;
     if (!IsSuccess(kernel.QueryBusRelations(d, &relations))) continue;
     const bool parent = RelationsContain(relations, function);
     kernel.ReleaseRelations(&relations);
-    if (parent) return kernel.QueryTargetDevice(d, whole);
+    if (parent) {
+      status = kernel.QueryTargetDevice(d, whole);
+      break;
+    }
   }
-  return kStatusUnsuccessful;
+  kernel.ReleaseDevicesOfDriver(&devices);
+  return status;
 }
 
-// The function's physical device object behind a user-mode interface handle. Referenced on success.
-NtStatus FunctionOfHandle(KernelPort& kernel, uint64_t interface_handle, KernelObject* function) {
-  KernelObject file = nullptr;
-  NtStatus status = kernel.ReferenceFileByHandle(interface_handle, &file);
-  if (!IsSuccess(status)) return status;
-  status = kernel.QueryTargetDevice(kernel.TopDeviceOfFile(file), function);
-  kernel.DereferenceObject(file);
+// The function's physical device object behind the interface file object. Referenced on success.
+NtStatus FunctionOfFile(KernelPort& kernel, KernelObject file, KernelObject* function) {
+  NtStatus status = kernel.QueryTargetDevice(kernel.TopDeviceOfFile(file), function);
   if (!IsSuccess(status)) return status;
 
   // The name is not used; a device that cannot answer it is not served.
@@ -60,16 +70,12 @@ NtStatus FunctionOfHandle(KernelPort& kernel, uint64_t interface_handle, KernelO
   return status;
 }
 
-}  // namespace
-
-NtStatus OpenDevice(DeviceExtension& ext, uint64_t interface_handle, uint32_t transport_kind,
-                    uint64_t* device_handle) {
-  KernelPort& kernel = *ext.kernel;
-  *device_handle = 0;
-  if (interface_handle == 0) return kStatusInvalidParameter;
-
+// The USB device behind an interface the caller opened, accepted for the transport kind. Referenced
+// on success.
+NtStatus AcceptedDeviceOfFile(KernelPort& kernel, KernelObject interface_file, uint32_t transport_kind,
+                              KernelObject* accepted) {
   KernelObject function = nullptr;
-  NtStatus status = FunctionOfHandle(kernel, interface_handle, &function);
+  NtStatus status = FunctionOfFile(kernel, interface_file, &function);
   if (!IsSuccess(status)) return status;
 
   KernelObject device = function;
@@ -81,19 +87,62 @@ NtStatus OpenDevice(DeviceExtension& ext, uint64_t interface_handle, uint32_t tr
     }
   }
 
-  const bool accepted = AcceptDevice(kernel, device, function, transport_kind);
+  const bool accept = AcceptDevice(kernel, device, function, transport_kind);
   if (device != function) kernel.DereferenceObject(function);
-  if (!accepted) {
+  if (!accept) {
     kernel.DereferenceObject(device);
     return kStatusAccessDenied;
   }
+  *accepted = device;
+  return kStatusSuccess;
+}
 
-  // The reference taken above becomes the registration's; a full table hands it back.
-  status = RegisterDevice(ext, device, device_handle);
+uint32_t NewWatchId(DeviceExtension& ext) {
+  for (;;) {
+    const auto id = static_cast<uint32_t>(InterlockedAdd32(&ext.watch_sequence, 1));
+    if (id != 0) return id;  // 0 means "no watch"
+  }
+}
+
+}  // namespace
+
+NtStatus OpenDevice(DeviceExtension& ext, KernelObject file, uint64_t interface_handle, uint32_t transport_kind,
+                    uint64_t* device_handle) {
+  KernelPort& kernel = *ext.kernel;
+  *device_handle = 0;
+  if (interface_handle == 0) return kStatusInvalidParameter;
+
+  KernelObject interface_file = nullptr;
+  NtStatus status = kernel.ReferenceFileByHandle(interface_handle, &interface_file);
+  if (!IsSuccess(status)) return status;
+  KernelObject device = nullptr;
+  status = AcceptedDeviceOfFile(kernel, interface_file, transport_kind, &device);
+  if (!IsSuccess(status)) {
+    kernel.DereferenceObject(interface_file);
+    return status;
+  }
+
+  // Watched from before it is registered, so no removal goes unnoticed; the watch is ended again
+  // when the device turns out to be registered already (and watched by its first registration).
+  const uint32_t watch_id = NewWatchId(ext);
+  RemovalWatch* watch = nullptr;
+  status = kernel.WatchRemoval(interface_file, &ext, watch_id, &watch);
+  kernel.DereferenceObject(interface_file);
+  if (!IsSuccess(status)) {
+    kernel.DereferenceObject(device);
+    return status;
+  }
+
+  // The reference taken above becomes the registration's; a failure hands it back.
+  bool watch_taken = false;
+  status = RegisterDevice(ext, file, device, watch, watch_id, device_handle, &watch_taken);
+  if (!watch_taken) kernel.EndRemovalWatch(watch);
   if (!IsSuccess(status)) kernel.DereferenceObject(device);
   return status;
 }
 
-NtStatus CloseDevice(DeviceExtension& ext, uint64_t device_handle) { return UnregisterDevice(ext, device_handle); }
+NtStatus CloseDevice(DeviceExtension& ext, KernelObject file, uint64_t device_handle) {
+  return UnregisterDevice(ext, file, device_handle);
+}
 
 }  // namespace fcp::driver

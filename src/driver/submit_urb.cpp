@@ -1,5 +1,6 @@
-// Submission: a USB request block from the caller's memory, checked, copied, forwarded to the
-// registered device with a bounded wait, and copied back.
+// Submission: a USB request block from the caller's memory, copied into the kernel once, checked on
+// that copy only, forwarded to the registered device with a bounded wait, and its results given back.
+#include "driver/acceptance.h"
 #include "driver/kvxupx_driver.h"
 #include "driver/registered_table.h"
 #include "driver/urb_layout.h"
@@ -10,7 +11,16 @@ namespace {
 
 using kvxupx::kNativeUrbLayout;
 using kvxupx::kNativeUrbSize;
-constexpr size_t kUrbHeaderProbe = 16;
+constexpr size_t kUrbHeaderBytes = 16;
+
+// Setup packet fields (bmRequestType bits and standard requests).
+constexpr uint8_t kRequestTypeIn = 0x80;
+constexpr uint8_t kRequestTypeStandard = 0;
+constexpr uint8_t kRequestTypeReserved = 3;
+constexpr uint8_t kRecipientInterface = 1;
+constexpr uint8_t kRecipientEndpoint = 2;
+constexpr uint8_t kRequestGetStatus = 0;
+constexpr uint8_t kRequestGetDescriptor = 6;
 
 template <class T>
 T Get(const uint8_t* urb, size_t offset) {
@@ -41,29 +51,66 @@ bool ForwardedFunction(uint16_t function) {
   }
 }
 
+NtStatus CheckHeader(const uint8_t* header) {
+  if (!ForwardedFunction(Get<uint16_t>(header, kvxupx::kUrbFunctionOffset))) return kStatusNotSupported;
+  if (Get<uint16_t>(header, kvxupx::kUrbLengthOffset) != kNativeUrbSize) return kStatusInvalidParameter;
+  return kStatusSuccess;
+}
+
 uint32_t BoundedWait(uint32_t timeout_ms) {
   if (timeout_ms < kMinSubmitWaitMs) return kMinSubmitWaitMs;
   if (timeout_ms > kMaxSubmitWaitMs) return kMaxSubmitWaitMs;
   return timeout_ms;
 }
 
-// Checks the caller's block and copies it into `copy` (kNativeUrbSize bytes).
+// Copies the caller's block into `copy` (kNativeUrbSize bytes) with one read and checks the header
+// of that copy. Everything after works on the copy alone: a caller thread rewriting its block
+// meanwhile changes nothing the driver sends.
 NtStatus FetchCallerUrb(KernelPort& kernel, uint64_t address, uint8_t* copy) {
-  NtStatus status = kernel.ProbeCallerRead(address, kUrbHeaderProbe);
-  if (!IsSuccess(status)) return status;
-  uint8_t header[kUrbHeaderProbe];
-  status = kernel.CopyFromCaller(header, address, sizeof header);
-  if (!IsSuccess(status)) return status;
-  if (!ForwardedFunction(Get<uint16_t>(header, kvxupx::kUrbFunctionOffset))) return kStatusNotSupported;
-  if (Get<uint16_t>(header, kvxupx::kUrbLengthOffset) != kNativeUrbSize) return kStatusInvalidParameter;
-  status = kernel.ProbeCallerWrite(address, kNativeUrbSize);
-  if (!IsSuccess(status)) return status;
-  return kernel.CopyFromCaller(copy, address, kNativeUrbSize);
+  NtStatus status = kernel.ProbeCallerRead(address, kNativeUrbSize);
+  if (IsSuccess(status)) status = kernel.CopyFromCaller(copy, address, kNativeUrbSize);
+  if (!IsSuccess(status)) {
+    // A block cut short by its region: report what is wrong with its header, when that reads.
+    uint8_t header[kUrbHeaderBytes];
+    if (IsSuccess(kernel.ProbeCallerRead(address, sizeof header)) &&
+        IsSuccess(kernel.CopyFromCaller(header, address, sizeof header)) && !IsSuccess(CheckHeader(header))) {
+      return CheckHeader(header);
+    }
+    return status;
+  }
+  return CheckHeader(copy);
+}
+
+bool IsInTransfer(const uint8_t* copy) {
+  return Get<uint16_t>(copy, kvxupx::kUrbFunctionOffset) == kvxupx::kUrbGetDescriptorFromDevice ||
+         (Get<uint32_t>(copy, kNativeUrbLayout.transfer_flags) & kvxupx::kUsbdTransferDirectionIn) != 0;
+}
+
+// A setup packet of the caller's own (control transfers) may carry class and vendor requests, and of
+// the standard ones only the reading requests: the device's address, configuration, interfaces and
+// features belong to its function driver. Requests to "other" recipients (a hub's ports, so other
+// devices) are refused. Returns the interface number the packet names, or -1.
+NtStatus CheckSetupPacket(const uint8_t* copy, uint32_t length, int* interface_number) {
+  const uint8_t* setup = copy + kNativeUrbLayout.tail;
+  const uint8_t request_type = setup[0];
+  const uint8_t request = setup[1];
+  const uint8_t type = (request_type >> 5) & 3;
+  const uint8_t recipient = request_type & 0x1F;
+  if (recipient > kRecipientEndpoint || type == kRequestTypeReserved) return kStatusNotSupported;
+  if (type == kRequestTypeStandard &&
+      (!(request_type & kRequestTypeIn) || (request != kRequestGetStatus && request != kRequestGetDescriptor))) {
+    return kStatusNotSupported;
+  }
+  if (Get<uint16_t>(setup, 6) > length) return kStatusInvalidParameter;  // wLength beyond the buffer
+  if (length != 0 && ((request_type & kRequestTypeIn) != 0) != IsInTransfer(copy)) return kStatusInvalidParameter;
+  *interface_number = recipient == kRecipientInterface ? setup[4] : -1;
+  return kStatusSuccess;
 }
 
 // The block comes from user mode: no memory descriptors or chained blocks of its own, no pipe of its
-// choosing, no transfer beyond what a control transfer can carry. Makes the copy fit to forward.
-NtStatus SanitizeUrb(uint8_t* copy) {
+// choosing, no transfer beyond what a control transfer can carry, no request the allow-list does not
+// name. Makes the copy fit to forward. *interface_number: the interface the request names, or -1.
+NtStatus SanitizeUrb(uint8_t* copy, int* interface_number) {
   const uint16_t function = Get<uint16_t>(copy, kvxupx::kUrbFunctionOffset);
   if (GetPointer(copy, kNativeUrbLayout.transfer_buffer_mdl) != 0) return kStatusInvalidParameter;
   if (kvxupx::UrbHasLink(function) && GetPointer(copy, kNativeUrbLayout.urb_link) != 0) {
@@ -72,40 +119,55 @@ NtStatus SanitizeUrb(uint8_t* copy) {
   const uint32_t length = Get<uint32_t>(copy, kNativeUrbLayout.transfer_buffer_length);
   if (length > kMaxTransferLength) return kStatusInvalidParameter;
   if (length != 0 && GetPointer(copy, kNativeUrbLayout.transfer_buffer) == 0) return kStatusInvalidParameter;
+  *interface_number = -1;
   if (kvxupx::UrbNamesPipe(function)) {
+    const NtStatus status = CheckSetupPacket(copy, length, interface_number);
+    if (!IsSuccess(status)) return status;
     PutPointer(copy, kNativeUrbLayout.pipe_handle, 0);
     Put<uint32_t>(copy, kNativeUrbLayout.transfer_flags,
                   Get<uint32_t>(copy, kNativeUrbLayout.transfer_flags) | kvxupx::kUsbdDefaultPipeTransfer);
+  } else if (function == kvxupx::kUrbClassInterface) {
+    *interface_number = copy[kNativeUrbLayout.tail + 4];  // Index, low byte
   }
   PutPointer(copy, kNativeUrbLayout.device_handle, 0);
   __builtin_memset(copy + kNativeUrbLayout.hca, 0, kNativeUrbLayout.hca_size);
   return kStatusSuccess;
 }
 
-// Gives the caller's block back: the stack's results, the caller's own addresses and pipe, and none
-// of the kernel's addresses.
-void RestoreCallerFields(uint8_t* copy, const uint8_t* original) {
-  const size_t fields[] = {kNativeUrbLayout.device_handle, kNativeUrbLayout.pipe_handle,
-                           kNativeUrbLayout.transfer_buffer};
-  for (size_t field : fields) __builtin_memcpy(copy + field, original + field, kNativeUrbLayout.pointer_size);
-  __builtin_memcpy(copy + kNativeUrbLayout.transfer_flags, original + kNativeUrbLayout.transfer_flags, 4);
-  __builtin_memset(copy + kNativeUrbLayout.hca, 0, kNativeUrbLayout.hca_size);
+// Gives the caller what it reads back: the block's status and transfer length. The block's other
+// fields keep the caller's own values; the stack's addresses never leave the kernel.
+NtStatus ReturnResults(KernelPort& kernel, uint64_t address, const uint8_t* copy, uint32_t transferred) {
+  const uint32_t usbd_status = Get<uint32_t>(copy, kvxupx::kUrbStatusOffset);
+  const NtStatus status = kernel.CopyToCaller(address + kvxupx::kUrbStatusOffset, &usbd_status, sizeof usbd_status);
+  if (!IsSuccess(status)) return status;
+  return kernel.CopyToCaller(address + kNativeUrbLayout.transfer_buffer_length, &transferred, sizeof transferred);
 }
 
 NtStatus ForwardCallerUrb(KernelPort& kernel, KernelObject device, uint64_t address, uint32_t timeout_ms,
-                          uint8_t* copy, uint8_t* original) {
+                          uint8_t* copy) {
   NtStatus status = FetchCallerUrb(kernel, address, copy);
   if (!IsSuccess(status)) return status;
-  __builtin_memcpy(original, copy, kNativeUrbSize);
-  status = SanitizeUrb(copy);
+  int interface_number = -1;
+  status = SanitizeUrb(copy, &interface_number);
   if (!IsSuccess(status)) return status;
 
+  // Everything the results go to is known writable before the device is asked anything.
+  const bool in = IsInTransfer(copy);
   const uint64_t buffer = GetPointer(copy, kNativeUrbLayout.transfer_buffer);
   const uint32_t length = Get<uint32_t>(copy, kNativeUrbLayout.transfer_buffer_length);
+  status = kernel.ProbeCallerWrite(address, kNativeUrbSize);
+  if (IsSuccess(status) && length != 0) {
+    status = in ? kernel.ProbeCallerWrite(buffer, length) : kernel.ProbeCallerRead(buffer, length);
+  }
+  if (!IsSuccess(status)) return status;
+
+  // A request for an interface goes only to an interface the registered device has.
+  if (interface_number >= 0 && !DeviceHasInterface(kernel, device, static_cast<uint8_t>(interface_number))) {
+    return kStatusInvalidParameter;
+  }
+
   CallerMapping* mapping = nullptr;
   if (length != 0) {
-    status = kernel.ProbeCallerWrite(buffer, length);
-    if (!IsSuccess(status)) return status;
     void* system_address = nullptr;
     status = kernel.LockAndMapCaller(buffer, length, &mapping, &system_address);
     if (!IsSuccess(status)) return status;
@@ -116,28 +178,36 @@ NtStatus ForwardCallerUrb(KernelPort& kernel, KernelObject device, uint64_t addr
 
   status = SendUsbRequestAndWait(kernel, device, copy, BoundedWait(timeout_ms));
 
+  // The stack cannot report more than it was given room for.
+  uint32_t transferred = Get<uint32_t>(copy, kNativeUrbLayout.transfer_buffer_length);
+  if (transferred > length) transferred = length;
   if (mapping) {
-    const NtStatus unlocked = kernel.UnlockCaller(mapping);
+    const NtStatus unlocked = kernel.UnlockCaller(mapping, in ? transferred : 0);
     if (!IsSuccess(unlocked) && IsSuccess(status)) status = unlocked;
   }
-  RestoreCallerFields(copy, original);
-  const NtStatus copied = kernel.CopyToCaller(address, copy, kNativeUrbSize);
-  return IsSuccess(copied) ? status : copied;
+  const NtStatus returned = ReturnResults(kernel, address, copy, transferred);
+  return IsSuccess(returned) ? status : returned;
 }
 
 }  // namespace
 
-NtStatus SubmitUrb(DeviceExtension& ext, uint64_t device_handle, uint64_t urb_address, uint32_t timeout_ms) {
+NtStatus SubmitUrb(DeviceExtension& ext, KernelObject file, uint64_t device_handle, uint64_t urb_address,
+                   uint32_t timeout_ms) {
   KernelPort& kernel = *ext.kernel;
   if (device_handle == 0 || urb_address == 0) return kStatusInvalidParameter;
   // The submission holds its own reference, so a racing close-device cannot take the device away.
-  KernelObject device = ReferenceRegisteredDevice(ext, device_handle);
+  bool removed = false;
+  KernelObject device = ReferenceRegisteredDevice(ext, file, device_handle, &removed);
   if (!device) return kStatusInvalidParameter;
+  if (removed) {
+    kernel.DereferenceObject(device);
+    return kStatusDeviceRemoved;
+  }
 
-  auto* copy = static_cast<uint8_t*>(kernel.Allocate(2 * kNativeUrbSize));
+  auto* copy = static_cast<uint8_t*>(kernel.Allocate(kNativeUrbSize));
   NtStatus status = kStatusInsufficientResources;
   if (copy) {
-    status = ForwardCallerUrb(kernel, device, urb_address, timeout_ms, copy, copy + kNativeUrbSize);
+    status = ForwardCallerUrb(kernel, device, urb_address, timeout_ms, copy);
     kernel.Free(copy);
   }
   kernel.DereferenceObject(device);

@@ -134,12 +134,13 @@ inline void MakeMakerCamera(TestUsbDevice& usb) {
 
 class DriverTest : public ::testing::Test {
  protected:
-  void SetUp() override { LoadDevice(ext, kernel); }
+  void SetUp() override { kernel.LoadDriver(ext); }
   void TearDown() override {
-    UnloadDevice(ext);
+    kernel.UnloadDriver();
     EXPECT_EQ(kernel.Violations(), std::vector<std::string>{});
     EXPECT_EQ(kernel.OutstandingAllocations(), 0);
     EXPECT_EQ(kernel.OutstandingMappings(), 0);
+    EXPECT_EQ(kernel.OutstandingWatches(), 0);
   }
 
   // A maker camera on the root hub and the handle of its interface.
@@ -148,13 +149,20 @@ class DriverTest : public ::testing::Test {
     return kernel.PlugDevice(usb, SimKernel::kCameraClass, {MakerHardwareId()});
   }
 
+  // The test's own handle of the driver's device, opened on first use.
+  uint64_t Opener() {
+    if (!opener_) opener_ = kernel.OpenDriver();
+    return opener_;
+  }
+
+  // Requests through `opener` (a handle of the driver's device; 0: the test's own).
   NtStatus Control(uint32_t code, kv::ControlRequest request, uint32_t in = sizeof(kv::NativeControlBlock),
-                   uint32_t out = 0, kv::ControlRequest* answer = nullptr) {
+                   uint32_t out = 0, kv::ControlRequest* answer = nullptr, uint64_t opener = 0) {
     uint8_t buffer[64] = {};
     const auto block = kv::EncodeControlBlock<kv::NativeControlBlock>(request);
     std::memcpy(buffer, &block, sizeof block);
     uint32_t information = 0;
-    const NtStatus status = DeviceControl(ext, code, buffer, in, out, &information);
+    const NtStatus status = kernel.DriverControl(opener ? opener : Opener(), code, buffer, in, out, &information);
     if (answer) {
       kv::NativeControlBlock back;
       std::memcpy(&back, buffer, sizeof back);
@@ -162,23 +170,25 @@ class DriverTest : public ::testing::Test {
     }
     return status;
   }
-  NtStatus OpenDeviceControl(uint64_t interface_handle, uint32_t kind, uint64_t* handle) {
+  NtStatus OpenDeviceControl(uint64_t interface_handle, uint32_t kind, uint64_t* handle, uint64_t opener = 0) {
     kv::ControlRequest answer;
     const NtStatus status = Control(kv::kIoctlOpenDevice, {.interface_handle = interface_handle, .transport_kind = kind},
-                                    sizeof(kv::NativeControlBlock), sizeof(kv::NativeControlBlock), &answer);
+                                    sizeof(kv::NativeControlBlock), sizeof(kv::NativeControlBlock), &answer, opener);
     *handle = answer.device_handle;
     return status;
   }
-  uint64_t Register(SimKernel::DeviceObject* device, uint32_t kind = 0) {
+  uint64_t Register(SimKernel::DeviceObject* device, uint32_t kind = 0, uint64_t opener = 0) {
     uint64_t handle = 0;
-    EXPECT_EQ(OpenDeviceControl(kernel.OpenInterface(device), kind, &handle), kStatusSuccess);
+    EXPECT_EQ(OpenDeviceControl(kernel.OpenInterface(device), kind, &handle, opener), kStatusSuccess);
     return handle;
   }
-  NtStatus CloseDeviceControl(uint64_t handle) {
-    return Control(kv::kIoctlCloseDevice, {.device_handle = handle});
+  NtStatus CloseDeviceControl(uint64_t handle, uint64_t opener = 0) {
+    return Control(kv::kIoctlCloseDevice, {.device_handle = handle}, sizeof(kv::NativeControlBlock), 0, nullptr,
+                   opener);
   }
-  NtStatus SubmitControl(uint64_t handle, uint64_t urb, uint32_t timeout_ms) {
-    return Control(kv::kIoctlSubmitUrb, {.device_handle = handle, .urb_address = urb, .timeout_ms = timeout_ms});
+  NtStatus SubmitControl(uint64_t handle, uint64_t urb, uint32_t timeout_ms, uint64_t opener = 0) {
+    return Control(kv::kIoctlSubmitUrb, {.device_handle = handle, .urb_address = urb, .timeout_ms = timeout_ms},
+                   sizeof(kv::NativeControlBlock), 0, nullptr, opener);
   }
 
   // A request block in the caller's memory, built as user mode builds it.
@@ -219,6 +229,7 @@ class DriverTest : public ::testing::Test {
 
   SimKernel kernel;
   DeviceExtension ext;
+  uint64_t opener_ = 0;
 };
 
 }  // namespace fcp::driver::test

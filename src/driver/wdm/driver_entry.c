@@ -32,7 +32,8 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   uint32_t information = 0;
   NTSTATUS status = kvx_core_device_control(
-      device->DeviceExtension, stack->Parameters.DeviceIoControl.IoControlCode, irp->AssociatedIrp.SystemBuffer,
+      device->DeviceExtension, stack->FileObject, stack->Parameters.DeviceIoControl.IoControlCode,
+      irp->AssociatedIrp.SystemBuffer,
       stack->Parameters.DeviceIoControl.InputBufferLength, stack->Parameters.DeviceIoControl.OutputBufferLength,
       &information);
   return Complete(irp, status, information);
@@ -67,7 +68,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
     return status;
   }
 
-  kvx_core_load(device->DeviceExtension);
+  kvx_core_load(device->DeviceExtension, driver);
   for (int i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = DispatchOther;
   driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
   driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchClose;

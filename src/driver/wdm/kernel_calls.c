@@ -15,7 +15,23 @@ NTKERNELAPI NTSTATUS NTAPI MmCopyVirtualMemory(PEPROCESS from_process, PVOID fro
 _Static_assert(sizeof(KSPIN_LOCK) <= kvx_lock_storage_bytes, "lock storage");
 _Static_assert(sizeof(KLOCK_QUEUE_HANDLE) <= kvx_lock_token_bytes, "lock token storage");
 
-void* kvx_allocate(size_t bytes) { return ExAllocatePoolWithTag(NonPagedPool, bytes, KVX_POOL_TAG); }
+/* Set once at load, before any request arrives. */
+static PDRIVER_OBJECT kvx_driver;
+/* No-execute pool where the kernel has it (Windows 8 and later): memory-integrity systems demand it.
+ * Older kernels would stop on the unknown pool type. */
+static POOL_TYPE kvx_pool = NonPagedPool;
+
+void kvx_kernel_init(void* driver) {
+  kvx_driver = driver;
+  RTL_OSVERSIONINFOW version;
+  version.dwOSVersionInfoSize = sizeof version;
+  if (NT_SUCCESS(RtlGetVersion(&version)) &&
+      (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2))) {
+    kvx_pool = NonPagedPoolNx;
+  }
+}
+
+void* kvx_allocate(size_t bytes) { return ExAllocatePoolWithTag(kvx_pool, bytes, KVX_POOL_TAG); }
 
 void kvx_free(void* block) {
   if (block) ExFreePoolWithTag(block, KVX_POOL_TAG);
@@ -120,7 +136,83 @@ int kvx_creator_driver_name(void* device, uint16_t* text, uint32_t chars) {
   return 1;
 }
 
-void* kvx_next_device_of_driver(void* device) { return ((PDEVICE_OBJECT)device)->NextDevice; }
+/* The creating driver's device objects, each referenced by the kernel: a snapshot that stays valid
+ * while that driver deletes devices (its own list may not be walked without its lock). */
+kvx_status kvx_devices_of_driver(void* device, void** list, void*** objects, uint32_t* count) {
+  PDRIVER_OBJECT driver = ((PDEVICE_OBJECT)device)->DriverObject;
+  ULONG wanted = 0;
+  NTSTATUS status = IoEnumerateDeviceObjectList(driver, NULL, 0, &wanted);
+  for (int attempt = 0; attempt < 4 && status == STATUS_BUFFER_TOO_SMALL; ++attempt) {
+    const ULONG room = wanted + 4; /* devices may appear meanwhile */
+    PDEVICE_OBJECT* array = kvx_allocate(room * sizeof *array);
+    if (!array) return STATUS_INSUFFICIENT_RESOURCES;
+    ULONG actual = 0;
+    status = IoEnumerateDeviceObjectList(driver, array, room * sizeof *array, &actual);
+    if (NT_SUCCESS(status)) {
+      *list = array;
+      *objects = (void**)array;
+      *count = actual;
+      return STATUS_SUCCESS;
+    }
+    kvx_free(array);
+    wanted = actual;
+  }
+  return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status; /* success with room 0: no devices at all */
+}
+
+void kvx_release_devices_of_driver(void* list, void** objects, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) ObDereferenceObject(objects[i]);
+  kvx_free(list);
+}
+
+/* Removal watches. The callback's context is the watch id itself, never a pointer: the kernel may
+ * still run a callback that started before the unregistration. */
+typedef struct RemovalWatch {
+  PVOID entry;
+  PFILE_OBJECT file;
+} RemovalWatch;
+
+static int IsRemoveComplete(const GUID* event) {
+  /* GUID_TARGET_DEVICE_REMOVE_COMPLETE: an orderly or a surprise removal has happened. */
+  static const GUID remove_complete = {0xcb3a4008, 0x46f0, 0x11d0, {0xb0, 0x8f, 0x00, 0x60, 0x97, 0x13, 0x05, 0x3f}};
+  if (event->Data1 != remove_complete.Data1 || event->Data2 != remove_complete.Data2 ||
+      event->Data3 != remove_complete.Data3) {
+    return 0;
+  }
+  for (int i = 0; i < 8; ++i) {
+    if (event->Data4[i] != remove_complete.Data4[i]) return 0;
+  }
+  return 1;
+}
+
+static NTSTATUS NTAPI TargetDeviceChanged(PVOID notification, PVOID context) {
+  const PLUGPLAY_NOTIFICATION_HEADER* header = notification;
+  if (IsRemoveComplete(&header->Event)) kvx_core_device_removed((uint32_t)(ULONG_PTR)context);
+  return STATUS_SUCCESS;
+}
+
+kvx_status kvx_watch_removal(void* file, uint32_t watch_id, void** watch_out) {
+  RemovalWatch* watch = kvx_allocate(sizeof *watch);
+  if (!watch) return STATUS_INSUFFICIENT_RESOURCES;
+  watch->file = file;
+  ObReferenceObject(file);
+  NTSTATUS status = IoRegisterPlugPlayNotification(EventCategoryTargetDeviceChange, 0, file, kvx_driver,
+                                                   TargetDeviceChanged, (PVOID)(ULONG_PTR)watch_id, &watch->entry);
+  if (!NT_SUCCESS(status)) {
+    ObDereferenceObject(file);
+    kvx_free(watch);
+    return status;
+  }
+  *watch_out = watch;
+  return STATUS_SUCCESS;
+}
+
+void kvx_end_watch(void* watch_in) {
+  RemovalWatch* watch = watch_in;
+  IoUnregisterPlugPlayNotification(watch->entry);
+  ObDereferenceObject(watch->file);
+  kvx_free(watch);
+}
 
 int kvx_is_bus_enumerated(void* device) {
   return (((PDEVICE_OBJECT)device)->Flags & DO_BUS_ENUMERATED_DEVICE) != 0;
@@ -187,6 +279,23 @@ kvx_status kvx_probe_caller(uint64_t address, size_t bytes) {
   const uint64_t end = address + bytes;
   if (end < address || end > (uint64_t)MmUserProbeAddress) return STATUS_ACCESS_VIOLATION;
   return STATUS_SUCCESS;
+}
+
+/* Proves a caller range writable without structured exception handling: every page's first byte in
+ * the range is read and written back with itself, each copy fault-safe. */
+kvx_status kvx_probe_caller_write(uint64_t address, size_t bytes) {
+  NTSTATUS status = kvx_probe_caller(address, bytes);
+  if (!NT_SUCCESS(status) || bytes == 0) return status;
+  const uint64_t last = address + bytes - 1;
+  for (uint64_t at = address;;) {
+    uint8_t byte;
+    status = kvx_copy_from_caller(&byte, at, 1);
+    if (NT_SUCCESS(status)) status = kvx_copy_to_caller(at, &byte, 1);
+    if (!NT_SUCCESS(status)) return status;
+    const uint64_t next_page = (at | (PAGE_SIZE - 1)) + 1;
+    if (next_page > last) return STATUS_SUCCESS;
+    at = next_page;
+  }
 }
 
 kvx_status kvx_copy_from_caller(void* to, uint64_t from, size_t bytes) {

@@ -11,6 +11,9 @@ extern "C" {
 
 typedef int32_t kvx_status;
 
+/* At load: the driver object (for notifications) and the pool type the running kernel takes. */
+void kvx_kernel_init(void* driver);
+
 void* kvx_allocate(size_t bytes);
 void kvx_free(void* block);
 
@@ -34,7 +37,8 @@ kvx_status kvx_query_device_name(void* physical_device, void* buffer, uint32_t b
 kvx_status kvx_query_class_guid(void* physical_device, uint16_t* text, uint32_t chars);
 kvx_status kvx_query_hardware_ids(void* physical_device, uint16_t* list, uint32_t bytes, uint32_t* returned);
 int kvx_creator_driver_name(void* device, uint16_t* text, uint32_t chars);
-void* kvx_next_device_of_driver(void* device);
+kvx_status kvx_devices_of_driver(void* device, void** list, void*** objects, uint32_t* count);
+void kvx_release_devices_of_driver(void* list, void** objects, uint32_t count);
 int kvx_is_bus_enumerated(void* device);
 
 /* An internal USB submission. `on_complete(context, status)` runs in the request's completion
@@ -46,7 +50,14 @@ int kvx_usb_wait(void* request, uint32_t timeout_ms); /* 0xFFFFFFFF: no limit; n
 void kvx_usb_cancel(void* request);
 void kvx_usb_free(void* request);
 
+/* Target-device-change notification on a file object's device; kvx_core_device_removed(watch_id)
+ * runs when the device has been removed. */
+kvx_status kvx_watch_removal(void* file, uint32_t watch_id, void** watch);
+void kvx_end_watch(void* watch);
+void kvx_core_device_removed(uint32_t watch_id); /* defined by the bridge (wdm_kernel.cpp) */
+
 kvx_status kvx_probe_caller(uint64_t address, size_t bytes);
+kvx_status kvx_probe_caller_write(uint64_t address, size_t bytes);
 kvx_status kvx_copy_from_caller(void* to, uint64_t from, size_t bytes);
 kvx_status kvx_copy_to_caller(uint64_t to, const void* from, size_t bytes);
 

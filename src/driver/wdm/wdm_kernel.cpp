@@ -58,7 +58,21 @@ class WdmKernel final : public KernelPort {
   bool CreatorDriverName(KernelObject device, char16_t* text, uint32_t chars) override {
     return kvx_creator_driver_name(device, reinterpret_cast<uint16_t*>(text), chars) != 0;
   }
-  KernelObject NextDeviceOfDriver(KernelObject device) override { return kvx_next_device_of_driver(device); }
+  NtStatus DevicesOfDriver(KernelObject device, RelationList* devices) override {
+    return kvx_devices_of_driver(device, &devices->opaque, &devices->objects, &devices->count);
+  }
+  void ReleaseDevicesOfDriver(RelationList* devices) override {
+    kvx_release_devices_of_driver(devices->opaque, devices->objects, devices->count);
+    *devices = RelationList{};
+  }
+  // The driver has one device, so the bridge knows the extension a removal belongs to.
+  NtStatus WatchRemoval(KernelObject file, DeviceExtension*, uint32_t watch_id, RemovalWatch** watch) override {
+    void* made = nullptr;
+    const NtStatus status = kvx_watch_removal(file, watch_id, &made);
+    *watch = static_cast<RemovalWatch*>(made);
+    return status;
+  }
+  void EndRemovalWatch(RemovalWatch* watch) override { kvx_end_watch(watch); }
   bool IsBusEnumerated(KernelObject device) override { return kvx_is_bus_enumerated(device) != 0; }
   NtStatus StartUsbRequest(KernelObject physical_device, void* urb, UsbCompletion* completion,
                            UsbRequest** request) override {
@@ -71,7 +85,7 @@ class WdmKernel final : public KernelPort {
   void CancelUsbRequest(UsbRequest* request) override { kvx_usb_cancel(request); }
   void FreeUsbRequest(UsbRequest* request) override { kvx_usb_free(request); }
   NtStatus ProbeCallerRead(uint64_t address, size_t bytes) override { return kvx_probe_caller(address, bytes); }
-  NtStatus ProbeCallerWrite(uint64_t address, size_t bytes) override { return kvx_probe_caller(address, bytes); }
+  NtStatus ProbeCallerWrite(uint64_t address, size_t bytes) override { return kvx_probe_caller_write(address, bytes); }
   NtStatus CopyFromCaller(void* to, uint64_t from, size_t bytes) override {
     return kvx_copy_from_caller(to, from, bytes);
   }
@@ -93,9 +107,10 @@ class WdmKernel final : public KernelPort {
     *system_address = bounce->data;
     return kStatusSuccess;
   }
-  NtStatus UnlockCaller(CallerMapping* mapping) override {
+  NtStatus UnlockCaller(CallerMapping* mapping, uint32_t written_bytes) override {
     auto* bounce = reinterpret_cast<BounceBuffer*>(mapping);
-    const NtStatus status = kvx_copy_to_caller(bounce->caller_address, bounce->data, bounce->bytes);
+    const uint32_t bytes = written_bytes < bounce->bytes ? written_bytes : bounce->bytes;
+    const NtStatus status = kvx_copy_to_caller(bounce->caller_address, bounce->data, bytes);
     kvx_free(bounce);
     return status;
   }
@@ -115,6 +130,9 @@ struct CoreStorage {
 
 CoreStorage& Core(void* storage) { return *static_cast<CoreStorage*>(storage); }
 
+// The one device's core, for removal notifications (their context is a watch id, not a pointer).
+void* loaded_storage = nullptr;
+
 }  // namespace
 }  // namespace fcp::driver
 
@@ -125,20 +143,33 @@ extern "C" {
 
 size_t kvx_core_storage_bytes(void) { return sizeof(CoreStorage); }
 
-void kvx_core_load(void* storage) {
+void kvx_core_load(void* storage, void* driver) {
+  kvx_kernel_init(driver);
   CoreStorage* core = new (storage) CoreStorage;
   fcp::driver::LoadDevice(core->extension, core->kernel);
+  fcp::driver::loaded_storage = storage;
 }
 
-void kvx_core_unload(void* storage) { fcp::driver::UnloadDevice(Core(storage).extension); }
+// Every watch ends here, so no removal can arrive for the core afterwards.
+void kvx_core_unload(void* storage) {
+  fcp::driver::UnloadDevice(Core(storage).extension);
+  fcp::driver::loaded_storage = nullptr;
+}
+
+void kvx_core_device_removed(uint32_t watch_id) {
+  if (fcp::driver::loaded_storage) {
+    fcp::driver::NoteDeviceRemoval(&Core(fcp::driver::loaded_storage).extension, watch_id);
+  }
+}
 
 int32_t kvx_core_create(void* storage, void* file) { return fcp::driver::CreateHandle(Core(storage).extension, file); }
 
 int32_t kvx_core_close(void* storage, void* file) { return fcp::driver::CloseHandle(Core(storage).extension, file); }
 
-int32_t kvx_core_device_control(void* storage, uint32_t code, void* buffer, uint32_t input_length,
+int32_t kvx_core_device_control(void* storage, void* file, uint32_t code, void* buffer, uint32_t input_length,
                                  uint32_t output_length, uint32_t* information) {
-  return fcp::driver::DeviceControl(Core(storage).extension, code, buffer, input_length, output_length, information);
+  return fcp::driver::DeviceControl(Core(storage).extension, file, code, buffer, input_length, output_length,
+                                    information);
 }
 
 // Called only through a damaged vtable; the image has no C++ runtime to report it.

@@ -10,11 +10,11 @@ extern "C" {
 // Storage the driver's device extension must give the core (extension plus port).
 size_t kvx_core_storage_bytes(void);
 
-void kvx_core_load(void* storage);
+void kvx_core_load(void* storage, void* driver_object);
 void kvx_core_unload(void* storage);
 int32_t kvx_core_create(void* storage, void* file);
 int32_t kvx_core_close(void* storage, void* file);
-int32_t kvx_core_device_control(void* storage, uint32_t code, void* buffer, uint32_t input_length,
+int32_t kvx_core_device_control(void* storage, void* file, uint32_t code, void* buffer, uint32_t input_length,
                                  uint32_t output_length, uint32_t* information);
 
 #ifdef __cplusplus

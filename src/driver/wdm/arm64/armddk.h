@@ -1,11 +1,10 @@
 /* ARM64 section of the kernel headers, which mingw-w64 10 lacks: its wdm.h knows x86, x64 and
- * 32-bit ARM only. The ARM64 image is compiled with _M_ARM defined so the headers take their
- * generic, pointer-size-driven definitions, and with this file standing in for the processor
- * section. It declares only what the driver uses; the structures themselves are the same for every
+ * 32-bit ARM only, and includes this file on its ARM branch (wdm_layer.c explains how it gets
+ * there). It declares only what the driver uses; the structures themselves are the same for every
  * 64-bit Windows kernel. */
 #pragma once
 
-#if !defined(__aarch64__)
+#if !defined(__aarch64__) || !defined(_M_ARM64)
 #error "for the ARM64 driver image only"
 #endif
 
@@ -17,3 +16,7 @@
 
 extern NTKERNELAPI ULONG_PTR MmUserProbeAddress;
 #define MM_USER_PROBE_ADDRESS MmUserProbeAddress
+
+#ifndef PAGE_SIZE
+#define PAGE_SIZE 0x1000
+#endif
