@@ -1,9 +1,14 @@
 // The device-control entry under arbitrary codes, lengths, control blocks and request blocks, over a
-// simulated caller address space. Any kernel-object misuse, leak or memory error is a finding.
+// simulated caller address space, from two processes that may exit at any point, while a thread of
+// the caller keeps rewriting the request block. Any kernel-object misuse, leak, memory error or
+// request block reaching the USB stack that the driver should have refused is a finding.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "driver/kvxupx_driver.h"
@@ -37,13 +42,44 @@ class FuzzedDevice : public fcp::sim::kernel::ControlPipe {
   FuzzedDataProvider& in_;
 };
 
+template <class T>
+T Field(const uint8_t* urb, size_t offset) {
+  T value;
+  std::memcpy(&value, urb + offset, sizeof value);
+  return value;
+}
+
+// What the driver may let reach the USB stack, whatever the caller wrote and when.
+void CheckForwarded(const uint8_t* urb) {
+  const auto& l = kv::kNativeUrbLayout;
+  const uint16_t function = Field<uint16_t>(urb, kv::kUrbFunctionOffset);
+  const bool allowed = function == kv::kUrbControlTransfer || function == kv::kUrbGetDescriptorFromDevice ||
+                       function == kv::kUrbVendorDevice || function == kv::kUrbClassInterface ||
+                       function == kv::kUrbControlTransferEx;
+  if (!allowed || Field<uint16_t>(urb, kv::kUrbLengthOffset) != kv::kNativeUrbSize) std::abort();
+  if (Field<uintptr_t>(urb, l.transfer_buffer_mdl) != 0 || Field<uintptr_t>(urb, l.device_handle) != 0) std::abort();
+  if (kv::UrbHasLink(function) && Field<uintptr_t>(urb, l.urb_link) != 0) std::abort();
+  const uint32_t length = Field<uint32_t>(urb, l.transfer_buffer_length);
+  const uintptr_t buffer = Field<uintptr_t>(urb, l.transfer_buffer);
+  if (length > 0xFFFF || (length != 0) != (buffer != 0)) std::abort();
+  if (buffer != 0 && buffer < 0x10000000) std::abort();  // a caller address reached the stack
+  if (kv::UrbNamesPipe(function)) {
+    const uint8_t request_type = urb[l.tail];
+    const uint8_t request = urb[l.tail + 1];
+    if ((request_type & 0x1F) > 2 || (request_type & 0x60) == 0x60) std::abort();
+    if ((request_type & 0x60) == 0 && (!(request_type & 0x80) || (request != 0 && request != 6))) std::abort();
+    if (Field<uintptr_t>(urb, l.pipe_handle) != 0) std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   SimKernel kernel;
   drv::DeviceExtension ext;
-  drv::LoadDevice(ext, kernel);
+  kernel.LoadDriver(ext);
+  kernel.OnSubmission(CheckForwarded);
 
   FuzzedDevice usb(in);
   std::string pattern = fcp::maker::kVendorPattern;
@@ -64,6 +100,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint64_t urb_region = kernel.MapCaller(kv::kNativeUrbSize, SimKernel::Access::kReadWrite);
   const uint64_t buffer_region = kernel.MapCaller(in.ConsumeIntegralInRange<size_t>(1, 4096), access());
   std::vector<uint64_t> handles;
+  // Two processes with a handle of the driver's device each; either may exit and come back.
+  uint64_t openers[2] = {kernel.OpenDriver(1), kernel.OpenDriver(2)};
+
+  // The caller's other thread: rewrites the request block with blocks of its own, over and over.
+  std::vector<std::vector<uint8_t>> rewrites;
+  for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n) {
+    std::vector<uint8_t> block = in.ConsumeBytes<uint8_t>(kv::kNativeUrbSize);
+    block.resize(kv::kNativeUrbSize);
+    rewrites.push_back(std::move(block));
+  }
+  std::atomic<bool> stop{false};
+  std::thread rewriter([&] {
+    for (size_t i = 0; !rewrites.empty() && !stop.load(); ++i) {
+      const auto& block = rewrites[i % rewrites.size()];
+      // Only a part of the block at a time, so the driver meets mixtures too.
+      const size_t offset = (i * 8) % block.size();
+      kernel.WriteCaller(urb_region + offset, block.data() + offset, std::min<size_t>(24, block.size() - offset));
+      std::this_thread::yield();
+    }
+  });
 
   for (int op = 0; op < 16 && in.remaining_bytes() > 0; ++op) {
     // The request block: fuzzed bytes with, most of the time, a plausible head.
@@ -78,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint64_t buffer = buffer_region + in.ConsumeIntegralInRange<uint64_t>(0, 64);
       std::memcpy(&urb[kv::kNativeUrbLayout.transfer_buffer], &buffer, 8);
     }
-    std::memcpy(kernel.CallerBytes(urb_region, urb.size()), urb.data(), urb.size());
+    kernel.WriteCaller(urb_region, urb.data(), urb.size());
     kernel.SetCallerAccess(urb_region, in.ConsumeIntegralInRange(0, 7) == 0 ? access() : SimKernel::Access::kReadWrite);
 
     kv::ControlRequest request;
@@ -95,12 +151,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t input_length = in.ConsumeBool() ? block : in.ConsumeIntegralInRange<uint32_t>(0, 64);
     const uint32_t output_length = in.ConsumeBool() ? block : in.ConsumeIntegralInRange<uint32_t>(0, 64);
 
+    const int process = in.ConsumeIntegralInRange(0, 1);
+    if (in.ConsumeIntegralInRange(0, 15) == 0) {  // the process ends and starts again
+      kernel.ExitProcess(process + 1);
+      openers[process] = kernel.OpenDriver(process + 1);
+    }
     uint8_t system_buffer[64] = {};
     const auto encoded = kv::EncodeControlBlock<kv::NativeControlBlock>(request);
     std::memcpy(system_buffer, &encoded, sizeof encoded);
     uint32_t information = 0;
     const drv::NtStatus status =
-        drv::DeviceControl(ext, code, system_buffer, input_length, output_length, &information);
+        kernel.DriverControl(openers[process], code, system_buffer, input_length, output_length, &information);
     if (code == kv::kIoctlOpenDevice && status == drv::kStatusSuccess) {
       kv::NativeControlBlock back;
       std::memcpy(&back, system_buffer, sizeof back);
@@ -109,11 +170,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (information > output_length) std::abort();
   }
 
-  drv::UnloadDevice(ext);
+  stop = true;
+  rewriter.join();
+  kernel.ExitProcess(1);
+  kernel.ExitProcess(2);
+  if (ext.open_count != 0 || ext.high_water != -1) std::abort();  // the exits released everything
+  kernel.UnloadDriver();
   for (SimKernel::Object* o : std::initializer_list<SimKernel::Object*>{camera, other, whole, function}) {
     if (kernel.References(o) != 1) std::abort();  // a reference leaked or was dropped twice
   }
-  if (!kernel.Violations().empty() || kernel.OutstandingAllocations() != 0 || kernel.OutstandingMappings() != 0) {
+  if (!kernel.Violations().empty() || kernel.OutstandingAllocations() != 0 || kernel.OutstandingMappings() != 0 ||
+      kernel.OutstandingWatches() != 0) {
     std::abort();
   }
   return 0;

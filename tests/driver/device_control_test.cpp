@@ -1,4 +1,6 @@
 // Device control: the failure table, registration of cameras and their handles.
+#include <thread>
+
 #include "driver_fixture.h"
 
 namespace fcp::driver::test {
@@ -181,6 +183,104 @@ TEST_F(DeviceControlTest, UnloadDropsEveryUseOfEveryRegisteredDevice) {
   EXPECT_EQ(kernel.References(first), 1);
   EXPECT_EQ(kernel.References(second), 1);
   EXPECT_EQ(ext.high_water, -1);
+}
+
+// A driver device handle is a value anyone can guess; it works only through the opener that
+// registered it.
+TEST_F(DeviceControlTest, HandlesWorkOnlyThroughTheOpenerThatRegisteredThem) {
+  TestUsbDevice usb;
+  SimKernel::DeviceObject* camera = PlugCamera(usb);
+  const uint64_t first = kernel.OpenDriver();
+  const uint64_t second = kernel.OpenDriver();
+  const uint64_t handle = Register(camera, 0, first);
+  const CallerUrb urb = MakeDeviceDescriptorUrb();
+
+  EXPECT_EQ(SubmitControl(handle, urb.address, 1000, second), kStatusInvalidParameter);
+  EXPECT_EQ(CloseDeviceControl(handle, second), kStatusInvalidParameter);
+  EXPECT_EQ(kernel.SubmittedRequests(), 0);
+
+  // Registered by both: the same value, one use each.
+  EXPECT_EQ(Register(camera, 0, second), handle);
+  EXPECT_EQ(CloseDeviceControl(handle, second), kStatusSuccess);
+  EXPECT_EQ(CloseDeviceControl(handle, second), kStatusInvalidParameter) << "the second opener's use is gone";
+  EXPECT_EQ(SubmitControl(handle, urb.address, 1000, second), kStatusInvalidParameter);
+  EXPECT_EQ(SubmitControl(handle, urb.address, 1000, first), kStatusSuccess);
+  EXPECT_EQ(kernel.References(camera), 2);
+  kernel.CloseDriver(first);
+  kernel.CloseDriver(second);
+  EXPECT_EQ(kernel.References(camera), 1);
+}
+
+// A process that ends without closing anything: the cleanup of its driver handle releases every
+// registration made through it, also while one of its submissions is still with the device.
+TEST_F(DeviceControlTest, CleanupOfAnExitingProcessReleasesItsRegistrations) {
+  constexpr int kProcess = 7;
+  TestUsbDevice a, b;
+  SimKernel::DeviceObject* first = PlugCamera(a);
+  SimKernel::DeviceObject* second = PlugCamera(b);
+  const uint64_t kept = Register(first);  // the test's own opener keeps its use
+  const uint64_t opener = kernel.OpenDriver(kProcess);
+  const uint64_t handle = Register(first, 0, opener);
+  Register(first, 0, opener);
+  const uint64_t other = Register(second, 0, opener);
+  EXPECT_EQ(kernel.References(first), 4);
+  EXPECT_EQ(kernel.RegistryDword(kServiceKey, kRefCountValue), 2u);
+
+  const CallerUrb urb = MakeDeviceDescriptorUrb();
+  b.Hold();
+  NtStatus submitted = kStatusPending;
+  std::thread submitter([&] { submitted = SubmitControl(other, urb.address, 5000, opener); });
+  b.WaitUntilEntered();
+  kernel.ExitProcess(kProcess);
+  EXPECT_EQ(kernel.RegistryDword(kServiceKey, kRefCountValue), 1u) << "cleanup counts at once";
+  EXPECT_EQ(kernel.References(first), 2) << "the process's two uses are gone";
+  EXPECT_EQ(kernel.References(second), 2) << "only the running submission still holds the device";
+  b.Release();
+  submitter.join();
+  EXPECT_EQ(submitted, kStatusSuccess);
+  EXPECT_EQ(kernel.References(second), 1);
+
+  EXPECT_EQ(SubmitControl(handle, urb.address, 1000), kStatusSuccess) << "the other opener's use";
+  EXPECT_EQ(kept, handle);
+  EXPECT_EQ(CloseDeviceControl(kept), kStatusSuccess);
+  EXPECT_EQ(kernel.References(first), 1);
+  EXPECT_EQ(ext.high_water, -1);
+}
+
+// A registered device that goes away, plain or as the whole of a composite device: a submission
+// still with it fails, and later ones fail without a request being sent, until close-device.
+TEST_F(DeviceControlTest, RemovedDeviceTakesNoMoreRequests) {
+  for (bool composite : {false, true}) {
+    SCOPED_TRACE(composite ? "composite" : "single function");
+    TestUsbDevice usb;
+    SimKernel::DeviceObject* device = nullptr;
+    SimKernel::DeviceObject* interface = nullptr;
+    if (composite) {
+      MakeMakerCamera(usb);
+      device = kernel.PlugComposite(usb, {MakerHardwareId()});
+      interface = kernel.AddFunction(device, SimKernel::kCameraClass, {u"USB\\VID_X&MI_00"});
+    } else {
+      device = interface = PlugCamera(usb);
+    }
+    const uint64_t handle = Register(interface);
+    const CallerUrb urb = MakeDeviceDescriptorUrb();
+
+    usb.Hold();
+    NtStatus waiting = kStatusPending;
+    std::thread submitter([&] { waiting = SubmitControl(handle, urb.address, 5000); });
+    usb.WaitUntilEntered();
+    kernel.Unplug(device);
+    usb.Release();
+    submitter.join();
+    EXPECT_FALSE(IsSuccess(waiting));
+
+    const int sent = kernel.SubmittedRequests();
+    EXPECT_EQ(SubmitControl(handle, urb.address, 5000), kStatusDeviceRemoved);
+    EXPECT_EQ(kernel.SubmittedRequests(), sent);
+    EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
+    EXPECT_EQ(kernel.References(device), 0);
+    EXPECT_EQ(kernel.OutstandingWatches(), 0);
+  }
 }
 
 TEST(ControlBlockLayout, HandleHalvesAndFieldsSurviveBothLayouts) {
