@@ -103,56 +103,94 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Two processes with a handle of the driver's device each; either may exit and come back.
   uint64_t openers[2] = {kernel.OpenDriver(1), kernel.OpenDriver(2)};
 
-  // The caller's other thread: rewrites the request block with blocks of its own, over and over.
-  std::vector<std::vector<uint8_t>> rewrites;
+  // The caller's other thread: rewrites parts of the request block (its header most often), over
+  // and over.
+  struct Rewrite {
+    size_t offset;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Rewrite> rewrites;
   for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n) {
-    std::vector<uint8_t> block = in.ConsumeBytes<uint8_t>(kv::kNativeUrbSize);
-    block.resize(kv::kNativeUrbSize);
-    rewrites.push_back(std::move(block));
+    const size_t offset = in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<size_t>(0, kv::kNativeUrbSize - 1);
+    std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(1, 16));
+    bytes.resize(std::min(bytes.size(), kv::kNativeUrbSize - offset));
+    if (!bytes.empty()) rewrites.push_back({offset, std::move(bytes)});
   }
+  // Both processes start with the camera registered, so most inputs reach the submission path.
+  for (uint64_t opener : openers) {
+    auto block = kv::EncodeControlBlock<kv::NativeControlBlock>({.interface_handle = interfaces[0]});
+    uint32_t information = 0;
+    if (kernel.DriverControl(opener, kv::kIoctlOpenDevice, &block, sizeof block, sizeof block, &information) ==
+        drv::kStatusSuccess) {
+      handles.push_back(kv::DecodeControlBlock(block).device_handle);
+    }
+  }
+
+  // The same thread caught at the worst moments: right after each read of the block by the driver.
+  size_t next_rewrite = 0;
+  kernel.OnCallerRead([&](uint64_t address, size_t) {
+    if (address != urb_region || rewrites.empty()) return;
+    const Rewrite& r = rewrites[next_rewrite++ % rewrites.size()];
+    kernel.WriteCaller(urb_region + r.offset, r.bytes.data(), r.bytes.size());
+  });
+
   std::atomic<bool> stop{false};
   std::thread rewriter([&] {
     for (size_t i = 0; !rewrites.empty() && !stop.load(); ++i) {
-      const auto& block = rewrites[i % rewrites.size()];
-      // Only a part of the block at a time, so the driver meets mixtures too.
-      const size_t offset = (i * 8) % block.size();
-      kernel.WriteCaller(urb_region + offset, block.data() + offset, std::min<size_t>(24, block.size() - offset));
+      const Rewrite& r = rewrites[i % rewrites.size()];
+      kernel.WriteCaller(urb_region + r.offset, r.bytes.data(), r.bytes.size());
       std::this_thread::yield();
     }
   });
 
   for (int op = 0; op < 16 && in.remaining_bytes() > 0; ++op) {
-    // The request block: fuzzed bytes with, most of the time, a plausible head.
-    std::vector<uint8_t> urb = in.ConsumeBytes<uint8_t>(kv::kNativeUrbSize);
-    urb.resize(kv::kNativeUrbSize);
-    if (in.ConsumeBool()) {
+    // The request block: now and then raw bytes; mostly a well-formed block with fuzzed fields, the
+    // way user mode builds them, so that many reach the device.
+    std::vector<uint8_t> urb(kv::kNativeUrbSize);
+    // Choices fall to the well-formed side when the input runs out (the provider then answers 0).
+    if (in.ConsumeIntegralInRange(0, 7) == 7) {
+      const std::vector<uint8_t> raw = in.ConsumeBytes<uint8_t>(kv::kNativeUrbSize);
+      std::copy(raw.begin(), raw.end(), urb.begin());
+    } else {
+      const auto& l = kv::kNativeUrbLayout;
       const uint16_t functions[] = {0x0008, 0x000B, 0x0017, 0x001B, 0x0032, 0x0009};
       const uint16_t f = functions[in.ConsumeIntegralInRange(0, 5)];
-      const uint16_t length = kv::kNativeUrbSize;
+      const uint16_t length = in.ConsumeIntegralInRange(0, 15) == 15 ? in.ConsumeIntegral<uint16_t>() : kv::kNativeUrbSize;
+      const uint32_t flags = in.ConsumeIntegralInRange<uint32_t>(0, 3);
+      const uint32_t transfer_length = in.ConsumeIntegralInRange<uint32_t>(0, 80);
+      const uint64_t buffer = transfer_length ? buffer_region + in.ConsumeIntegralInRange<uint64_t>(0, 64) : 0;
       std::memcpy(&urb[kv::kUrbLengthOffset], &length, 2);
       std::memcpy(&urb[kv::kUrbFunctionOffset], &f, 2);
-      const uint64_t buffer = buffer_region + in.ConsumeIntegralInRange<uint64_t>(0, 64);
-      std::memcpy(&urb[kv::kNativeUrbLayout.transfer_buffer], &buffer, 8);
+      std::memcpy(&urb[l.transfer_flags], &flags, 4);
+      std::memcpy(&urb[l.transfer_buffer_length], &transfer_length, 4);
+      std::memcpy(&urb[l.transfer_buffer], &buffer, sizeof(uintptr_t));
+      const std::vector<uint8_t> tail = in.ConsumeBytes<uint8_t>(8);
+      std::copy(tail.begin(), tail.end(), urb.begin() + l.tail);
     }
     kernel.WriteCaller(urb_region, urb.data(), urb.size());
-    kernel.SetCallerAccess(urb_region, in.ConsumeIntegralInRange(0, 7) == 0 ? access() : SimKernel::Access::kReadWrite);
+    kernel.SetCallerAccess(urb_region, in.ConsumeIntegralInRange(0, 7) == 7 ? access() : SimKernel::Access::kReadWrite);
 
     kv::ControlRequest request;
-    request.interface_handle = in.ConsumeBool() ? interfaces[in.ConsumeIntegralInRange(0, 3)] : in.ConsumeIntegral<uint64_t>();
-    request.device_handle = !handles.empty() && in.ConsumeBool() ? handles[in.ConsumeIntegralInRange<size_t>(0, handles.size() - 1)]
-                                                                 : in.ConsumeIntegral<uint64_t>();
-    request.urb_address = in.ConsumeBool() ? urb_region + in.ConsumeIntegralInRange<uint64_t>(0, 16)
-                                           : in.ConsumeIntegral<uint64_t>();
+    request.interface_handle = in.ConsumeIntegralInRange(0, 3) != 3 ? interfaces[in.ConsumeIntegralInRange(0, 3)]
+                                                                    : in.ConsumeIntegral<uint64_t>();
+    request.device_handle = !handles.empty() && in.ConsumeIntegralInRange(0, 3) != 3
+                                ? handles[in.ConsumeIntegralInRange<size_t>(0, handles.size() - 1)]
+                                : in.ConsumeIntegral<uint64_t>();
+    const int address_kind = in.ConsumeIntegralInRange(0, 7);
+    request.urb_address = address_kind < 6    ? urb_region
+                          : address_kind == 6 ? urb_region + in.ConsumeIntegralInRange<uint64_t>(1, 16)
+                                              : in.ConsumeIntegral<uint64_t>();
     request.timeout_ms = in.ConsumeIntegral<uint32_t>();
     request.transport_kind = in.ConsumeIntegralInRange<uint32_t>(0, 4);
-    const uint32_t codes[] = {kv::kIoctlOpenDevice, kv::kIoctlCloseDevice, kv::kIoctlSubmitUrb, in.ConsumeIntegral<uint32_t>()};
-    const uint32_t code = codes[in.ConsumeIntegralInRange(0, 3)];
+    const uint32_t codes[] = {kv::kIoctlSubmitUrb, kv::kIoctlOpenDevice, kv::kIoctlCloseDevice, in.ConsumeIntegral<uint32_t>()};
+    const int pick = in.ConsumeIntegralInRange(0, 5);
+    const uint32_t code = codes[pick < 3 ? 0 : pick - 2];  // submissions three times as often as the others
     const uint32_t block = sizeof(kv::NativeControlBlock);
-    const uint32_t input_length = in.ConsumeBool() ? block : in.ConsumeIntegralInRange<uint32_t>(0, 64);
-    const uint32_t output_length = in.ConsumeBool() ? block : in.ConsumeIntegralInRange<uint32_t>(0, 64);
+    const uint32_t input_length = in.ConsumeIntegralInRange(0, 7) != 7 ? block : in.ConsumeIntegralInRange<uint32_t>(0, 64);
+    const uint32_t output_length = in.ConsumeIntegralInRange(0, 7) != 7 ? block : in.ConsumeIntegralInRange<uint32_t>(0, 64);
 
     const int process = in.ConsumeIntegralInRange(0, 1);
-    if (in.ConsumeIntegralInRange(0, 15) == 0) {  // the process ends and starts again
+    if (in.ConsumeIntegralInRange(0, 15) == 15) {  // the process ends and starts again
       kernel.ExitProcess(process + 1);
       openers[process] = kernel.OpenDriver(process + 1);
     }
