@@ -434,16 +434,23 @@ NtStatus SimKernel::QueryBusRelations(KernelObject device, driver::RelationList*
   std::lock_guard lock(mutex_);
   DeviceObject* d = AsDevice(device);
   CheckAlive(d, "bus relations query");
-  auto* objects = new std::vector<KernelObject>;
+  std::vector<DeviceObject*> present;
   for (DeviceObject* child : d->children) {
-    if (child->removed) continue;
-    ++child->references;
-    objects->push_back(AsKernelObject(child));
+    if (!child->removed) present.push_back(child);
   }
-  relations->opaque = objects;
-  relations->objects = objects->data();
-  relations->count = static_cast<uint32_t>(objects->size());
+  ReferencedList(present, relations);
   return driver::kStatusSuccess;
+}
+
+void SimKernel::ReferencedList(const std::vector<DeviceObject*>& devices, driver::RelationList* list) {
+  auto* objects = new std::vector<KernelObject>;
+  for (DeviceObject* d : devices) {
+    ++d->references;
+    objects->push_back(AsKernelObject(d));
+  }
+  list->opaque = objects;
+  list->objects = objects->data();
+  list->count = static_cast<uint32_t>(objects->size());
 }
 
 void SimKernel::ReleaseRelations(driver::RelationList* relations) {
@@ -484,14 +491,7 @@ bool SimKernel::CreatorDriverName(KernelObject device, char16_t* text, uint32_t 
 
 NtStatus SimKernel::DevicesOfDriver(KernelObject device, driver::RelationList* devices) {
   std::lock_guard lock(mutex_);
-  auto* objects = new std::vector<KernelObject>;
-  for (DeviceObject* d : AsDevice(device)->driver->devices) {
-    ++d->references;
-    objects->push_back(AsKernelObject(d));
-  }
-  devices->opaque = objects;
-  devices->objects = objects->data();
-  devices->count = static_cast<uint32_t>(objects->size());
+  ReferencedList(AsDevice(device)->driver->devices, devices);
   return driver::kStatusSuccess;
 }
 

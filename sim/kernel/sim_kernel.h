@@ -188,6 +188,8 @@ class SimKernel final : public driver::KernelPort {
   uint8_t* CallerRange(uint64_t address, size_t bytes, Access needed);  // with mutex_ held
   void FinishRequest(Request* request, driver::NtStatus status, uint32_t usbd_status, uint32_t length);
   void DropDriverFileReference(FileObject* file);
+  // A list of the devices, each referenced, released by ReleaseRelations. With mutex_ held.
+  void ReferencedList(const std::vector<DeviceObject*>& devices, driver::RelationList* list);
 
   mutable std::mutex mutex_;
   std::mutex table_lock_;
