@@ -281,6 +281,14 @@ TEST_F(DeviceControlTest, RemovedDeviceTakesNoMoreRequests) {
     EXPECT_EQ(kernel.References(device), 0);
     EXPECT_EQ(kernel.OutstandingWatches(), 0);
   }
+
+  // A removal heard of after the watch started, before the registration reached its slot.
+  TestUsbDevice usb;
+  SimKernel::DeviceObject* camera = PlugCamera(usb);
+  NoteDeviceRemoval(&ext, uint32_t(ext.watch_sequence + 1));  // the next watch's id
+  const uint64_t handle = Register(camera);
+  EXPECT_EQ(SubmitControl(handle, MakeDeviceDescriptorUrb().address, 1000), kStatusDeviceRemoved);
+  EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
 }
 
 TEST(ControlBlockLayout, HandleHalvesAndFieldsSurviveBothLayouts) {
