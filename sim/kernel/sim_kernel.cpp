@@ -197,6 +197,11 @@ void SimKernel::Unplug(DeviceObject* device) {
   for (const auto& [ext, id] : told) driver::NoteDeviceRemoval(ext, id);
 }
 
+void SimKernel::DeleteDevice(DeviceObject* device) {
+  std::lock_guard lock(mutex_);
+  if (--device->references < 0) Violation("deleted a device object twice");
+}
+
 uint64_t SimKernel::OpenInterface(DeviceObject* device, int process) {
   std::lock_guard lock(mutex_);
   if (!device->upper) FunctionDriverOn(device, kFunctionDriver);
@@ -491,7 +496,11 @@ bool SimKernel::CreatorDriverName(KernelObject device, char16_t* text, uint32_t 
 
 NtStatus SimKernel::DevicesOfDriver(KernelObject device, driver::RelationList* devices) {
   std::lock_guard lock(mutex_);
-  ReferencedList(AsDevice(device)->driver->devices, devices);
+  std::vector<DeviceObject*> alive;
+  for (DeviceObject* d : AsDevice(device)->driver->devices) {
+    if (d->references > 0) alive.push_back(d);
+  }
+  ReferencedList(alive, devices);
   return driver::kStatusSuccess;
 }
 

@@ -81,6 +81,10 @@ class SimKernel final : public driver::KernelPort {
   // Takes the device away (a surprise removal): drops the system's reference, tells the watches on
   // it and on its functions, and fails its requests from then on. The object lives on while referenced.
   void Unplug(DeviceObject* device);
+  // The creating driver deletes the device object (after a removal): drops its reference. The object
+  // stays in the driver's list until its last reference goes, as a walk racing the deletion finds
+  // it; a snapshot of the list (DevicesOfDriver) leaves it out.
+  void DeleteDevice(DeviceObject* device);
 
   // --- Processes: handles of interfaces they opened, their memory. Memory is one address space
   // shared by all; handles carry the number of the process that holds them (0 unless given).

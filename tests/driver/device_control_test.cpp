@@ -105,6 +105,28 @@ TEST_F(DeviceControlTest, CameraFunctionOfACompositeOrHidDeviceIsRegisteredAsThe
   }
 }
 
+// The splitter's device list belongs to the splitter, which may delete device objects at any time:
+// the search for the parent never meets one that is gone.
+TEST_F(DeviceControlTest, ParentSearchSkipsDeviceObjectsTheSplitterDeleted) {
+  TestUsbDevice first_usb, second_usb;
+  MakeMakerCamera(first_usb);
+  MakeMakerCamera(second_usb);
+  // The splitter's list, newest first: camera, gone function, gone parent, parent.
+  SimKernel::DeviceObject* parent = kernel.PlugComposite(first_usb, {MakerHardwareId()});
+  SimKernel::DeviceObject* gone = kernel.PlugComposite(second_usb, {MakerHardwareId()});
+  SimKernel::DeviceObject* gone_function = kernel.AddFunction(gone, SimKernel::kCameraClass, {});
+  SimKernel::DeviceObject* camera = kernel.AddFunction(parent, SimKernel::kCameraClass, {});
+  kernel.Unplug(gone);
+  kernel.DeleteDevice(gone->upper);
+  kernel.DeleteDevice(gone_function);
+
+  const uint64_t handle = Register(camera);
+  EXPECT_NE(handle, 0u);
+  EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
+  EXPECT_EQ(kernel.References(parent), 1);
+  EXPECT_EQ(kernel.References(gone->upper), 0);
+}
+
 TEST_F(DeviceControlTest, FunctionWhoseParentCannotBeFoundIsRefused) {
   TestUsbDevice usb;
   MakeMakerCamera(usb);
