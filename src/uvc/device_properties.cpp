@@ -76,16 +76,12 @@ int UVC_GetVidPidRev(uint16_t& vid, uint16_t& pid, uint16_t& rev) {
   if (Camera().deviceId.empty()) return 0;
   std::wstring& devicePath = Camera().devicePath;
   fcp::uvc::ToUpperAscii(devicePath);
-  const auto pathVid = fcp::uvc::HexFieldAfter(devicePath, L"VID_", 4);
-  const auto pathPid = fcp::uvc::HexFieldAfter(devicePath, L"PID_", 4);
-  if (!pathVid || !pathPid) return 0;
-  vid = *pathVid;
-  pid = *pathPid;
+  // A field without digits (or without its key) reads as the number 0, as an empty number does.
+  vid = fcp::uvc::HexFieldAfter(devicePath, L"VID_", 4).value_or(0);
+  pid = fcp::uvc::HexFieldAfter(devicePath, L"PID_", 4).value_or(0);
   std::wstring hardwareId;
   if (!UVC_ReadDeviceRegValue(L"HardwareID", hardwareId)) return 0;
-  const auto revision = fcp::uvc::DecimalFieldAfter(hardwareId, L"REV_");
-  if (!revision) return 0;
-  rev = *revision;
+  rev = fcp::uvc::DecimalFieldAfter(hardwareId, L"REV_").value_or(0);
   return 1;
 }
 

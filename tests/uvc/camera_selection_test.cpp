@@ -1,6 +1,7 @@
 // Discovery and selection against in-test fakes of the video-input and registry ports.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <functional>
 #include <string>
 
@@ -201,13 +202,14 @@ TEST_F(CameraSelection, RegistryValueRules) {
   ports.registry.keys[key][L"HardwareID"] = Utf16Bytes(L"USB\\" + std::wstring(126, L'V'), false);
   ASSERT_TRUE(UVC_ReadDeviceRegValue(L"HardwareID", text));
   EXPECT_EQ(text.size(), 130u);
-  // A short hardware ID gives no name and no revision, but the IDs from the path stay written.
+  // A short hardware ID gives no name; without "REV_" the revision reads 0.
   ports.registry.SetString(key, L"HardwareID", L"USB\\VID");
   EXPECT_FALSE(UVC_GetDeviceName(text));
-  uint16_t vid = 0, pid = 0, rev = 0;
-  EXPECT_FALSE(UVC_GetVidPidRev(vid, pid, rev));
+  uint16_t vid = 0, pid = 0, rev = 7;
+  EXPECT_TRUE(UVC_GetVidPidRev(vid, pid, rev));
   EXPECT_EQ(vid, kVid);
   EXPECT_EQ(pid, 0x0A01);
+  EXPECT_EQ(rev, 0);
   // No such value; a missing key.
   EXPECT_FALSE(UVC_ReadDeviceRegValue(L"Nothing", text));
   ports.registry.keys.erase(key);
@@ -244,10 +246,42 @@ TEST_F(CameraSelection, DevicePathsWithoutUsbOrHash) {
   ASSERT_TRUE(UVC_OpenDefault());
   EXPECT_FALSE(UVC_GetLocationInfo(text));
   ASSERT_TRUE(UVC_OpenByVidPid(kVid, 0x0A01));
-  // A path without VID/PID: matches no IDs and has none.
+  // A path without VID/PID matches no IDs; its IDs read as 0 (its registry key still names it).
   EXPECT_FALSE(UVC_OpenByVidPid(0, 0));
   ASSERT_TRUE(UVC_OpenByIndex(2));
-  EXPECT_FALSE(UVC_GetVidPidRev(vid, pid, rev));
+  vid = pid = 0x1111;
+  EXPECT_FALSE(UVC_GetVidPidRev(vid, pid, rev));  // no device key under that identifier
+  EXPECT_EQ(vid, 0);
+  EXPECT_EQ(pid, 0);
+}
+
+// IDs from the device path (hexadecimal), revision from the hardware ID (decimal): a field without
+// digits reads 0, reading stops at the first character that is not a digit of the number's base.
+TEST_F(CameraSelection, VidPidRevFieldsWithoutDigitsReadZero) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* hardwareId;
+    uint16_t vid, pid, rev;
+  } cases[] = {
+      {L"\\\\?\\usb#vid_fc01&pid_0a01&mi_00#6&1&0&0000#{x}", L"USB\\VID_FC01&PID_0A01&REV_0100&MI_00", kVid, 0x0A01, 100},
+      {L"\\\\?\\usb#vid_&pid_&mi_00#6&1&0&0000#{x}", L"USB\\VID_FC01&PID_0A01&REV_&MI_00", 0, 0, 0},
+      {L"\\\\?\\usb#vid_xyzw&pid_12g4&mi_00#6&1&0&0000#{x}", L"USB\\VID_FC01&PID_0A01&REV_010A&MI_00", 0, 0x12, 10},
+      {L"\\\\?\\usb#vid_fc01#6&1&0&0000#{x}", L"USB\\REV_99", kVid, 0, 99},
+  };
+  auto& camera = ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::string(c.path, c.path + std::wcslen(c.path)));
+    camera.devicePath = c.path;
+    ASSERT_TRUE(UVC_OpenByIndex(0));
+    std::wstring id;
+    ASSERT_TRUE(UVC_GetDeviceId(id));
+    ports.registry.SetString(L"SYSTEM\\ControlSet001\\Enum\\" + id, L"HardwareID", c.hardwareId);
+    uint16_t vid = 0x5555, pid = 0x5555, rev = 0x5555;
+    ASSERT_TRUE(UVC_GetVidPidRev(vid, pid, rev));
+    EXPECT_EQ(vid, c.vid);
+    EXPECT_EQ(pid, c.pid);
+    EXPECT_EQ(rev, c.rev);
+  }
 }
 
 }  // namespace
