@@ -450,7 +450,7 @@ bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstat
   if (!r.Object(value, place,
                 {"id", "kind", "bus", "ports", "address", "vendor_id", "product_id", "bcd_device",
                  "max_packet_size0", "xu_unit_id", "dfu", "strings", "langids", "langid_descriptor", "latency_us",
-                 "connected", "libusb_open_error", "chip", "faults", "views"}))
+                 "connected", "libusb_visible", "libusb_open_error", "chip", "faults", "views"}))
     return false;
   if (!value.contains("id")) return r.Fail(place, "needs an id");
   if (!value.contains("kind")) return r.Fail(place, "needs a kind");
@@ -537,6 +537,12 @@ bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstat
     if (b) connected = *b;
     return b.has_value();
   });
+  bool libusb_visible = true;
+  ok = ok && Optional(value, "libusb_visible", [&](const json& v) {
+    auto b = r.Bool(v, place + "/libusb_visible");
+    if (b) libusb_visible = *b;
+    return b.has_value();
+  });
   int open_error = 0;
   ok = ok && Optional(value, "libusb_open_error", [&](const json& v) {
     auto e = r.Choice(v, place + "/libusb_open_error", LibusbErrors());
@@ -559,6 +565,7 @@ bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstat
   device->latency = latency;
   device->set_connected(connected);
   device->libusb_open_error = open_error;
+  device->libusb_visible = libusb_visible;
   std::string why;
   if (!ws.AddDevice(device, &why)) return r.Fail(place, why);
   for (auto& rule : faults) ws.AddFault(std::move(rule));
@@ -722,6 +729,7 @@ json DeviceJson(const UsbDevice& device, const std::vector<FaultRule>& faults) {
   }
   if (device.latency) d["latency_us"] = device.latency->count();
   d["connected"] = device.connected();
+  if (!device.libusb_visible) d["libusb_visible"] = false;
   if (device.libusb_open_error < 0) d["libusb_open_error"] = LibusbErrorName(device.libusb_open_error);
   if (device.chip) d["chip"] = ChipStateJson(*device.chip);
   json rules = json::array();

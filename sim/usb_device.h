@@ -84,6 +84,9 @@ class UsbDevice {
   std::shared_ptr<const DeviceSpec> shape;
   // A libusb error code (negative) that libusb_open returns for this device (no access, no driver).
   int libusb_open_error = 0;
+  // False: libusb does not list the device at all (no user-mode driver serves it); the other views
+  // still see it.
+  bool libusb_visible = true;
 
   // Plugged in or not. set_connected tells no one; Workstation::SetConnected also tells the
   // workstation's connection listener.

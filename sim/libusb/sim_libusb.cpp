@@ -185,7 +185,8 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context* ctx, libusb_device***
   std::lock_guard<std::mutex> lock(g_mutex);
   libusb_context* context = ContextOf(ctx);
   if (!context || !list) return LIBUSB_ERROR_INVALID_PARAM;
-  const auto devices = context->workstation->ConnectedDevices();
+  auto devices = context->workstation->ConnectedDevices();
+  std::erase_if(devices, [](const auto& device) { return !device->libusb_visible; });
   auto** out = static_cast<libusb_device**>(std::calloc(devices.size() + 1, sizeof(libusb_device*)));
   if (!out) return LIBUSB_ERROR_NO_MEM;
   for (size_t i = 0; i < devices.size(); ++i) {

@@ -1,0 +1,675 @@
+#include "sim/windows/device_tree_view.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <cwctype>
+
+#include "sim/devices.h"
+#include "sim/windows/windows_views.h"
+
+// Nodes are written as designated initializers naming only the facts a node has; the rest keep
+// their defaults on purpose.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace fcp::sim::windows {
+namespace {
+
+constexpr BOOL kTrue = 1, kFalse = 0;
+
+constexpr wchar_t kTreeRoot[] = L"HTREE\\ROOT\\0";
+constexpr uint16_t kGenericHubProduct = 0x0001;
+constexpr DWORD kRegSz = 1, kRegMultiSz = 7, kRegDword = 4;
+constexpr DWORD kErrorFileNotFound = 2, kErrorInvalidHandle = 6, kErrorSharingViolation = 32;
+constexpr DWORD kErrorNoSuchDevinst = 0xE000020B;
+constexpr DWORD kDnDriverLoaded = 0x02, kDnStarted = 0x08;
+
+thread_local DWORD t_lastError = 0;
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+  return text;
+}
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  return text;
+}
+
+std::wstring GuidText(const os::Guid& g) {
+  wchar_t text[40];
+  std::swprintf(text, std::size(text), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.data1, g.data2,
+                g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
+                g.data4[7]);
+  return text;
+}
+
+uint32_t Hash(const std::wstring& text) {
+  uint32_t hash = 2166136261u;
+  for (wchar_t c : text) hash = (hash ^ static_cast<uint32_t>(c)) * 16777619u;
+  return hash;
+}
+
+std::wstring Format(const wchar_t* format, auto... args) {
+  wchar_t text[160];
+  std::swprintf(text, std::size(text), format, args...);
+  return text;
+}
+
+std::string Key(uint8_t bus, const std::vector<uint8_t>& ports) {
+  std::string key = std::to_string(bus) + ":";
+  for (uint8_t port : ports) key += std::to_string(port) + ".";
+  return key;
+}
+
+// The port path of the hub a device at `ports` is plugged into.
+std::vector<uint8_t> ParentPorts(const std::vector<uint8_t>& ports) {
+  if (ports.size() <= 1) return {};
+  return std::vector<uint8_t>(ports.begin(), ports.begin() + static_cast<long>(ports.size() - 1));
+}
+
+std::wstring Widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The product string of a device, or `fallback`.
+std::wstring ProductName(const UsbDevice& device, const wchar_t* fallback) {
+  const auto& d = device.descriptors();
+  if (d.device.size() >= 18 && d.device[15] != 0) {
+    const auto it = d.strings.find(d.device[15]);
+    if (it != d.strings.end() && it->second.size() >= 2) {
+      std::wstring text;
+      for (size_t i = 2; i + 1 < it->second.size() && i + 1 < it->second[0]; i += 2) {
+        text.push_back(static_cast<wchar_t>(it->second[i] | it->second[i + 1] << 8));
+      }
+      if (!text.empty()) return text;
+    }
+  }
+  return fallback;
+}
+
+struct ClassFacts {
+  std::wstring name;
+  os::Guid guid;
+  std::vector<os::Guid> interfaces;
+};
+
+ClassFacts CameraClass(const std::wstring& name) {
+  using namespace interface_class;
+  if (name == L"Image") return {name, setup_class::kImage, {kCameraSensor, kKsCapture, kKsVideo}};
+  if (name == L"Camera") return {name, setup_class::kCamera, {kKsCapture, kKsVideo}};
+  if (name == L"Media") return {name, setup_class::kMedia, {kKsAudio, kKsCapture}};
+  if (name == L"USB") return {name, setup_class::kUsb, {kUsbDevice}};
+  // Any other class: a GUID of its own, derived from the name.
+  os::Guid guid{Hash(name), 0x5EC1, 0xA55, {0x80, 0, 0, 0, 0, 0, 0, 1}};
+  return {name, guid, {kKsVideo}};
+}
+
+const nlohmann::json* DeviceTreeSettings(const UsbDevice& device) {
+  if (!device.shape) return nullptr;
+  const auto it = device.shape->views.find("device_tree");
+  return it != device.shape->views.end() && it->is_object() ? &*it : nullptr;
+}
+
+class TreeBuilder {
+ public:
+  std::vector<DeviceNode> nodes;
+
+  void Build(const Workstation& workstation) {
+    nodes.push_back(DeviceNode{.instanceId = kTreeRoot, .className = L"", .deviceDesc = L"Root"});
+    const auto devices = workstation.ConnectedDevices();
+    for (const auto& device : devices) {
+      if (device->place().ports.empty()) continue;
+      const std::wstring hub = HubAbove(*device, devices);
+      if (device->kind() == DeviceKind::kHub) {
+        AddHub(*device, device, hub);
+      } else {
+        AddDevice(device, hub);
+      }
+    }
+  }
+
+ private:
+  struct Placed {
+    std::wstring instanceId;
+    std::wstring locationPath;
+  };
+  std::map<std::string, Placed> hubs_;  // "bus:port.port..." -> hub node
+
+  const Placed& RootHub(uint8_t bus) {
+    const std::string key = Key(bus, {});
+    if (const auto it = hubs_.find(key); it != hubs_.end()) return it->second;
+    const bool usb3 = bus % 2 == 1;
+    const std::wstring controller =
+        Format(L"PCI\\VEN_8086&DEV_A36D&SUBSYS_00000000&REV_10\\3&11583659&0&%02X", 0xA0u + bus);
+    nodes.push_back(DeviceNode{.instanceId = controller,
+                               .parentId = kTreeRoot,
+                               .className = L"USB",
+                               .classGuid = setup_class::kUsb,
+                               .deviceDesc = L"USB eXtensible Host Controller",
+                               .locationPaths = {Format(L"PCIROOT(0)#PCI(14%02X)", 0u + bus)}});
+    const std::wstring root = Format(usb3 ? L"USB\\ROOT_HUB30\\4&%08X&0&0" : L"USB\\ROOT_HUB20\\4&%08X&0&0",
+                                     Hash(controller));
+    const std::wstring rootPath = Format(L"PCIROOT(0)#PCI(14%02X)#USBROOT(0)", 0u + bus);
+    nodes.push_back(DeviceNode{.instanceId = root,
+                               .parentId = controller,
+                               .className = L"USB",
+                               .classGuid = setup_class::kUsb,
+                               .deviceDesc = usb3 ? L"USB Root Hub (USB 3.0)" : L"USB Root Hub",
+                               .locationPaths = {rootPath},
+                               .interfaces = {interface_class::kUsbHub}});
+    return hubs_[key] = Placed{root, rootPath};
+  }
+
+  // The hub node a device is plugged into, adding generic hubs where the workstation has none.
+  std::wstring HubAbove(const UsbDevice& device, const std::vector<std::shared_ptr<UsbDevice>>& devices) {
+    const UsbPlace& place = device.place();
+    std::wstring parent = RootHub(place.bus).instanceId;
+    for (size_t depth = 1; depth < place.ports.size(); ++depth) {
+      const std::vector<uint8_t> prefix(place.ports.begin(), place.ports.begin() + static_cast<long>(depth));
+      const std::string key = Key(place.bus, prefix);
+      if (const auto it = hubs_.find(key); it != hubs_.end()) {
+        parent = it->second.instanceId;
+        continue;
+      }
+      std::shared_ptr<UsbDevice> workstationHub;
+      for (const auto& other : devices) {
+        if (other->kind() == DeviceKind::kHub && other->place().bus == place.bus && other->place().ports == prefix) {
+          workstationHub = other;
+        }
+      }
+      UsbPlace hubPlace{place.bus, prefix, 0};
+      parent = AddHubAt(hubPlace, workstationHub, parent);
+    }
+    return parent;
+  }
+
+  void AddHub(const UsbDevice& device, const std::shared_ptr<UsbDevice>& shared, const std::wstring& parent) {
+    if (hubs_.contains(Key(device.place().bus, device.place().ports))) return;
+    AddHubAt(device.place(), shared, parent);
+  }
+
+  std::wstring AddHubAt(const UsbPlace& place, const std::shared_ptr<UsbDevice>& device, const std::wstring& parent) {
+    const uint16_t vid = device ? device->vendor_id() : kHubVendorId;
+    const uint16_t pid = device ? device->product_id() : kGenericHubProduct;
+    const std::wstring id = Format(L"USB\\VID_%04X&PID_%04X\\5&%08X&0&%u", vid, pid, Hash(parent), 0u + place.ports.back());
+    const std::wstring path = hubs_[Key(place.bus, ParentPorts(place.ports))]
+                                  .locationPath + Format(L"#USB(%u)", 0u + place.ports.back());
+    nodes.push_back(DeviceNode{.instanceId = id,
+                               .parentId = parent,
+                               .className = L"USB",
+                               .classGuid = setup_class::kUsb,
+                               .friendlyName = std::nullopt,
+                               .deviceDesc = device ? ProductName(*device, L"Generic USB Hub") : L"Generic USB Hub",
+                               .address = place.ports.back(),
+                               .locationPaths = {path},
+                               .interfaces = {interface_class::kUsbHub},
+                               .device = device});
+    hubs_[Key(place.bus, place.ports)] = Placed{id, path};
+    return id;
+  }
+
+  void AddDevice(const std::shared_ptr<UsbDevice>& device, const std::wstring& hub) {
+    const UsbPlace& place = device->place();
+    const uint8_t port = place.ports.back();
+    const std::wstring id = Format(L"USB\\VID_%04X&PID_%04X\\5&%08X&0&%u", device->vendor_id(), device->product_id(),
+                                   Hash(hub), 0u + port);
+    const std::wstring hubPath = hubs_[Key(place.bus, ParentPorts(place.ports))]
+                                     .locationPath;
+    const std::wstring path = hubPath + Format(L"#USB(%u)", 0u + port);
+    const bool composite = device->video.has_value();
+    DeviceNode whole{.instanceId = id,
+                     .parentId = hub,
+                     .className = L"USB",
+                     .classGuid = setup_class::kUsb,
+                     .deviceDesc = composite ? L"USB Composite Device" : ProductName(*device, L"USB Device"),
+                     .address = port,
+                     .locationPaths = {path},
+                     .interfaces = {interface_class::kUsbDevice},
+                     .device = device};
+    if (!composite) {  // a device of its own function: served by a user-mode driver, or by none
+      if (!device->libusb_visible) {
+        whole.className.clear();
+        whole.classGuid = {};
+        whole.problem = kProblemFailedInstall;
+        whole.interfaces.clear();
+      } else {
+        whole.className = L"USBDevice";
+        whole.classGuid = setup_class::kUsbDevice;
+      }
+      nodes.push_back(std::move(whole));
+      return;
+    }
+    nodes.push_back(std::move(whole));
+
+    // The video function.
+    const uint8_t vc = device->video->control_interface;
+    std::wstring className = L"Image";
+    std::optional<std::wstring> friendlyName = ProductName(*device, L"USB Video Device");
+    uint32_t problem = 0;
+    if (const auto* settings = DeviceTreeSettings(*device)) {
+      if (const auto it = settings->find("setup_class"); it != settings->end() && it->is_string()) {
+        className = Widened(it->get<std::string>());
+      }
+      if (const auto it = settings->find("friendly_name"); it != settings->end()) {
+        if (it->is_null()) friendlyName.reset();
+        if (it->is_string()) friendlyName = Widened(it->get<std::string>());
+      }
+      if (const auto it = settings->find("problem"); it != settings->end() && it->is_number_unsigned()) {
+        problem = it->get<uint32_t>();
+      }
+    }
+    const ClassFacts facts = CameraClass(className);
+    nodes.push_back(DeviceNode{.instanceId = DeviceInstanceIdOf(*device, vc),
+                               .parentId = id,
+                               .className = facts.name,
+                               .classGuid = facts.guid,
+                               .friendlyName = friendlyName,
+                               .deviceDesc = L"USB Video Device",
+                               .address = port,
+                               .locationPaths = {path + Format(L"#USBMI(%u)", 0u + vc)},
+                               .problem = problem,
+                               .interfaces = facts.interfaces,
+                               .device = device,
+                               .function = vc});
+
+    // The DFU function: the user-mode driver libusb reaches it through, or no driver at all.
+    if (device->dfu && !device->dfu->dfu_mode) {
+      const uint8_t dfu = device->dfu->interface;
+      DeviceNode function{.instanceId = DeviceInstanceIdOf(*device, dfu),
+                          .parentId = id,
+                          .className = L"USBDevice",
+                          .classGuid = setup_class::kUsbDevice,
+                          .deviceDesc = L"DFU",
+                          .address = port,
+                          .locationPaths = {path + Format(L"#USBMI(%u)", 0u + dfu)},
+                          .interfaces = {interface_class::kUsbDevice},
+                          .device = device,
+                          .function = dfu};
+      if (!device->libusb_visible) {
+        function.className.clear();
+        function.classGuid = {};
+        function.problem = kProblemFailedInstall;
+        function.interfaces.clear();
+      }
+      nodes.push_back(std::move(function));
+    }
+  }
+};
+
+bool IsKsCategory(const os::Guid& g) {
+  return g == interface_class::kKsCapture || g == interface_class::kKsVideo || g == interface_class::kKsAudio ||
+         g == interface_class::kCameraSensor;
+}
+
+std::vector<uint8_t> StringBytes(const std::wstring& text) { return RegistryStringBytes(text); }
+
+std::vector<uint8_t> MultiStringBytes(const std::vector<std::wstring>& texts) {
+  std::vector<uint8_t> bytes;
+  for (const auto& text : texts) {
+    const auto one = RegistryStringBytes(text);
+    bytes.insert(bytes.end(), one.begin(), one.end());
+  }
+  bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
+}  // namespace
+
+std::vector<DeviceNode> BuildDeviceTree(const Workstation* workstation) {
+  TreeBuilder builder;
+  if (workstation != nullptr) {
+    builder.Build(*workstation);
+  } else {
+    builder.nodes.push_back(DeviceNode{.instanceId = kTreeRoot, .deviceDesc = L"Root"});
+  }
+  return std::move(builder.nodes);
+}
+
+std::wstring InterfacePathOf(const DeviceNode& node, const os::Guid& interfaceClass) {
+  std::wstring id = Lower(node.instanceId);
+  std::replace(id.begin(), id.end(), L'\\', L'#');
+  return L"\\\\?\\" + id + L"#" + Lower(GuidText(interfaceClass)) + (IsKsCategory(interfaceClass) ? L"\\global" : L"");
+}
+
+DeviceTreeView::DeviceTreeView(std::shared_ptr<Workstation> workstation) : fixed_(std::move(workstation)) {}
+
+void DeviceTreeView::set_interface_files(InterfaceOpener open, InterfaceCloser close) {
+  std::lock_guard lock(mutex_);
+  open_ = std::move(open);
+  close_ = std::move(close);
+}
+
+std::shared_ptr<Workstation> DeviceTreeView::Current() const { return fixed_ ? fixed_ : CurrentWorkstation(); }
+
+std::vector<DeviceNode> DeviceTreeView::Tree() {
+  const auto workstation = Current();
+  std::vector<DeviceNode> nodes = BuildDeviceTree(workstation.get());
+  for (const auto& node : nodes) Assign(node.instanceId);
+  return nodes;
+}
+
+os::DevInst DeviceTreeView::Assign(const std::wstring& instanceId) {
+  const std::wstring key = Upper(instanceId);
+  if (const auto it = devInsts_.find(key); it != devInsts_.end()) return it->second;
+  const os::DevInst handle = static_cast<os::DevInst>(devInsts_.size() + 1);
+  devInsts_[key] = handle;
+  instanceIds_[handle] = key;
+  return handle;
+}
+
+std::optional<DeviceNode> DeviceTreeView::NodeOf(os::DevInst node) {
+  const auto id = instanceIds_.find(node);
+  if (id == instanceIds_.end()) return std::nullopt;
+  for (auto& candidate : Tree()) {
+    if (Upper(candidate.instanceId) == id->second) return candidate;
+  }
+  return std::nullopt;
+}
+
+os::DevInst DeviceTreeView::DevInstOf(const std::wstring& instanceId) {
+  std::lock_guard lock(mutex_);
+  for (const auto& node : Tree()) {
+    if (Upper(node.instanceId) == Upper(instanceId)) return Assign(node.instanceId);
+  }
+  return 0;
+}
+
+std::vector<DeviceNode> DeviceTreeView::Nodes() const { return BuildDeviceTree(Current().get()); }
+
+size_t DeviceTreeView::OpenSets() const {
+  std::lock_guard lock(mutex_);
+  return sets_.size();
+}
+
+size_t DeviceTreeView::OpenInterfaceFiles() const {
+  std::lock_guard lock(mutex_);
+  return files_.size();
+}
+
+uint32_t DeviceTreeView::Injected(std::string_view call, const std::wstring& subject) {
+  return fault_ ? fault_(call, subject) : 0;
+}
+
+BOOL DeviceTreeView::Fail(DWORD error) {
+  t_lastError = error;
+  return kFalse;
+}
+
+os::DeviceInfoSet DeviceTreeView::GetClassDevs(const os::Guid* classGuid, const wchar_t* enumerator, DWORD flags) {
+  const std::wstring wanted = enumerator != nullptr ? Upper(enumerator) : L"";
+  if (const uint32_t error = Injected("GetClassDevs", wanted)) {
+    t_lastError = error;
+    return os::kInvalidDeviceInfoSet;
+  }
+  std::lock_guard lock(mutex_);
+  const bool allClasses = (flags & os::kDigcfAllClasses) != 0;
+  if (classGuid == nullptr && !allClasses) {
+    t_lastError = 87;  // ERROR_INVALID_PARAMETER
+    return os::kInvalidDeviceInfoSet;
+  }
+  Set set;
+  for (const auto& node : Tree()) {
+    if (!allClasses && !(node.classGuid == *classGuid)) continue;
+    if ((flags & os::kDigcfPresent) != 0 && node.instanceId == kTreeRoot) continue;
+    if (!wanted.empty()) {
+      const std::wstring id = Upper(node.instanceId);
+      // With DIGCF_DEVICEINTERFACE the enumerator may name one device instance.
+      const bool isInstance = (flags & os::kDigcfDeviceInterface) != 0 && id == wanted;
+      const bool isEnumerator = id.starts_with(wanted + L"\\");
+      if (!isInstance && !isEnumerator) continue;
+    }
+    set.members.push_back(node.instanceId);
+  }
+  const os::DeviceInfoSet handle = nextSet_++;
+  sets_[handle] = std::move(set);
+  t_lastError = classDevsError_;
+  return handle;
+}
+
+BOOL DeviceTreeView::EnumDeviceInfo(os::DeviceInfoSet set, DWORD index, os::DeviceInfoData* data) {
+  std::wstring member;
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = sets_.find(set);
+    if (it == sets_.end() || data == nullptr) return Fail(kErrorInvalidHandle);
+    if (index >= it->second.members.size()) return Fail(os::kErrorNoMoreItems);
+    member = it->second.members[index];
+  }
+  if (const uint32_t error = Injected("EnumDeviceInfo", member)) return Fail(error);
+  std::lock_guard lock(mutex_);
+  os::Guid classGuid;
+  for (const auto& node : BuildDeviceTree(Current().get())) {
+    if (Upper(node.instanceId) == Upper(member)) classGuid = node.classGuid;
+  }
+  *data = os::DeviceInfoData{classGuid, Assign(member), index};
+  t_lastError = 0;
+  return kTrue;
+}
+
+BOOL DeviceTreeView::GetDeviceRegistryProperty(os::DeviceInfoSet set, const os::DeviceInfoData& device, DWORD property,
+                                               DWORD* type, uint8_t* buffer, DWORD size, DWORD* required) {
+  std::wstring member;
+  {
+    std::lock_guard lock(mutex_);
+    if (!sets_.contains(set)) return Fail(kErrorInvalidHandle);
+    const auto id = instanceIds_.find(device.devInst);
+    if (id == instanceIds_.end()) return Fail(kErrorNoSuchDevinst);
+    member = id->second;
+  }
+  if (const uint32_t error = Injected("GetDeviceRegistryProperty", member)) return Fail(error);
+  std::lock_guard lock(mutex_);
+  const auto node = NodeOf(device.devInst);
+  if (!node) return Fail(kErrorNoSuchDevinst);
+  DWORD valueType = kRegSz;
+  std::vector<uint8_t> value;
+  switch (property) {
+    case os::kSpdrpDeviceDesc:
+      value = StringBytes(node->deviceDesc);
+      break;
+    case os::kSpdrpClass:
+      if (node->className.empty()) return Fail(os::kErrorInvalidData);
+      value = StringBytes(node->className);
+      break;
+    case os::kSpdrpFriendlyName:
+      if (!node->friendlyName) return Fail(os::kErrorInvalidData);
+      value = StringBytes(*node->friendlyName);
+      break;
+    case os::kSpdrpAddress:
+      valueType = kRegDword;
+      value = {static_cast<uint8_t>(node->address), static_cast<uint8_t>(node->address >> 8),
+               static_cast<uint8_t>(node->address >> 16), static_cast<uint8_t>(node->address >> 24)};
+      break;
+    case os::kSpdrpLocationPaths:
+      if (node->locationPaths.empty()) return Fail(os::kErrorInvalidData);
+      valueType = kRegMultiSz;
+      value = MultiStringBytes(node->locationPaths);
+      break;
+    default:
+      return Fail(os::kErrorInvalidData);
+  }
+  if (type != nullptr) *type = valueType;
+  if (required != nullptr) *required = static_cast<DWORD>(value.size());
+  if (buffer == nullptr || size < value.size()) return Fail(os::kErrorInsufficientBuffer);
+  std::copy(value.begin(), value.end(), buffer);
+  t_lastError = 0;
+  return kTrue;
+}
+
+BOOL DeviceTreeView::EnumDeviceInterfaces(os::DeviceInfoSet set, const os::DeviceInfoData* device,
+                                          const os::Guid& interfaceClass, DWORD index, os::DeviceInterfaceData* data) {
+  std::vector<std::wstring> members;
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = sets_.find(set);
+    if (it == sets_.end() || data == nullptr) return Fail(kErrorInvalidHandle);
+    if (device != nullptr) {
+      const auto id = instanceIds_.find(device->devInst);
+      if (id == instanceIds_.end()) return Fail(kErrorNoSuchDevinst);
+      members.push_back(id->second);
+    } else {
+      members = it->second.members;
+    }
+  }
+  if (const uint32_t error = Injected("EnumDeviceInterfaces", members.empty() ? L"" : members.front())) {
+    return Fail(error);
+  }
+  std::lock_guard lock(mutex_);
+  DWORD seen = 0;
+  for (const auto& node : Tree()) {
+    if (std::find(members.begin(), members.end(), Upper(node.instanceId)) == members.end() &&
+        std::find(members.begin(), members.end(), node.instanceId) == members.end()) {
+      continue;
+    }
+    for (const auto& offered : node.interfaces) {
+      if (!(offered == interfaceClass)) continue;
+      if (seen++ != index) continue;
+      auto& handed = sets_[set].interfaces;
+      handed.emplace_back(node.instanceId, interfaceClass);
+      *data = os::DeviceInterfaceData{interfaceClass, 0x1 /* SPINT_ACTIVE */, handed.size()};
+      t_lastError = 0;
+      return kTrue;
+    }
+  }
+  return Fail(os::kErrorNoMoreItems);
+}
+
+BOOL DeviceTreeView::GetDeviceInterfacePath(os::DeviceInfoSet set, const os::DeviceInterfaceData& data, wchar_t* path,
+                                            DWORD pathChars, DWORD* requiredChars) {
+  std::pair<std::wstring, os::Guid> handed;
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = sets_.find(set);
+    if (it == sets_.end() || data.reserved == 0 || data.reserved > it->second.interfaces.size()) {
+      return Fail(kErrorInvalidHandle);
+    }
+    handed = it->second.interfaces[data.reserved - 1];
+  }
+  if (const uint32_t error = Injected("GetDeviceInterfacePath", handed.first)) return Fail(error);
+  const std::wstring text = InterfacePathOf(DeviceNode{.instanceId = handed.first}, handed.second);
+  const DWORD needed = static_cast<DWORD>(text.size() + 1);
+  if (requiredChars != nullptr) *requiredChars = needed;
+  if (path == nullptr || pathChars < needed) return Fail(os::kErrorInsufficientBuffer);
+  std::copy(text.begin(), text.end(), path);
+  path[text.size()] = L'\0';
+  t_lastError = 0;
+  return kTrue;
+}
+
+BOOL DeviceTreeView::DeleteDeviceInterfaceData(os::DeviceInfoSet set, os::DeviceInterfaceData* data) {
+  std::lock_guard lock(mutex_);
+  if (!sets_.contains(set) || data == nullptr) return Fail(kErrorInvalidHandle);
+  t_lastError = 0;
+  return kTrue;
+}
+
+BOOL DeviceTreeView::DestroyDeviceInfoList(os::DeviceInfoSet set) {
+  std::lock_guard lock(mutex_);
+  if (sets_.erase(set) == 0) return Fail(kErrorInvalidHandle);
+  t_lastError = 0;
+  return kTrue;
+}
+
+os::ConfigRet DeviceTreeView::GetDeviceId(os::DevInst node, wchar_t* buffer, DWORD chars, DWORD /*flags*/) {
+  std::optional<DeviceNode> found;
+  {
+    std::lock_guard lock(mutex_);
+    found = NodeOf(node);
+  }
+  if (!found) return os::kCrNoSuchDevnode;
+  if (const uint32_t error = Injected("GetDeviceId", found->instanceId)) return error;
+  if (buffer == nullptr || chars == 0) return os::kCrBufferSmall;
+  const std::wstring& id = found->instanceId;
+  const size_t copied = std::min<size_t>(id.size(), chars - 1);
+  std::copy_n(id.begin(), copied, buffer);
+  buffer[copied] = L'\0';
+  return copied < id.size() ? os::kCrBufferSmall : os::kCrSuccess;
+}
+
+os::ConfigRet DeviceTreeView::GetParent(os::DevInst* parent, os::DevInst node, DWORD /*flags*/) {
+  std::optional<DeviceNode> found;
+  {
+    std::lock_guard lock(mutex_);
+    found = NodeOf(node);
+  }
+  if (!found || found->parentId.empty()) return os::kCrNoSuchDevnode;
+  if (const uint32_t error = Injected("GetParent", found->instanceId)) return error;
+  std::lock_guard lock(mutex_);
+  *parent = Assign(found->parentId);
+  return os::kCrSuccess;
+}
+
+os::ConfigRet DeviceTreeView::GetDevNodeStatus(DWORD* status, DWORD* problem, os::DevInst node, DWORD /*flags*/) {
+  std::optional<DeviceNode> found;
+  {
+    std::lock_guard lock(mutex_);
+    found = NodeOf(node);
+  }
+  if (!found) return os::kCrNoSuchDevnode;
+  if (const uint32_t error = Injected("GetDevNodeStatus", found->instanceId)) return error;
+  *status = found->problem != 0 ? os::kDnHasProblem : (kDnDriverLoaded | kDnStarted);
+  *problem = found->problem;
+  return os::kCrSuccess;
+}
+
+os::InterfaceHandle DeviceTreeView::CreateInterfaceFile(const wchar_t* path, DWORD /*access*/, DWORD /*share*/,
+                                                        DWORD disposition, DWORD /*attributes*/) {
+  const std::wstring wanted = path != nullptr ? Upper(path) : L"";
+  std::optional<DeviceNode> target;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& node : Tree()) {
+      for (const auto& offered : node.interfaces) {
+        if (Upper(InterfacePathOf(node, offered)) == wanted) target = node;
+      }
+    }
+  }
+  if (!target || disposition != os::kOpenExisting) {
+    t_lastError = kErrorFileNotFound;
+    return os::kInvalidInterfaceHandle;
+  }
+  if (const uint32_t error = Injected("CreateInterfaceFile", target->instanceId)) {
+    t_lastError = error;
+    return os::kInvalidInterfaceHandle;
+  }
+  InterfaceOpener open;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [handle, openPath] : files_) {
+      if (openPath == wanted) {  // opened before, and nobody shares an interface opened for exclusive use
+        t_lastError = kErrorSharingViolation;
+        return os::kInvalidInterfaceHandle;
+      }
+    }
+    open = open_;
+  }
+  os::InterfaceHandle handle = 0;
+  if (open) {
+    DWORD error = 0;
+    handle = open(*target, error);
+    if (handle == 0) {
+      t_lastError = error != 0 ? error : kErrorFileNotFound;
+      return os::kInvalidInterfaceHandle;
+    }
+  }
+  std::lock_guard lock(mutex_);
+  if (handle == 0) handle = nextFile_++;
+  files_[handle] = wanted;
+  t_lastError = 0;
+  return handle;
+}
+
+BOOL DeviceTreeView::CloseInterfaceFile(os::InterfaceHandle handle) {
+  InterfaceCloser close;
+  {
+    std::lock_guard lock(mutex_);
+    if (files_.erase(handle) == 0) return Fail(kErrorInvalidHandle);
+    close = close_;
+  }
+  if (close) close(handle);
+  t_lastError = 0;
+  return kTrue;
+}
+
+DWORD DeviceTreeView::LastError() { return t_lastError; }
+
+void DeviceTreeView::SetLastErrorCode(DWORD error) { t_lastError = error; }
+
+}  // namespace fcp::sim::windows
