@@ -252,8 +252,8 @@ class TreeBuilder {
         if (it->is_null()) friendlyName.reset();
         if (it->is_string()) friendlyName = Widened(it->get<std::string>());
       }
-      if (const auto it = settings->find("problem"); it != settings->end() && it->is_number_unsigned()) {
-        problem = it->get<uint32_t>();
+      if (const auto it = settings->find("problem"); it != settings->end() && it->is_number_integer() && it->get<int64_t>() >= 0) {
+        problem = static_cast<uint32_t>(it->get<int64_t>());
       }
     }
     const ClassFacts facts = CameraClass(className);

@@ -1,0 +1,258 @@
+// A camera connection through the pass-through driver: the camera's device interface opened and
+// registered with the driver, its place in the USB tree, and the wait until it answers.
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "os/driver_host.h"
+#include "os/port.h"
+#include "passthrough/camera_text.h"
+#include "passthrough/kvcam.h"
+#include "passthrough/kvxupx.h"
+
+using fcp::os::DeviceInfoData;
+using fcp::os::DeviceInfoSet;
+using fcp::os::DeviceSetup;
+using fcp::os::DevInst;
+using fcp::os::Guid;
+using fcp::passthrough::ContainsIgnoringCase;
+
+namespace {
+
+constexpr DWORD kErrorFileNotFound = 2;
+constexpr DWORD kErrorNotSupported = 50;
+
+constexpr Guid kCameraSensorInterface = fcp::os::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
+constexpr Guid kKsCategoryAudio = fcp::os::GuidOf("{6994AD04-93EF-11D0-A3CC-00A0C9223196}");
+constexpr Guid kKsCategoryVideo = fcp::os::GuidOf("{6994AD05-93EF-11D0-A3CC-00A0C9223196}");
+constexpr Guid kUsbDeviceInterface = fcp::os::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
+
+// Transport kinds the driver's open-device control takes.
+constexpr uint32_t kTransportCamera = 0;
+constexpr uint32_t kTransportMediaOrUsb = 1;
+constexpr uint32_t kTransportOther = 3;
+
+// Hubs at which the walk to the root stops, and how each root hub is counted.
+constexpr const wchar_t* kWalkStops[] = {L"ROOT_HUB", L"VMUSB\\HUB", L"TIUSBD_HUB", L"ASMEDIAUSBD_HUB", L"IWSEPAL\\VRHUB"};
+constexpr const wchar_t* kUsb3RootHubs[] = {L"ROOT_HUB30", L"TIUSBD_HUB", L"ROOT_HUB_FL30", L"VIA_ROOT_HUB",
+                                            L"ASMEDIAUSBD_HUB"};
+constexpr const wchar_t* kUsb2RootHubs[] = {L"ROOT_HUB20", L"IWSEPAL\\VRHUB"};
+
+template <size_t N>
+bool ContainsAny(const wchar_t* text, const wchar_t* const (&parts)[N]) {
+  for (const wchar_t* part : parts) {
+    if (ContainsIgnoringCase(text, part)) return true;
+  }
+  return false;
+}
+
+int32_t RootHubKind(const wchar_t* id) {
+  if (ContainsAny(id, kUsb3RootHubs)) return 3;
+  if (ContainsAny(id, kUsb2RootHubs)) return 2;
+  return 1;
+}
+
+// The two hexadecimal digits after "MI_" (0 when they are not there).
+int32_t InterfaceNumber(std::wstring_view id, size_t at) {
+  int32_t value = 0;
+  for (size_t i = at + 3; i < at + 5 && i < id.size(); ++i) {
+    const wchar_t c = id[i];
+    const int digit = c >= L'0' && c <= L'9' ? c - L'0'
+                      : c >= L'a' && c <= L'f' ? c - L'a' + 10
+                      : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                               : -1;
+    if (digit < 0) break;
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+size_t FindIgnoringCase(std::wstring_view text, std::wstring_view part) {
+  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
+    if (ContainsIgnoringCase(text.substr(i, part.size()), part)) return i;
+  }
+  return std::wstring_view::npos;
+}
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix) { return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0; }
+
+// The driver's side of the last error (the I/O controls leave it there).
+DWORD DriverLastError() {
+  auto* host = fcp::os::InstalledPort<fcp::os::DriverHost>();
+  return host != nullptr ? host->LastError() : 0;
+}
+
+// Reads the location paths and copies their first string, when the size query asks for a buffer.
+void ReadLocationPath(DeviceSetup& setup, DeviceInfoSet set, const DeviceInfoData& device, KvCamDevice& local) {
+  DWORD required = 0;
+  if (setup.GetDeviceRegistryProperty(set, device, fcp::os::kSpdrpLocationPaths, nullptr, nullptr, 0, &required) ||
+      setup.LastError() != fcp::os::kErrorInsufficientBuffer || required == 0) {
+    return;
+  }
+  std::vector<uint8_t> bytes(required);
+  if (!setup.GetDeviceRegistryProperty(set, device, fcp::os::kSpdrpLocationPaths, nullptr, bytes.data(), required,
+                                       nullptr)) {
+    return;
+  }
+  std::wstring first;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const wchar_t c = static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8);
+    if (c == L'\0') break;
+    first.push_back(c);
+  }
+  fcp::passthrough::CopyText(first, local.locationPath);
+}
+
+// Gives back what an open obtained before it failed: the interface handle and the registration.
+void Release(DeviceSetup& setup, fcp::os::InterfaceHandle handle, uint32_t low, uint32_t high) {
+  if (low != 0 || high != 0) KvxUpx_CloseDevice(low, high);
+  if (handle != 0) setup.CloseInterfaceFile(handle);
+}
+
+}  // namespace
+
+DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
+  if (device == nullptr) return ERROR_INVALID_PARAMETER;
+  auto* setup = fcp::os::InstalledPort<DeviceSetup>();
+  auto* host = fcp::os::InstalledPort<fcp::os::CameraLayerHost>();
+  if (setup == nullptr || host == nullptr) return kErrorNotSupported;
+
+  KvCamDevice local;
+  std::memset(&local, 0, sizeof local);
+  std::memcpy(local.transportTag, "KVCD", 4);
+  uint32_t transport = kTransportOther;
+
+  wchar_t id[fcp::passthrough::kDeviceIdChars] = {};
+  setup->GetDeviceId(node, id, fcp::passthrough::kDeviceIdChars, 0);
+  const DeviceInfoSet set = setup->GetClassDevs(
+      nullptr, id, fcp::os::kDigcfPresent | fcp::os::kDigcfAllClasses | fcp::os::kDigcfDeviceInterface);
+  {
+    const DWORD error = setup->LastError();
+    if (set == fcp::os::kInvalidDeviceInfoSet || (error != 0 && error != fcp::os::kErrorNotAllAssigned)) {
+      if (set != fcp::os::kInvalidDeviceInfoSet) setup->DestroyDeviceInfoList(set);
+      return error != 0 ? error : fcp::os::kErrorInvalidData;
+    }
+  }
+  DeviceInfoData info;
+  if (!setup->EnumDeviceInfo(set, 0, &info)) {
+    const DWORD error = setup->LastError();
+    setup->DestroyDeviceInfoList(set);
+    return error;
+  }
+
+  // The setup class decides the class kind, the transport kind and the interface to open.
+  wchar_t className[kKvCamTextChars] = {};
+  if (fcp::passthrough::ReadTextProperty(*setup, set, info, fcp::os::kSpdrpClass, className)) {
+    if (StartsWith(className, L"Image") || StartsWith(className, L"Camer")) {
+      local.classKind = 1;
+      transport = kTransportCamera;
+    } else if (StartsWith(className, L"Media")) {
+      local.classKind = 0;
+      transport = kTransportMediaOrUsb;
+    } else if (StartsWith(className, L"USB")) {
+      local.classKind = 2;
+      transport = kTransportMediaOrUsb;
+    }
+  }
+  if (!fcp::passthrough::ReadTextProperty(*setup, set, info, fcp::os::kSpdrpFriendlyName, local.displayName)) {
+    local.displayName[0] = L'\0';
+    if (setup->LastError() == fcp::os::kErrorInvalidData &&
+        !fcp::passthrough::ReadTextProperty(*setup, set, info, fcp::os::kSpdrpDeviceDesc, local.displayName)) {
+      local.displayName[0] = L'\0';
+    }
+  }
+  if (KvCam_IsVistaOrLater()) {
+    ReadLocationPath(*setup, set, info, local);
+  } else {
+    uint8_t address[4] = {};
+    if (setup->GetDeviceRegistryProperty(set, info, fcp::os::kSpdrpAddress, nullptr, address, sizeof address, nullptr)) {
+      local.ancestors[0] = static_cast<uint32_t>(address[0] | address[1] << 8 | address[2] << 16 | address[3] << 24);
+    }
+  }
+
+  // A function of a composite device: the walk starts above the composite device.
+  local.ancestorCount = 1;
+  DevInst current = node;
+  wchar_t currentId[fcp::passthrough::kDeviceIdChars] = {};
+  setup->GetDeviceId(current, currentId, fcp::passthrough::kDeviceIdChars, 0);
+  if (const size_t mi = FindIgnoringCase(currentId, L"MI_"); mi != std::wstring_view::npos) {
+    local.interfaceNumber = InterfaceNumber(currentId, mi);
+    DevInst parent = 0;
+    if (const fcp::os::ConfigRet result = setup->GetParent(&parent, current, 0); result != fcp::os::kCrSuccess) {
+      setup->DestroyDeviceInfoList(set);
+      return result;
+    }
+    current = parent;
+  }
+
+  const Guid& first = local.classKind == 1   ? kCameraSensorInterface
+                      : local.classKind == 2 ? kUsbDeviceInterface
+                                             : kKsCategoryAudio;
+  fcp::os::InterfaceHandle handle = 0;
+  if (KvCam_OpenInterface(node, first, &handle) != 0) {
+    handle = 0;
+    if (const DWORD error = KvCam_OpenInterface(node, kKsCategoryVideo, &handle); error != 0) {
+      setup->DestroyDeviceInfoList(set);
+      return error;
+    }
+  }
+  setup->DestroyDeviceInfoList(set);
+
+  uint32_t low = 0, high = 0;
+  if (!KvxUpx_OpenDevice(transport, handle, &low, &high)) {
+    const DWORD error = DriverLastError();
+    Release(*setup, handle, 0, 0);
+    return error != 0 ? error : ERROR_INVALID_PARAMETER;
+  }
+  local.driverHandleLow = low;
+  local.driverHandleHigh = high;
+  local.interfaceHandle = handle;
+
+  // The walk from the hub the camera is plugged into up to its root hub.
+  bool reachedRoot = false;
+  while (local.ancestorCount < kKvCamMaxAncestors) {
+    DevInst parent = 0;
+    if (setup->GetParent(&parent, current, 0) != fcp::os::kCrSuccess) break;
+    current = parent;
+    local.ancestors[local.ancestorCount++] = parent;
+    wchar_t parentId[fcp::passthrough::kDeviceIdChars] = {};
+    setup->GetDeviceId(parent, parentId, fcp::passthrough::kDeviceIdChars, 0);
+    local.rootHubKind = RootHubKind(parentId);
+    if (ContainsAny(parentId, kWalkStops)) {
+      reachedRoot = true;
+      break;
+    }
+  }
+  if (!reachedRoot) {
+    Release(*setup, handle, low, high);
+    return kErrorFileNotFound;
+  }
+  local.devInst = node;
+  std::memcpy(device, &local, sizeof local);
+
+  // Readiness: the device answers a device-descriptor request through the driver. The wait is
+  // bounded; the open succeeds either way.
+  uint8_t descriptor[18];
+  for (int probe = 0; probe < kKvCamReadinessProbes; ++probe) {
+    host->SleepMs(kKvCamReadinessPauseMs);
+    if (KvxUpx_GetDeviceDescriptor(low, high, descriptor)) break;
+    if (DriverLastError() != fcp::os::kErrorNotReady) break;
+  }
+  return 0;
+}
+
+void KvCam_CloseDevice(KvCamDevice* device) {
+  if (device == nullptr) return;
+  if (device->interfaceHandle != 0) {
+    if (auto* setup = fcp::os::InstalledPort<DeviceSetup>()) setup->CloseInterfaceFile(device->interfaceHandle);
+    device->interfaceHandle = 0;
+  }
+  if (device->driverHandleLow != 0 || device->driverHandleHigh != 0) {
+    KvxUpx_CloseDevice(device->driverHandleLow, device->driverHandleHigh);
+  }
+  device->devInst = 0;
+  device->driverHandleLow = 0;
+  device->driverHandleHigh = 0;
+  device->ancestorCount = 0;
+}

@@ -1,0 +1,27 @@
+// Text helpers of the camera layer: fixed-size UTF-16 fields, device properties read as text, and
+// the case-insensitive search the device instance IDs are tested with.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "os/device_setup.h"
+#include "passthrough/kvcam.h"
+
+namespace fcp::passthrough {
+
+// Device instance IDs are read through a buffer of this many characters.
+inline constexpr DWORD kDeviceIdChars = 200;
+
+// Copies `text` into a field, cut to the field's size less its terminating NUL.
+void CopyText(std::wstring_view text, wchar_t (&field)[kKvCamTextChars]);
+
+// Reads a string property of a device into a field: the property's bytes up to the field's size
+// (260 UTF-16 units), the text up to its first NUL. False with the port's last error when the read fails.
+bool ReadTextProperty(os::DeviceSetup& setup, os::DeviceInfoSet set, const os::DeviceInfoData& device,
+                      DWORD property, wchar_t (&field)[kKvCamTextChars]);
+
+// Whether `text` contains `part`, without regard to ASCII letter case.
+bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part);
+
+}  // namespace fcp::passthrough

@@ -1,0 +1,68 @@
+// The camera layer on top of the pass-through driver: its start-up, the list of the USB cameras that
+// are present (image and camera setup classes), and a camera connection opened through the driver.
+// Results are Windows system error codes (0 = success) unless stated otherwise. Reaches the platform
+// through the device-setup ports (os/device_setup.h) and the driver through KvxUpx_* (kvxupx.h).
+#pragma once
+#include <cstdint>
+
+#include "os/device_setup.h"
+
+inline constexpr int kKvCamTextChars = 260;
+inline constexpr int kKvCamMaxAncestors = 32;
+
+// One record of the camera list.
+struct KvCamDeviceInfo {
+  fcp::os::DevInst devInst;                  // the camera's device node: what KvCam_OpenDevice takes
+  wchar_t displayName[kKvCamTextChars];      // friendly name, or "Usb Video Device #<n>"
+  wchar_t deviceInstanceId[kKvCamTextChars]; // as the configuration manager gives it (at most 199 characters)
+  wchar_t locationPath[kKvCamTextChars];     // not filled by the listing
+};
+
+// A camera connection. Allocated zero-filled by the caller; filled by a successful KvCam_OpenDevice.
+struct KvCamDevice {
+  char transportTag[4];                      // "KVCD": a locally attached USB camera
+  uint32_t driverHandleLow;                  // the driver's handle of the registered device; 0: none
+  uint32_t driverHandleHigh;
+  fcp::os::DevInst devInst;                  // the camera's own device node
+  fcp::os::InterfaceHandle interfaceHandle;  // the opened device interface; 0: none
+  int32_t rootHubKind;                       // 3 USB 3 root hub, 2 USB 2, 1 other
+  wchar_t displayName[kKvCamTextChars];
+  int32_t classKind;                         // 1 Image/Camera, 2 USB, 0 Media or other
+  uint32_t ancestors[kKvCamMaxAncestors];    // [0] bus address before Vista (else 0), then hub .. root hub
+  wchar_t locationPath[kKvCamTextChars];
+  int32_t interfaceNumber;                   // the function's "MI_xx", 0 when none
+  int32_t ancestorCount;                     // entries of `ancestors` in use, entry 0 included
+};
+
+// Class selector of KvCam_ListDevice: the image and camera setup classes.
+inline constexpr uint32_t kKvCamListCameras = 1;
+
+// The readiness wait of KvCam_OpenDevice: probes 200 ms apart while the driver answers "not ready",
+// at most this many (10 s of waiting); the open then returns 0 as it does after any other answer.
+inline constexpr int kKvCamReadinessProbes = 50;
+inline constexpr uint32_t kKvCamReadinessPauseMs = 200;
+
+// Records whether the system is Vista or later, opens the named mutex "ICOperateSync_2014_3_28" and
+// starts Winsock 2.2. False when Winsock 2.2 is not available (or there is no camera-layer port).
+bool KvxUpxCam_Init();
+// The Vista flag KvxUpxCam_Init recorded last.
+bool KvCam_IsVistaOrLater();
+
+// Lists the present cameras: image-class devices first, then camera-class devices, each set in
+// enumeration order, skipping device nodes with a problem. On success `*records` is an array of
+// `*count` records the caller releases with KvCam_FreeDeviceList; 259 when there is none. On failure
+// `*records` is null and `*count` 0; 87 when an output is missing (outputs untouched).
+DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t classSelector);
+void KvCam_FreeDeviceList(KvCamDeviceInfo* records);
+
+// Opens the first device interface of `interfaceClass` on the node for exclusive use. 0 with the
+// handle in `*handle` (nothing written when the node's set holds no device); 87 without an output.
+DWORD KvCam_OpenInterface(fcp::os::DevInst node, const fcp::os::Guid& interfaceClass,
+                          fcp::os::InterfaceHandle* handle);
+
+// Opens a listed camera through the driver (see kvcam.h's KvCamDevice). 0 on success, otherwise a
+// system error code, a configuration manager result, or 2 when the walk to the root hub fails; on
+// failure the object is left as given and nothing stays open.
+DWORD KvCam_OpenDevice(KvCamDevice* device, fcp::os::DevInst node);
+// Closes the interface handle and the driver registration an open left in the object.
+void KvCam_CloseDevice(KvCamDevice* device);
