@@ -1,0 +1,215 @@
+// The camera layer's start-up, camera list and interface open, over the virtual workstation's
+// device tree.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "os/port.h"
+#include "passthrough/kvcam.h"
+#include "sim/devices.h"
+#include "sim/windows/device_tree_view.h"
+#include "sim/windows/windows_views.h"
+
+namespace fcp::passthrough::test {
+namespace {
+
+using sim::windows::DeviceInstanceIdOf;
+using sim::windows::DeviceTreeView;
+
+class FakeCameraLayerHost final : public os::CameraLayerHost {
+ public:
+  bool vista = true;
+  int startupResult = 0;
+  WORD granted = 0x0202;
+  int startups = 0, cleanups = 0, mutexes = 0;
+  std::vector<DWORD> sleeps;
+  BOOL VersionAtLeast(DWORD major, DWORD minor, WORD servicePack) override {
+    return vista && major == 6 && minor == 0 && servicePack == 0;
+  }
+  uintptr_t CreateNamedMutex(const wchar_t* name) override {
+    ++mutexes;
+    return std::wstring(name) == L"ICOperateSync_2014_3_28" ? 0x44 : 0;
+  }
+  int WsaStartup(WORD requested, WORD* version) override {
+    ++startups;
+    *version = requested == 0x0202 ? granted : 0;
+    return startupResult;
+  }
+  int WsaCleanup() override { return ++cleanups, 0; }
+  void SleepMs(DWORD ms) override { sleeps.push_back(ms); }
+};
+
+sim::DeviceSpec Camera(std::string id, std::vector<uint8_t> ports, nlohmann::json tree = nullptr) {
+  sim::DeviceSpec shape = sim::ChipCameraSpec(std::move(id), std::move(ports));
+  if (!tree.is_null()) shape.views = {{"device_tree", tree}};
+  return shape;
+}
+
+class CameraLayer : public ::testing::Test {
+ protected:
+  std::shared_ptr<sim::Workstation> ws = std::make_shared<sim::Workstation>();
+  DeviceTreeView tree{ws};
+  FakeCameraLayerHost host;
+  os::ScopedPort<os::DeviceSetup> setupPort{&tree};
+  os::ScopedPort<os::CameraLayerHost> hostPort{&host};
+
+  void Add(const sim::DeviceSpec& shape) { ASSERT_TRUE(ws->AddDevice(sim::MakeDevice(shape))); }
+  std::wstring FunctionId(const std::string& id) { return DeviceInstanceIdOf(*ws->Find(id), 0); }
+
+  struct Listed {
+    DWORD result;
+    std::vector<KvCamDeviceInfo> records;
+  };
+  Listed List() {
+    KvCamDeviceInfo* records = reinterpret_cast<KvCamDeviceInfo*>(0x1);
+    int32_t count = -1;
+    const DWORD result = KvCam_ListDevice(&records, &count, kKvCamListCameras);
+    Listed listed{result, {}};
+    if (result == 0) {
+      listed.records.assign(records, records + count);
+    } else {
+      EXPECT_EQ(records, nullptr);
+      EXPECT_EQ(count, 0);
+    }
+    KvCam_FreeDeviceList(result == 0 ? records : nullptr);
+    EXPECT_EQ(tree.OpenSets(), 0u);
+    return listed;
+  }
+};
+
+TEST_F(CameraLayer, InitRecordsVersionOpensMutexStartsWinsock) {
+  EXPECT_TRUE(KvxUpxCam_Init());
+  EXPECT_TRUE(KvCam_IsVistaOrLater());
+  host.vista = false;
+  EXPECT_TRUE(KvxUpxCam_Init());  // a second start in the same process succeeds too
+  EXPECT_FALSE(KvCam_IsVistaOrLater());
+  EXPECT_EQ(host.mutexes, 2);
+  EXPECT_EQ(host.cleanups, 0);
+
+  host.granted = 0x0101;  // another version granted: cleaned up again
+  EXPECT_FALSE(KvxUpxCam_Init());
+  EXPECT_EQ(host.cleanups, 1);
+  host.startupResult = 10091;  // WSASYSNOTREADY
+  EXPECT_FALSE(KvxUpxCam_Init());
+  os::ScopedPort<os::CameraLayerHost> none(nullptr);
+  EXPECT_FALSE(KvxUpxCam_Init());
+}
+
+TEST_F(CameraLayer, ListingOrderNamesAndProblemDevices) {
+  struct Case {
+    const char* what;
+    std::vector<sim::DeviceSpec> devices;
+    std::vector<std::pair<std::string, std::wstring>> expected;  // device id, display name
+  };
+  const Case cases[] = {
+      {"nothing present", {}, {}},
+      {"no camera among the devices", {[] { sim::DeviceSpec d = sim::ChipCameraSpec("dfu", {1}); d.kind = sim::DeviceKind::kForeignDfu; return d; }()}, {}},
+      {"image class before camera class",
+       {Camera("cam0", {1}, {{"setup_class", "Camera"}, {"friendly_name", "Front"}}), Camera("cam1", {2}, {{"friendly_name", "Back"}})},
+       {{"cam1", L"Back"}, {"cam0", L"Front"}}},
+      {"generic names count problem devices and start again per class",
+       {Camera("cam0", {1}, {{"problem", 10}}), Camera("cam1", {2}, {{"friendly_name", nullptr}}),
+        Camera("cam2", {3}, {{"setup_class", "Camera"}, {"friendly_name", nullptr}})},
+       {{"cam1", L"Usb Video Device #2"}, {"cam2", L"Usb Video Device #1"}}},
+      {"other classes are not listed", {Camera("cam0", {1}, {{"setup_class", "Media"}}), Camera("cam1", {2}, {{"setup_class", "USB"}})}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ws = std::make_shared<sim::Workstation>();
+    DeviceTreeView view(ws);
+    os::ScopedPort<os::DeviceSetup> port(&view);
+    for (const auto& shape : c.devices) Add(shape);
+    KvCamDeviceInfo* records = nullptr;
+    int32_t count = 0;
+    const DWORD result = KvCam_ListDevice(&records, &count, kKvCamListCameras);
+    ASSERT_EQ(result, c.expected.empty() ? os::kErrorNoMoreItems : 0u);
+    ASSERT_EQ(count, static_cast<int32_t>(c.expected.size()));
+    for (size_t i = 0; i < c.expected.size(); ++i) {
+      const std::wstring id = FunctionId(c.expected[i].first);
+      EXPECT_EQ(std::wstring(records[i].deviceInstanceId), id);
+      EXPECT_EQ(std::wstring(records[i].displayName), c.expected[i].second);
+      EXPECT_EQ(records[i].devInst, view.DevInstOf(id));
+    }
+    KvCam_FreeDeviceList(records);
+    EXPECT_EQ(view.OpenSets(), 0u);
+  }
+}
+
+TEST_F(CameraLayer, ListingFailuresLeaveNoArrayAndNoSets) {
+  Add(Camera("cam0", {1}));
+  Add(Camera("cam1", {2}, {{"setup_class", "Camera"}}));
+  KvCamDeviceInfo* records = nullptr;
+  int32_t count = 5;
+  EXPECT_EQ(KvCam_ListDevice(nullptr, &count, 1), 87u);
+  EXPECT_EQ(count, 5);  // untouched
+  EXPECT_EQ(KvCam_ListDevice(&records, nullptr, 1), 87u);
+
+  // A leftover ERROR_NOT_ALL_ASSIGNED after building a set is no failure; any other error is.
+  tree.set_error_left_by_class_devs(os::kErrorNotAllAssigned);
+  EXPECT_EQ(List().records.size(), 2u);
+  tree.set_error_left_by_class_devs(5);
+  EXPECT_EQ(List().result, 5u);
+  tree.set_error_left_by_class_devs(0);
+
+  struct Fault {
+    const char* what;
+    std::string call;
+    uint32_t error;
+    DWORD expected;
+  };
+  const Fault faults[] = {
+      {"the image set cannot be built", "GetClassDevs", 5, 5},
+      {"enumeration breaks off while counting", "EnumDeviceInfo", 31, 31},
+  };
+  for (const Fault& f : faults) {
+    SCOPED_TRACE(f.what);
+    tree.set_fault([&](std::string_view call, const std::wstring&) { return call == f.call ? f.error : 0u; });
+    EXPECT_EQ(List().result, f.expected);
+  }
+
+  // A device goes away between counting and filling: the listing fails as a whole.
+  int statusCalls = 0;
+  tree.set_fault([&](std::string_view call, const std::wstring& subject) -> uint32_t {
+    if (call != "GetDevNodeStatus" || subject != FunctionId("cam1")) return 0;
+    return ++statusCalls > 1 ? os::kCrNoSuchDevnode : 0;
+  });
+  const Listed changed = List();
+  EXPECT_NE(changed.result, 0u);
+  EXPECT_EQ(statusCalls, 2);
+  tree.set_fault(nullptr);
+  EXPECT_EQ(List().records.size(), 2u);
+}
+
+TEST_F(CameraLayer, OpenInterfaceTakesTheFirstInterfaceOfTheClass) {
+  Add(Camera("cam0", {1}));
+  Add(Camera("cam1", {2}, {{"setup_class", "Camera"}}));
+  const os::DevInst image = tree.DevInstOf(FunctionId("cam0"));
+  const os::DevInst camera = tree.DevInstOf(FunctionId("cam1"));
+  EXPECT_EQ(KvCam_OpenInterface(image, sim::windows::interface_class::kCameraSensor, nullptr), 87u);
+
+  os::InterfaceHandle handle = 0;
+  ASSERT_EQ(KvCam_OpenInterface(image, sim::windows::interface_class::kCameraSensor, &handle), 0u);
+  EXPECT_NE(handle, 0u);
+  // Opened for exclusive use: a second open of the same interface is refused.
+  os::InterfaceHandle second = 0;
+  EXPECT_EQ(KvCam_OpenInterface(image, sim::windows::interface_class::kCameraSensor, &second), 32u);
+  EXPECT_EQ(second, 0u);
+  EXPECT_TRUE(tree.CloseInterfaceFile(handle));
+
+  // A camera-class camera has no sensor interface, but its video-category one.
+  EXPECT_EQ(KvCam_OpenInterface(camera, sim::windows::interface_class::kCameraSensor, &second), os::kErrorNoMoreItems);
+  ASSERT_EQ(KvCam_OpenInterface(camera, sim::windows::interface_class::kKsVideo, &second), 0u);
+  EXPECT_TRUE(tree.CloseInterfaceFile(second));
+
+  // A node that is gone: its set is empty, which is a failure and not a success without a handle.
+  ws->SetConnected("cam1", false);
+  handle = 0;
+  EXPECT_NE(KvCam_OpenInterface(camera, sim::windows::interface_class::kKsVideo, &handle), 0u);
+  EXPECT_EQ(handle, 0u);
+  EXPECT_EQ(tree.OpenSets(), 0u);
+  EXPECT_EQ(tree.OpenInterfaceFiles(), 0u);
+}
+
+}  // namespace
+}  // namespace fcp::passthrough::test
