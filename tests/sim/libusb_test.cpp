@@ -336,6 +336,10 @@ TEST_F(LibusbView, DisconnectedDevicesAreNotListed) {
   libusb_free_device_list(list, 1);
   libusb_device_handle* h = nullptr;
   EXPECT_EQ(libusb_open(Device(0), &h), LIBUSB_ERROR_NO_DEVICE);
+  // A device no user-mode driver serves is not listed either.
+  ws_->Find("cam1")->libusb_visible = false;
+  ASSERT_EQ(libusb_get_device_list(ctx_, &list), 0);
+  libusb_free_device_list(list, 1);
 }
 
 TEST(Libusb, InitFailureAndErrorNames) {

@@ -39,6 +39,13 @@ TEST(Scenario, ExamplesHoldWhatTheySay) {
   EXPECT_EQ(cam->chip->selector(), 1);
   EXPECT_EQ(Bytes(cam->chip->config().begin() + 40, cam->chip->config().begin() + 59), Bytes(19, 0));
 
+  // Hidden from libusb, and still so after saving and loading again.
+  auto hidden = LoadScenarioFile(kDir + "/blank_chip_passthrough.json").workstation;
+  ASSERT_NE(hidden, nullptr);
+  EXPECT_FALSE(hidden->Find("cam0")->libusb_visible);
+  EXPECT_TRUE(hidden->Find("hub0")->libusb_visible);
+  EXPECT_FALSE(LoadScenarioText(ScenarioJson(*hidden).dump(), "saved").workstation->Find("cam0")->libusb_visible);
+
   auto repaired = LoadScenarioFile(kDir + "/repaired_chip.json").workstation;
   ASSERT_NE(repaired, nullptr);
   EXPECT_EQ(repaired->Find("cam0")->chip->ReadWord(kCommitRegisterAddress), 0x90731484u);
