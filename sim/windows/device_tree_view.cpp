@@ -69,22 +69,6 @@ std::vector<uint8_t> ParentPorts(const std::vector<uint8_t>& ports) {
 
 std::wstring Widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// The product string of a device, or `fallback`.
-std::wstring ProductName(const UsbDevice& device, const wchar_t* fallback) {
-  const auto& d = device.descriptors();
-  if (d.device.size() >= 18 && d.device[15] != 0) {
-    const auto it = d.strings.find(d.device[15]);
-    if (it != d.strings.end() && it->second.size() >= 2) {
-      std::wstring text;
-      for (size_t i = 2; i + 1 < it->second.size() && i + 1 < it->second[0]; i += 2) {
-        text.push_back(static_cast<wchar_t>(it->second[i] | it->second[i + 1] << 8));
-      }
-      if (!text.empty()) return text;
-    }
-  }
-  return fallback;
-}
-
 struct ClassFacts {
   std::wstring name;
   os::Guid guid;
@@ -197,7 +181,7 @@ class TreeBuilder {
                                .className = L"USB",
                                .classGuid = setup_class::kUsb,
                                .friendlyName = std::nullopt,
-                               .deviceDesc = device ? ProductName(*device, L"Generic USB Hub") : L"Generic USB Hub",
+                               .deviceDesc = device ? ProductStringOf(*device, L"Generic USB Hub") : L"Generic USB Hub",
                                .address = place.ports.back(),
                                .locationPaths = {path},
                                .interfaces = {interface_class::kUsbHub},
@@ -219,7 +203,7 @@ class TreeBuilder {
                      .parentId = hub,
                      .className = L"USB",
                      .classGuid = setup_class::kUsb,
-                     .deviceDesc = composite ? L"USB Composite Device" : ProductName(*device, L"USB Device"),
+                     .deviceDesc = composite ? L"USB Composite Device" : ProductStringOf(*device, L"USB Device"),
                      .address = port,
                      .locationPaths = {path},
                      .interfaces = {interface_class::kUsbDevice},
@@ -242,7 +226,7 @@ class TreeBuilder {
     // The video function.
     const uint8_t vc = device->video->control_interface;
     std::wstring className = L"Image";
-    std::optional<std::wstring> friendlyName = ProductName(*device, L"USB Video Device");
+    std::optional<std::wstring> friendlyName = ProductStringOf(*device, L"USB Video Device");
     uint32_t problem = 0;
     if (const auto* settings = DeviceTreeSettings(*device)) {
       if (const auto it = settings->find("setup_class"); it != settings->end() && it->is_string()) {

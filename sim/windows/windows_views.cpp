@@ -28,22 +28,6 @@ std::wstring InstanceOf(const UsbDevice& device, uint8_t interfaceNumber) {
   return text;
 }
 
-// The product string, as the platform names a camera without a name of its own.
-std::wstring FriendlyNameOf(const UsbDevice& device) {
-  const auto& d = device.descriptors();
-  if (d.device.size() >= 18 && d.device[15] != 0) {
-    const auto it = d.strings.find(d.device[15]);
-    if (it != d.strings.end() && it->second.size() >= 2) {
-      std::wstring text;
-      for (size_t i = 2; i + 1 < it->second.size() && i + 1 < it->second[0]; i += 2) {
-        text.push_back(static_cast<wchar_t>(it->second[i] | it->second[i + 1] << 8));
-      }
-      if (!text.empty()) return text;
-    }
-  }
-  return L"USB Video Device";
-}
-
 WireStatus WireStatusOf(TransferStatus status) {
   switch (status) {
     case TransferStatus::kOk:
@@ -78,6 +62,21 @@ std::vector<std::shared_ptr<UsbDevice>> Cameras(const std::shared_ptr<Workstatio
 }
 
 }  // namespace
+
+std::wstring ProductStringOf(const UsbDevice& device, const wchar_t* fallback) {
+  const auto& d = device.descriptors();
+  if (d.device.size() >= 18 && d.device[15] != 0) {
+    const auto it = d.strings.find(d.device[15]);
+    if (it != d.strings.end() && it->second.size() >= 2) {
+      std::wstring text;
+      for (size_t i = 2; i + 1 < it->second.size() && i + 1 < it->second[0]; i += 2) {
+        text.push_back(static_cast<wchar_t>(it->second[i] | it->second[i + 1] << 8));
+      }
+      if (!text.empty()) return text;
+    }
+  }
+  return fallback;
+}
 
 std::wstring DeviceInstanceIdOf(const UsbDevice& device, uint8_t interfaceNumber) {
   wchar_t ids[48];
@@ -143,7 +142,7 @@ WindowsViews::WindowsViews(std::shared_ptr<Workstation> workstation)
         for (const auto& device : Cameras(workstation)) {
           std::weak_ptr<Workstation> weakWorkstation = workstation;
           inputs.push_back(VideoInputDevice{
-              DevicePathOf(*device, device->video->control_interface), FriendlyNameOf(*device),
+              DevicePathOf(*device, device->video->control_interface), ProductStringOf(*device, L"USB Video Device"),
               device->descriptors().configurations.front(),
               [weakWorkstation, device](const std::array<uint8_t, 8>& setup, std::span<uint8_t> data) {
                 const auto live = weakWorkstation.lock();

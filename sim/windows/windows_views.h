@@ -84,5 +84,7 @@ class ScopedWindowsViews {
 std::wstring DeviceInstanceIdOf(const UsbDevice& device, uint8_t interfaceNumber);  // USB\VID_..&PID_..&MI_..\<instance>
 std::wstring DevicePathOf(const UsbDevice& device, uint8_t interfaceNumber);
 std::wstring LocationInformationOf(const UsbDevice& device);
+// The product string, as the platform names a device without a name of its own (`fallback` without one).
+std::wstring ProductStringOf(const UsbDevice& device, const wchar_t* fallback);
 
 }  // namespace fcp::sim::windows

@@ -8,48 +8,33 @@
 #include <setupapi.h>
 
 #include <cstring>
+
+#include "os/win32/guid_win32.h"
 #include <vector>
 
 namespace fcp::os::win32 {
 namespace {
 
-GUID ToGuid(const Guid& g) {
-  GUID out;
-  out.Data1 = g.data1;
-  out.Data2 = g.data2;
-  out.Data3 = g.data3;
-  std::memcpy(out.Data4, g.data4.data(), 8);
-  return out;
-}
-
-Guid FromGuid(const GUID& g) {
-  Guid out;
-  out.data1 = g.Data1;
-  out.data2 = g.Data2;
-  out.data3 = g.Data3;
-  std::memcpy(out.data4.data(), g.Data4, 8);
-  return out;
-}
 
 HDEVINFO ToSet(DeviceInfoSet set) { return reinterpret_cast<HDEVINFO>(set); }
 
 SP_DEVINFO_DATA ToInfo(const DeviceInfoData& d) {
   SP_DEVINFO_DATA out{};
   out.cbSize = sizeof out;
-  out.ClassGuid = ToGuid(d.classGuid);
+  out.ClassGuid = ToPlatform(d.classGuid);
   out.DevInst = d.devInst;
   out.Reserved = d.reserved;
   return out;
 }
 
 DeviceInfoData FromInfo(const SP_DEVINFO_DATA& d) {
-  return DeviceInfoData{FromGuid(d.ClassGuid), static_cast<DevInst>(d.DevInst), static_cast<uintptr_t>(d.Reserved)};
+  return DeviceInfoData{FromPlatform(d.ClassGuid), static_cast<DevInst>(d.DevInst), static_cast<uintptr_t>(d.Reserved)};
 }
 
 SP_DEVICE_INTERFACE_DATA ToInterface(const DeviceInterfaceData& d) {
   SP_DEVICE_INTERFACE_DATA out{};
   out.cbSize = sizeof out;
-  out.InterfaceClassGuid = ToGuid(d.interfaceClass);
+  out.InterfaceClassGuid = ToPlatform(d.interfaceClass);
   out.Flags = d.flags;
   out.Reserved = d.reserved;
   return out;
@@ -59,7 +44,7 @@ class Win32DeviceSetupPort final : public DeviceSetup {
  public:
   DeviceInfoSet GetClassDevs(const Guid* classGuid, const wchar_t* enumerator, DWORD flags) override {
     GUID guid{};
-    if (classGuid != nullptr) guid = ToGuid(*classGuid);
+    if (classGuid != nullptr) guid = ToPlatform(*classGuid);
     const HDEVINFO set = SetupDiGetClassDevsW(classGuid != nullptr ? &guid : nullptr, enumerator, nullptr, flags);
     return set == INVALID_HANDLE_VALUE ? kInvalidDeviceInfoSet : reinterpret_cast<DeviceInfoSet>(set);
   }
@@ -79,11 +64,11 @@ class Win32DeviceSetupPort final : public DeviceSetup {
                             DeviceInterfaceData* data) override {
     SP_DEVINFO_DATA info{};
     if (device != nullptr) info = ToInfo(*device);
-    const GUID guid = ToGuid(interfaceClass);
+    const GUID guid = ToPlatform(interfaceClass);
     SP_DEVICE_INTERFACE_DATA out{};
     out.cbSize = sizeof out;
     const BOOL ok = SetupDiEnumDeviceInterfaces(ToSet(set), device != nullptr ? &info : nullptr, &guid, index, &out);
-    if (ok) *data = DeviceInterfaceData{FromGuid(out.InterfaceClassGuid), out.Flags, static_cast<uintptr_t>(out.Reserved)};
+    if (ok) *data = DeviceInterfaceData{FromPlatform(out.InterfaceClassGuid), out.Flags, static_cast<uintptr_t>(out.Reserved)};
     return ok;
   }
   BOOL GetDeviceInterfacePath(DeviceInfoSet set, const DeviceInterfaceData& data, wchar_t* path, DWORD pathChars,

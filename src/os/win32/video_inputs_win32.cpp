@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "os/win32/com_ptr.h"
+#include "os/win32/guid_win32.h"
 
 namespace fcp::os::win32 {
 namespace {
@@ -35,23 +36,6 @@ struct IKsTopologyInfoVtblOrder : public IUnknown {
 };
 using IKsTopologyInfo = IKsTopologyInfoVtblOrder;
 
-Guid FromPlatform(const GUID& g) {
-  Guid out;
-  out.data1 = g.Data1;
-  out.data2 = g.Data2;
-  out.data3 = g.Data3;
-  for (int i = 0; i < 8; ++i) out.data4[i] = g.Data4[i];
-  return out;
-}
-
-GUID ToPlatform(const Guid& g) {
-  GUID out;
-  out.Data1 = g.data1;
-  out.Data2 = g.data2;
-  out.Data3 = g.data3;
-  for (int i = 0; i < 8; ++i) out.Data4[i] = g.data4[i];
-  return out;
-}
 
 class Win32KsControl : public KsControl {
  public:
