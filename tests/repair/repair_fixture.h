@@ -5,6 +5,7 @@
 #include <cctype>
 #include <memory>
 #include <sstream>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,13 @@ class Bench {
     EXPECT_TRUE(load_.workstation) << load_.error;
     workstation_ = std::make_unique<sim::ScopedWorkstation>(load_.workstation);
     views_ = std::make_unique<sim::windows::ScopedWindowsViews>(load_.workstation);
-    load_.workstation->set_trace_sink([this](const std::string& line) { trace_.push_back(line); });
+    load_.workstation->set_trace_sink([this](const std::string& line) {
+      trace_.push_back(line);
+      if (stopNth_ != 0 && SetupOf(line).rfind(stopSetup_, 0) == 0 && ++stopSeen_ == stopNth_) {
+        stop_.request_stop();
+        transfersUntilStop_ = trace_.size();
+      }
+    });
   }
   ~Bench() {
     // A failed DFU open leaves its listing until the next one; release it so a leak shows.
@@ -61,11 +68,39 @@ class Bench {
   }
   size_t TransferCount() const { return trace_.size(); }
 
+  // Requests a stop from inside the `nth` transfer from now on whose setup packet starts with
+  // `setupPrefix` (hex, as in the trace), the way a dialog may while the check waits on the device;
+  // with `nth` 0, at once.
+  void RequestStopDuring(const std::string& setupPrefix, unsigned nth, std::stop_source stop) {
+    stop_ = std::move(stop);
+    if (nth == 0) {
+      stop_.request_stop();
+      transfersUntilStop_ = trace_.size();
+      return;
+    }
+    stopSetup_ = setupPrefix;
+    stopNth_ = nth;
+    stopSeen_ = 0;
+  }
+  size_t TransfersAfterStop() const { return trace_.size() - transfersUntilStop_; }
+
  private:
+  static std::string SetupOf(const std::string& line) {
+    std::istringstream fields(line);
+    std::string device, setup;
+    fields >> device >> setup;
+    return setup;
+  }
+
   sim::ScenarioLoad load_;
   std::unique_ptr<sim::ScopedWorkstation> workstation_;
   std::unique_ptr<sim::windows::ScopedWindowsViews> views_;
   std::vector<std::string> trace_;
+  std::stop_source stop_{std::nostopstate};
+  std::string stopSetup_;
+  unsigned stopNth_ = 0;
+  unsigned stopSeen_ = 0;
+  size_t transfersUntilStop_ = 0;
 };
 
 }  // namespace fcp::repair::testing

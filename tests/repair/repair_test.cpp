@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 
 #include "repair/core_power_constants.h"
@@ -22,9 +23,23 @@ sim::FaultRule FaultOn(uint8_t requestType, uint8_t request, unsigned nth, sim::
   return rule;
 }
 
+// Configuration bytes from `offset` on, with byte `flip` (an index into `bytes`) inverted.
+template <size_t N>
+void PutConfig(Bench& b, size_t offset, const std::array<uint8_t, N>& bytes, size_t flip) {
+  std::copy(bytes.begin(), bytes.end(), b.chip().config().begin() + offset);
+  b.chip().config()[offset + flip] ^= 0xFF;
+}
+
 bool PatchInPlace(const sim::Chip& chip) {
   return std::equal(kPatch.begin(), kPatch.end(), chip.config().begin() + kPatchOffset);
 }
+
+// A stop request: during the `nth` transfer of the run whose setup packet starts with `setup`, or
+// before the run when `nth` is 0. No transfer may follow it.
+struct StopAt {
+  const char* setup = nullptr;
+  unsigned nth = 0;
+};
 
 struct Case {
   const char* name;
@@ -34,6 +49,7 @@ struct Case {
   const wchar_t* error;
   size_t writes;             // host-to-device vendor requests on the wire
   bool patchedAfterwards;    // the chip holds the patch after the run
+  StopAt stop = {};
 };
 
 const sim::FaultAction kStall = sim::FaultAction::kStall;
@@ -72,6 +88,60 @@ const Case kCases[] = {
      true},
     {"CommitFails", "blank_chip.json", [](Bench& b) { b.workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); }, 0,
      L"Failed to fix core power.\n", 1, true},
+
+    // The edges of each comparison: its first and its last byte.
+    {"ReferenceBlockDiffersInItsFirstByte", "blank_chip.json", [](Bench& b) { PutConfig(b, 0, kReferenceBlock, 0); },
+     1, L"", 2, true},
+    {"ReferenceBlockDiffersInItsLastByte", "blank_chip.json", [](Bench& b) { PutConfig(b, 0, kReferenceBlock, 39); },
+     1, L"", 2, true},
+    {"PatchAreaDiffersFromThePatchInItsFirstByte", "blank_chip.json",
+     [](Bench& b) { PutConfig(b, kPatchOffset, kPatch, 0); }, 0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0,
+     false},
+    {"PatchAreaDiffersFromThePatchInItsLastByte", "blank_chip.json",
+     [](Bench& b) { PutConfig(b, kPatchOffset, kPatch, 18); }, 0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0,
+     false},
+    {"PatchAreaNotBlankInItsFirstByte", "blank_chip.json", [](Bench& b) { b.chip().config()[kPatchOffset] = 0x01; }, 0,
+     L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0, false},
+    {"PatchAreaNotBlankInItsLastByte", "blank_chip.json", [](Bench& b) { b.chip().config()[kPatchOffset + 18] = 0x01; },
+     0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0, false},
+    {"ReadBackDiffersInItsFirstByte", "blank_chip.json",
+     [](Bench& b) {
+       auto rule = FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData);
+       rule.data = sim::Bytes{static_cast<uint8_t>(kPatch[0] ^ 0xFF)};
+       b.workstation().AddFault(rule);
+     },
+     0, L"", 1, true},
+    {"ReadBackDiffersInItsLastByte", "blank_chip.json",
+     [](Bench& b) {
+       auto rule = FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData);
+       rule.data = sim::Bytes(kPatch.begin(), kPatch.end());
+       rule.data->back() ^= 0xFF;
+       b.workstation().AddFault(rule);
+     },
+     0, L"", 1, true},
+    // A transfer one byte short is no transfer.
+    {"ConfigurationReadOneByteShort", "blank_chip.json",
+     [](Bench& b) {
+       auto rule = FaultOn(0xC0, 0x52, 1, sim::FaultAction::kShort);
+       rule.length = kConfigurationLength - 1;
+       b.workstation().AddFault(rule);
+     },
+     0, L"Failed to DFU_Vendorreqget(0x52, 0, 0, pbyRead, 59)\n", 0, false},
+    {"ReadBackOneByteShort", "blank_chip.json",
+     [](Bench& b) {
+       auto rule = FaultOn(0xC0, 0x52, 2, sim::FaultAction::kShort);
+       rule.length = kPatch.size() - 1;
+       b.workstation().AddFault(rule);
+     },
+     0, L"Failed to DFU_Vendorreqget(0x52, 0, 40, pbyReadPatch, 19)\n", 1, true},
+    // Only a selector of 1 leads on to the DFU side.
+    {"SelectorTwoPassesWithoutDfu", "blank_chip.json", [](Bench& b) { b.chip().set_selector(2); }, 1, L"", 0, false},
+    {"SelectorFFPassesWithoutDfu", "blank_chip.json", [](Bench& b) { b.chip().set_selector(0xFF); }, 1, L"", 0, false},
+    // A stop is honoured at the start, before the DFU side opens and before the patch write. The
+    // 18th data read of the camera is the selector's, the last transfer before the DFU side.
+    {"StopBeforeTheRun", "blank_chip.json", nullptr, 0, L"", 0, false, {"", 0}},
+    {"StopDuringTheSelectorRead", "blank_chip.json", nullptr, 0, L"", 0, false, {"A181000B", 18}},
+    {"StopDuringTheConfigurationRead", "blank_chip.json", nullptr, 0, L"", 0, false, {"C0520000", 1}},
 };
 
 class RepairSequence : public ::testing::TestWithParam<Case> {};
@@ -84,9 +154,17 @@ TEST_P(RepairSequence, VerdictTextWritesAndChipState) {
   const unsigned commitsBefore = bench.chip().commit_count();
   if (c.prepare) c.prepare(bench);
 
+  std::stop_source stop;
+  if (c.stop.setup) bench.RequestStopDuring(c.stop.setup, c.stop.nth, stop);
+
   std::wstring error = L"stale text";
-  EXPECT_EQ(FixCorePower(location, error, {}), c.verdict);
+  EXPECT_EQ(FixCorePower(location, error, stop.get_token()), c.verdict);
   EXPECT_EQ(error, c.error);
+  if (c.stop.setup) {
+    EXPECT_EQ(bench.TransfersAfterStop(), 0u) << "the run went on after the stop request";
+  }
+  std::wstring deviceId;
+  EXPECT_FALSE(UVC_GetDeviceId(deviceId)) << "the camera was left open";
   EXPECT_EQ(bench.VendorWrites().size(), c.writes);
   EXPECT_EQ(PatchInPlace(bench.chip()), c.patchedAfterwards);
   // A commit reaches the chip only in a run that passes after writing the patch.
