@@ -1,12 +1,17 @@
 #include "sim/scenario.h"
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <map>
+#include <ostream>
 #include <set>
-#include <sstream>
+#include <streambuf>
 
 #include "fcp/maker_ids.h"
+#include "sim/bounded_json.h"
 #include "sim/devices.h"
 
 namespace fcp::sim {
@@ -16,6 +21,16 @@ using nlohmann::json;
 namespace {
 
 constexpr size_t kMaxScenarioBytes = 4 * 1024 * 1024;
+// A scenario needs 6 levels; "views" are free-form, but not without end.
+constexpr size_t kMaxNesting = 64;
+// What a run may add to a device's saved state: a word written to a chip register (one more memory
+// run), a longer commit count, a device plugged in or out. The saved state of what loads must load
+// again after any run.
+constexpr size_t kStateGrowthPerDevice = 256;
+
+std::string TooLarge(const std::string& name) {
+  return name + ": file is larger than " + std::to_string(kMaxScenarioBytes) + " bytes";
+}
 
 // libusb's error codes by name (their values are part of libusb's ABI).
 const std::map<std::string, int>& LibusbErrors() {
@@ -572,39 +587,20 @@ bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstat
   return true;
 }
 
-std::pair<size_t, size_t> LineAndColumn(std::string_view text, size_t byte) {
-  size_t line = 1, column = 1;
-  for (size_t i = 0; i < byte && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return {line, column};
-}
-
 }  // namespace
 
 ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
   ScenarioLoad load;
   if (text.size() > kMaxScenarioBytes) {
-    load.error = name + ": file is larger than " + std::to_string(kMaxScenarioBytes) + " bytes";
+    load.error = TooLarge(name);
     return load;
   }
-  json doc;
-  try {
-    doc = json::parse(text);
-  } catch (const json::parse_error& e) {
-    // e.byte is 1-based and points just past the offending character.
-    const auto [line, column] = LineAndColumn(text, e.byte > 0 ? e.byte - 1 : 0);
-    std::string what = e.what();
-    const auto cut = what.find("syntax error");
-    if (cut != std::string::npos) what = what.substr(cut);
-    load.error = name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what;
+  BoundedJson parsed = ParseBoundedJson(text, name, kMaxNesting);
+  if (!parsed.error.empty()) {
+    load.error = parsed.error;
     return load;
   }
+  const json doc = std::move(parsed.value);
 
   Reader r(name);
   auto ws = std::make_shared<Workstation>();
@@ -636,20 +632,50 @@ ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
     load.error = r.error();
     return load;
   }
+  // The runner saves the workstation after every run and must be able to load it again.
+  const size_t saved = ScenarioJson(*ws).dump().size() + 1 + kStateGrowthPerDevice * ws->Devices().size();
+  if (saved > kMaxScenarioBytes) {
+    load.error = name + ": /: the workstation's saved state would take up to " + std::to_string(saved) +
+                 " bytes, more than the " + std::to_string(kMaxScenarioBytes) + " a scenario file may hold";
+    return load;
+  }
   load.workstation = std::move(ws);
   return load;
 }
 
 ScenarioLoad LoadScenarioFile(const std::string& path) {
+  ScenarioLoad load;
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (!error && std::filesystem::is_directory(status)) {
+    load.error = path + ": is a directory";
+    return load;
+  }
+  if (!error && std::filesystem::is_regular_file(status)) {
+    const auto size = std::filesystem::file_size(path, error);
+    if (!error && size > kMaxScenarioBytes) {
+      load.error = TooLarge(path);
+      return load;
+    }
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    ScenarioLoad load;
     load.error = path + ": cannot be read";
     return load;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return LoadScenarioText(text.str(), path);
+  // Never more than one byte past the limit, whatever the file is: a device, a pipe, a growing file.
+  std::string text;
+  std::array<char, 64 * 1024> chunk;
+  while (text.size() <= kMaxScenarioBytes) {
+    in.read(chunk.data(), chunk.size());
+    text.append(chunk.data(), static_cast<size_t>(in.gcount()));
+    if (!in) break;
+  }
+  if (in.bad()) {
+    load.error = path + ": cannot be read";
+    return load;
+  }
+  return LoadScenarioText(text, path);
 }
 
 json ChipStateJson(const Chip& chip) {
@@ -763,9 +789,52 @@ json ScenarioJson(const Workstation& workstation) {
   return doc;
 }
 
+namespace {
+// Text up to a limit: writing past it fails the stream instead of growing the text.
+class CappedText final : public std::streambuf {
+ public:
+  explicit CappedText(size_t limit) : limit_(limit) {}
+  std::string& text() { return text_; }
+
+ protected:
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    const size_t take = std::min(limit_ - text_.size(), static_cast<size_t>(n));
+    text_.append(s, take);
+    return static_cast<std::streamsize>(take);
+  }
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    if (text_.size() >= limit_) return traits_type::eof();
+    text_.push_back(traits_type::to_char_type(c));
+    return c;
+  }
+
+ private:
+  size_t limit_;
+  std::string text_;
+};
+}  // namespace
+
+std::string ScenarioText(const Workstation& workstation) {
+  const json doc = ScenarioJson(workstation);
+  // Indentation grows with the nesting: a deep document is written compact rather than too large.
+  CappedText indented(kMaxScenarioBytes);
+  std::ostream out(&indented);
+  out << std::setw(2) << doc << '\n';
+  if (out) return std::move(indented.text());
+  return doc.dump() + "\n";
+}
+
 bool SaveScenarioFile(const Workstation& workstation, const std::string& path, std::string* error) {
+  const std::string text = ScenarioText(workstation);
+  if (text.size() > kMaxScenarioBytes) {  // it would not load again; the file stays as it was
+    if (error)
+      *error = path + ": the state takes " + std::to_string(text.size()) + " bytes, more than the " +
+               std::to_string(kMaxScenarioBytes) + " a scenario file may hold";
+    return false;
+  }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out << ScenarioJson(workstation).dump(2) << "\n";
+  if (out) out << text;
   if (!out) {
     if (error) *error = path + ": cannot be written";
     return false;

@@ -26,6 +26,9 @@ ScenarioLoad LoadScenarioFile(const std::string& path);
 // The workstation as a scenario, with every chip's state as it is now: loading it gives back the
 // same workstation (the runner saves chip states this way between runs).
 nlohmann::json ScenarioJson(const Workstation& workstation);
+// The text SaveScenarioFile writes: indented, or compact when the indented text would be larger
+// than a scenario file may be. Whatever loaded saves within that limit and loads again.
+std::string ScenarioText(const Workstation& workstation);
 bool SaveScenarioFile(const Workstation& workstation, const std::string& path, std::string* error);
 
 // One chip's state, in the scenario's "chip" format.

@@ -47,5 +47,18 @@ check faulty_commit.json "-s" 255 'fail\r\n' 'Failed to fix core power.\r\n'
 # Chip state carries over through the saved workstation: the faulty commit's chip passes next time.
 check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
 
+# Files that are no scenario: refused with exit code 2 before any check, never a crash. A state
+# whose indented text would be too large is saved compact and loads again.
+cam='{"devices": [{"id": "cam0", "kind": "chip_camera", "ports": [1, 3]'
+printf '%s, "bus": 1e400}]}' "$cam" >"$work/overflow.json"
+{ printf '%s, "views": ' "$cam"; printf '{"a":%.0s' {1..100000}; printf 1; printf '}%.0s' {1..100000}; printf '}]}'; } >"$work/deep.json"
+{ printf '%s, "views": {"a":' "$cam"; printf '[%.0s' {1..60}; printf '1'; printf ',1%.0s' {1..40000}; printf ']%.0s' {1..60}; printf '}}]}'; } >"$work/deep_state.json"
+mkdir -p "$work/folder.json"
+for hostile in overflow.json deep.json folder.json; do check "$work/$hostile" "-s" 2 '' -; done
+check /dev/zero "-s" 2 '' -
+rm "$work/workstation-state.json"
+check "$work/deep_state.json" "-s" 0 'pass\r\n' -
+check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
+
 echo "$failures failed"
 [[ $failures == 0 ]]

@@ -1,9 +1,11 @@
-// Scenario files: the examples load, a saved workstation loads back the same, malformed files are
-// refused with a message naming the file and the place.
+// Scenario files: the examples load, a saved workstation loads back the same, malformed and hostile
+// files are refused with a message naming the file and the place.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fcp/maker_ids.h"
@@ -14,6 +16,19 @@ namespace fcp::sim {
 namespace {
 
 const std::string kDir = FCP_SIM_SCENARIO_DIR;
+constexpr size_t kLimit = 4 * 1024 * 1024;
+
+std::string Repeat(const std::string& text, size_t times) {
+  std::string out;
+  out.reserve(text.size() * times);
+  for (size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// A chip camera whose views hold `views` (JSON text).
+std::string CameraWithViews(const std::string& views) {
+  return R"({"devices": [{"id":"cam0","kind":"chip_camera","ports":[1],"views":)" + views + "}]}";
+}
 
 TEST(Scenario, ExampleFilesLoad) {
   size_t files = 0;
@@ -93,7 +108,7 @@ TEST(Scenario, SavedStateLoadsBackTheSame) {
 TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
   struct Bad {
     std::string text;
-    const char* error;
+    std::string error;
   };
   const std::string cam = R"({"devices": [{"id":"cam0","kind":"chip_camera","ports":[1])";
   const std::vector<Bad> cases = {
@@ -132,6 +147,11 @@ TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
       {cam + R"(,"libusb_open_error":"LIBUSB_ERROR_SAD"}]})", "bad.json: /devices/0/libusb_open_error: must be one of"},
       {cam + R"(},{"id":"cam0","kind":"hub","ports":[2]}]})", "bad.json: /devices/1: device id \"cam0\" is used twice"},
       {cam + R"(},{"id":"b","kind":"hub","ports":[1]}]})", "bad.json: /devices/1: devices \"cam0\" and \"b\" sit on the same port"},
+      {"{\"devices\": [{\"id\":\"x\",\"kind\":\"hub\",\n  \"ports\":[1], \"bus\": -1e400}]}",
+       "bad.json:2:23: number overflow parsing '-1e400'"},
+      // Copying a document recurses once per level: 100000 levels would overflow the stack.
+      {cam + R"(,"views":)" + Repeat(R"({"a":)", 100000) + "1" + Repeat("}", 100000) + "}]}",
+       "bad.json: /devices/0/views" + Repeat("/a", 61) + ": nested deeper than 64 levels"},
   };
   for (const Bad& bad : cases) {
     SCOPED_TRACE(bad.text);
@@ -141,10 +161,54 @@ TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
   }
 }
 
-TEST(Scenario, MissingFileIsNamed) {
-  const ScenarioLoad load = LoadScenarioFile("/nonexistent/scenario.json");
-  EXPECT_EQ(load.workstation, nullptr);
-  EXPECT_EQ(load.error, "/nonexistent/scenario.json: cannot be read");
+TEST(Scenario, FilesThatAreNoScenarioAreRefusedWithoutReadingThemWhole) {
+  const std::string dir = testing::TempDir() + "fcp_sim_scenario_dir";
+  std::filesystem::create_directories(dir);
+  const std::string sparse = testing::TempDir() + "fcp_sim_sparse.json";  // 3 GB of holes
+  { std::ofstream create(sparse); }
+  std::filesystem::resize_file(sparse, 3ull << 30);
+  const std::string over = testing::TempDir() + "fcp_sim_over_limit.json";
+  { std::ofstream(over) << R"({"devices": [], "description": ")" << std::string(kLimit, 'x') << "\"}"; }
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/nonexistent/scenario.json", "/nonexistent/scenario.json: cannot be read"},
+      {dir, dir + ": is a directory"},
+      {sparse, sparse + ": file is larger than 4194304 bytes"},
+      {over, over + ": file is larger than 4194304 bytes"},
+      {"/dev/zero", "/dev/zero: file is larger than 4194304 bytes"},  // no size to ask for: read to the limit
+  };
+  for (const auto& [path, error] : cases) {
+    const ScenarioLoad load = LoadScenarioFile(path);
+    EXPECT_EQ(load.workstation, nullptr) << path;
+    EXPECT_EQ(load.error, error);
+  }
+  std::filesystem::remove(sparse);
+  std::filesystem::remove(over);
+}
+
+// The runner saves the workstation after each run and continues from that file the next time.
+TEST(Scenario, WhateverLoadsSavesWithinTheLimitAndLoadsAgain) {
+  // 60 levels of arrays in the views, the deepest allowed, around 40000 numbers: indented, the state
+  // would take over 5 MB, so it is written compact.
+  const std::string deep = Repeat("[", 60) + "1" + Repeat(",1", 40000) + Repeat("]", 60);
+  auto load = LoadScenarioText(CameraWithViews(R"({"a":)" + deep + "}"), "deep.json");
+  ASSERT_NE(load.workstation, nullptr) << load.error;
+  const std::string path = testing::TempDir() + "fcp_sim_deep_state.json";
+  std::string error;
+  ASSERT_TRUE(SaveScenarioFile(*load.workstation, path, &error)) << error;
+  EXPECT_LE(std::filesystem::file_size(path), kLimit);
+  auto again = LoadScenarioFile(path);
+  ASSERT_NE(again.workstation, nullptr) << again.error;
+  EXPECT_EQ(again.workstation->Find("cam0")->shape->views, load.workstation->Find("cam0")->shape->views);
+
+  // One level more is refused.
+  EXPECT_EQ(LoadScenarioText(CameraWithViews(R"({"a":[)" + deep + "]}"), "deeper.json").error,
+            "deeper.json: /devices/0/views/a" + Repeat("/0", 60) + ": nested deeper than 64 levels");
+
+  // A file under the limit whose state would not be: 1e14 is saved as 100000000000000.0.
+  const std::string growing = CameraWithViews(R"({"a":[1e14)" + Repeat(",1e14", 250000) + "]}");
+  ASSERT_LT(growing.size(), kLimit);
+  const std::string refused = LoadScenarioText(growing, "growing.json").error;
+  EXPECT_EQ(refused.rfind("growing.json: /: the workstation's saved state would take up to ", 0), 0u) << refused;
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (load.error.rfind("fuzz.json", 0) != 0) std::abort();
     return 0;
   }
-  const std::string saved = fcp::sim::ScenarioJson(*load.workstation).dump();
+  const std::string saved = fcp::sim::ScenarioText(*load.workstation);  // as the runner saves it
   const fcp::sim::ScenarioLoad again = fcp::sim::LoadScenarioText(saved, "saved.json");
   if (!again.workstation) std::abort();
   return 0;
