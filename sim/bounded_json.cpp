@@ -138,7 +138,8 @@ BoundedJson ParseBoundedJson(std::string_view text, const std::string& name, siz
     return result;
   }
   if (builder.too_deep()) {
-    result.error = name + ": " + builder.too_deep_at() + ": nested deeper than " + std::to_string(max_depth) + " levels";
+    result.error =
+        name + ": " + builder.too_deep_at() + ": nested deeper than " + std::to_string(max_depth) + " levels";
     return result;
   }
   const auto [line, column] = LineAndColumn(text, builder.error_offset());
