@@ -2,10 +2,12 @@
 #include <windows.h>
 
 #include "os/device_registry.h"
+#include "os/driver_host.h"
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "os/video_inputs.h"
 #include "os/win32/device_registry_win32.h"
+#include "os/win32/driver_host_win32.h"
 #include "os/win32/video_inputs_win32.h"
 #include "ui/win32/win32_main.h"
 
@@ -13,5 +15,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
   fcp::os::ScopedPort<fcp::os::VideoInputs> videoInputs(&fcp::os::win32::DirectShowVideoInputs());
   fcp::os::ScopedPort<fcp::os::DeviceRegistry> registry(&fcp::os::win32::Win32DeviceRegistry());
+  fcp::os::ScopedPort<fcp::os::DriverHost> driverHost(&fcp::os::win32::Win32DriverHost());
+  fcp::os::ScopedPort<fcp::os::DriverDevice> driverDevice(&fcp::os::win32::Win32DriverDevice());
   return fcp::ui::Win32Main(instance, commandLine);
 }

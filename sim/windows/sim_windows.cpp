@@ -1,0 +1,661 @@
+#include "sim/windows/sim_windows.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+
+#include "driver/kvxupx_driver.h"
+#include "driver/kvxupx_ioctl.h"
+#include "driver/urb_layout.h"
+
+namespace fcp::sim::windows {
+namespace {
+
+namespace kv = fcp::kvxupx;
+
+constexpr DWORD kErrorFileNotFound = 2;
+constexpr DWORD kErrorAccessDenied = 5;
+constexpr DWORD kErrorInvalidHandle = 6;
+constexpr DWORD kErrorWriteFault = 29;
+constexpr DWORD kErrorGenFailure = 31;
+constexpr DWORD kErrorSharingViolation = 32;
+constexpr DWORD kErrorNotSupported = 50;
+constexpr DWORD kErrorInvalidFunction = 1;
+constexpr DWORD kErrorBadExeFormat = 193;
+constexpr DWORD kErrorNotOwner = 288;
+constexpr DWORD kErrorServiceAlreadyRunning = 1056;
+constexpr DWORD kErrorServiceNotActive = 1062;
+constexpr DWORD kErrorServiceMarkedForDelete = 1072;
+constexpr DWORD kErrorServiceExists = 1073;
+constexpr DWORD kErrorNoSystemResources = 1450;
+constexpr DWORD kServiceStopPending = 3;
+
+constexpr char kImageTag[8] = {'S', 'I', 'M', 'D', 'R', 'V', '0', '1'};
+constexpr size_t kImageSize = sizeof kImageTag + 2 + 8;
+
+constexpr wchar_t kDriverName[] = L"KVXUPX";
+constexpr wchar_t kDevicePath[] = L"\\\\.\\KVXUPX";
+constexpr wchar_t kServicesKey[] = L"System\\CurrentControlSet\\SERVICES\\";
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+  return text;
+}
+
+bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::optional<std::pair<uint16_t, os::FileVersion>> ParseImage(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() != kImageSize || std::memcmp(bytes.data(), kImageTag, sizeof kImageTag) != 0) return std::nullopt;
+  uint16_t machine;
+  os::FileVersion version;
+  std::memcpy(&machine, bytes.data() + sizeof kImageTag, 2);
+  std::memcpy(version.part, bytes.data() + sizeof kImageTag + 2, 8);
+  return std::make_pair(machine, version);
+}
+
+DWORD ErrorOfStatus(driver::NtStatus status) {
+  switch (static_cast<uint32_t>(status)) {
+    case 0xC000000D: return os::kErrorInvalidParameter;
+    case 0xC0000022: return kErrorAccessDenied;
+    case 0xC00000BB: return kErrorNotSupported;
+    case 0xC000009A: return kErrorNoSystemResources;
+    case 0xC0000005: return 998;  // ERROR_NOACCESS
+    default: return kErrorGenFailure;
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> SimDriverImage(uint16_t machine, os::FileVersion version) {
+  std::vector<uint8_t> bytes(kImageSize);
+  std::memcpy(bytes.data(), kImageTag, sizeof kImageTag);
+  std::memcpy(bytes.data() + sizeof kImageTag, &machine, 2);
+  std::memcpy(bytes.data() + sizeof kImageTag + 2, version.part, 8);
+  return bytes;
+}
+
+SimDriverImages::SimDriverImages(os::FileVersion version)
+    : x86_(SimDriverImage(os::kMachineI386, version)),
+      x64_(SimDriverImage(os::kMachineAmd64, version)),
+      arm64_(SimDriverImage(os::kMachineArm64, version)) {
+  images_.slot[0] = {x86_.data(), x86_.size()};
+  images_.slot[1] = {x64_.data(), x64_.size()};
+  images_.slot[3] = {arm64_.data(), arm64_.size()};
+}
+
+// --- The machine.
+
+SimWindows::SimWindows(uint16_t native_machine)
+    : native_machine_(native_machine), kernel_(std::make_unique<kernel::SimKernel>()) {}
+
+SimWindows::~SimWindows() {
+  if (driver_loaded_) driver::UnloadDevice(extension_);
+}
+
+std::unique_ptr<SimWindowsProcess> SimWindows::StartProcess(bool is_64bit) {
+  std::lock_guard lock(mutex_);
+  return std::make_unique<SimWindowsProcess>(*this, next_pid_++, is_64bit);
+}
+
+std::wstring SimWindows::Key(const std::wstring& path) {
+  std::wstring key = Upper(path);
+  // Doubled separators name the same file.
+  key.erase(std::unique(key.begin(), key.end(), [](wchar_t a, wchar_t b) { return a == L'\\' && b == L'\\'; }),
+            key.end());
+  return key;
+}
+
+void SimWindows::PutFile(const std::wstring& path, std::vector<uint8_t> bytes, os::FileSecurity security) {
+  std::lock_guard lock(mutex_);
+  files_[Key(path)] = File{std::move(bytes), std::move(security)};
+}
+
+std::optional<std::vector<uint8_t>> SimWindows::FileBytes(const std::wstring& path) const {
+  std::lock_guard lock(mutex_);
+  auto it = files_.find(Key(path));
+  if (it == files_.end()) return std::nullopt;
+  return it->second.bytes;
+}
+
+void SimWindows::RemoveFile(const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  files_.erase(Key(path));
+}
+
+std::set<std::wstring> SimWindows::Files() const {
+  std::lock_guard lock(mutex_);
+  std::set<std::wstring> paths;
+  for (const auto& [path, file] : files_) paths.insert(path);
+  return paths;
+}
+
+std::optional<SimWindows::Service> SimWindows::ServiceNamed(const std::wstring& name) const {
+  std::lock_guard lock(mutex_);
+  auto it = services_.find(Upper(name));
+  if (it == services_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<uint32_t> SimWindows::RefCount() const {
+  std::lock_guard lock(mutex_);
+  RegistryView& registry = const_cast<RegistryView&>(registry_);
+  os::RegistryKey key = 0;
+  const std::wstring path = std::wstring(kServicesKey) + kDriverName;
+  if (registry.OpenKey(os::RegistryRoot::LocalMachine, path.c_str(), 0, os::kRegistryKeyRead, key) != ERROR_SUCCESS)
+    return std::nullopt;
+  uint32_t value = 0, size = sizeof value, type = 0;
+  const LONG read = registry.QueryValue(key, L"RefCount", &type, reinterpret_cast<uint8_t*>(&value), size);
+  registry.CloseKey(key);
+  if (read != ERROR_SUCCESS || type != os::kRegDword) return std::nullopt;
+  return value;
+}
+
+std::vector<uint8_t> SimWindows::loaded_image() const {
+  std::lock_guard lock(mutex_);
+  return loaded_image_;
+}
+
+bool SimWindows::MutexExists(const std::wstring& name) const {
+  std::lock_guard lock(mutex_);
+  return mutexes_.count(Upper(name)) != 0;
+}
+
+std::vector<std::vector<uint8_t>> SimWindows::control_blocks() const {
+  std::lock_guard lock(mutex_);
+  return control_blocks_;
+}
+
+std::vector<std::vector<uint8_t>> SimWindows::request_blocks() const {
+  std::lock_guard lock(mutex_);
+  return request_blocks_;
+}
+
+void SimWindows::LoadDriver(const std::vector<uint8_t>& image) {
+  driver::LoadDevice(extension_, *kernel_);
+  driver_loaded_ = true;
+  loaded_image_ = image;
+  ++driver_loads_;
+  PublishRefCount();
+}
+
+// A stopping driver unloads once the last handle of its device is closed.
+void SimWindows::UnloadDriverIfDone(const std::wstring& name) {
+  auto it = services_.find(name);
+  if (it == services_.end() || it->second.state != kServiceStopPending || !driver_handles_.empty()) return;
+  driver::UnloadDevice(extension_);
+  driver_loaded_ = false;
+  it->second.state = os::kServiceStopped;
+  if (it->second.delete_pending) RemoveService(name);
+}
+
+void SimWindows::RemoveService(const std::wstring& name) {
+  services_.erase(name);
+  registry_.DeleteKey(std::wstring(kServicesKey) + name);
+}
+
+// The driver writes its count through the kernel; the service key shows it while the service exists.
+void SimWindows::PublishRefCount() {
+  const auto count = kernel_->RegistryDword(driver::kServiceKey, driver::kRefCountValue);
+  if (count && services_.count(kDriverName)) registry_.SetDword(std::wstring(kServicesKey) + kDriverName, L"RefCount", *count);
+}
+
+// --- A process.
+
+SimWindowsProcess::SimWindowsProcess(SimWindows& machine, uint32_t pid, bool is_64bit)
+    : machine_(machine), pid_(pid), is_64bit_(is_64bit) {}
+
+SimWindowsProcess::~SimWindowsProcess() { Die(); }
+
+bool SimWindowsProcess::wow64() const {
+  return !is_64bit_ && (machine_.native_machine_ == os::kMachineAmd64 || machine_.native_machine_ == os::kMachineArm64);
+}
+
+void SimWindowsProcess::Die() {
+  std::unique_lock lock(machine_.mutex_);
+  if (dead_) return;
+  dead_ = true;
+  for (auto& [name, mutex] : machine_.mutexes_) {
+    if (mutex.owner != pid_) continue;
+    mutex.owner = 0;
+    mutex.recursion = 0;
+    mutex.abandoned = true;
+  }
+  machine_.mutex_released_.notify_all();
+  while (!handles_.empty()) CloseLocked(handles_.begin()->first, lock);
+}
+
+os::LookedUp SimWindowsProcess::IsWow64Process2(uint16_t* process_machine, uint16_t* native_machine) {
+  if (!machine_.queries_.is_wow64_process2) return os::LookedUp::kMissing;
+  if (machine_.queries_.is_wow64_process2_fails) return os::LookedUp::kFailed;
+  *process_machine = wow64() ? os::kMachineI386 : os::kMachineUnknown;
+  *native_machine = machine_.native_machine_;
+  return os::LookedUp::kOk;
+}
+
+os::LookedUp SimWindowsProcess::IsWow64Process(BOOL* wow64_flag) {
+  if (!machine_.queries_.is_wow64_process) return os::LookedUp::kMissing;
+  *wow64_flag = wow64() ? 1 : 0;
+  return os::LookedUp::kOk;
+}
+
+uint16_t SimWindowsProcess::NativeProcessorArchitecture() {
+  switch (machine_.native_machine_) {
+    case os::kMachineI386: return os::kProcessorArchitectureIntel;
+    case os::kMachineAmd64: return os::kProcessorArchitectureAmd64;
+    case os::kMachineArm64: return os::kProcessorArchitectureArm64;
+    default: return 0xFFFF;  // PROCESSOR_ARCHITECTURE_UNKNOWN
+  }
+}
+
+os::LookedUp SimWindowsProcess::DisableFsRedirection(uintptr_t* cookie) {
+  if (!machine_.queries_.fs_redirection) return os::LookedUp::kMissing;
+  if (machine_.queries_.disable_redirection_fails || !wow64()) return os::LookedUp::kFailed;
+  *cookie = redirection_off_ ? 1 : 0;
+  redirection_off_ = true;
+  return os::LookedUp::kOk;
+}
+
+os::LookedUp SimWindowsProcess::RevertFsRedirection(uintptr_t cookie) {
+  if (!machine_.queries_.fs_redirection) return os::LookedUp::kMissing;
+  redirection_off_ = cookie != 0;
+  return os::LookedUp::kOk;
+}
+
+std::wstring SimWindowsProcess::SystemDirectory() {
+  return wow64() ? SimWindows::kWow64SystemDirectory : SimWindows::kSystemDirectory;
+}
+
+std::wstring SimWindowsProcess::TempPath() { return SimWindows::kTempPath; }
+
+std::wstring SimWindowsProcess::Resolve(const std::wstring& path) const {
+  std::wstring key = SimWindows::Key(path);
+  const std::wstring system = Upper(SimWindows::kSystemDirectory);
+  if (wow64() && !redirection_off_ && StartsWith(key, system + L"\\"))
+    key = Upper(SimWindows::kWow64SystemDirectory) + key.substr(system.size());
+  return key;
+}
+
+bool SimWindowsProcess::CanOpenForRead(const std::wstring& path) {
+  std::lock_guard lock(machine_.mutex_);
+  if (machine_.files_.count(Resolve(path))) return true;
+  return Fail(kErrorFileNotFound);
+}
+
+bool SimWindowsProcess::FileExists(const std::wstring& path) {
+  std::lock_guard lock(machine_.mutex_);
+  return machine_.files_.count(Resolve(path)) != 0;
+}
+
+bool SimWindowsProcess::WriteNewFile(const std::wstring& path, const uint8_t* bytes, size_t size, bool* created) {
+  std::lock_guard lock(machine_.mutex_);
+  const std::wstring key = Resolve(path);
+  auto& file = machine_.files_[key];
+  file = SimWindows::File{{}, {os::Principal::kAdministrators, {os::Principal::kAdministrators}}};
+  *created = true;
+  if (!machine_.fail_writes_to_.empty() && key.find(Upper(machine_.fail_writes_to_)) != std::wstring::npos)
+    return Fail(kErrorWriteFault);
+  file.bytes.assign(bytes, bytes + size);
+  return true;
+}
+
+bool SimWindowsProcess::CopyFileOver(const std::wstring& from, const std::wstring& to) {
+  std::lock_guard lock(machine_.mutex_);
+  const std::wstring source = Resolve(from), target = Resolve(to);
+  auto it = machine_.files_.find(source);
+  if (it == machine_.files_.end()) return Fail(kErrorFileNotFound);
+  if (source == target) return Fail(kErrorSharingViolation);
+  if (!machine_.fail_copies_to_.empty() && target.find(Upper(machine_.fail_copies_to_)) != std::wstring::npos)
+    return Fail(kErrorAccessDenied);
+  machine_.files_[target] = SimWindows::File{it->second.bytes, {os::Principal::kAdministrators, {os::Principal::kAdministrators}}};
+  return true;
+}
+
+bool SimWindowsProcess::DeleteFileAt(const std::wstring& path) {
+  std::lock_guard lock(machine_.mutex_);
+  const std::wstring key = Resolve(path);
+  // A loaded driver's file is in use.
+  if (machine_.driver_loaded_) {
+    for (const auto& [name, service] : machine_.services_) {
+      if (service.state != os::kServiceStopped && SimWindows::Key(service.binary_path) == key)
+        return Fail(kErrorAccessDenied);
+    }
+  }
+  if (!machine_.files_.erase(key)) return Fail(kErrorFileNotFound);
+  return true;
+}
+
+bool SimWindowsProcess::ReadFileVersion(const std::wstring& path, os::FileVersion* version) {
+  std::lock_guard lock(machine_.mutex_);
+  auto it = machine_.files_.find(Resolve(path));
+  if (it == machine_.files_.end()) return Fail(kErrorFileNotFound);
+  const auto image = ParseImage(it->second.bytes);
+  if (!image) return Fail(1813);  // ERROR_RESOURCE_TYPE_NOT_FOUND
+  *version = image->second;
+  return true;
+}
+
+bool SimWindowsProcess::ReadFileSecurity(const std::wstring& path, os::FileSecurity* security) {
+  std::lock_guard lock(machine_.mutex_);
+  auto it = machine_.files_.find(Resolve(path));
+  if (it == machine_.files_.end()) return Fail(kErrorFileNotFound);
+  *security = it->second.security;
+  return true;
+}
+
+os::SystemHandle SimWindowsProcess::NewHandle(Kind kind, std::wstring name) {
+  const os::SystemHandle handle = machine_.next_handle_;
+  machine_.next_handle_ += 4;
+  handles_[handle] = Handle{kind, std::move(name)};
+  return handle;
+}
+
+const SimWindowsProcess::Handle* SimWindowsProcess::Find(os::SystemHandle handle, Kind kind) const {
+  auto it = handles_.find(handle);
+  return it != handles_.end() && it->second.kind == kind ? &it->second : nullptr;
+}
+
+os::SystemHandle SimWindowsProcess::CreateNamedMutex(const std::wstring& name) {
+  std::lock_guard lock(machine_.mutex_);
+  const std::wstring key = Upper(name);
+  ++machine_.mutexes_[key].handles;
+  return NewHandle(Kind::kMutex, key);
+}
+
+DWORD SimWindowsProcess::WaitForObject(os::SystemHandle handle, DWORD timeout_ms) {
+  std::unique_lock lock(machine_.mutex_);
+  const Handle* h = Find(handle, Kind::kMutex);
+  if (!h) {
+    last_error_ = kErrorInvalidHandle;
+    return os::kWaitFailed;
+  }
+  SimWindows::Mutex& mutex = machine_.mutexes_.at(h->name);
+  auto free = [&] { return mutex.owner == 0 || mutex.owner == pid_; };
+  if (timeout_ms == os::kInfinite) {
+    machine_.mutex_released_.wait(lock, free);
+  } else if (!machine_.mutex_released_.wait_for(lock, std::chrono::milliseconds(timeout_ms), free)) {
+    return 0x102;  // WAIT_TIMEOUT
+  }
+  mutex.owner = pid_;
+  ++mutex.recursion;
+  if (mutex.abandoned) {
+    mutex.abandoned = false;
+    return os::kWaitAbandoned;
+  }
+  return os::kWaitObject0;
+}
+
+BOOL SimWindowsProcess::ReleaseNamedMutex(os::SystemHandle handle) {
+  std::lock_guard lock(machine_.mutex_);
+  const Handle* h = Find(handle, Kind::kMutex);
+  if (!h) return Fail(kErrorInvalidHandle);
+  SimWindows::Mutex& mutex = machine_.mutexes_.at(h->name);
+  if (mutex.owner != pid_) return Fail(kErrorNotOwner);
+  if (--mutex.recursion == 0) {
+    mutex.owner = 0;
+    machine_.mutex_released_.notify_all();
+  }
+  return 1;
+}
+
+BOOL SimWindowsProcess::CloseObjectHandle(os::SystemHandle handle) {
+  std::unique_lock lock(machine_.mutex_);
+  if (!Find(handle, Kind::kMutex)) return Fail(kErrorInvalidHandle);
+  return CloseLocked(handle, lock);
+}
+
+BOOL SimWindowsProcess::CloseLocked(os::SystemHandle handle, std::unique_lock<std::mutex>&) {
+  auto it = handles_.find(handle);
+  if (it == handles_.end()) return Fail(kErrorInvalidHandle);
+  const Handle h = it->second;
+  handles_.erase(it);
+  switch (h.kind) {
+    case Kind::kMutex: {
+      SimWindows::Mutex& mutex = machine_.mutexes_.at(h.name);
+      // The last handle of a mutex its owner still holds: the owner can no longer release it.
+      if (--mutex.handles == 0) {
+        machine_.mutexes_.erase(h.name);
+      }
+      break;
+    }
+    case Kind::kDevice: {
+      auto d = machine_.driver_handles_.find(handle);
+      if (d != machine_.driver_handles_.end()) {
+        if (machine_.driver_loaded_) {
+          driver::CloseHandle(machine_.extension_, d->second.file_object.get());  // cleanup
+          driver::CloseHandle(machine_.extension_, d->second.file_object.get());  // close
+          machine_.PublishRefCount();
+        }
+        machine_.driver_handles_.erase(d);
+        machine_.UnloadDriverIfDone(kDriverName);
+      }
+      break;
+    }
+    case Kind::kManager:
+    case Kind::kService:
+      break;
+  }
+  return 1;
+}
+
+os::SystemHandle SimWindowsProcess::OpenServiceManager(DWORD) {
+  std::lock_guard lock(machine_.mutex_);
+  return NewHandle(Kind::kManager, L"");
+}
+
+os::SystemHandle SimWindowsProcess::OpenDriverService(os::SystemHandle manager, const std::wstring& name, DWORD) {
+  std::lock_guard lock(machine_.mutex_);
+  if (!Find(manager, Kind::kManager)) return Fail(kErrorInvalidHandle);
+  const std::wstring key = Upper(name);
+  auto it = machine_.services_.find(key);
+  if (it == machine_.services_.end()) return Fail(os::kErrorServiceDoesNotExist);
+  if (it->second.delete_pending) return Fail(kErrorServiceMarkedForDelete);
+  return NewHandle(Kind::kService, key);
+}
+
+os::SystemHandle SimWindowsProcess::CreateDriverService(os::SystemHandle manager, const std::wstring& name,
+                                                        const std::wstring&, DWORD, DWORD type, DWORD start, DWORD,
+                                                        const std::wstring& binary_path) {
+  std::lock_guard lock(machine_.mutex_);
+  if (!Find(manager, Kind::kManager)) return Fail(kErrorInvalidHandle);
+  if (machine_.fail_create_service_) return Fail(kErrorAccessDenied);
+  const std::wstring key = Upper(name);
+  if (machine_.services_.count(key)) return Fail(kErrorServiceExists);
+  machine_.services_[key] = SimWindows::Service{binary_path, type, start};
+  machine_.registry_.CreateKey(std::wstring(kServicesKey) + key);
+  return NewHandle(Kind::kService, key);
+}
+
+BOOL SimWindowsProcess::StartDriverService(os::SystemHandle service) {
+  std::lock_guard lock(machine_.mutex_);
+  const Handle* h = Find(service, Kind::kService);
+  if (!h) return Fail(kErrorInvalidHandle);
+  SimWindows::Service& s = machine_.services_.at(h->name);
+  if (s.state != os::kServiceStopped) return Fail(kErrorServiceAlreadyRunning);
+  if (machine_.fail_start_service_) return Fail(kErrorGenFailure);
+  // The kernel reads the binary path as it is: no redirection.
+  auto file = machine_.files_.find(SimWindows::Key(s.binary_path));
+  if (file == machine_.files_.end()) return Fail(kErrorFileNotFound);
+  const auto image = ParseImage(file->second.bytes);
+  if (!image || image->first != machine_.native_machine_) return Fail(kErrorBadExeFormat);
+  machine_.LoadDriver(file->second.bytes);
+  s.state = os::kServiceRunning;
+  return 1;
+}
+
+BOOL SimWindowsProcess::ControlDriverService(os::SystemHandle service, DWORD control, DWORD* state) {
+  std::lock_guard lock(machine_.mutex_);
+  const Handle* h = Find(service, Kind::kService);
+  if (!h) return Fail(kErrorInvalidHandle);
+  SimWindows::Service& s = machine_.services_.at(h->name);
+  *state = s.state;
+  if (control != os::kServiceControlStop) return Fail(kErrorInvalidFunction);
+  if (s.state != os::kServiceRunning) return Fail(kErrorServiceNotActive);
+  s.state = kServiceStopPending;
+  machine_.UnloadDriverIfDone(h->name);
+  *state = s.state;
+  return 1;
+}
+
+BOOL SimWindowsProcess::QueryDriverServiceStatus(os::SystemHandle service, DWORD* state) {
+  std::lock_guard lock(machine_.mutex_);
+  const Handle* h = Find(service, Kind::kService);
+  if (!h) return Fail(kErrorInvalidHandle);
+  *state = machine_.services_.at(h->name).state;
+  return 1;
+}
+
+BOOL SimWindowsProcess::DeleteDriverService(os::SystemHandle service) {
+  std::lock_guard lock(machine_.mutex_);
+  const Handle* h = Find(service, Kind::kService);
+  if (!h) return Fail(kErrorInvalidHandle);
+  SimWindows::Service& s = machine_.services_.at(h->name);
+  if (s.delete_pending) return Fail(kErrorServiceMarkedForDelete);
+  if (s.state == os::kServiceStopped) {
+    machine_.RemoveService(h->name);
+  } else {
+    s.delete_pending = true;
+  }
+  return 1;
+}
+
+BOOL SimWindowsProcess::CloseServiceManagerHandle(os::SystemHandle handle) {
+  std::unique_lock lock(machine_.mutex_);
+  if (!Find(handle, Kind::kManager) && !Find(handle, Kind::kService)) return Fail(kErrorInvalidHandle);
+  return CloseLocked(handle, lock);
+}
+
+os::SystemHandle SimWindowsProcess::Open(const std::wstring& path) {
+  std::lock_guard lock(machine_.mutex_);
+  if (Upper(path) != kDevicePath || !machine_.driver_loaded_) return Fail(kErrorFileNotFound);
+  auto service = machine_.services_.find(kDriverName);
+  if (service == machine_.services_.end() || service->second.state != os::kServiceRunning)
+    return Fail(kErrorFileNotFound);
+  if (machine_.fail_device_open_) return Fail(kErrorAccessDenied);
+  auto file_object = std::make_unique<char>();
+  if (!driver::IsSuccess(driver::CreateHandle(machine_.extension_, file_object.get()))) return Fail(kErrorGenFailure);
+  const os::SystemHandle handle = NewHandle(Kind::kDevice, kDriverName);
+  machine_.driver_handles_[handle] = SimWindows::DriverHandle{pid_, std::move(file_object)};
+  machine_.PublishRefCount();
+  return handle;
+}
+
+BOOL SimWindowsProcess::Close(os::SystemHandle device) {
+  std::unique_lock lock(machine_.mutex_);
+  if (!Find(device, Kind::kDevice)) return Fail(kErrorInvalidHandle);
+  return CloseLocked(device, lock);
+}
+
+BOOL SimWindowsProcess::IoControl(os::SystemHandle device, DWORD code, void* in, DWORD in_size, void* out,
+                                  DWORD out_size, DWORD* returned) {
+  std::lock_guard lock(machine_.mutex_);
+  *returned = 0;
+  if (!Find(device, Kind::kDevice) || !machine_.driver_loaded_) return Fail(kErrorInvalidHandle);
+  const auto* in_bytes = static_cast<const uint8_t*>(in);
+  machine_.control_blocks_.emplace_back(in_bytes, in_bytes + (in ? in_size : 0));
+
+  // The buffered method: one system buffer, as large as the larger of the two.
+  std::vector<uint8_t> buffer(std::max(in_size, out_size));
+  if (in) std::memcpy(buffer.data(), in, in_size);
+  uint32_t input_length = in_size, output_length = out_size;
+
+  // A 32-bit kernel's driver reads the 32-byte block with its own length checks; the core here is
+  // the 64-bit build, so the block is widened for it and the answer narrowed again.
+  const bool narrow_kernel = machine_.native_machine_ == os::kMachineI386;
+  if (narrow_kernel) {
+    const bool fits = code == kv::kIoctlOpenDevice ? in_size == 32 && out_size == 32 : in_size >= 32;
+    if (!fits) return Fail(os::kErrorInvalidParameter);
+    kv::ControlBlock32 narrow;
+    std::memcpy(&narrow, buffer.data(), sizeof narrow);
+    kv::ControlRequest request = kv::DecodeControlBlock(narrow);
+    if (code == kv::kIoctlSubmitUrb && request.urb_address) return Fail(kErrorNotSupported);
+    const auto wide = kv::EncodeControlBlock<kv::ControlBlock64>(request);
+    buffer.assign(sizeof wide, 0);
+    std::memcpy(buffer.data(), &wide, sizeof wide);
+    input_length = sizeof wide;
+    output_length = code == kv::kIoctlOpenDevice ? uint32_t(sizeof wide) : 0;
+  }
+
+  // A submission names the caller's request block and transfer buffer by address: they are placed
+  // in the simulated caller's memory for the driver and copied back afterwards.
+  uint8_t* caller_urb = nullptr;
+  uint8_t* caller_data = nullptr;
+  uint64_t sim_urb = 0, sim_data = 0;
+  uint32_t data_length = 0;
+  const kv::UrbLayout& urb = kv::kUrbLayout64;
+  if (code == kv::kIoctlSubmitUrb && !narrow_kernel && input_length >= sizeof(kv::ControlBlock64)) {
+    kv::ControlBlock64 block;
+    std::memcpy(&block, buffer.data(), sizeof block);
+    caller_urb = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(block.urb_address));
+    if (caller_urb) {
+      uint16_t length;
+      std::memcpy(&length, caller_urb, 2);
+      const size_t copied = std::clamp<size_t>(length, 16, kv::kUrbSize64);
+      machine_.request_blocks_.emplace_back(caller_urb, caller_urb + copied);
+      sim_urb = machine_.kernel_->MapCaller(copied, kernel::SimKernel::Access::kReadWrite);
+      uint8_t* mapped = machine_.kernel_->CallerBytes(sim_urb, copied);
+      std::memcpy(mapped, caller_urb, copied);
+      uint64_t data_address = 0;
+      if (copied == kv::kUrbSize64) {
+        std::memcpy(&data_length, mapped + urb.transfer_buffer_length, 4);
+        std::memcpy(&data_address, mapped + urb.transfer_buffer, 8);
+      }
+      if (data_address && data_length) {
+        caller_data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(data_address));
+        sim_data = machine_.kernel_->MapCaller(data_length, kernel::SimKernel::Access::kReadWrite);
+        std::memcpy(machine_.kernel_->CallerBytes(sim_data, data_length), caller_data, data_length);
+        std::memcpy(mapped + urb.transfer_buffer, &sim_data, 8);
+      }
+      block.urb_address = sim_urb;
+      std::memcpy(buffer.data(), &block, sizeof block);
+    }
+  }
+
+  uint32_t information = 0;
+  const driver::NtStatus status = driver::DeviceControl(machine_.extension_, code, buffer.data(), input_length,
+                                                        output_length, &information);
+  if (sim_urb) {
+    const uint8_t* mapped = machine_.kernel_->CallerBytes(sim_urb, 16);
+    uint16_t length;
+    std::memcpy(&length, caller_urb, 2);
+    const size_t copied = std::clamp<size_t>(length, 16, kv::kUrbSize64);
+    std::vector<uint8_t> back(mapped, mapped + copied);
+    if (caller_data) {
+      const uint64_t caller_address = reinterpret_cast<uintptr_t>(caller_data);
+      std::memcpy(back.data() + urb.transfer_buffer, &caller_address, 8);
+      std::memcpy(caller_data, machine_.kernel_->CallerBytes(sim_data, data_length), data_length);
+    }
+    std::memcpy(caller_urb, back.data(), copied);
+  }
+  if (!driver::IsSuccess(status)) return Fail(ErrorOfStatus(status));
+  if (narrow_kernel && code == kv::kIoctlOpenDevice) {
+    kv::ControlBlock64 wide;
+    std::memcpy(&wide, buffer.data(), sizeof wide);
+    const auto narrow = kv::EncodeControlBlock<kv::ControlBlock32>(kv::DecodeControlBlock(wide));
+    std::memcpy(buffer.data(), &narrow, sizeof narrow);
+    information = sizeof narrow;
+  }
+  if (out && information) std::memcpy(out, buffer.data(), std::min<uint32_t>(information, out_size));
+  *returned = information;
+  return 1;
+}
+
+LONG SimWindowsProcess::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+                                os::RegistryKey& key) {
+  std::lock_guard lock(machine_.mutex_);
+  return machine_.registry_.OpenKey(root, subKey, options, access, key);
+}
+
+LONG SimWindowsProcess::QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data,
+                                   uint32_t& size) {
+  std::lock_guard lock(machine_.mutex_);
+  return machine_.registry_.QueryValue(key, name, type, data, size);
+}
+
+LONG SimWindowsProcess::CloseKey(os::RegistryKey key) {
+  std::lock_guard lock(machine_.mutex_);
+  return machine_.registry_.CloseKey(key);
+}
+
+}  // namespace fcp::sim::windows

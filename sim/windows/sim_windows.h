@@ -1,0 +1,254 @@
+// A simulated Windows machine for the pass-through driver's installer: processor and WOW64 facts, a
+// file system with owners and writers, named mutexes, a service control manager that loads kernel
+// drivers, the registry's service keys, and the KvxUpx driver core on the simulated kernel behind
+// the device "\\.\KvxUpx". Several tool processes share one machine; each SimWindowsProcess is the
+// ports (os::DriverHost, os::DriverDevice, os::DeviceRegistry) of one of them, with its own handles,
+// last error and bitness. A process can die holding handles and mutexes.
+//
+// Driver files here are small stand-ins (SimDriverImage): a tag, the machine they are built for and a
+// four-part version, which the version reader and the driver loader read.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/device_extension.h"
+#include "os/device_registry.h"
+#include "os/driver_host.h"
+#include "os/port.h"
+#include "passthrough/driver_images.h"
+#include "sim/kernel/sim_kernel.h"
+#include "sim/windows/registry_view.h"
+
+namespace fcp::sim::windows {
+
+// A driver file for the simulated machine.
+std::vector<uint8_t> SimDriverImage(uint16_t machine, os::FileVersion version);
+
+class SimWindowsProcess;
+
+class SimWindows {
+ public:
+  static constexpr wchar_t kSystemDirectory[] = L"C:\\Windows\\System32";
+  static constexpr wchar_t kWow64SystemDirectory[] = L"C:\\Windows\\SysWOW64";
+  static constexpr wchar_t kTempPath[] = L"C:\\Users\\Operator\\AppData\\Local\\Temp\\";
+
+  struct Service {
+    std::wstring binary_path;
+    DWORD type = 0;
+    DWORD start = 0;
+    DWORD state = os::kServiceStopped;  // kServiceStopped, 3 (stop pending) or kServiceRunning
+    bool delete_pending = false;
+  };
+
+  // Which platform queries this Windows has (older versions lack the newer ones).
+  struct Queries {
+    bool is_wow64_process2 = true;
+    bool is_wow64_process = true;
+    bool fs_redirection = true;
+    bool is_wow64_process2_fails = false;
+    bool disable_redirection_fails = false;
+  };
+
+  explicit SimWindows(uint16_t native_machine = os::kMachineAmd64);
+  ~SimWindows();
+  SimWindows(const SimWindows&) = delete;
+  SimWindows& operator=(const SimWindows&) = delete;
+
+  uint16_t native_machine() const { return native_machine_; }
+  Queries& queries() { return queries_; }
+  // A process of the tool; `is_64bit` false: a 32-bit build (under WOW64 on 64-bit Windows).
+  std::unique_ptr<SimWindowsProcess> StartProcess(bool is_64bit = true);
+
+  // --- Files (paths without regard to case). New files belong to the administrators.
+  void PutFile(const std::wstring& path, std::vector<uint8_t> bytes,
+               os::FileSecurity security = {os::Principal::kAdministrators, {os::Principal::kAdministrators}});
+  std::optional<std::vector<uint8_t>> FileBytes(const std::wstring& path) const;
+  bool HasFile(const std::wstring& path) const { return FileBytes(path).has_value(); }
+  void RemoveFile(const std::wstring& path);
+  // Every file path (upper case), for "nothing left behind" checks.
+  std::set<std::wstring> Files() const;
+  // Writing a file whose path contains this text fails after creating it (empty: never).
+  void FailWritesTo(std::wstring fragment) { fail_writes_to_ = std::move(fragment); }
+  void FailCopiesTo(std::wstring fragment) { fail_copies_to_ = std::move(fragment); }
+
+  // --- Services and registry.
+  std::optional<Service> ServiceNamed(const std::wstring& name) const;
+  RegistryView& registry() { return registry_; }  // under the machine's lock: use between steps only
+  std::optional<uint32_t> RefCount() const;       // "RefCount" in the KvxUpx service key
+  void FailCreateService(bool fail) { fail_create_service_ = fail; }
+  void FailStartService(bool fail) { fail_start_service_ = fail; }
+  void FailDeviceOpen(bool fail) { fail_device_open_ = fail; }
+  int driver_loads() const { return driver_loads_; }
+  // The image the driver was last loaded from.
+  std::vector<uint8_t> loaded_image() const;
+
+  // --- Named mutexes: whether one exists (some process holds a handle) and who owns it.
+  bool MutexExists(const std::wstring& name) const;
+
+  // --- The kernel under the driver. Other views plug USB devices into it and open interface
+  // handles with kernel().OpenInterface(device object): such a handle is what KvxUpx_OpenDevice
+  // takes. A 32-bit machine's driver reads 32-byte control blocks (and forwards no submissions: the
+  // test process's addresses do not fit its 32-bit request blocks).
+  kernel::SimKernel& kernel() { return *kernel_; }
+  // Every control block that reached the driver's device: its bytes as the caller sent them.
+  std::vector<std::vector<uint8_t>> control_blocks() const;
+  // Request blocks that reached the driver's device, as the caller built them.
+  std::vector<std::vector<uint8_t>> request_blocks() const;
+
+ private:
+  friend class SimWindowsProcess;
+  struct File {
+    std::vector<uint8_t> bytes;
+    os::FileSecurity security;
+  };
+  struct Mutex {
+    int handles = 0;
+    uint32_t owner = 0;  // process id; 0: free
+    int recursion = 0;
+    bool abandoned = false;
+  };
+  struct DriverHandle {
+    uint32_t pid;
+    std::unique_ptr<char> file_object;  // the address is the file object the driver sees
+  };
+
+  static std::wstring Key(const std::wstring& path);
+  void LoadDriver(const std::vector<uint8_t>& image);  // with mutex_ held
+  void UnloadDriverIfDone(const std::wstring& name);   // with mutex_ held
+  void PublishRefCount();                               // with mutex_ held
+  void RemoveService(const std::wstring& name);         // with mutex_ held
+
+  uint16_t native_machine_;
+  Queries queries_;
+  mutable std::mutex mutex_;
+  std::condition_variable mutex_released_;
+  std::map<std::wstring, File> files_;
+  std::map<std::wstring, Service> services_;  // upper-cased names
+  std::map<std::wstring, Mutex> mutexes_;
+  RegistryView registry_;
+  std::unique_ptr<kernel::SimKernel> kernel_;
+  driver::DeviceExtension extension_;
+  bool driver_loaded_ = false;
+  std::vector<uint8_t> loaded_image_;
+  int driver_loads_ = 0;
+  std::map<os::SystemHandle, DriverHandle> driver_handles_;
+  std::vector<std::vector<uint8_t>> control_blocks_;
+  std::vector<std::vector<uint8_t>> request_blocks_;
+  std::wstring fail_writes_to_, fail_copies_to_;
+  bool fail_create_service_ = false, fail_start_service_ = false, fail_device_open_ = false;
+  uint32_t next_pid_ = 100;
+  os::SystemHandle next_handle_ = 0x1000;
+};
+
+class SimWindowsProcess final : public os::DriverHost, public os::DriverDevice, public os::DeviceRegistry {
+ public:
+  SimWindowsProcess(SimWindows& machine, uint32_t pid, bool is_64bit);
+  ~SimWindowsProcess() override;  // ends the process: Die()
+  uint32_t pid() const { return pid_; }
+  bool is_64bit() const { return is_64bit_; }
+  bool wow64() const;
+  // The process ends without cleaning up: the system closes its handles (the driver hears the
+  // close of its device) and the mutexes it owns are abandoned.
+  void Die();
+  size_t open_handles() const { return handles_.size(); }
+
+  // os::DriverHost
+  os::LookedUp IsWow64Process2(uint16_t* process_machine, uint16_t* native_machine) override;
+  os::LookedUp IsWow64Process(BOOL* wow64) override;
+  uint16_t NativeProcessorArchitecture() override;
+  os::LookedUp DisableFsRedirection(uintptr_t* cookie) override;
+  os::LookedUp RevertFsRedirection(uintptr_t cookie) override;
+  std::wstring SystemDirectory() override;
+  std::wstring TempPath() override;
+  bool CanOpenForRead(const std::wstring& path) override;
+  bool FileExists(const std::wstring& path) override;
+  bool WriteNewFile(const std::wstring& path, const uint8_t* bytes, size_t size, bool* created) override;
+  bool CopyFileOver(const std::wstring& from, const std::wstring& to) override;
+  bool DeleteFileAt(const std::wstring& path) override;
+  bool ReadFileVersion(const std::wstring& path, os::FileVersion* version) override;
+  bool ReadFileSecurity(const std::wstring& path, os::FileSecurity* security) override;
+  os::SystemHandle CreateNamedMutex(const std::wstring& name) override;
+  DWORD WaitForObject(os::SystemHandle handle, DWORD timeout_ms) override;
+  BOOL ReleaseNamedMutex(os::SystemHandle handle) override;
+  BOOL CloseObjectHandle(os::SystemHandle handle) override;
+  os::SystemHandle OpenServiceManager(DWORD access) override;
+  os::SystemHandle OpenDriverService(os::SystemHandle manager, const std::wstring& name, DWORD access) override;
+  os::SystemHandle CreateDriverService(os::SystemHandle manager, const std::wstring& name,
+                                       const std::wstring& display_name, DWORD access, DWORD type, DWORD start,
+                                       DWORD error_control, const std::wstring& binary_path) override;
+  BOOL StartDriverService(os::SystemHandle service) override;
+  BOOL ControlDriverService(os::SystemHandle service, DWORD control, DWORD* state) override;
+  BOOL QueryDriverServiceStatus(os::SystemHandle service, DWORD* state) override;
+  BOOL DeleteDriverService(os::SystemHandle service) override;
+  BOOL CloseServiceManagerHandle(os::SystemHandle handle) override;
+  void Pause(DWORD) override { std::this_thread::yield(); }
+  DWORD LastError() override { return last_error_; }
+  void SetLastErrorCode(DWORD error) override { last_error_ = error; }
+
+  // os::DriverDevice
+  os::SystemHandle Open(const std::wstring& path) override;
+  BOOL IoControl(os::SystemHandle device, DWORD code, void* in, DWORD in_size, void* out, DWORD out_size,
+                 DWORD* returned) override;
+  BOOL Close(os::SystemHandle device) override;
+
+  // os::DeviceRegistry (the machine's registry)
+  LONG OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+               os::RegistryKey& key) override;
+  LONG QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data, uint32_t& size) override;
+  LONG CloseKey(os::RegistryKey key) override;
+
+ private:
+  enum class Kind { kMutex, kManager, kService, kDevice };
+  struct Handle {
+    Kind kind;
+    std::wstring name;  // mutex or service name (upper case)
+  };
+  std::wstring Resolve(const std::wstring& path) const;  // WOW64 file-system redirection
+  BOOL Fail(DWORD error) {
+    last_error_ = error;
+    return 0;
+  }
+  os::SystemHandle NewHandle(Kind kind, std::wstring name);  // with the machine's lock held
+  const Handle* Find(os::SystemHandle handle, Kind kind) const;
+  BOOL CloseLocked(os::SystemHandle handle, std::unique_lock<std::mutex>& lock);
+
+  SimWindows& machine_;
+  uint32_t pid_;
+  bool is_64bit_;
+  bool redirection_off_ = false;
+  bool dead_ = false;
+  DWORD last_error_ = 0;
+  std::map<os::SystemHandle, Handle> handles_;
+};
+
+// A process's ports installed as the process-wide ones for a scope (the KvxUpx_* functions use them).
+class ScopedProcessPorts {
+ public:
+  explicit ScopedProcessPorts(SimWindowsProcess& process) : host_(&process), device_(&process), registry_(&process) {}
+
+ private:
+  os::ScopedPort<os::DriverHost> host_;
+  os::ScopedPort<os::DriverDevice> device_;
+  os::ScopedPort<os::DeviceRegistry> registry_;
+};
+
+// Driver images for the simulated machines (x86, x64, ARM64 in their slots), all of one version.
+class SimDriverImages {
+ public:
+  explicit SimDriverImages(os::FileVersion version = {{1, 0, 0, 1}});
+  const passthrough::DriverImages& images() const { return images_; }
+
+ private:
+  std::vector<uint8_t> x86_, x64_, arm64_;
+  passthrough::DriverImages images_;
+};
+
+}  // namespace fcp::sim::windows

@@ -1,0 +1,25 @@
+// The images this executable carries (generated from the driver builds; see driver_images.cmake).
+#include "passthrough/driver_images.h"
+
+namespace fcp::passthrough {
+namespace embedded {
+extern const unsigned char kImageX86[];
+extern const size_t kImageX86_size;
+extern const unsigned char kImageX64[];
+extern const size_t kImageX64_size;
+extern const unsigned char kImageArm64[];
+extern const size_t kImageArm64_size;
+}  // namespace embedded
+
+const DriverImages& EmbeddedDriverImages() {
+  static const DriverImages images = [] {
+    DriverImages table;
+    table.slot[0] = {embedded::kImageX86, embedded::kImageX86_size};
+    table.slot[1] = {embedded::kImageX64, embedded::kImageX64_size};
+    table.slot[3] = {embedded::kImageArm64, embedded::kImageArm64_size};
+    return table;
+  }();
+  return images;
+}
+
+}  // namespace fcp::passthrough

@@ -1,0 +1,384 @@
+// The driver's installation shared by several tool processes on one simulated Windows machine: who
+// installs, replaces, opens and removes it, which file it comes from, the blocks each kind of process
+// builds, and what every failure leaves behind.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <cwctype>
+#include <memory>
+#include <string>
+
+#include "fcp/maker_ids.h"
+#include "passthrough/driver_service.h"
+#include "passthrough/kvxupx.h"
+#include "passthrough/platform_selection.h"
+#include "sim/devices.h"
+#include "sim/kernel/workstation_pipe.h"
+#include "sim/windows/sim_windows.h"
+#include "sim/workstation.h"
+
+namespace fcp::passthrough {
+namespace {
+
+using sim::windows::SimDriverImage;
+using sim::windows::SimDriverImages;
+using sim::windows::SimWindows;
+using sim::windows::SimWindowsProcess;
+using sim::kernel::SimKernel;
+
+constexpr os::FileVersion kEmbedded{{1, 0, 0, 1}};
+const std::wstring kInstalled = L"C:\\Windows\\System32\\drivers\\KvxUpx.sys";
+const std::wstring kKept = L"C:\\Users\\Operator\\AppData\\Local\\Temp\\KvxUpx_n.sys";
+const std::wstring kScratch = L"C:\\Users\\Operator\\AppData\\Local\\Temp\\KvxUpx_s.sys";
+const std::wstring kOverride = L"C:\\KvxUpx.sys";
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+  return text;
+}
+
+// One tool process: its ports on the machine and its own driver state.
+struct Tool {
+  Tool(SimWindows& windows, const DriverImages& images, bool is_64bit = true)
+      : process(windows.StartProcess(is_64bit)),
+        service({process.get(), process.get(), process.get()}, images, is_64bit) {}
+  std::unique_ptr<SimWindowsProcess> process;
+  DriverService service;
+};
+
+class DriverServiceTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Tool> NewTool(bool is_64bit = true) { return std::make_unique<Tool>(windows, images.images(), is_64bit); }
+
+  // Nothing a later run could trip over: no service, no driver file in the system directory, no
+  // scratch file, no service key, no mutex.
+  void ExpectNothingLeft() {
+    EXPECT_FALSE(windows.ServiceNamed(L"KvxUpx").has_value());
+    EXPECT_FALSE(windows.HasFile(kInstalled));
+    EXPECT_FALSE(windows.HasFile(kScratch));
+    EXPECT_FALSE(windows.RefCount().has_value());
+    EXPECT_FALSE(windows.MutexExists(kRefCountMutexName));
+  }
+  os::FileVersion LoadedVersion() {
+    const std::vector<uint8_t> image = windows.loaded_image();
+    os::FileVersion v;
+    if (image.size() >= 18) std::memcpy(v.part, image.data() + 10, 8);
+    return v;
+  }
+
+  SimWindows windows{os::kMachineAmd64};
+  SimDriverImages images{kEmbedded};
+};
+
+TEST_F(DriverServiceTest, FirstUserInstallsOthersShareTheLastRemoves) {
+  auto first = NewTool(), second = NewTool();
+  ASSERT_EQ(first->service.Init(), 1);
+  const auto service = windows.ServiceNamed(L"KvxUpx");
+  ASSERT_TRUE(service);
+  EXPECT_EQ(Upper(service->binary_path), Upper(kInstalled));
+  EXPECT_EQ(service->type, os::kServiceKernelDriver);
+  EXPECT_EQ(service->start, os::kServiceDemandStart);
+  EXPECT_EQ(service->state, os::kServiceRunning);
+  EXPECT_EQ(windows.FileBytes(kInstalled), SimDriverImage(os::kMachineAmd64, kEmbedded));
+  EXPECT_TRUE(windows.HasFile(kKept));
+  EXPECT_FALSE(windows.HasFile(kScratch));
+  EXPECT_EQ(windows.RefCount(), 1u);
+  EXPECT_EQ(first->service.Init(), 1);  // already open: nothing more
+  EXPECT_EQ(windows.RefCount(), 1u);
+
+  ASSERT_EQ(second->service.Init(), 1);
+  EXPECT_EQ(windows.RefCount(), 2u);
+  EXPECT_EQ(windows.driver_loads(), 1);
+
+  EXPECT_EQ(first->service.Close(), 1);
+  EXPECT_EQ(windows.RefCount(), 1u);
+  EXPECT_TRUE(windows.ServiceNamed(L"KvxUpx"));
+  EXPECT_EQ(second->service.Close(), 1);
+  ExpectNothingLeft();
+  EXPECT_TRUE(windows.HasFile(kKept));  // the kept copy stays for the next run
+  EXPECT_EQ(first->process->open_handles(), 0u);
+  EXPECT_EQ(second->process->open_handles(), 0u);
+}
+
+TEST_F(DriverServiceTest, ASecondUserNeitherStopsNorReplacesARunningDriver) {
+  auto first = NewTool();
+  ASSERT_EQ(first->service.Init(), 1);
+  SimDriverImages newer(os::FileVersion{{1, 0, 0, 7}});
+  Tool second(windows, newer.images());
+  ASSERT_EQ(second.service.Init(), 1);
+  EXPECT_EQ(windows.driver_loads(), 1);
+  EXPECT_EQ(windows.FileBytes(kInstalled), SimDriverImage(os::kMachineAmd64, kEmbedded));
+  second.service.Close();
+  first->service.Close();
+  ExpectNothingLeft();
+}
+
+TEST_F(DriverServiceTest, ARunningDriverNobodyUsesIsStoppedAndReplaced) {
+  // A process started the driver and died before opening it: running, "RefCount" 0.
+  auto crashed = NewTool();
+  ASSERT_EQ(crashed->service.Init(), 1);
+  crashed->process->Die();
+  ASSERT_EQ(windows.RefCount(), 0u);
+  ASSERT_EQ(windows.ServiceNamed(L"KvxUpx")->state, os::kServiceRunning);
+
+  SimDriverImages newer(os::FileVersion{{1, 0, 0, 7}});
+  Tool next(windows, newer.images());
+  ASSERT_EQ(next.service.Init(), 1);
+  EXPECT_EQ(windows.driver_loads(), 2);
+  EXPECT_EQ(LoadedVersion(), (os::FileVersion{{1, 0, 0, 7}}));
+  next.service.Close();
+  ExpectNothingLeft();
+}
+
+TEST_F(DriverServiceTest, AProcessThatDiesHoldingTheDriverOrTheMutexBlocksNoOne) {
+  auto survivor = NewTool(), dying = NewTool();
+  ASSERT_EQ(survivor->service.Init(), 1);
+  ASSERT_EQ(dying->service.Init(), 1);
+  EXPECT_EQ(windows.RefCount(), 2u);
+  dying->process->Die();  // the system closes its handle of the driver's device
+  EXPECT_EQ(windows.RefCount(), 1u);
+
+  // Another one dies while holding the mutex: the next waiter gets it abandoned and carries on.
+  auto holder = windows.StartProcess();
+  const os::SystemHandle mutex = holder->CreateNamedMutex(kRefCountMutexName);
+  ASSERT_EQ(holder->WaitForObject(mutex, os::kInfinite), os::kWaitObject0);
+  holder->Die();
+  auto late = NewTool();
+  EXPECT_EQ(late->service.Init(), 1);
+  EXPECT_EQ(windows.RefCount(), 2u);
+  late->service.Close();
+  survivor->service.Close();
+  ExpectNothingLeft();
+}
+
+TEST_F(DriverServiceTest, CloseWithoutInitTouchesNothing) {
+  auto owner = NewTool();
+  ASSERT_EQ(owner->service.Init(), 1);
+  owner->process->Die();  // the driver runs on with "RefCount" 0
+  auto idle = NewTool();
+  EXPECT_EQ(idle->service.Close(), 1);
+  EXPECT_TRUE(windows.ServiceNamed(L"KvxUpx"));
+  EXPECT_TRUE(windows.HasFile(kInstalled));
+  EXPECT_EQ(idle->process->open_handles(), 0u);
+}
+
+TEST_F(DriverServiceTest, KeptAndInstalledFilesFollowTheVersionRule) {
+  struct Case {
+    const char* what;
+    std::optional<std::vector<uint8_t>> kept;       // before the run
+    std::optional<std::vector<uint8_t>> installed;  // before the run (no service)
+    os::FileVersion kept_after;
+    os::FileVersion loaded;
+  };
+  auto image = [](os::FileVersion v) { return SimDriverImage(os::kMachineAmd64, v); };
+  const Case cases[] = {
+      {"no kept copy", std::nullopt, std::nullopt, kEmbedded, kEmbedded},
+      {"kept copy newer in one part", image({{1, 0, 0, 2}}), std::nullopt, {{1, 0, 0, 2}}, {{1, 0, 0, 2}}},
+      {"kept copy the same", image(kEmbedded), std::nullopt, kEmbedded, kEmbedded},
+      {"kept copy older", image({{1, 0, 0, 0}}), std::nullopt, kEmbedded, kEmbedded},
+      {"kept copy older in one part only", image({{2, 0, 0, 0}}), std::nullopt, kEmbedded, kEmbedded},
+      {"kept copy without a version", std::vector<uint8_t>(64, 0xCC), std::nullopt, kEmbedded, kEmbedded},
+      {"installed file older than the kept copy", std::nullopt, image({{1, 0, 0, 0}}), kEmbedded, kEmbedded},
+      {"installed file newer", std::nullopt, image({{1, 0, 0, 5}}), kEmbedded, {{1, 0, 0, 5}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimWindows machine;
+    if (c.kept) machine.PutFile(kKept, *c.kept);
+    if (c.installed) machine.PutFile(kInstalled, *c.installed);
+    Tool tool(machine, images.images());
+    ASSERT_EQ(tool.service.Init(), 1);
+    EXPECT_EQ(machine.FileBytes(kKept), image(c.kept_after));
+    const std::vector<uint8_t> loaded = machine.loaded_image();
+    EXPECT_EQ(loaded, image(c.loaded));
+    tool.service.Close();
+    EXPECT_FALSE(machine.HasFile(kInstalled));
+  }
+}
+
+TEST_F(DriverServiceTest, ALocalOverrideIsInstalledOnlyWhenOnlyAdministratorsCouldHaveWrittenIt) {
+  using os::Principal;
+  struct Case {
+    const char* what;
+    os::FileSecurity security;
+    bool used;
+  };
+  const Case cases[] = {
+      {"owned by the administrators", {Principal::kAdministrators, {Principal::kAdministrators, Principal::kSystem}}, true},
+      {"owned by the system", {Principal::kSystem, {Principal::kSystem, Principal::kTrustedInstaller}}, true},
+      {"owned by a user", {Principal::kOther, {Principal::kOther}}, false},
+      {"writable by every signed-in user", {Principal::kAdministrators, {Principal::kAdministrators, Principal::kOther}},
+       false},
+      {"owned by the installer service", {Principal::kTrustedInstaller, {Principal::kTrustedInstaller}}, false},
+  };
+  const auto override_image = SimDriverImage(os::kMachineAmd64, {{9, 0, 0, 0}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimWindows machine;
+    machine.PutFile(kOverride, override_image, c.security);
+    Tool tool(machine, images.images());
+    ASSERT_EQ(tool.service.Init(), 1);
+    EXPECT_EQ(machine.loaded_image() == override_image, c.used);
+    EXPECT_EQ(machine.HasFile(kKept), !c.used);  // the embedded image is not even written out
+    tool.service.Close();
+    EXPECT_FALSE(machine.HasFile(kInstalled));
+    EXPECT_TRUE(machine.HasFile(kOverride));
+  }
+}
+
+// A chip camera on the simulated kernel, and an interface handle of it the driver accepts.
+struct PluggedCamera {
+  explicit PluggedCamera(SimKernel& kernel)
+      : workstation(std::make_shared<sim::Workstation>()), camera(sim::MakeChipCamera("cam0", {1})) {
+    workstation->AddDevice(camera);
+    pipe = std::make_unique<sim::kernel::WorkstationPipe>(*workstation, camera);
+    std::string pattern = maker::kVendorPattern;
+    pattern.pop_back();
+    const std::string id = pattern + "&PID_F202&REV_0100";
+    device = kernel.PlugDevice(*pipe, SimKernel::kCameraClass, {std::u16string(id.begin(), id.end())});
+    interface_handle = static_cast<uintptr_t>(kernel.OpenInterface(device));
+  }
+  std::shared_ptr<sim::Workstation> workstation;
+  std::shared_ptr<sim::UsbDevice> camera;
+  std::unique_ptr<sim::kernel::WorkstationPipe> pipe;
+  SimKernel::DeviceObject* device = nullptr;
+  uintptr_t interface_handle = 0;
+};
+
+TEST_F(DriverServiceTest, EachWindowsGetsItsImageAndItsKernelsLayouts) {
+  struct Case {
+    const char* what;
+    uint16_t machine;
+    bool process_64bit;
+    uint16_t image_machine;
+    uint32_t control_block;
+    uint16_t request_block;
+  };
+  const Case cases[] = {
+      {"x64, 64-bit tool", os::kMachineAmd64, true, os::kMachineAmd64, 40, 136},
+      {"x64, 32-bit tool", os::kMachineAmd64, false, os::kMachineAmd64, 40, 136},
+      {"ARM64, 32-bit tool", os::kMachineArm64, false, os::kMachineArm64, 40, 136},
+      {"ARM64, 64-bit tool", os::kMachineArm64, true, os::kMachineArm64, 40, 136},
+      {"x86", os::kMachineI386, false, os::kMachineI386, 32, 80},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimWindows machine(c.machine);
+    PluggedCamera camera(machine.kernel());
+    Tool tool(machine, images.images(), c.process_64bit);
+    ASSERT_EQ(tool.service.Init(), 1);
+    EXPECT_EQ(machine.loaded_image(), SimDriverImage(c.image_machine, kEmbedded));
+    EXPECT_EQ(tool.service.layout().urb.size, c.request_block);
+
+    uint32_t low = 0xFFFF, high = 0xFFFF;
+    ASSERT_EQ(tool.service.OpenDevice(0, camera.interface_handle, &low, &high), 1);
+    EXPECT_NE(uint64_t(high) << 32 | low, 0u);
+    if (c.control_block == 40) {  // the simulated 32-bit kernel forwards no request blocks
+      uint8_t descriptor[18] = {};
+      ASSERT_EQ(tool.service.GetDeviceDescriptor(low, high, descriptor), 1);
+      EXPECT_EQ(std::vector<uint8_t>(descriptor, descriptor + 18), camera.camera->descriptors().device);
+      ASSERT_FALSE(machine.request_blocks().empty());
+      EXPECT_EQ(machine.request_blocks().back().size(), c.request_block);
+    }
+    EXPECT_EQ(tool.service.CloseDevice(low, high), 1);
+    for (const auto& block : machine.control_blocks()) EXPECT_EQ(block.size(), c.control_block);
+    tool.service.Close();
+    EXPECT_FALSE(machine.ServiceNamed(L"KvxUpx"));
+  }
+}
+
+TEST_F(DriverServiceTest, EveryFailureLeavesNothingALaterRunTripsOver) {
+  struct Case {
+    const char* what;
+    void (*fault)(SimWindows&, Tool&);
+  };
+  const Case cases[] = {
+      {"scratch file cannot be written", [](SimWindows& w, Tool&) { w.FailWritesTo(L"KvxUpx_s.sys"); }},
+      {"service cannot be created", [](SimWindows& w, Tool&) { w.FailCreateService(true); }},
+      {"service does not start", [](SimWindows& w, Tool&) { w.FailStartService(true); }},
+      {"device does not open", [](SimWindows& w, Tool&) { w.FailDeviceOpen(true); }},
+      {"installed file cannot be written", [](SimWindows& w, Tool&) { w.FailCopiesTo(L"drivers"); }},
+      {"unsupported processor", [](SimWindows&, Tool&) {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The unsupported case needs a machine whose processor the tool does not know.
+    SimWindows machine(std::string(c.what) == "unsupported processor" ? uint16_t(0x01C4) : os::kMachineAmd64);
+    {
+      Tool tool(machine, images.images());
+      c.fault(machine, tool);
+      EXPECT_EQ(tool.service.Init(), 0);
+      EXPECT_EQ(tool.process->open_handles(), 0u);
+    }
+    EXPECT_FALSE(machine.ServiceNamed(L"KvxUpx").has_value());
+    EXPECT_FALSE(machine.HasFile(kInstalled));
+    EXPECT_FALSE(machine.HasFile(kScratch));
+    EXPECT_FALSE(machine.MutexExists(kRefCountMutexName));
+    if (machine.native_machine() != os::kMachineAmd64) continue;
+    // The fault gone, the next run works and cleans up.
+    machine.FailWritesTo(L"");
+    machine.FailCopiesTo(L"");
+    machine.FailCreateService(false);
+    machine.FailStartService(false);
+    machine.FailDeviceOpen(false);
+    Tool next(machine, images.images());
+    EXPECT_EQ(next.service.Init(), 1);
+    next.service.Close();
+    EXPECT_FALSE(machine.ServiceNamed(L"KvxUpx").has_value());
+  }
+}
+
+TEST_F(DriverServiceTest, Wow64ToolNeedsRedirectionOff) {
+  for (const bool missing : {true, false}) {
+    SCOPED_TRACE(missing ? "functions missing" : "turning off fails");
+    SimWindows machine;
+    machine.queries().fs_redirection = !missing;
+    machine.queries().disable_redirection_fails = !missing;
+    Tool tool(machine, images.images(), false);
+    EXPECT_EQ(tool.service.Init(), 0);
+    EXPECT_TRUE(tool.service.layout().wide);
+    EXPECT_TRUE(machine.Files().empty());
+    EXPECT_FALSE(machine.MutexExists(kRefCountMutexName));
+  }
+}
+
+TEST_F(DriverServiceTest, ControlsOfAClosedDriverOrABadHandleFailWithTheirError) {
+  auto tool = NewTool();
+  uint32_t low = 7, high = 7;
+  EXPECT_EQ(tool->service.OpenDevice(0, kInvalidInterfaceHandle, &low, &high), 0);
+  EXPECT_EQ(tool->process->LastError(), os::kErrorInvalidParameter);
+  EXPECT_EQ(low | high, 0u);
+  EXPECT_EQ(tool->service.OpenDevice(0, 0x104, &low, &high), 0);
+  EXPECT_EQ(tool->process->LastError(), os::kErrorPathNotFound);
+  EXPECT_EQ(tool->service.CloseDevice(1, 0), 0);
+  uint8_t descriptor[18];
+  EXPECT_EQ(tool->service.GetDeviceDescriptor(1, 0, descriptor), 0);
+
+  ASSERT_EQ(tool->service.Init(), 1);
+  // The driver refuses a handle nobody opened and a device handle it never gave out.
+  EXPECT_EQ(tool->service.OpenDevice(0, 0x7777'0000, &low, &high), 0);
+  EXPECT_EQ(tool->service.CloseDevice(0x55, 0), 0);
+  EXPECT_EQ(tool->process->LastError(), os::kErrorInvalidParameter);
+  EXPECT_EQ(tool->service.GetDeviceDescriptor(0x55, 0, descriptor), 0);
+  tool->service.Close();
+}
+
+TEST_F(DriverServiceTest, TheProcessWideFunctionsUseTheInstalledPorts) {
+  PluggedCamera camera(windows.kernel());
+  auto process = windows.StartProcess();
+  sim::windows::ScopedProcessPorts ports(*process);
+  ProcessDriverService().set_images(images.images());
+  ASSERT_EQ(KvxUpx_Init(), 1);
+  uint32_t low = 0, high = 0;
+  ASSERT_EQ(KvxUpx_OpenDevice(0, camera.interface_handle, &low, &high), 1);
+  uint8_t descriptor[18] = {};
+  EXPECT_EQ(KvxUpx_GetDeviceDescriptor(low, high, descriptor), 1);
+  EXPECT_EQ(descriptor[1], 1);
+  EXPECT_EQ(KvxUpx_CloseDevice(low, high), 1);
+  EXPECT_EQ(KvxUpx_Close(), 1);
+  ExpectNothingLeft();
+  ProcessDriverService().set_images(EmbeddedDriverImages());
+}
+
+}  // namespace
+}  // namespace fcp::passthrough
