@@ -1,5 +1,6 @@
 # Both Windows builds (mingw-w64, warnings as errors), and every executable they make is
-# self-contained: it imports system DLLs only, no MinGW runtime (libgcc, libstdc++, winpthread).
+# self-contained: it imports system DLLs only, no MinGW runtime (libgcc, libstdc++, winpthread); the
+# tool carries the three driver images.
 set -euo pipefail
 : "${FCP_JOBS:=$(nproc)}"
 for preset in windows-x64 windows-x86; do
@@ -12,4 +13,10 @@ for preset in windows-x64 windows-x86; do
     fi
     echo "$preset: $(basename "$exe") imports $(tr '\n' ' ' <<<"$imports")"
   done < <(find "build/$preset" -name '*.exe' -not -path '*/CMakeFiles/*' -print0)
+  # The tool carries the x86, x64 and ARM64 driver images, unchanged (src/passthrough/driver_images.cmake).
+  case $preset in
+    windows-x64) images="build/$preset/driver-images-x86/src/driver/wdm/KvxUpx.sys;build/$preset/src/driver/wdm/KvxUpx.sys;build/$preset/src/driver/wdm/arm64/KvxUpx.sys" ;;
+    windows-x86) images="build/$preset/src/driver/wdm/KvxUpx.sys;build/$preset/driver-images-x64/src/driver/wdm/KvxUpx.sys;build/$preset/driver-images-x64/src/driver/wdm/arm64/KvxUpx.sys" ;;
+  esac
+  cmake -DEXE="build/$preset/src/app/FixCorePower.exe" -DIMAGES="$images" -P scripts/check-embedded-images.cmake
 done

@@ -4,6 +4,7 @@
 # Windows (tests/e2e/kvxupx_service_probe.cpp, built by both Windows presets).
 set -euo pipefail
 : "${FCP_JOBS:=$(nproc)}"
+source scripts/lib/wine.sh
 for preset in windows-x64 windows-x86; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$FCP_JOBS" --target kvxupx_service_probe
@@ -14,7 +15,7 @@ mkdir -p "$work"
 export WINEPREFIX=$PWD/$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  wineboot -i >/dev/null 2>&1
+  "$wine" wineboot -i >/dev/null 2>&1
   timeout 120 wineserver -w  # the new prefix's services must settle before a service can start
 fi
 cp build/windows-x64/tests/e2e/kvxupx_service_probe.exe "$WINEPREFIX/drive_c/kvxupx_service_probe.exe"
@@ -22,15 +23,13 @@ cp build/windows-x86/tests/e2e/kvxupx_service_probe.exe "$WINEPREFIX/drive_c/kvx
 status=0
 quiet() { grep -v 'multiarch\|dpkg --add\|apt-get install' >&2; }
 echo "--- 64-bit tool"
-timeout 300 wine 'C:\kvxupx_service_probe.exe' main 2> >(quiet) || status=$?
+timeout 300 "$wine" 'C:\kvxupx_service_probe.exe' main 2> >(quiet) || status=$?
 echo "--- 32-bit tool on 64-bit Windows"
-# Needs 32-bit Wine (wine32:i386) and a kernel that runs 32-bit programs; this machine's kernel has
-# its 32-bit emulation switched off, and with wine32 installed Debian's `wine` starts the 32-bit
-# loader for every program, so no Wine stage would run at all. The simulated Windows covers the
-# 32-bit tool (tests/passthrough).
-if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' &&
-   [[ $(cat /proc/sys/abi/vsyscall32 2>/dev/null || echo 0) != 0 ]] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  timeout 300 wine 'C:\kvxupx_service_probe32.exe' wow64 2> >(quiet) || status=$?
+# Needs 32-bit Wine (wine32:i386, not in the bootstrap) and a kernel that runs 32-bit programs: the
+# kernels here have their 32-bit emulation switched off, so the 32-bit loader cannot start. The
+# simulated Windows covers the 32-bit tool (tests/passthrough).
+if [[ -x /usr/lib/wine/wine ]] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  timeout 300 /usr/lib/wine/wine 'C:\kvxupx_service_probe32.exe' wow64 2> >(quiet) || status=$?
 else
   echo "limit the 32-bit tool cannot run here: no 32-bit Wine or no 32-bit execution in this kernel"
 fi

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "driver/kvxupx_ioctl.h"
+#include "service_refcount.h"
 #include "os/port.h"
 #include "os/win32/device_registry_win32.h"
 #include "os/win32/driver_host_win32.h"
@@ -25,7 +26,6 @@
 namespace {
 
 namespace pt = fcp::passthrough;
-constexpr wchar_t kServiceKey[] = L"System\\CurrentControlSet\\Services\\KvxUpx";
 int failures = 0;
 
 void Check(bool ok, const char* what, long detail = 0) {
@@ -91,14 +91,7 @@ std::vector<uint8_t> WithRevision(std::vector<uint8_t> image, int delta) {
   return {};
 }
 
-long RefCount() {
-  DWORD value = 0, size = sizeof value, type = 0;
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
-  const LONG r = RegQueryValueExW(key, L"RefCount", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(key);
-  return r == ERROR_SUCCESS && type == REG_DWORD ? long(value) : -1;
-}
+long RefCount() { return ServiceRefCount(); }
 
 // Close requests reach the driver after CloseHandle returns: give them a moment.
 long RefCountSettled(long expected) {

@@ -12,13 +12,13 @@
 #include <cstring>
 
 #include "driver/kvxupx_ioctl.h"
+#include "service_refcount.h"
 
 namespace {
 
 namespace kv = fcp::kvxupx;
 constexpr wchar_t kName[] = L"KvxUpx";
 constexpr wchar_t kDevicePath[] = L"\\\\.\\KvxUpx";
-constexpr wchar_t kServiceKey[] = L"System\\CurrentControlSet\\Services\\KvxUpx";
 int failures = 0;
 
 void Check(bool ok, const char* what, DWORD detail = 0) {
@@ -27,15 +27,7 @@ void Check(bool ok, const char* what, DWORD detail = 0) {
 }
 void Limit(const char* what, DWORD detail) { std::printf("limit %s (%lu)\n", what, detail); }
 
-// "RefCount", or -1 when it cannot be read.
-long RefCount() {
-  DWORD value = 0, size = sizeof value, type = 0;
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
-  const LONG r = RegQueryValueExW(key, L"RefCount", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(key);
-  return r == ERROR_SUCCESS && type == REG_DWORD ? long(value) : -1;
-}
+long RefCount() { return ServiceRefCount(); }
 
 // Close requests reach the driver after CloseHandle returns: give them a moment.
 void CheckRefCount(long expected, const char* what) {
