@@ -613,8 +613,9 @@ BOOL SimWindowsProcess::IoControl(os::SystemHandle device, DWORD code, void* in,
   }
 
   uint32_t information = 0;
-  const driver::NtStatus status = driver::DeviceControl(machine_.extension_, code, buffer.data(), input_length,
-                                                        output_length, &information);
+  void* file_object = machine_.driver_handles_.at(device).file_object.get();
+  const driver::NtStatus status = driver::DeviceControl(machine_.extension_, file_object, code, buffer.data(),
+                                                        input_length, output_length, &information);
   if (sim_urb) {
     const uint8_t* mapped = machine_.kernel_->CallerBytes(sim_urb, 16);
     uint16_t length;
