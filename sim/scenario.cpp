@@ -587,6 +587,36 @@ bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstat
   return true;
 }
 
+constexpr size_t kMaxEvents = 1000;
+constexpr uint64_t kMaxEventAfterMs = 3600000;  // an hour
+
+bool ReadEvents(Reader& r, const json& value, const Workstation& ws, std::vector<DeviceEvent>& events) {
+  if (!value.is_array()) return r.Fail("/events", "must be an array");
+  if (value.size() > kMaxEvents) return r.Fail("/events", "more than " + std::to_string(kMaxEvents) + " events");
+  for (size_t i = 0; i < value.size(); ++i) {
+    const std::string place = "/events/" + std::to_string(i);
+    const json& e = value[i];
+    if (!r.Object(e, place, {"after_ms", "device", "connected"})) return false;
+    if (!e.contains("after_ms") || !e.contains("device") || !e.contains("connected"))
+      return r.Fail(place, "needs after_ms, device and connected");
+    DeviceEvent event;
+    auto after = r.Number(e["after_ms"], place + "/after_ms", 0, kMaxEventAfterMs);
+    if (!after) return false;
+    event.after = std::chrono::milliseconds(*after);
+    auto device = r.Text(e["device"], place + "/device", 32);
+    if (!device) return false;
+    if (!ws.Find(*device)) return r.Fail(place + "/device", "no device \"" + *device + "\" in devices");
+    event.device = *device;
+    auto connected = r.Bool(e["connected"], place + "/connected");
+    if (!connected) return false;
+    event.connected = *connected;
+    events.push_back(std::move(event));
+  }
+  std::stable_sort(events.begin(), events.end(),
+                   [](const DeviceEvent& a, const DeviceEvent& b) { return a.after < b.after; });
+  return true;
+}
+
 }  // namespace
 
 ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
@@ -604,7 +634,7 @@ ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
 
   Reader r(name);
   auto ws = std::make_shared<Workstation>();
-  bool ok = r.Object(doc, "", {"description", "latency_us", "libusb_init_error", "devices"});
+  bool ok = r.Object(doc, "", {"description", "latency_us", "libusb_init_error", "devices", "events"});
   ok = ok && Optional(doc, "description", [&](const json& v) {
     auto t = r.Text(v, "/description", 4096);
     if (t) load.description = *t;
@@ -628,6 +658,7 @@ ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
       if (!ReadDevice(r, v[i], "/devices/" + std::to_string(i), *ws)) return false;
     return true;
   });
+  ok = ok && Optional(doc, "events", [&](const json& v) { return ReadEvents(r, v, *ws, load.events); });
   if (!ok) {
     load.error = r.error();
     return load;

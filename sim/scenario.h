@@ -2,9 +2,11 @@
 // The format is described in sim/README.md. Loading never throws and never crashes on bad input: a
 // malformed file is refused with one message naming the file and the place in it.
 #pragma once
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -13,10 +15,19 @@
 
 namespace fcp::sim {
 
+// A device plugged in or out while the tool runs: `after` the dialog has opened (the scenario's
+// "events").
+struct DeviceEvent {
+  std::chrono::milliseconds after{0};
+  std::string device;  // a device id of the scenario
+  bool connected = true;
+};
+
 struct ScenarioLoad {
   std::shared_ptr<Workstation> workstation;  // null when refused
   std::string error;                         // "<file>: <place>: <what is wrong>" when refused
   std::string description;
+  std::vector<DeviceEvent> events;           // in the order they happen (by time, then as written)
 };
 
 // `name` is used in messages only.

@@ -11,30 +11,12 @@
 
 #include "app/fix_core_power_dlg.h"
 #include "fake_device_ops.h"
+#include "fake_environment.h"
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "ui/headless/headless_backend.h"
 
 namespace fcp::test {
-
-// The process environment with the executable in a test directory and a fixed local time.
-class FakeEnvironment final : public os::ProcessEnvironment {
- public:
-  std::wstring moduleFileName;
-  std::tm localTime{};
-  std::time_t now = 0;
-  bool localTimeFails = false;
-  std::wstring ModuleFileName() override { return moduleFileName; }
-  wchar_t PathSeparator() const override { return L'/'; }
-  std::time_t Now() override { return now; }
-  bool LocalTime(std::time_t, std::tm& out) override {
-    if (localTimeFails) return false;
-    out = localTime;
-    return true;
-  }
-  HRESULT CoInitializeEx(DWORD) override { return S_OK; }
-  void CoUninitialize() override {}
-};
 
 std::string ReadFile(const std::filesystem::path& path);
 

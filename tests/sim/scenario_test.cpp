@@ -211,5 +211,39 @@ TEST(Scenario, WhateverLoadsSavesWithinTheLimitAndLoadsAgain) {
   EXPECT_EQ(refused.rfind("growing.json: /: the workstation's saved state would take up to ", 0), 0u) << refused;
 }
 
+TEST(Scenario, DeviceEventsInTimeOrder) {
+  const std::string devices = R"({"devices": [{"id":"cam0","kind":"chip_camera","ports":[1]},)"
+                              R"({"id":"cam1","kind":"hub","ports":[2],"connected":false}], "events": )";
+  const ScenarioLoad load = LoadScenarioText(devices + R"([
+      {"after_ms": 300, "device": "cam0", "connected": false},
+      {"after_ms": 0, "device": "cam1", "connected": true},
+      {"after_ms": "0x12C", "device": "cam1", "connected": false}]})",
+                                             "events.json");
+  ASSERT_NE(load.workstation, nullptr) << load.error;
+  ASSERT_EQ(load.events.size(), 3u);
+  EXPECT_EQ(load.events[0].after.count(), 0);
+  EXPECT_EQ(load.events[0].device, "cam1");
+  EXPECT_TRUE(load.events[0].connected);
+  EXPECT_EQ(load.events[1].device, "cam0") << "equal times keep the order written";
+  EXPECT_EQ(load.events[2].after.count(), 300);
+  EXPECT_FALSE(load.workstation->Find("cam1")->connected()) << "events change nothing before they are played";
+
+  const std::pair<std::string, std::string> bad[] = {
+      {R"({})", "bad.json: /events: must be an array"},
+      {R"([{"after_ms": 0, "device": "cam0"}])", "bad.json: /events/0: needs after_ms, device and connected"},
+      {R"([{"after_ms": 0, "device": "cam9", "connected": true}])", "bad.json: /events/0/device: no device \"cam9\""},
+      {R"([{"after_ms": -1, "device": "cam0", "connected": true}])", "bad.json: /events/0/after_ms: -1 is out of range"},
+      {R"([{"after_ms": 3600001, "device": "cam0", "connected": true}])", "bad.json: /events/0/after_ms: 3600001 is out"},
+      {R"([{"after_ms": 0, "device": "cam0", "connected": 1}])", "bad.json: /events/0/connected: must be true or false"},
+      {R"([{"after_ms": 0, "device": "cam0", "connected": true, "when": 1}])", "bad.json: /events/0/when: unknown key"},
+  };
+  for (const auto& [events, error] : bad) {
+    SCOPED_TRACE(events);
+    const ScenarioLoad refused = LoadScenarioText(devices + events + "}", "bad.json");
+    EXPECT_EQ(refused.workstation, nullptr);
+    EXPECT_EQ(refused.error.rfind(error, 0), 0u) << refused.error;
+  }
+}
+
 }  // namespace
 }  // namespace fcp::sim

@@ -4,7 +4,9 @@
 // beside this program, as the tool writes them beside itself. After the run the workstation, with
 // every chip's state as the run left it, is saved as the scenario file "workstation-state.json"
 // beside this program too: running again with that file continues on the same chips.
-// FCP_SIM_TRACE names a file that receives one line per control transfer.
+// FCP_SIM_TRACE names a file that receives one line per control transfer. The dialog's device
+// notifications come from the workstation: the scenario's events plug devices in and out while the
+// dialog is open, and each change reaches the dialog as an arrival or a removal.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -16,6 +18,7 @@
 #include "sim/windows/windows_views.h"
 #include "sim/workstation.h"
 #include "ui/linux/linux_main.h"
+#include "workstation_device_events.h"
 
 namespace {
 
@@ -50,7 +53,10 @@ int main(int argc, char** argv) {
     std::vector<char*> toolArgs{argv[0]};
     toolArgs.insert(toolArgs.end(), argv + 2, argv + argc);
     toolArgs.push_back(nullptr);
-    exitCode = fcp::ui::LinuxMain(static_cast<int>(toolArgs.size() - 1), toolArgs.data());
+    auto deviceEvents = [&]() -> std::unique_ptr<fcp::ui::DeviceEventSource> {
+      return fcp::sim::WorkstationDeviceEvents::Open(scenario.workstation, scenario.events);
+    };
+    exitCode = fcp::ui::LinuxMain(static_cast<int>(toolArgs.size() - 1), toolArgs.data(), deviceEvents);
   }
 
   std::string error;

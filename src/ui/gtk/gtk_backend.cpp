@@ -13,7 +13,6 @@
 #include <thread>
 
 #include "ui/cwnd.h"
-#include "ui/linux/udev_monitor.h"
 #include "ui/resource_ids.h"
 
 extern const unsigned char kAppIconData[];
@@ -116,8 +115,13 @@ struct Control {
 
 class GtkDialogWindow final : public DialogWindow {
  public:
-  GtkDialogWindow(const DialogTemplate& dialog, DialogClient& client, GtkDialogWindow* owner, HICON icon)
-      : template_(dialog), client_(client), owner_(owner), dialogThread_(std::this_thread::get_id()) {
+  GtkDialogWindow(const DialogTemplate& dialog, DialogClient& client, GtkDialogWindow* owner, HICON icon,
+                  const DeviceEventSourceFactory& deviceEvents)
+      : template_(dialog),
+        client_(client),
+        owner_(owner),
+        deviceEvents_(deviceEvents),
+        dialogThread_(std::this_thread::get_id()) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
     if (owner_) {
@@ -372,7 +376,7 @@ class GtkDialogWindow final : public DialogWindow {
   HDEVNOTIFY RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags) override {
     if (filter.deviceType != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
     if (monitor_) return nullptr;  // one registration per window
-    monitor_ = UdevMonitor::Open();
+    if (deviceEvents_) monitor_ = deviceEvents_();
     if (!monitor_) return nullptr;
     deviceWatch_ = g_unix_fd_add(monitor_->Fd(), G_IO_IN, +[](gint, GIOCondition, gpointer self) -> gboolean {
       auto* window = static_cast<GtkDialogWindow*>(self);
@@ -582,6 +586,7 @@ class GtkDialogWindow final : public DialogWindow {
   const DialogTemplate& template_;
   DialogClient& client_;
   GtkDialogWindow* owner_;
+  const DeviceEventSourceFactory& deviceEvents_;
   std::thread::id dialogThread_;
   GtkWidget* window_ = nullptr;
   GtkWidget* header_ = nullptr;
@@ -593,7 +598,7 @@ class GtkDialogWindow final : public DialogWindow {
   RECT client_rect_{};
   std::map<int, std::unique_ptr<Control>> controls_;
   std::map<UINT_PTR, guint> timers_;
-  std::unique_ptr<UdevMonitor> monitor_;
+  std::unique_ptr<DeviceEventSource> monitor_;
   guint deviceWatch_ = 0;
   bool moved_ = false;
   bool ended_ = false;
@@ -611,6 +616,7 @@ class GtkDialogWindow final : public DialogWindow {
 
 class GtkBackend final : public Backend {
  public:
+  explicit GtkBackend(DeviceEventSourceFactory deviceEvents) : deviceEvents_(std::move(deviceEvents)) {}
   ~GtkBackend() override {
     if (icon_) g_object_unref(icon_);
   }
@@ -633,19 +639,21 @@ class GtkBackend final : public Backend {
   }
 
   INT_PTR DoModal(const DialogTemplate& dialog, DialogClient& client, DialogWindow* owner) override {
-    GtkDialogWindow window(dialog, client, static_cast<GtkDialogWindow*>(owner), LoadIcon(IDR_MAINFRAME));
+    GtkDialogWindow window(dialog, client, static_cast<GtkDialogWindow*>(owner), LoadIcon(IDR_MAINFRAME),
+                           deviceEvents_);
     return window.Run();
   }
 
  private:
+  DeviceEventSourceFactory deviceEvents_;
   GdkPixbuf* icon_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> CreateBackend() {
+std::unique_ptr<Backend> CreateBackend(DeviceEventSourceFactory deviceEvents) {
   if (!gtk_init_check(nullptr, nullptr)) return nullptr;
-  return std::make_unique<GtkBackend>();
+  return std::make_unique<GtkBackend>(std::move(deviceEvents));
 }
 
 }  // namespace fcp::ui::gtk

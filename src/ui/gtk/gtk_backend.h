@@ -5,10 +5,12 @@
 #include <memory>
 
 #include "ui/backend.h"
+#include "ui/linux/device_events.h"
 
 namespace fcp::ui::gtk {
 
-// Opens the display; nullptr when there is none (no DISPLAY, or it cannot be reached).
-std::unique_ptr<Backend> CreateBackend();
+// Opens the display; nullptr when there is none (no DISPLAY, or it cannot be reached). A window's
+// device registration reads a source that `deviceEvents` opens.
+std::unique_ptr<Backend> CreateBackend(DeviceEventSourceFactory deviceEvents);
 
 }  // namespace fcp::ui::gtk

@@ -157,15 +157,32 @@ class HeadlessWindow final : public DialogWindow {
     return IDOK;  // no operator: the only button is taken
   }
   HDEVNOTIFY RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags) override {
+    decltype(Options::watchDevices) watchDevices;
+    {
+      std::lock_guard lock(backend_.mutex_);
+      if (backend_.options_.failDeviceRegistration) return nullptr;
+      if (filter.deviceType != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
+      watchDevices = backend_.options_.watchDevices;
+    }
+    // Started outside the lock: its first event may come at once.
+    std::shared_ptr<void> watch;
+    if (watchDevices) {
+      watch = watchDevices([this](WPARAM event) { PostMessage(WM_DEVICECHANGE, event, 0); });
+      if (!watch) return nullptr;
+    }
     std::lock_guard lock(backend_.mutex_);
-    if (backend_.options_.failDeviceRegistration) return nullptr;
-    if (filter.deviceType != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
     const auto handle = reinterpret_cast<HDEVNOTIFY>(nextRegistration_++);
     registrations_.insert(handle);
+    if (watch) watches_[handle] = std::move(watch);
     return handle;
   }
   bool UnregisterDeviceNotification(HDEVNOTIFY handle) override {
+    std::shared_ptr<void> watch;  // ended outside the lock: its thread may be posting right now
     std::lock_guard lock(backend_.mutex_);
+    if (auto it = watches_.find(handle); it != watches_.end()) {
+      watch = std::move(it->second);
+      watches_.erase(it);
+    }
     return registrations_.erase(handle) != 0;
   }
 
@@ -208,6 +225,7 @@ class HeadlessWindow final : public DialogWindow {
   };
   std::map<UINT_PTR, Timer> timers_;
   std::set<HDEVNOTIFY> registrations_;
+  std::map<HDEVNOTIFY, std::shared_ptr<void>> watches_;
   uintptr_t nextRegistration_ = 1;
   std::vector<UINT_PTR> systemMenu_;
   bool hasSystemMenu_ = false;
@@ -257,6 +275,13 @@ INT_PTR HeadlessBackend::DoModal(const DialogTemplate& dialog, DialogClient& cli
     --modalDepth_;
     Changed();
   }
+  // Watches the dialog did not end itself end with the window (outside the lock, as above).
+  std::map<HDEVNOTIFY, std::shared_ptr<void>> watches;
+  {
+    std::lock_guard lock(mutex_);
+    watches.swap(window->watches_);
+  }
+  watches.clear();
   client.AttachWindow(nullptr);
   const INT_PTR result = window->result_;
   // The object stays: a thread that still holds it finds it destroyed instead of freed.

@@ -3,7 +3,7 @@
 // calls from other threads wait until the dialog's thread has carried them out).
 //
 // Two uses: the Linux tool in silent mode on a station without a desktop (timers run on the clock,
-// message boxes go to standard error, device events come from whoever calls BroadcastDeviceChange),
+// message boxes go to standard error, device events come from the watch each registration starts),
 // and tests, which run DoModal on a thread of their own and drive the dialog from outside: post
 // clicks and device events, fire timers, read control state, wait for conditions.
 #pragma once
@@ -30,6 +30,11 @@ struct Options {
   bool echoMessageBoxes = false;
   // RegisterDeviceNotification fails (tests of the failure path).
   bool failDeviceRegistration = false;
+  // Where a device registration's events come from: called when a window registers, with the
+  // function that delivers one event (DBT_*) to that window as WM_DEVICECHANGE, from any thread; the
+  // watch lasts as long as the returned object (dropped at unregistration or when the window goes).
+  // nullptr: the registration fails. Unset: events come only from BroadcastDeviceChange.
+  std::function<std::shared_ptr<void>(std::function<void(WPARAM event)> deliver)> watchDevices = nullptr;
 };
 
 // What a test can read of a control.

@@ -34,7 +34,7 @@ std::wstring Widen(const char* text) {
 
 namespace fcp::ui {
 
-int LinuxMain(int argc, char** argv) {
+int LinuxMain(int argc, char** argv, DeviceEventSourceFactory deviceEvents) {
   std::setlocale(LC_ALL, "");
 
   // The command line after the program name, as one text (the application cuts it into tokens).
@@ -44,25 +44,26 @@ int LinuxMain(int argc, char** argv) {
     commandLine += Widen(argv[i]);
   }
 
+  if (!deviceEvents) {
+    deviceEvents = []() -> std::unique_ptr<DeviceEventSource> { return UdevMonitor::Open(); };
+  }
+
   std::unique_ptr<Backend> backend;
 #ifdef FCP_HAVE_GTK
-  backend = gtk::CreateBackend();  // none without a display
+  backend = gtk::CreateBackend(deviceEvents);  // none without a display
 #endif
-  std::unique_ptr<UdevMonitor> monitor;
   if (!backend) {
     headless::Options options;
     options.echoMessageBoxes = true;
-    auto headless = std::make_unique<headless::HeadlessBackend>(options);
-    // USB arrival and removal reach the headless dialog as they would reach a window.
-    monitor = UdevMonitor::Start([target = headless.get()](WPARAM event) {
-      target->BroadcastDeviceChange(event);
-    });
-    if (!monitor) headless->SetFailDeviceRegistration(true);
-    backend = std::move(headless);
+    // USB arrival and removal reach the headless dialog as they would reach a window: read on a
+    // thread of their own for as long as the dialog is registered.
+    options.watchDevices = [deviceEvents](std::function<void(WPARAM)> deliver) -> std::shared_ptr<void> {
+      return DeviceEventThread::Start(deviceEvents(), std::move(deliver));
+    };
+    backend = std::make_unique<headless::HeadlessBackend>(options);
   }
   InstallBackend(backend.get());
   const int code = AfxWinMain(commandLine);
-  monitor.reset();
   InstallBackend(nullptr);
   return code;
 }

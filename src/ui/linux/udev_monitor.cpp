@@ -1,18 +1,10 @@
 #include "ui/linux/udev_monitor.h"
 
 #include <libudev.h>
-#include <poll.h>
 
-#include <atomic>
 #include <cstring>
-#include <thread>
 
 namespace fcp::ui {
-
-struct UdevMonitor::Thread {
-  std::atomic<bool> stop{false};
-  std::thread thread;
-};
 
 std::unique_ptr<UdevMonitor> UdevMonitor::Open() {
   std::unique_ptr<UdevMonitor> monitor(new UdevMonitor);
@@ -26,32 +18,7 @@ std::unique_ptr<UdevMonitor> UdevMonitor::Open() {
   return monitor;
 }
 
-std::unique_ptr<UdevMonitor> UdevMonitor::Start(Callback callback) {
-  std::unique_ptr<UdevMonitor> monitor = Open();
-  if (!monitor) return nullptr;
-  auto thread = std::make_unique<Thread>();
-  Thread* state = thread.get();
-  UdevMonitor* self = monitor.get();
-  thread->thread = std::thread([state, self, callback = std::move(callback)] {
-    // Short waits, so that the owner's stop request is seen soon.
-    while (!state->stop) {
-      pollfd fd = {self->Fd(), POLLIN, 0};
-      if (poll(&fd, 1, 100) <= 0) continue;
-      if (fd.revents & POLLIN) {
-        const WPARAM event = self->ReadEvent();
-        if (event) callback(event);
-      }
-    }
-  });
-  monitor->thread_ = std::move(thread);
-  return monitor;
-}
-
 UdevMonitor::~UdevMonitor() {
-  if (thread_) {
-    thread_->stop = true;
-    thread_->thread.join();
-  }
   if (monitor_) udev_monitor_unref(monitor_);
   if (udev_) udev_unref(udev_);
 }
