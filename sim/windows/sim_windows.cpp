@@ -180,10 +180,28 @@ void SimWindows::LoadDriver(const std::vector<uint8_t>& image) {
   PublishRefCount();
 }
 
+void SimWindows::CloseDriverHandle(std::unique_ptr<char> file_object) {
+  if (driver_loaded_) {
+    driver::CloseHandle(extension_, file_object.get());  // cleanup
+    driver::CloseHandle(extension_, file_object.get());  // close
+    PublishRefCount();
+  }
+  UnloadDriverIfDone(kDriverName);
+}
+
+void SimWindows::DeliverLateCloses() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::unique_ptr<char>> pending = std::move(late_closes_);
+  late_closes_.clear();
+  for (auto& file_object : pending) CloseDriverHandle(std::move(file_object));
+}
+
 // A stopping driver unloads once the last handle of its device is closed.
 void SimWindows::UnloadDriverIfDone(const std::wstring& name) {
   auto it = services_.find(name);
-  if (it == services_.end() || it->second.state != kServiceStopPending || !driver_handles_.empty()) return;
+  if (it == services_.end() || it->second.state != kServiceStopPending || !driver_handles_.empty() ||
+      !late_closes_.empty())
+    return;
   driver::UnloadDevice(extension_);
   driver_loaded_ = false;
   it->second.state = os::kServiceStopped;
@@ -224,6 +242,11 @@ void SimWindowsProcess::Die() {
   }
   machine_.mutex_released_.notify_all();
   while (!handles_.empty()) CloseLocked(handles_.begin()->first, lock);
+}
+
+void SimWindowsProcess::Pause(DWORD) {
+  machine_.DeliverLateCloses();
+  std::this_thread::yield();
 }
 
 os::LookedUp SimWindowsProcess::IsWow64Process2(uint16_t* process_machine, uint16_t* native_machine) {
@@ -422,13 +445,13 @@ BOOL SimWindowsProcess::CloseLocked(os::SystemHandle handle, std::unique_lock<st
     case Kind::kDevice: {
       auto d = machine_.driver_handles_.find(handle);
       if (d != machine_.driver_handles_.end()) {
-        if (machine_.driver_loaded_) {
-          driver::CloseHandle(machine_.extension_, d->second.file_object.get());  // cleanup
-          driver::CloseHandle(machine_.extension_, d->second.file_object.get());  // close
-          machine_.PublishRefCount();
-        }
+        std::unique_ptr<char> file_object = std::move(d->second.file_object);
         machine_.driver_handles_.erase(d);
-        machine_.UnloadDriverIfDone(kDriverName);
+        if (machine_.closes_late_) {
+          machine_.late_closes_.push_back(std::move(file_object));
+        } else {
+          machine_.CloseDriverHandle(std::move(file_object));
+        }
       }
       break;
     }

@@ -86,6 +86,9 @@ class SimWindows {
   void FailCreateService(bool fail) { fail_create_service_ = fail; }
   void FailStartService(bool fail) { fail_start_service_ = fail; }
   void FailDeviceOpen(bool fail) { fail_device_open_ = fail; }
+  // The driver hears the close of a handle of its device only after CloseHandle has returned, at
+  // the next pause of any process (as in hosts that deliver it from another thread).
+  void DeliverClosesLate(bool late) { closes_late_ = late; }
   int driver_loads() const { return driver_loads_; }
   // The image the driver was last loaded from.
   std::vector<uint8_t> loaded_image() const;
@@ -124,6 +127,8 @@ class SimWindows {
   void LoadDriver(const std::vector<uint8_t>& image);  // with mutex_ held
   void UnloadDriverIfDone(const std::wstring& name);   // with mutex_ held
   void PublishRefCount();                               // with mutex_ held
+  void CloseDriverHandle(std::unique_ptr<char> file_object);  // with mutex_ held
+  void DeliverLateCloses();
   void RemoveService(const std::wstring& name);         // with mutex_ held
 
   uint16_t native_machine_;
@@ -140,6 +145,8 @@ class SimWindows {
   std::vector<uint8_t> loaded_image_;
   int driver_loads_ = 0;
   std::map<os::SystemHandle, DriverHandle> driver_handles_;
+  bool closes_late_ = false;
+  std::vector<std::unique_ptr<char>> late_closes_;  // file objects whose close the driver has not heard
   std::vector<std::vector<uint8_t>> control_blocks_;
   std::vector<std::vector<uint8_t>> request_blocks_;
   std::wstring fail_writes_to_, fail_copies_to_;
@@ -189,7 +196,7 @@ class SimWindowsProcess final : public os::DriverHost, public os::DriverDevice, 
   BOOL QueryDriverServiceStatus(os::SystemHandle service, DWORD* state) override;
   BOOL DeleteDriverService(os::SystemHandle service) override;
   BOOL CloseServiceManagerHandle(os::SystemHandle handle) override;
-  void Pause(DWORD) override { std::this_thread::yield(); }
+  void Pause(DWORD) override;
   DWORD LastError() override { return last_error_; }
   void SetLastErrorCode(DWORD error) override { last_error_ = error; }
 

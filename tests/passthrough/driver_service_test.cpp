@@ -151,6 +151,40 @@ TEST_F(DriverServiceTest, AProcessThatDiesHoldingTheDriverOrTheMutexBlocksNoOne)
   ExpectNothingLeft();
 }
 
+TEST_F(DriverServiceTest, TheLastUserWaitsForTheDriverToHearItsClose) {
+  windows.DeliverClosesLate(true);
+  auto first = NewTool(), second = NewTool();
+  ASSERT_EQ(first->service.Init(), 1);
+  ASSERT_EQ(second->service.Init(), 1);
+  first->service.Close();
+  EXPECT_EQ(windows.RefCount(), 1u);
+  EXPECT_TRUE(windows.ServiceNamed(L"KvxUpx"));
+  second->service.Close();
+  ExpectNothingLeft();
+}
+
+TEST_F(DriverServiceTest, AStaleCountOfAStoppedDriverMisleadsNoOne) {
+  // A power loss left the service stopped with the count of its last users in its key.
+  auto crashed = NewTool();
+  ASSERT_EQ(crashed->service.Init(), 1);
+  crashed->process->Die();
+  auto admin = windows.StartProcess();
+  const os::SystemHandle manager = admin->OpenServiceManager(os::kScManagerAllAccess);
+  const os::SystemHandle service = admin->OpenDriverService(manager, L"KvxUpx", os::kServiceAllAccess);
+  DWORD state = 0;
+  ASSERT_TRUE(admin->ControlDriverService(service, os::kServiceControlStop, &state));
+  admin->CloseServiceManagerHandle(service);
+  admin->CloseServiceManagerHandle(manager);
+  windows.registry().SetDword(L"System\\CurrentControlSet\\Services\\KvxUpx", L"RefCount", 3);
+
+  auto next = NewTool();
+  ASSERT_EQ(next->service.Init(), 1);
+  EXPECT_EQ(windows.ServiceNamed(L"KvxUpx")->state, os::kServiceRunning);
+  EXPECT_EQ(windows.RefCount(), 1u);  // the driver counts afresh
+  next->service.Close();
+  ExpectNothingLeft();
+}
+
 TEST_F(DriverServiceTest, CloseWithoutInitTouchesNothing) {
   auto owner = NewTool();
   ASSERT_EQ(owner->service.Init(), 1);
