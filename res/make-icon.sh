@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the application icon (icon 128): a lightning bolt on a chip, in 16, 32 and 48 pixels.
-# The .ico is kept in the repository; run this again only to change the picture (needs ImageMagick).
+# The Linux tool's desktop icon (linux/fixcorepower-48.png) is the 48-pixel one.
+# The .ico and the PNG are kept in the repository; run this again only to change the picture (needs ImageMagick).
 set -euo pipefail
 cd "$(dirname "$0")"
 tmp=$(mktemp -d)
@@ -16,3 +17,4 @@ for s in 16 32 48; do
   convert "$tmp/icon-256.png" -filter Lanczos -resize ${s}x${s} "$tmp/icon-$s.png"
 done
 convert "$tmp/icon-16.png" "$tmp/icon-32.png" "$tmp/icon-48.png" FixCorePower.ico
+convert "$tmp/icon-48.png" -strip linux/fixcorepower-48.png
