@@ -137,8 +137,12 @@ int main(int argc, char** argv) {
     bool ok = LoopbackPair(client, server, error);
     if (ok) {
       session = std::make_unique<fcp::usbip::Session>(scenario.workstation, device, server);
-      // The request fits the socket's buffer, so one thread can play both ends of the handshake.
-      ok = fcp::usbip::RequestImport(client, busId, nullptr) || (error = "import handshake failed", false);
+      bool answered = false;
+      std::thread serverEnd([&] { answered = session->AnswerImport(); });
+      ok = fcp::usbip::RequestImport(client, busId, &error);
+      serverEnd.join();
+      ok = ok && answered;
+      if (!ok) error = "import handshake failed: " + error;
     }
     int port = -1;
     if (ok) ok = (port = FreeHighSpeedPort(options.vhci)) >= 0 || (error = "no free high-speed port", false);

@@ -7,6 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
 #include <memory>
 #include <span>
 #include <vector>
@@ -36,6 +40,19 @@ HRESULT ResultOfErrno(int error) {
     default:
       return HresultFromWin32(31);  // ERROR_GEN_FAILURE: the device failed the request
   }
+}
+
+// A camera the user may not open is passed over like an absent one; without a word the operator
+// would only see "no device". Said once per node and process.
+void ReportNoAccess(const std::string& path) {
+  static std::mutex mutex;
+  static std::set<std::string> reported;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!reported.insert(path).second) return;
+  std::fprintf(stderr,
+               "%s: no access to the camera %s (%s): the tool's udev rule gives the chip maker's cameras to the "
+               "logged-in user and the plugdev group\n",
+               program_invocation_short_name, path.c_str(), std::strerror(EACCES));
 }
 
 struct OpenNode {
@@ -94,8 +111,13 @@ class V4l2Moniker : public DeviceMoniker {
     auto vc = ParseVideoControl(camera_.descriptors, camera_.interfaceNumber);
     if (!vc) return E_NOINTERFACE;
     auto node = std::make_shared<OpenNode>();
-    node->fd = ::open((devRoot_ + "/" + camera_.videoNode).c_str(), O_RDWR | O_CLOEXEC);
-    if (node->fd < 0) return errno == ENOENT ? HresultFromWin32(ERROR_FILE_NOT_FOUND) : ResultOfErrno(errno);
+    const std::string path = devRoot_ + "/" + camera_.videoNode;
+    node->fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (node->fd < 0) {
+      const int error = errno;
+      if (error == EACCES || error == EPERM) ReportNoAccess(path);
+      return error == ENOENT ? HresultFromWin32(ERROR_FILE_NOT_FOUND) : ResultOfErrno(error);
+    }
     filter = MakeUvcFilter(std::move(*vc), IoctlTransport(std::move(node)));
     return S_OK;
   }
