@@ -16,6 +16,12 @@ rm -rf "$build/package"
 deb=$(ls "$build"/package/fixcorepower_*.deb)
 echo "package: $deb"
 dpkg-deb -c "$deb" | awk '{ print "  " $6 }' | grep -v '/$'
+# Installable here: apt resolves its dependencies (the guest's dpkg database is empty).
+if apt-get install -s -q --no-install-recommends "./$deb" 2>&1 | grep -q '^Inst fixcorepower '; then
+  package_deps=ok
+else
+  package_deps="apt cannot install it: $(apt-get install -s -q "./$deb" 2>&1 | tail -n 3 | tr '\n' ' ')"
+fi
 
 # The rows, in the order the guest runs them: name, expected exit code, text the output must hold,
 # and the guest's command (steps from tests/linux_guest/lib.sh). A row's output ends at its exit
@@ -27,14 +33,16 @@ rows=(
     ': > /tmp/wire.trace; tool /station -s; rc=$?; cp /tmp/wire.trace /tmp/repair.trace; (exit $rc)'
   again 0 'vendor writes: 0'
     ': > /tmp/wire.trace; tool /station -s && vendor_writes'
-  repair-trace 0 '@@file repair.trace'
-    'show_file repair.trace /tmp/repair.trace'
+  repair-trace 0 '@@file blank_chip.trace'
+    'show_file blank_chip.trace /tmp/repair.trace'
   other-family 255 'FailedLog: It is not VZQ2202 IC|'
     'unserve; serve other_family.json && tool /station -s'
+  xu-stall 255 'FailedLog: Failed to UVC_ReadMem 0x401002E4|'
+    'unserve; : > /tmp/wire.trace; serve selector_read_stalls.json && tool /station -s; rc=$?; show_file selector_read_stalls.trace /tmp/wire.trace; (exit $rc)'
   no-rule 255 'Permission denied'
     'unserve; serve blank_chip.json && mkdir -p /home/station/station && cp /station/fixcorepower /home/station/station/ && chown -R station /home/station/station && as_station /home/station/station -s'
   package 0 'crw-rw---- +1 0 +46 .*/dev/video0'
-    'dpkg -i /opt/guest/fixcorepower.deb && udevadm settle && bindings'
+    'install_package /opt/guest/fixcorepower.deb && bindings'
   user-station 0 'result.txt: pass|'
     'cp /usr/bin/fixcorepower /home/station/station/ && as_station /home/station/station -s'
   user-installed 0 'groups=.*[(]plugdev[)]'
@@ -51,14 +59,9 @@ rows=(
 } > "$work/rows.sh"
 cp tests/linux_guest/init tests/linux_guest/lib.sh "$work/"
 
-tests/linux_guest/make-initramfs.sh "$work/initramfs.cpio" "$kernel" "$build" "$deb" "$work" sim/scenarios
+scenario_dirs=(sim/scenarios tests/linux_guest/scenarios)
+tests/linux_guest/make-initramfs.sh "$work/initramfs.cpio" "$kernel" "$build" "$deb" "$work" "${scenario_dirs[@]}"
 echo "initramfs: $(du -h "$work/initramfs.cpio" | cut -f1)"
-
-# The same scenario on the virtual workstation: its wire trace is the reference for the guest's.
-rm -rf "$work/station" && mkdir -p "$work/station"
-cp "$build/tools/fixcorepower-sim/fixcorepower-sim" "$work/station/"
-rm -f "$work/workstation.trace"
-FCP_SIM_TRACE="$root/$work/workstation.trace" "$work/station/fixcorepower-sim" sim/scenarios/blank_chip.json -s
 
 start=$(date +%s)
 timeout 600 qemu-system-x86_64 -accel tcg -m 1024 -smp 1 -nodefaults -display none -serial stdio \
@@ -68,6 +71,12 @@ echo "guest: $(( $(date +%s) - start )) s"
 grep -E '^@@(guest|error)' "$work/console.log" || true
 
 failed=0
+if [[ $package_deps == ok ]]; then
+  echo "ok   package-deps"
+else
+  echo "FAIL package-deps: $package_deps"
+  failed=1
+fi
 check() {  # check <name> <expected exit> <pattern>
   local name=$1 expected=$2 pattern=$3 output rc
   output=$(awk -v n="$name" '$0 ~ "^@@row " n " begin" { on = 1; next } on && $0 ~ "^@@row " n " rc=" { exit } on' "$work/console.log")
@@ -84,19 +93,27 @@ for ((i = 0; i < ${#rows[@]}; i += 4)); do
   check "${rows[i]}" "${rows[i + 1]}" "${rows[i + 2]//|/\\|}"
 done
 
-# The tool's own requests on the wire (extension-unit SET_CUR/GET_CUR, vendor requests), in order,
-# must be the workstation's; the kernel's enumeration and probe traffic may lie between them.
+# Each trace the guest showed (@@file <scenario>.trace): the tool's own requests in it (extension-unit
+# SET_CUR/GET_CUR, vendor requests), in order, must be those of the same scenario run on the virtual
+# workstation; the kernel's enumeration, probe and error-code traffic may lie between them.
 tool_requests() { grep -E '^[^ ]+ (2101|A181)[0-9A-F]{6}(0[1-9A-F]|[1-9A-F][0-9A-F])|^[^ ]+ (40|C0)' | cut -d' ' -f2-; }
-awk '$0 == "@@file repair.trace" { on = 1; next } $0 == "@@end" { on = 0 } on' "$work/console.log" |
-  tool_requests > "$work/guest.requests"
-tool_requests < "$work/workstation.trace" > "$work/workstation.requests"
-if [[ -s "$work/guest.requests" ]] && diff -q "$work/workstation.requests" "$work/guest.requests" >/dev/null; then
-  echo "ok   repair-trace: $(wc -l < "$work/guest.requests") extension-unit and vendor requests as on the workstation"
-else
-  echo "FAIL repair-trace: the guest's requests differ from the workstation's"
-  diff "$work/workstation.requests" "$work/guest.requests" | head -20 | sed 's/^/       | /'
-  failed=$((failed + 1))
-fi
+traces=$(sed -n 's/^@@file \(.*\)\.trace$/\1/p' "$work/console.log")
+for scenario in $traces; do
+  rm -rf "$work/station" && mkdir -p "$work/station"
+  cp "$build/tools/fixcorepower-sim/fixcorepower-sim" "$work/station/"
+  file=$(ls "${scenario_dirs[@]/%//$scenario.json}" 2>/dev/null | head -n1)
+  FCP_SIM_TRACE="$root/$work/station/wire.trace" "$work/station/fixcorepower-sim" "$file" -s >/dev/null 2>&1 || true
+  tool_requests < "$work/station/wire.trace" > "$work/$scenario.workstation"
+  awk -v f="@@file $scenario.trace" '$0 == f { on = 1; next } $0 == "@@end" { on = 0 } on' "$work/console.log" |
+    tool_requests > "$work/$scenario.guest"
+  if [[ -s "$work/$scenario.guest" ]] && diff -q "$work/$scenario.workstation" "$work/$scenario.guest" >/dev/null; then
+    echo "ok   trace of $scenario: $(wc -l < "$work/$scenario.guest") extension-unit and vendor requests as on the workstation"
+  else
+    echo "FAIL trace of $scenario: the guest's requests differ from the workstation's"
+    diff "$work/$scenario.workstation" "$work/$scenario.guest" | head -20 | sed 's/^/       | /'
+    failed=$((failed + 1))
+  fi
+done
 
-echo "$(( ${#rows[@]} / 4 + 1 - failed )) passed, $failed failed (console: $work/console.log)"
+echo "$(( ${#rows[@]} / 4 + 1 + $(wc -w <<<"$traces") - failed )) passed, $failed failed (console: $work/console.log)"
 ((failed == 0))

@@ -107,3 +107,12 @@ hotplug() {
   serve blank_chip.json
   wait $probe
 }
+
+# install_package <deb>: dpkg -i into the guest's empty database (the stage has checked the
+# dependencies against the machine the image was made of), without dpkg's complaints about them.
+install_package() {
+  dpkg --force-depends -i "$1" >/tmp/dpkg.log 2>&1
+  rc=$?
+  grep -v 'dependency problems\|depends on\|not installed\|^ *$' /tmp/dpkg.log
+  [ $rc = 0 ] && udevadm settle
+}

@@ -6,46 +6,50 @@
 #   shared libraries it loads; the kernel modules of USB/IP and uvcvideo from the guest kernel's
 #   package, with the order to load them in; users root and station (in plugdev, not in video).
 #
-#   make-initramfs.sh <out.cpio> <kernel dir> <build dir> <package.deb> <guest dir> <scenarios>
-# <guest dir> holds init, lib.sh and rows.sh; they and the scenario files go to /opt/guest.
+#   make-initramfs.sh <out.cpio> <kernel dir> <build dir> <package.deb> <guest dir> <scenario dir>...
+# <guest dir> holds init, lib.sh and rows.sh; they go to /opt/guest, the scenario files (*.json of
+# each scenario dir) to /opt/guest/scenarios.
 set -euo pipefail
-out=$1 kernel=$2 build=$3 deb=$4 guest=$5 scenarios=$6
+out=$1 kernel=$2 build=$3 deb=$4 guest=$5
+shift 5
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 for d in bin sbin lib lib64; do ln -s "usr/$d" "$root/$d"; done
 mkdir -p "$root"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc,proc,sys,dev,run,tmp,root,home,var/lib/dpkg/info,var/lib/dpkg/updates,opt/guest/bin,station}
 
-# A host file at the same path; a path through symlinks becomes a link to the real file.
-put() {
-  local dir real path
-  dir=$(readlink -f "$(dirname "$1")")
-  path="$dir/$(basename "$1")"
-  real=$(readlink -f "$1")
-  [[ -e "$root$real" ]] || install -D -m "$(stat -c %a "$real")" "$real" "$root$real"
-  if [[ "$path" != "$real" && ! -e "$root$path" && ! -L "$root$path" ]]; then
-    mkdir -p "$root$dir"
-    ln -s "$real" "$root$path"
-  fi
+# Host files wanted at the same path in the image, copied at the end with one cp (processes are
+# what costs time on a busy machine). A path through a symbolic link is copied as the file it names.
+wanted=()
+put() { wanted+=("$@"); }
+# The shared libraries an executable loads.
+put_libs() {
+  mapfile -t -O "${#wanted[@]}" wanted < <(ldd "$1" 2>/dev/null | awk '/=> \// { print $3 } /^[[:space:]]*\/[^ ]+ \(/ { print $1 }')
 }
 # An executable or library with every shared library it loads.
 put_elf() {
-  put "$1"
-  ldd "$1" 2>/dev/null | awk '/=> \// { print $3 } /^[[:space:]]*\/[^ ]+ \(/ { print $1 }' |
-    while read -r lib; do put "$lib"; done
+  wanted+=("$1")
+  put_libs "$1"
 }
 # One of our own programs, without its debugging information.
 put_built() {
-  put_elf "$1"
+  put_libs "$1"
   install -D -m 755 "$1" "$root$2"
   strip --strip-unneeded "$root$2"
 }
+copy_wanted() {
+  local dirs=() i paths=()
+  mapfile -t dirs < <(printf '%s\n' "${wanted[@]%/*}" | xargs realpath -e --)
+  for i in "${!wanted[@]}"; do paths+=("${dirs[i]}/${wanted[i]##*/}"); done
+  mapfile -t paths < <(printf '%s\n' "${paths[@]}" | LC_ALL=C sort -u)
+  cp -L --parents -t "$root" "${paths[@]}"
+}
 
 put /usr/bin/busybox
-ln -s busybox "$root/usr/bin/sh"
 put_elf /usr/bin/udevadm
 put /lib/systemd/systemd-udevd
 put_elf /usr/lib/udev/v4l_id
+mkdir -p "$root/usr/lib/udev"
 cp -a /usr/lib/udev/rules.d "$root/usr/lib/udev/"
 mkdir -p "$root/etc/udev"
 cp /etc/udev/udev.conf "$root/etc/udev/" 2>/dev/null || true
@@ -62,21 +66,13 @@ put_built "$build/tools/usbip-workstation/usbip-workstation" /opt/guest/bin/usbi
 put_built "$build/tests/linux_guest/linux_guest_hotplug_probe" /opt/guest/bin/linux_guest_hotplug_probe
 cp "$deb" "$root/opt/guest/fixcorepower.deb"
 cp "$guest/lib.sh" "$guest/rows.sh" "$root/opt/guest/"
-cp -r "$scenarios" "$root/opt/guest/scenarios"
+mkdir -p "$root/opt/guest/scenarios"
+for dir in "$@"; do cp "$dir"/*.json "$root/opt/guest/scenarios/"; done
 install -m 755 "$guest/init" "$root/init"
 
-# dpkg's view of this machine, for the packages the tool's package depends on: their status and
-# file lists (dpkg checks the dependencies and the files of installed packages, nothing more).
-depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed -E 's/\(.*\)//; s/\|.*//; s/[[:space:]]//g' | sed '/^$/d')
-arch=$(dpkg --print-architecture)
-for pkg in $depends; do
-  # With a foreign architecture added a library has several instances: this machine's is meant.
-  { dpkg-query -s "$pkg:$arch" 2>/dev/null || dpkg-query -s "$pkg"; } >> "$root/var/lib/dpkg/status"
-  echo >> "$root/var/lib/dpkg/status"
-  for list in /var/lib/dpkg/info/"$pkg".list /var/lib/dpkg/info/"$pkg":*.list; do
-    [[ -e "$list" ]] && cp "$list" "$root/var/lib/dpkg/info/"
-  done
-done
+# An empty dpkg database: the stage checks the package's dependencies against this machine with
+# apt, the guest installs it over the libraries that are there.
+touch "$root/var/lib/dpkg/status"
 touch "$root/var/lib/dpkg/available"
 
 # Users: this machine's system users and groups, and the station operator, in plugdev only.
@@ -113,6 +109,9 @@ for name in "${order[@]}"; do
   cp "${path_of[$name]}" "$root/lib/modules/$release/$name.ko"
   echo "$name.ko" >> "$root/lib/modules/$release/load-order"
 done
+
+copy_wanted
+ln -s busybox "$root/usr/bin/sh"
 
 (cd "$root" && find . -mindepth 1 | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) > "$out.tmp"
 mv "$out.tmp" "$out"
