@@ -101,7 +101,7 @@ traces=$(sed -n 's/^@@file \(.*\)\.trace$/\1/p' "$work/console.log")
 for scenario in $traces; do
   rm -rf "$work/station" && mkdir -p "$work/station"
   cp "$build/tools/fixcorepower-sim/fixcorepower-sim" "$work/station/"
-  file=$(ls "${scenario_dirs[@]/%//$scenario.json}" 2>/dev/null | head -n1)
+  for dir in "${scenario_dirs[@]}"; do [[ -e "$dir/$scenario.json" ]] && file=$dir/$scenario.json; done
   FCP_SIM_TRACE="$root/$work/station/wire.trace" "$work/station/fixcorepower-sim" "$file" -s >/dev/null 2>&1 || true
   tool_requests < "$work/station/wire.trace" > "$work/$scenario.workstation"
   awk -v f="@@file $scenario.trace" '$0 == f { on = 1; next } $0 == "@@end" { on = 0 } on' "$work/console.log" |

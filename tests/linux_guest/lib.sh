@@ -110,8 +110,9 @@ hotplug() {
 
 # install_package <deb>: dpkg -i into the guest's empty database (the stage has checked the
 # dependencies against the machine the image was made of), without dpkg's complaints about them.
+# (By its full path: busybox's shell runs its own applet of a name before looking at the path.)
 install_package() {
-  dpkg --force-depends -i "$1" >/tmp/dpkg.log 2>&1
+  /usr/bin/dpkg --force-depends -i "$1" >/tmp/dpkg.log 2>&1
   rc=$?
   grep -v 'dependency problems\|depends on\|not installed\|^ *$' /tmp/dpkg.log
   [ $rc = 0 ] && udevadm settle

@@ -56,6 +56,7 @@ cp /etc/udev/udev.conf "$root/etc/udev/" 2>/dev/null || true
 put_elf /usr/bin/dpkg
 put_elf /usr/bin/dpkg-deb
 put_elf /usr/bin/dpkg-split
+put_elf /usr/bin/tar  # dpkg-deb unpacks with GNU tar
 put /usr/sbin/ldconfig
 put_elf /usr/sbin/start-stop-daemon
 cp /etc/nsswitch.conf "$root/etc/"

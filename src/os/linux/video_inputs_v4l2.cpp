@@ -38,7 +38,10 @@ HRESULT ResultOfErrno(int error) {
     case ENOMEM:
       return E_OUTOFMEMORY;
     default:
-      return HresultFromWin32(31);  // ERROR_GEN_FAILURE: the device failed the request
+      // The device failed the request. A stall reaches here as EPIPE (uvcvideo on Debian's kernel,
+      // also when the unit's error-code control stalls too): ERROR_GEN_FAILURE, as the platform's
+      // UVC driver reports a stall, so that no recovery follows it.
+      return HresultFromWin32(31);  // ERROR_GEN_FAILURE
   }
 }
 
