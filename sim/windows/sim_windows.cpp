@@ -287,10 +287,13 @@ os::LookedUp SimWindowsProcess::RevertFsRedirection(uintptr_t cookie) {
 }
 
 std::wstring SimWindowsProcess::SystemDirectory() {
+  if (machine_.queries_.directories_unknown) return L"";
   return wow64() ? SimWindows::kWow64SystemDirectory : SimWindows::kSystemDirectory;
 }
 
-std::wstring SimWindowsProcess::TempPath() { return SimWindows::kTempPath; }
+std::wstring SimWindowsProcess::TempPath() {
+  return machine_.queries_.directories_unknown ? L"" : SimWindows::kTempPath;
+}
 
 std::wstring SimWindowsProcess::Resolve(const std::wstring& path) const {
   std::wstring key = SimWindows::Key(path);

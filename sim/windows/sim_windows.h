@@ -55,6 +55,7 @@ class SimWindows {
     bool fs_redirection = true;
     bool is_wow64_process2_fails = false;
     bool disable_redirection_fails = false;
+    bool directories_unknown = false;  // GetSystemDirectoryW and GetTempPathW fail
   };
 
   explicit SimWindows(uint16_t native_machine = os::kMachineAmd64);

@@ -103,7 +103,10 @@ int DriverService::InitWithMutex() {
   os::DriverHost& h = *host();
   RedirectionOff redirection(h, wow64_);
   if (!redirection.ok()) return 0;
-  const DriverPaths paths = PathsFor(name_, h.SystemDirectory(), h.TempPath());
+  const std::wstring system_directory = h.SystemDirectory(), temp_path = h.TempPath();
+  // Without them the names would fall back to the drive's root, where any user may put a file.
+  if (system_directory.empty() || temp_path.empty()) return 0;
+  const DriverPaths paths = PathsFor(name_, system_directory, temp_path);
   std::wstring source;
   if (!ChooseSource(paths, &source)) return 0;
   // Without the mutex the protocol cannot run: another process could stop the driver under us.

@@ -333,6 +333,7 @@ TEST_F(DriverServiceTest, EveryFailureLeavesNothingALaterRunTripsOver) {
       {"device does not open", [](SimWindows& w, Tool&) { w.FailDeviceOpen(true); }},
       {"installed file cannot be written", [](SimWindows& w, Tool&) { w.FailCopiesTo(L"drivers"); }},
       {"unsupported processor", [](SimWindows&, Tool&) {}},
+      {"system and temporary directories unknown", [](SimWindows& w, Tool&) { w.queries().directories_unknown = true; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -348,6 +349,7 @@ TEST_F(DriverServiceTest, EveryFailureLeavesNothingALaterRunTripsOver) {
     EXPECT_FALSE(machine.HasFile(kInstalled));
     EXPECT_FALSE(machine.HasFile(kScratch));
     EXPECT_FALSE(machine.MutexExists(kRefCountMutexName));
+    for (const std::wstring& path : machine.Files()) EXPECT_EQ(path.rfind(L"C:\\", 0), 0u) << "no drive";
     if (machine.native_machine() != os::kMachineAmd64) continue;
     // The fault gone, the next run works and cleans up.
     machine.FailWritesTo(L"");
@@ -355,6 +357,7 @@ TEST_F(DriverServiceTest, EveryFailureLeavesNothingALaterRunTripsOver) {
     machine.FailCreateService(false);
     machine.FailStartService(false);
     machine.FailDeviceOpen(false);
+    machine.queries().directories_unknown = false;
     Tool next(machine, images.images());
     EXPECT_EQ(next.service.Init(), 1);
     next.service.Close();
