@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
   fcp::os::ScopedPort<fcp::os::DeviceRegistry> registry(&fcp::os::SysfsDeviceRegistry());
 
   fcp::ui::headless::HeadlessBackend backend;
-  auto monitor = fcp::ui::UdevMonitor::Start([&](WPARAM event) { backend.BroadcastDeviceChange(event); });
+  auto monitor = fcp::ui::DeviceEventThread::Start(fcp::ui::UdevMonitor::Open(),
+                                                   [&](WPARAM event) { backend.BroadcastDeviceChange(event); });
   if (!monitor) {
     std::fprintf(stderr, "no udev monitor\n");
     return 1;
