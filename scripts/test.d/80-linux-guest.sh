@@ -7,6 +7,10 @@ build=build/linux
 kernel=${FCP_GUEST_KERNEL_DIR:-/opt/fcp/guest-kernel}/current
 work=$build/linux-guest
 mkdir -p "$work"
+if [[ ! -f "$kernel/vmlinux" ]]; then
+  echo "no guest kernel in $kernel: scripts/bootstrap fetches it (scripts/bootstrap.d/30-guest-kernel.sh)"
+  exit 1
+fi
 
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$FCP_JOBS" --target fixcorepower fixcorepower_manual fixcorepower-sim \
