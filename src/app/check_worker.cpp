@@ -30,7 +30,11 @@ CCheckWorker::CCheckWorker(CFixCorePowerDlg* dialog) {
   dialog->m_workerStop = stop_.get_token();
   auto body = [this, dialog] {
     exitCode_ = CheckThreadProc(dialog);
+    std::lock_guard lock(finishing_);
     finished_ = true;
+    // Wakes the dialog's thread at once if it waits for this worker (StopWorker, WaitForWorker)
+    // rather than at its next look.
+    dialog->PostMessage(WM_NULL);
   };
   thread_ = ThreadFactory() ? ThreadFactory()(body) : std::thread(body);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -28,14 +29,20 @@ class CCheckWorker {
   CCheckWorker(const CCheckWorker&) = delete;
   CCheckWorker& operator=(const CCheckWorker&) = delete;
 
-  bool IsRunning() const { return !finished_.load(); }
+  bool IsRunning() const {
+    std::lock_guard lock(finishing_);
+    return !finished_;
+  }
   void RequestStop() { stop_.request_stop(); }
   std::stop_token StopToken() const { return stop_.get_token(); }
   DWORD ExitCode() const { return exitCode_.load(); }
 
  private:
   std::stop_source stop_;
-  std::atomic<bool> finished_{false};
+  // The thread's end: set together with the message that wakes a dialog waiting for it, so that a
+  // dialog that sees it can go (its window with it) without the thread touching it again.
+  mutable std::mutex finishing_;
+  bool finished_ = false;
   std::atomic<DWORD> exitCode_{0};
   std::thread thread_;
 };

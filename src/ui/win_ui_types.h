@@ -76,6 +76,7 @@ struct LOGFONTW {
 
 // Window messages.
 inline constexpr UINT WM_PAINT = 0x000F;
+inline constexpr UINT WM_NULL = 0x0000;
 inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_ICONERASEBKGND = 0x0027;
 inline constexpr UINT WM_QUERYDRAGICON = 0x0037;
