@@ -66,3 +66,10 @@ DWORD KvCam_OpenInterface(fcp::os::DevInst node, const fcp::os::Guid& interfaceC
 DWORD KvCam_OpenDevice(KvCamDevice* device, fcp::os::DevInst node);
 // Closes the interface handle and the driver registration an open left in the object.
 void KvCam_CloseDevice(KvCamDevice* device);
+
+// A vendor request with the device as recipient, carried as a vendor-device request block (function
+// 0x0017) through the driver with `timeoutMs`. True when the submission succeeded and the block's
+// status is success; `*moved` is then the block's TransferBufferLength as the device left it. `buffer`
+// is only read for a host-to-device request, and receives `*moved` bytes for a device-to-host one.
+bool KvCam_VendorRequest(const KvCamDevice& device, bool deviceToHost, uint8_t bRequest, uint16_t wValue,
+                         uint16_t wIndex, uint8_t* buffer, uint16_t length, uint32_t timeoutMs, uint32_t* moved);

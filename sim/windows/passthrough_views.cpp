@@ -1,0 +1,72 @@
+#include "sim/windows/passthrough_views.h"
+
+#include <cwctype>
+#include <string>
+
+#include "passthrough/driver_service.h"
+#include "sim/windows/registry_view.h"
+
+namespace fcp::sim::windows {
+namespace {
+
+bool BelowEnumTree(const wchar_t* subKey) {
+  if (subKey == nullptr) return false;
+  const std::wstring_view root = kEnumRoot;
+  for (size_t i = 0; i < root.size(); ++i) {
+    if (subKey[i] == L'\0' || std::towupper(static_cast<wint_t>(subKey[i])) != std::towupper(static_cast<wint_t>(root[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+PassThroughViews::PassThroughViews(std::shared_ptr<Workstation> workstation)
+    : process_(windows_.StartProcess()), tree_(workstation), devices_(workstation, windows_.kernel()) {
+  devices_.ServeInterfaceFiles(tree_);
+}
+
+LONG CombinedRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+                               os::RegistryKey& key) {
+  os::DeviceRegistry* registry = BelowEnumTree(subKey) ? &devices_ : &machine_;
+  os::RegistryKey inner = 0;
+  const LONG result = registry->OpenKey(root, subKey, options, access, inner);
+  key = 0;
+  if (result == ERROR_SUCCESS) {
+    key = next_++;
+    open_[key] = {registry, inner};
+  }
+  return result;
+}
+
+LONG CombinedRegistry::QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data,
+                                  uint32_t& size) {
+  const auto it = open_.find(key);
+  if (it == open_.end()) return 6;  // ERROR_INVALID_HANDLE
+  return it->second.first->QueryValue(it->second.second, name, type, data, size);
+}
+
+LONG CombinedRegistry::CloseKey(os::RegistryKey key) {
+  const auto it = open_.find(key);
+  if (it == open_.end()) return 6;  // ERROR_INVALID_HANDLE
+  const LONG result = it->second.first->CloseKey(it->second.second);
+  open_.erase(it);
+  return result;
+}
+
+ScopedPassThroughPorts::ScopedPassThroughPorts(PassThroughViews& views, os::DeviceRegistry& cameraRegistry)
+    : registry_(cameraRegistry, views.process()),
+      host_(&views.process()),
+      device_(&views.process()),
+      registryPort_(&registry_),
+      setup_(&views.tree()),
+      cameraHost_(&views.host()) {
+  passthrough::ProcessDriverService().set_images(views.images().images());
+}
+
+ScopedPassThroughPorts::~ScopedPassThroughPorts() {
+  passthrough::ProcessDriverService().set_images(passthrough::EmbeddedDriverImages());
+}
+
+}  // namespace fcp::sim::windows

@@ -1,0 +1,216 @@
+// Camera connections through the driver on the virtual workstation: the simulated Windows runs the
+// driver core on its kernel, the device tree serves the camera layer, and the workstation's devices
+// answer the driver's requests.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "driver/kvxupx_ioctl.h"
+#include "passthrough/kvcam.h"
+#include "passthrough/kvxupx.h"
+#include "sim/devices.h"
+#include "sim/windows/passthrough_views.h"
+#include "sim/windows/windows_views.h"
+
+namespace fcp::passthrough::test {
+namespace {
+
+using sim::windows::DeviceInstanceIdOf;
+
+sim::DeviceSpec Camera(std::string id, std::vector<uint8_t> ports, uint8_t bus = 1, nlohmann::json tree = nullptr) {
+  sim::DeviceSpec shape = sim::ChipCameraSpec(std::move(id), std::move(ports), bus);
+  if (!tree.is_null()) shape.views = {{"device_tree", tree}};
+  return shape;
+}
+
+// Answers the submission control with "not ready" a number of times, then lets it through.
+class NotReadyDevice final : public os::DriverDevice {
+ public:
+  NotReadyDevice(sim::windows::SimWindowsProcess& process, int notReady) : process_(process), notReady_(notReady) {}
+  os::SystemHandle Open(const std::wstring& path) override { return process_.Open(path); }
+  BOOL IoControl(os::SystemHandle device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                 DWORD* returned) override {
+    if (code == kvxupx::kIoctlSubmitUrb) {
+      ++submissions;
+      if (notReady_ != 0) {
+        if (notReady_ > 0) --notReady_;
+        process_.SetLastErrorCode(os::kErrorNotReady);
+        return 0;
+      }
+    }
+    return process_.IoControl(device, code, in, inSize, out, outSize, returned);
+  }
+  BOOL Close(os::SystemHandle device) override { return process_.Close(device); }
+  int submissions = 0;
+
+ private:
+  sim::windows::SimWindowsProcess& process_;
+  int notReady_;  // -1: for ever
+};
+
+class CameraConnection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(KvxUpx_Init(), 1);
+    ASSERT_TRUE(KvxUpxCam_Init());
+  }
+  void TearDown() override {
+    KvxUpx_Close();
+    EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
+    EXPECT_EQ(pass.kernel_devices().OpenHandles(), 0u);
+    EXPECT_EQ(pass.tree().OpenSets(), 0u);
+  }
+
+  void Add(const sim::DeviceSpec& shape) { ASSERT_TRUE(ws->AddDevice(sim::MakeDevice(shape))); }
+  os::DevInst Node(const std::string& id) { return pass.tree().DevInstOf(DeviceInstanceIdOf(*ws->Find(id), 0)); }
+  // The transport kind of the last open-device control that reached the driver.
+  uint32_t LastTransportKind() {
+    for (auto it = pass.windows().control_blocks().rbegin(); it != pass.windows().control_blocks().rend(); ++it) {
+      kvxupx::ControlBlock64 block{};
+      if (it->size() != sizeof block) continue;
+      std::memcpy(&block, it->data(), sizeof block);
+      if (block.interface_handle != 0) return block.transport_kind;
+    }
+    return ~0u;
+  }
+
+  std::shared_ptr<sim::Workstation> ws = std::make_shared<sim::Workstation>();
+  sim::ScopedWorkstation current{ws};
+  sim::windows::ScopedWindowsViews views{ws};
+  sim::windows::PassThroughViews pass{ws};
+  sim::windows::ScopedPassThroughPorts ports{pass, views.views().registry()};
+};
+
+TEST_F(CameraConnection, OpenFillsTheObjectFromTheTreeAndTheDriver) {
+  Add(Camera("root", {1}));
+  Add(Camera("behindHub", {2, 4}));
+  Add(Camera("usb2", {3}, 2, {{"setup_class", "Camera"}}));
+  struct Case {
+    std::string id;
+    int32_t classKind, rootHubKind, ancestorCount;
+    uint32_t transport;
+    std::wstring locationPath;
+  };
+  const Case cases[] = {
+      {"root", 1, 3, 2, 0, L"PCIROOT(0)#PCI(1401)#USBROOT(0)#USB(1)#USBMI(0)"},
+      {"behindHub", 1, 3, 3, 0, L"PCIROOT(0)#PCI(1401)#USBROOT(0)#USB(2)#USB(4)#USBMI(0)"},
+      // Camera class: no sensor interface, opened through the video category, the same transport.
+      {"usb2", 1, 2, 2, 0, L"PCIROOT(0)#PCI(1402)#USBROOT(0)#USB(3)#USBMI(0)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const os::DevInst node = Node(c.id);
+    KvCamDevice device{};
+    ASSERT_EQ(KvCam_OpenDevice(&device, node), 0u);
+    EXPECT_EQ(std::memcmp(device.transportTag, "KVCD", 4), 0);
+    EXPECT_NE(device.driverHandleLow | device.driverHandleHigh, 0u);
+    EXPECT_NE(device.interfaceHandle, 0u);
+    EXPECT_EQ(device.devInst, node);
+    EXPECT_EQ(device.classKind, c.classKind);
+    EXPECT_EQ(device.rootHubKind, c.rootHubKind);
+    EXPECT_EQ(device.ancestorCount, c.ancestorCount);
+    EXPECT_EQ(device.interfaceNumber, 0);
+    EXPECT_EQ(device.ancestors[0], 0u);  // Vista and later
+    EXPECT_EQ(std::wstring(device.locationPath), c.locationPath);
+    EXPECT_EQ(std::wstring(device.displayName), L"Virtual Camera");
+    EXPECT_EQ(LastTransportKind(), c.transport);
+    // Ancestors: the hubs up to the root hub; the composite device is not among them.
+    const auto nodes = pass.tree().Nodes();
+    std::wstring parentOfFunction;
+    for (const auto& n : nodes) {
+      if (n.instanceId == DeviceInstanceIdOf(*ws->Find(c.id), 0)) parentOfFunction = n.parentId;
+    }
+    std::wstring hub;
+    for (const auto& n : nodes) {
+      if (n.instanceId == parentOfFunction) hub = n.parentId;
+    }
+    EXPECT_EQ(device.ancestors[1], pass.tree().DevInstOf(hub));
+    uint8_t descriptor[18];
+    EXPECT_EQ(KvxUpx_GetDeviceDescriptor(device.driverHandleLow, device.driverHandleHigh, descriptor), 1);
+    KvCam_CloseDevice(&device);
+    EXPECT_EQ(device.interfaceHandle, 0u);
+    EXPECT_EQ(device.ancestorCount, 0);
+    EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
+  }
+
+  // Before Vista: entry 0 holds the bus address (the port), no location path.
+  pass.host().vista_or_later = false;
+  ASSERT_TRUE(KvxUpxCam_Init());
+  KvCamDevice old{};
+  ASSERT_EQ(KvCam_OpenDevice(&old, Node("behindHub")), 0u);
+  EXPECT_EQ(old.ancestors[0], 4u);
+  EXPECT_EQ(old.locationPath[0], L'\0');
+  KvCam_CloseDevice(&old);
+}
+
+TEST_F(CameraConnection, FailedOpensLeaveTheObjectAndReleaseWhatTheyGot) {
+  Add(Camera("cam0", {1}));
+  Add(Camera("other", {2}, 1, {{"setup_class", "Scanner"}}));
+  struct Case {
+    const char* what;
+    std::string device;
+    std::string failingCall;  // in the device tree; "" none
+    bool atRootHub;           // the call fails for the root hub rather than the function
+    DWORD expected;
+  };
+  const Case cases[] = {
+      {"the driver refuses the transport kind of another class", "other", "", false, 87},
+      {"no parent of the composite function", "cam0", "GetParent", false, os::kCrNoSuchDevnode},
+      {"the walk finds no root hub", "cam0", "GetDeviceId", true, 2},
+      {"no interface of either class", "cam0", "EnumDeviceInterfaces", false, 31},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring function = DeviceInstanceIdOf(*ws->Find(c.device), 0);
+    pass.tree().set_fault([&](std::string_view call, const std::wstring& subject) -> uint32_t {
+      if (call != c.failingCall) return 0;
+      if (c.atRootHub) return subject.find(L"ROOT_HUB") != std::wstring::npos ? 0x0D : 0;
+      return subject == function ? (call == "GetParent" ? 0x0D : 31) : 0;
+    });
+    KvCamDevice device{};
+    const DWORD result = KvCam_OpenDevice(&device, Node(c.device));
+    pass.tree().set_fault(nullptr);
+    if (c.expected == 87) {
+      EXPECT_NE(result, 0u);
+    } else {
+      EXPECT_EQ(result, c.expected);
+    }
+    const KvCamDevice zero{};
+    EXPECT_EQ(std::memcmp(&device, &zero, sizeof device), 0);
+    // Neither the interface file nor a registration stays behind: the device opens again at once.
+    EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
+    if (c.device == "cam0") {
+      KvCamDevice again{};
+      ASSERT_EQ(KvCam_OpenDevice(&again, Node("cam0")), 0u);
+      KvCam_CloseDevice(&again);
+    }
+  }
+  // Closing a zero-filled object sends nothing to the driver and closes nothing.
+  const size_t blocks = pass.windows().control_blocks().size();
+  KvCamDevice zero{};
+  KvCam_CloseDevice(&zero);
+  EXPECT_EQ(pass.windows().control_blocks().size(), blocks);
+}
+
+TEST_F(CameraConnection, ReadinessWaitIsBounded) {
+  Add(Camera("cam0", {1}));
+  struct Case {
+    int notReady;
+    int probes;
+  };
+  for (const Case c : {Case{0, 1}, Case{3, 4}, Case{-1, kKvCamReadinessProbes}}) {
+    SCOPED_TRACE(c.notReady);
+    NotReadyDevice device(pass.process(), c.notReady);
+    os::ScopedPort<os::DriverDevice> port(&device);
+    const uint64_t slept = pass.host().slept_ms;
+    KvCamDevice camera{};
+    EXPECT_EQ(KvCam_OpenDevice(&camera, Node("cam0")), 0u);  // ready or not, the open succeeds
+    EXPECT_EQ(device.submissions, c.probes);
+    EXPECT_EQ(pass.host().slept_ms - slept, uint64_t{kKvCamReadinessPauseMs} * c.probes);
+    KvCam_CloseDevice(&camera);
+  }
+}
+
+}  // namespace
+}  // namespace fcp::passthrough::test
