@@ -11,6 +11,7 @@
 #include "dfu/dfu.h"
 #include "dfu/diagnostic.h"
 #include "dfu/interface_list.h"
+#include "dfu/passthrough_route.h"
 #include "dfu/probe.h"
 #include "uvc/uvc.h"
 
@@ -71,6 +72,7 @@ int OpenLibusbEntry(int index) {
   }
   const DeviceTableEntry& entry = *TheDeviceTable().At(index);
   if (!CameraAgrees(entry.location)) return 0;
+  if (g_connection.passThroughMode) ClosePassThrough();  // a second open without a close
   g_connection.passThroughMode = false;
 
   DfuInterface* head = DFU_InterfaceListHead();
@@ -118,8 +120,7 @@ int DFU_ListDevice() {
   DeviceTable& table = TheDeviceTable();
   AddLibusbEntries(table);
 
-  // PASS-THROUGH SEAM: cameras that libusb does not list are appended here, after the libusb
-  // entries, as DevicePath::kPassThrough entries. That route is not built yet.
+  AddPassThroughEntries(table);
 
   if (table.Count() == 0) SetErrorText("No valid device");
   return table.Count();
@@ -142,18 +143,19 @@ int DFU_OpenDevice(int index) {
     return 0;
   }
   if (entry->path == DevicePath::kPassThrough) {
-    // PASS-THROUGH SEAM: an entry of the pass-through driver opens through that driver (it sets
-    // passThroughMode first). Not built yet, and no such entry is listed; refuse cleanly.
-    SetErrorText("Cannot open device: no pass-through route");
-    return 0;
+    // A second open without a close lets go of the libusb handle first.
+    if (DfuInterface* head = DFU_InterfaceListHead(); head != nullptr && head->handle != nullptr) {
+      libusb_close(head->handle);
+      head->handle = nullptr;
+    }
+    g_connection.passThroughMode = true;
+    return OpenPassThroughEntry(*entry);
   }
   return OpenLibusbEntry(index);
 }
 
 void DFU_Close() {
-  if (g_connection.passThroughMode) {
-    // PASS-THROUGH SEAM: release the pass-through connection (camera object, driver) here.
-  }
+  if (g_connection.passThroughMode) ClosePassThrough();
   DfuInterface* head = DFU_InterfaceListHead();
   if (head != nullptr && head->handle != nullptr) {
     libusb_close(head->handle);

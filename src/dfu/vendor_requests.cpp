@@ -1,7 +1,9 @@
 // Vendor control requests on the open DFU connection.
 #include <libusb.h>
 
+#include "dfu/connection.h"
 #include "dfu/dfu.h"
+#include "dfu/passthrough_route.h"
 #include "dfu/interface_list.h"
 
 namespace {
@@ -15,6 +17,14 @@ int g_lastTransferLength = 0;
 // Success is any result of 0 or more: a short transfer succeeds, and its true length is kept.
 int Transfer(uint8_t requestType, uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t* buffer,
              uint16_t length) {
+  if (fcp::dfu::Connection().passThroughMode) {
+    // The same request as a request block through the pass-through driver; its moved byte count
+    // comes back from the block, so a short transfer shows here as it does through libusb.
+    g_lastTransferLength = fcp::dfu::PassThroughVendorRequest((requestType & 0x80) != 0, bRequest, wValue, wIndex,
+                                                              buffer, length, kVendorRequestTimeoutMs);
+    if (g_lastTransferLength < 0) g_lastTransferLength = LIBUSB_ERROR_IO;
+    return g_lastTransferLength >= 0 ? 1 : 0;
+  }
   const DfuInterface* head = DFU_InterfaceListHead();
   if (head == nullptr || head->handle == nullptr) {
     g_lastTransferLength = LIBUSB_ERROR_NO_DEVICE;

@@ -1,0 +1,112 @@
+#include "dfu/passthrough_route.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <new>
+
+#include "os/device_setup.h"
+#include "os/port.h"
+#include "passthrough/kvcam.h"
+#include "passthrough/kvxupx.h"
+#include "uvc/uvc.h"
+
+namespace fcp::dfu {
+namespace {
+
+// The chip word that qualifies a camera for this route: a camera whose word reads 0 is left out.
+constexpr uint32_t kQualifyingWordAddress = 0x40100000;
+
+KvCamDevice* g_camera = nullptr;
+wchar_t g_errorText[128];
+
+void SetErrorText(const wchar_t* text) { std::swprintf(g_errorText, std::size(g_errorText), L"%ls", text); }
+
+void ReleaseCamera() {
+  if (g_camera == nullptr) return;
+  KvCam_CloseDevice(g_camera);
+  delete g_camera;
+  g_camera = nullptr;
+}
+
+// Opens the listed camera whose device instance ID equals `deviceId` through the driver.
+int OpenCamera(const std::wstring& deviceId) {
+  ReleaseCamera();
+  if (!KvxUpx_Init()) {
+    SetErrorText(L"Failed to KvxUpx_Init. Maybe some old tool is executing.\n");
+    return 0;
+  }
+  KvCamDeviceInfo* records = nullptr;
+  int32_t count = 0;
+  if (!KvxUpxCam_Init()) {
+    SetErrorText(L"Failed to KvxUpxCam_Init.\n");
+  } else if (KvCam_ListDevice(&records, &count, kKvCamListCameras) != 0) {
+    SetErrorText(L"Failed to KvCam_ListDevice.\n");
+  } else {
+    for (int32_t i = 0; i < count; ++i) {
+      if (!EqualIgnoringCase(records[i].deviceInstanceId, deviceId.c_str())) continue;
+      g_camera = new (std::nothrow) KvCamDevice{};
+      if (g_camera != nullptr && KvCam_OpenDevice(g_camera, records[i].devInst) == 0) {
+        KvCam_FreeDeviceList(records);
+        return 1;
+      }
+      SetErrorText(L"Cannot open camera device.\n");
+      break;
+    }
+  }
+  ReleaseCamera();
+  KvxUpx_Close();
+  KvCam_FreeDeviceList(records);
+  return 0;
+}
+
+}  // namespace
+
+void AddPassThroughEntries(DeviceTable& table) {
+  // Only where the platform reaches devices through the pass-through driver's camera layer.
+  if (os::InstalledPort<os::DeviceSetup>() == nullptr) return;
+  const int cameras = UVC_GetDeviceCount();
+  for (int n = 0; n < cameras; ++n) {
+    std::wstring deviceId;
+    if (!UVC_OpenByIndex(n) || !UVC_GetDeviceId(deviceId)) continue;
+    uint8_t word[4] = {};
+    if (!UVC_ReadMem(kQualifyingWordAddress, word, sizeof word)) continue;
+    if ((word[0] | word[1] | word[2] | word[3]) == 0) continue;
+    std::wstring location;
+    if (!UVC_GetLocationInfo(location)) continue;
+    if (table.FindLocation(location.c_str()) >= 0) continue;  // listed already, through libusb or before
+    uint16_t vid = 0, pid = 0, rev = 0;
+    if (!UVC_GetVidPidRev(vid, pid, rev)) continue;
+    wchar_t name[40];
+    std::swprintf(name, std::size(name), L"VID_%04X&PID_%04X&REV_%04d", vid, pid, rev);
+    if (!table.Add(location, name, DevicePath::kPassThrough)) break;  // the table is full
+  }
+  UVC_Close();
+}
+
+int OpenPassThroughEntry(const DeviceTableEntry& entry) {
+  if (!UVC_OpenByLocationInfo(entry.location.c_str())) return 0;
+  std::wstring deviceId;
+  const bool known = UVC_GetDeviceId(deviceId);
+  UVC_Close();
+  if (!known) return 0;
+  return OpenCamera(deviceId);
+}
+
+void ClosePassThrough() {
+  ReleaseCamera();
+  KvxUpx_Close();
+}
+
+int PassThroughVendorRequest(bool deviceToHost, uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t* buffer,
+                             uint16_t length, uint32_t timeoutMs) {
+  if (g_camera == nullptr) return -1;
+  uint32_t moved = 0;
+  if (!KvCam_VendorRequest(*g_camera, deviceToHost, bRequest, wValue, wIndex, buffer, length, timeoutMs, &moved)) {
+    return -1;
+  }
+  return static_cast<int>(moved);
+}
+
+const wchar_t* PassThroughErrorText() { return g_errorText; }
+
+}  // namespace fcp::dfu

@@ -1,0 +1,137 @@
+// The DFU device table's pass-through entries, their open through the driver, vendor requests as
+// request blocks, and the close, on the virtual workstation with its simulated Windows.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dfu/connection.h"
+#include "dfu/device_table.h"
+#include "dfu/dfu.h"
+#include "dfu/passthrough_route.h"
+#include "sim/devices.h"
+#include "sim/windows/passthrough_views.h"
+#include "sim/windows/windows_views.h"
+#include "workstation_fixture.h"
+
+namespace fcp::dfu::testing_support {
+namespace {
+
+constexpr wchar_t kRoot1[] = L"001.000.000.000.000.000";
+constexpr wchar_t kRoot2[] = L"002.000.000.000.000.000";
+
+class PassThroughRoute : public DfuWorkstationTest {
+ protected:
+  std::shared_ptr<sim::UsbDevice> Hidden(std::string id, std::vector<uint8_t> ports, uint8_t bus = 1) {
+    auto device = sim::MakeDevice(sim::ChipCameraSpec(std::move(id), std::move(ports), bus));
+    device->libusb_visible = false;
+    EXPECT_TRUE(workstation_->AddDevice(device));
+    return device;
+  }
+  std::vector<DeviceTableEntry> Table() {
+    std::vector<DeviceTableEntry> entries;
+    for (int i = 0; i < TheDeviceTable().Count(); ++i) entries.push_back(*TheDeviceTable().At(i));
+    return entries;
+  }
+  bool DriverInstalled() { return pass.windows().ServiceNamed(L"KvxUpx").has_value(); }
+
+  sim::windows::ScopedWindowsViews views{CurrentWs()};
+  sim::windows::PassThroughViews pass{CurrentWs()};
+  sim::windows::ScopedPassThroughPorts ports{pass, views.views().registry()};
+
+ private:
+  static std::shared_ptr<sim::Workstation> CurrentWs() { return sim::CurrentWorkstation(); }
+};
+
+TEST_F(PassThroughRoute, CandidatesJoinTheTableAfterTheLibusbEntries) {
+  Plug(sim::ChipCameraSpec("listed", {1}));   // libusb lists its DFU interface
+  Hidden("hidden", {2});
+  auto zero = Hidden("zeroWord", {3});
+  zero->chip->WriteWord(0x40100000, 0);
+  Hidden("sameLocationFirst", {4}, 1);
+  Hidden("sameLocationSecond", {4}, 2);  // another bus, the same six ports: one location
+
+  ASSERT_EQ(DFU_ListDevice(), 3);
+  const auto table = Table();
+  EXPECT_EQ(table[0].path, DevicePath::kLibusb);
+  EXPECT_EQ(table[0].location, kRoot1);
+  EXPECT_EQ(table[1].path, DevicePath::kPassThrough);
+  EXPECT_EQ(table[1].location, kRoot2);
+  EXPECT_TRUE(table[1].name.ends_with(L"&REV_0100")) << table[1].name;  // bcdDevice 0x0100 read back in decimal
+  EXPECT_EQ(table[2].location, L"004.000.000.000.000.000");
+
+  // Without the device-setup port (the Linux tool) there are no pass-through entries.
+  {
+    os::ScopedPort<os::DeviceSetup> none(nullptr);
+    EXPECT_EQ(DFU_ListDevice(), 1);
+  }
+}
+
+TEST_F(PassThroughRoute, OpenSendsTheVendorRequestsThroughTheDriverAndCloseRemovesIt) {
+  auto hidden = Hidden("cam0", {2});
+  ASSERT_EQ(DFU_OpenByLocationInfo(kRoot2), 1);
+  EXPECT_TRUE(Connection().passThroughMode);
+  EXPECT_TRUE(DriverInstalled());
+
+  std::vector<uint8_t> config(59);
+  ASSERT_EQ(DFU_Vendorreqget(0x52, 0, 0, config.data(), 59), 1);
+  EXPECT_EQ(DFU_LastTransferLength(), 59);
+  EXPECT_EQ(config[1], 1 * 29 + 7);  // factory configuration bytes
+  const uint8_t patch[3] = {0xA1, 0xB2, 0xC3};
+  ASSERT_EQ(DFU_Vendorreqset(0x51, 0, 200, patch, 3), 1);
+  EXPECT_EQ(DFU_LastTransferLength(), 3);
+  EXPECT_EQ(hidden->chip->config()[200], 0xA1);
+  // A stalled request fails; a short one reports its true length.
+  EXPECT_EQ(DFU_Vendorreqget(0x52, 0, 250, config.data(), 10), 0);
+  sim::FaultRule shortRead;
+  shortRead.device = "cam0";
+  shortRead.match.request = 0x52;
+  shortRead.times = 1;
+  shortRead.action = sim::FaultAction::kShort;
+  shortRead.length = 7;
+  workstation_->AddFault(shortRead);
+  ASSERT_EQ(DFU_Vendorreqget(0x52, 0, 0, config.data(), 59), 1);
+  EXPECT_EQ(DFU_LastTransferLength(), 7);
+
+  DFU_Close();
+  EXPECT_FALSE(Connection().passThroughMode);
+  EXPECT_FALSE(DriverInstalled());
+  EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
+  EXPECT_EQ(DFU_Vendorreqget(0x52, 0, 0, config.data(), 59), 0);
+}
+
+TEST_F(PassThroughRoute, FailedOpensLeaveNoDriverBehind) {
+  Hidden("cam0", {2});
+  struct Case {
+    const char* what;
+    std::function<void()> breakIt;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {"the driver does not start", [&] { pass.windows().FailStartService(true); },
+       L"Failed to KvxUpx_Init. Maybe some old tool is executing.\n"},
+      {"Winsock 2.2 is missing", [&] { pass.host().winsock_version = 0x0101; }, L"Failed to KvxUpxCam_Init.\n"},
+      {"the camera list fails", [&] { pass.tree().set_fault([](std::string_view call, const std::wstring&) { return call == "GetClassDevs" ? 5u : 0u; }); },
+       L"Failed to KvCam_ListDevice.\n"},
+      {"the camera cannot be opened", [&] { pass.tree().set_fault([](std::string_view call, const std::wstring&) { return call == "CreateInterfaceFile" ? 5u : 0u; }); },
+       L"Cannot open camera device.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(DFU_ListDevice(), 1);
+    c.breakIt();
+    EXPECT_EQ(DFU_OpenDevice(0), 0);
+    EXPECT_EQ(std::wstring(PassThroughErrorText()), c.text);
+    EXPECT_FALSE(DriverInstalled());
+    EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
+    DFU_Close();
+    pass.windows().FailStartService(false);
+    pass.host().winsock_version = 0x0202;
+    pass.tree().set_fault(nullptr);
+  }
+  // Afterwards the route works again.
+  ASSERT_EQ(DFU_OpenByLocationInfo(kRoot2), 1);
+}
+
+}  // namespace
+}  // namespace fcp::dfu::testing_support
