@@ -2,11 +2,13 @@
 #include <windows.h>
 
 #include "os/device_registry.h"
+#include "os/device_setup.h"
 #include "os/driver_host.h"
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "os/video_inputs.h"
 #include "os/win32/device_registry_win32.h"
+#include "os/win32/device_setup_win32.h"
 #include "os/win32/driver_host_win32.h"
 #include "os/win32/video_inputs_win32.h"
 #include "ui/win32/win32_main.h"
@@ -17,5 +19,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   fcp::os::ScopedPort<fcp::os::DeviceRegistry> registry(&fcp::os::win32::Win32DeviceRegistry());
   fcp::os::ScopedPort<fcp::os::DriverHost> driverHost(&fcp::os::win32::Win32DriverHost());
   fcp::os::ScopedPort<fcp::os::DriverDevice> driverDevice(&fcp::os::win32::Win32DriverDevice());
+  // The pass-through route's camera layer: SetupAPI and the configuration manager, Winsock.
+  fcp::os::ScopedPort<fcp::os::DeviceSetup> deviceSetup(&fcp::os::win32::Win32DeviceSetup());
+  fcp::os::ScopedPort<fcp::os::CameraLayerHost> cameraLayer(&fcp::os::win32::Win32CameraLayerHost());
   return fcp::ui::Win32Main(instance, commandLine);
 }

@@ -16,8 +16,8 @@ namespace {
 using testing::Bench;
 
 // The control transfers of one check without faults.
-size_t TransfersOfCleanRun(const char* scenario, int expectedVerdict) {
-  Bench bench(scenario);
+size_t TransfersOfCleanRun(const char* scenario, bool passThrough, int expectedVerdict) {
+  Bench bench(scenario, passThrough);
   const std::wstring location = bench.DefaultLocation();
   const size_t before = bench.TransferCount();
   std::wstring error;
@@ -28,19 +28,20 @@ size_t TransfersOfCleanRun(const char* scenario, int expectedVerdict) {
 struct SweepCase {
   const char* scenario;
   bool patchAreaBlank;
+  bool passThrough = false;  // the workstation has the pass-through route
 };
 
 class FaultSweep : public ::testing::TestWithParam<SweepCase> {};
 
 TEST_P(FaultSweep, NoFaultTurnsIntoPassOrOverwrite) {
   const SweepCase& sweep = GetParam();
-  const size_t transfers = TransfersOfCleanRun(sweep.scenario, sweep.patchAreaBlank ? 1 : 0);
+  const size_t transfers = TransfersOfCleanRun(sweep.scenario, sweep.passThrough, sweep.patchAreaBlank ? 1 : 0);
   ASSERT_GT(transfers, 0u);
 
   for (sim::FaultAction action : {sim::FaultAction::kStall, sim::FaultAction::kShort, sim::FaultAction::kDisconnect}) {
     for (unsigned n = 1; n <= transfers; ++n) {
       SCOPED_TRACE(std::string(sim::FaultActionName(action)) + " at transfer " + std::to_string(n));
-      Bench bench(sweep.scenario);
+      Bench bench(sweep.scenario, sweep.passThrough);
       const std::wstring location = bench.DefaultLocation();
       const sim::Chip& chip = bench.chip();
       const auto patchAreaBefore = std::vector<uint8_t>(chip.config().begin() + kPatchOffset,
@@ -77,8 +78,10 @@ TEST_P(FaultSweep, NoFaultTurnsIntoPassOrOverwrite) {
 
 INSTANTIATE_TEST_SUITE_P(Chips, FaultSweep,
                          ::testing::Values(SweepCase{"blank_chip.json", true},
-                                           SweepCase{"foreign_patch_area.json", false}),
+                                           SweepCase{"foreign_patch_area.json", false},
+                                           SweepCase{"blank_chip_passthrough.json", true, true}),
                          [](const ::testing::TestParamInfo<SweepCase>& info) {
+                           if (info.param.passThrough) return "BlankChipThroughTheDriver";
                            return info.param.patchAreaBlank ? "BlankChip" : "ForeignPatchArea";
                          });
 

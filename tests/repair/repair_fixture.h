@@ -11,6 +11,7 @@
 
 #include "sim/libusb/sim_libusb.h"
 #include "sim/scenario.h"
+#include "sim/windows/passthrough_views.h"
 #include "sim/windows/windows_views.h"
 #include "sim/workstation.h"
 #include "dfu/dfu.h"
@@ -20,10 +21,18 @@ namespace fcp::repair::testing {
 
 class Bench {
  public:
-  explicit Bench(const std::string& scenarioFile) : load_(sim::LoadScenarioFile(Path(scenarioFile))) {
+  // With `passThrough` the workstation also has the pass-through route: a simulated Windows with the
+  // tool's driver, the device tree and the camera layer's ports.
+  explicit Bench(const std::string& scenarioFile, bool passThrough = false)
+      : load_(sim::LoadScenarioFile(Path(scenarioFile))) {
     EXPECT_TRUE(load_.workstation) << load_.error;
     workstation_ = std::make_unique<sim::ScopedWorkstation>(load_.workstation);
     views_ = std::make_unique<sim::windows::ScopedWindowsViews>(load_.workstation);
+    if (passThrough) {
+      passThrough_ = std::make_unique<sim::windows::PassThroughViews>(load_.workstation);
+      passThroughPorts_ =
+          std::make_unique<sim::windows::ScopedPassThroughPorts>(*passThrough_, views_->views().registry());
+    }
     load_.workstation->set_trace_sink([this](const std::string& line) {
       trace_.push_back(line);
       if (stopNth_ != 0 && SetupOf(line).rfind(stopSetup_, 0) == 0 && ++stopSeen_ == stopNth_) {
@@ -35,6 +44,12 @@ class Bench {
   ~Bench() {
     // A failed DFU open leaves its listing until the next one; release it so a leak shows.
     DFU_Close();
+    if (passThrough_) {
+      EXPECT_FALSE(passThrough_->windows().ServiceNamed(L"KvxUpx")) << "the driver's service was left behind";
+      EXPECT_EQ(passThrough_->tree().OpenInterfaceFiles(), 0u) << "a camera interface was left open";
+    }
+    passThroughPorts_.reset();
+    passThrough_.reset();
     views_.reset();
     workstation_.reset();
     EXPECT_TRUE(sim::LiveLibusbObjects().AllReleased()) << "a libusb object was left behind";
@@ -67,6 +82,9 @@ class Bench {
     return writes;
   }
   size_t TransferCount() const { return trace_.size(); }
+  const std::vector<std::string>& Trace() const { return trace_; }
+  // The simulated Windows of the pass-through route (null without it).
+  sim::windows::PassThroughViews* passThrough() { return passThrough_.get(); }
 
   // Requests a stop from inside the `nth` transfer from now on whose setup packet starts with
   // `setupPrefix` (hex, as in the trace), the way a dialog may while the check waits on the device;
@@ -95,6 +113,8 @@ class Bench {
   sim::ScenarioLoad load_;
   std::unique_ptr<sim::ScopedWorkstation> workstation_;
   std::unique_ptr<sim::windows::ScopedWindowsViews> views_;
+  std::unique_ptr<sim::windows::PassThroughViews> passThrough_;
+  std::unique_ptr<sim::windows::ScopedPassThroughPorts> passThroughPorts_;
   std::vector<std::string> trace_;
   std::stop_source stop_{std::nostopstate};
   std::string stopSetup_;

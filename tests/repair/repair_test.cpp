@@ -174,6 +174,45 @@ TEST_P(RepairSequence, VerdictTextWritesAndChipState) {
 INSTANTIATE_TEST_SUITE_P(Rows, RepairSequence, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
+// The repair's vendor requests (0x52, 0x51, 0x24) as the wire trace shows them: setup, data, outcome.
+std::vector<std::string> RepairRequests(const Bench& bench) {
+  std::vector<std::string> requests;
+  for (const auto& line : bench.Trace()) {
+    const std::string setup = line.substr(line.find(' ') + 1, 4);
+    if (setup == "C052" || setup == "4051" || setup == "4024") requests.push_back(line);
+  }
+  return requests;
+}
+
+TEST(RepairThroughTheDriver, BlankChipWhoseDfuFunctionLibusbDoesNotList) {
+  std::wstring error;
+  std::vector<std::string> expected;
+  {
+    Bench throughLibusb("blank_chip.json");
+    ASSERT_EQ(FixCorePower(throughLibusb.DefaultLocation(), error, {}), 1);
+    expected = RepairRequests(throughLibusb);
+    ASSERT_EQ(expected.size(), 4u);
+  }
+  {
+    Bench bench("blank_chip_passthrough.json", /*passThrough=*/true);
+    const std::wstring location = bench.DefaultLocation();
+    ASSERT_EQ(FixCorePower(location, error, {}), 1) << std::string(error.begin(), error.end());
+    EXPECT_EQ(RepairRequests(bench), expected);  // the same four requests on the wire
+    EXPECT_TRUE(std::equal(kPatch.begin(), kPatch.end(), bench.chip().config().begin() + kPatchOffset));
+    EXPECT_EQ(bench.chip().commit_count(), 1u);
+    EXPECT_EQ(bench.chip().ReadWord(kCommitAddress), 0x90731484u);
+    EXPECT_FALSE(bench.passThrough()->windows().ServiceNamed(L"KvxUpx"));
+
+    // Again: the patch is in place, nothing is written.
+    const size_t writes = bench.VendorWrites().size();
+    EXPECT_EQ(FixCorePower(location, error, {}), 1);
+    EXPECT_EQ(bench.VendorWrites().size(), writes);
+  }
+  // Without the route (the Linux tool) the camera's DFU function is not found.
+  Bench withoutRoute("blank_chip_passthrough.json");
+  EXPECT_EQ(FixCorePower(withoutRoute.DefaultLocation(), error, {}), 0);
+}
+
 TEST(RepairSequenceEdges, NoCameraSelectedTouchesNoDevice) {
   Bench bench("blank_chip.json");
   std::wstring error;

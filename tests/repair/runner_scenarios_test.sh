@@ -60,5 +60,10 @@ rm "$work/workstation-state.json"
 check "$work/deep_state.json" "-s" 0 'pass\r\n' -
 check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
 
+# A camera whose DFU function libusb does not list: repaired through the pass-through driver, then
+# passing again on the saved chip.
+check blank_chip_passthrough.json "-s" 0 'pass\r\n' -
+check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
+
 echo "$failures failed"
 [[ $failures == 0 ]]

@@ -15,6 +15,7 @@
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "sim/scenario.h"
+#include "sim/windows/passthrough_views.h"
 #include "sim/windows/windows_views.h"
 #include "sim/workstation.h"
 #include "ui/linux/linux_main.h"
@@ -47,6 +48,10 @@ int main(int argc, char** argv) {
   {
     fcp::sim::ScopedWorkstation workstation(scenario.workstation);
     fcp::sim::windows::ScopedWindowsViews views(scenario.workstation);
+    // The pass-through route for cameras libusb does not list: a simulated Windows that installs
+    // and runs the tool's driver, the device tree, and the camera layer's ports.
+    fcp::sim::windows::PassThroughViews passThrough(scenario.workstation);
+    fcp::sim::windows::ScopedPassThroughPorts passThroughPorts(passThrough, views.views().registry());
     fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
 
     // The tool sees its own name followed by the options after the scenario file.
