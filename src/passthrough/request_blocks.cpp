@@ -66,6 +66,30 @@ RequestBlock BuildDeviceDescriptorRequest(const KernelLayout& layout, uint64_t b
   return block;
 }
 
+RequestBlock BuildVendorDeviceRequest(const KernelLayout& layout, bool device_to_host, uint8_t request,
+                                      uint16_t value, uint16_t index, uint64_t buffer_address, uint32_t length) {
+  RequestBlock block;
+  uint8_t* b = block.bytes.data();
+  const kvxupx::UrbLayout& u = layout.urb;
+  Put<uint16_t>(b, kvxupx::kUrbLengthOffset, u.size);
+  Put<uint16_t>(b, kvxupx::kUrbFunctionOffset, kvxupx::kUrbVendorDevice);
+  // In: the device may send less than asked, and the block tells how much it did.
+  Put<uint32_t>(b, u.transfer_flags,
+                device_to_host ? kvxupx::kUsbdTransferDirectionIn | kvxupx::kUsbdShortTransferOk : 0);
+  Put<uint32_t>(b, u.transfer_buffer_length, length);
+  if (u.pointer_size == 8) {
+    Put<uint64_t>(b, u.transfer_buffer, buffer_address);
+  } else {
+    Put<uint32_t>(b, u.transfer_buffer, static_cast<uint32_t>(buffer_address));
+  }
+  // Tail: RequestTypeReservedBits (u8), Request (u8), Value (u16), Index (u16).
+  Put<uint8_t>(b, u.tail, 0);
+  Put<uint8_t>(b, u.tail + 1, request);
+  Put<uint16_t>(b, u.tail + 2, value);
+  Put<uint16_t>(b, u.tail + 4, index);
+  return block;
+}
+
 uint32_t RequestStatus(const RequestBlock& block) { return Get<uint32_t>(block.bytes.data(), kvxupx::kUrbStatusOffset); }
 
 uint32_t RequestTransferLength(const KernelLayout& layout, const RequestBlock& block) {

@@ -34,6 +34,10 @@ struct RequestBlock {
 };
 // Get-descriptor-from-device block: descriptor type 1, index 0, language 0, the caller's buffer.
 RequestBlock BuildDeviceDescriptorRequest(const KernelLayout& layout, uint64_t buffer_address);
+// Vendor-device request block (function 0x0017): direction from `device_to_host` (with short
+// transfers allowed), request, value and index, and the caller's buffer of `length` bytes.
+RequestBlock BuildVendorDeviceRequest(const KernelLayout& layout, bool device_to_host, uint8_t request,
+                                      uint16_t value, uint16_t index, uint64_t buffer_address, uint32_t length);
 uint32_t RequestStatus(const RequestBlock& block);
 uint32_t RequestTransferLength(const KernelLayout& layout, const RequestBlock& block);
 

@@ -90,5 +90,29 @@ TEST(DeviceDescriptorRequest, BuiltForTheKernelsWordSize) {
   }
 }
 
+TEST(VendorDeviceRequest, BuiltForTheKernelsWordSizeInBothDirections) {
+  struct Case {
+    bool wide, in;
+    size_t flags_at, buffer_length_at, buffer_at, tail;
+  };
+  for (const Case& c : {Case{false, true, 20, 24, 28, 72}, Case{true, false, 32, 36, 40, 128}}) {
+    SCOPED_TRACE(c.wide);
+    const KernelLayout layout = LayoutFor(c.wide);
+    const uint64_t buffer = c.wide ? 0x00007FF0'12345678ull : 0x12345678u;
+    const RequestBlock urb = BuildVendorDeviceRequest(layout, c.in, 0x52, 0x401E, 0x0204, buffer, 59);
+    const uint8_t* b = urb.bytes.data();
+    EXPECT_EQ(At<uint16_t>(b, 0), layout.urb.size);
+    EXPECT_EQ(At<uint16_t>(b, 2), 0x0017);
+    EXPECT_EQ(At<uint32_t>(b, c.flags_at), c.in ? 0x3u : 0u);  // in with short transfers allowed; out
+    EXPECT_EQ(At<uint32_t>(b, c.buffer_length_at), 59u);
+    EXPECT_EQ(c.wide ? At<uint64_t>(b, c.buffer_at) : At<uint32_t>(b, c.buffer_at), buffer);
+    EXPECT_EQ(b[c.tail], 0);
+    EXPECT_EQ(b[c.tail + 1], 0x52);
+    EXPECT_EQ(At<uint16_t>(b, c.tail + 2), 0x401E);
+    EXPECT_EQ(At<uint16_t>(b, c.tail + 4), 0x0204);
+    EXPECT_EQ(RequestStatus(urb), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace fcp::passthrough
