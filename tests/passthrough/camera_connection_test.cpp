@@ -66,7 +66,8 @@ class CameraConnection : public ::testing::Test {
   os::DevInst Node(const std::string& id) { return pass.tree().DevInstOf(DeviceInstanceIdOf(*ws->Find(id), 0)); }
   // The transport kind of the last open-device control that reached the driver.
   uint32_t LastTransportKind() {
-    for (auto it = pass.windows().control_blocks().rbegin(); it != pass.windows().control_blocks().rend(); ++it) {
+    const auto blocks = pass.windows().control_blocks();
+    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
       kvxupx::ControlBlock64 block{};
       if (it->size() != sizeof block) continue;
       std::memcpy(&block, it->data(), sizeof block);
