@@ -170,6 +170,7 @@ TEST_F(CameraConnection, FailedOpensLeaveTheObjectAndReleaseWhatTheyGot) {
       return subject == function ? (call == "GetParent" ? 0x0D : 31) : 0;
     });
     KvCamDevice device{};
+    const size_t blocksBefore = pass.windows().control_blocks().size();
     const DWORD result = KvCam_OpenDevice(&device, Node(c.device));
     pass.tree().set_fault(nullptr);
     if (c.expected == 87) {
@@ -179,6 +180,19 @@ TEST_F(CameraConnection, FailedOpensLeaveTheObjectAndReleaseWhatTheyGot) {
     }
     const KvCamDevice zero{};
     EXPECT_EQ(std::memcmp(&device, &zero, sizeof device), 0);
+    // A registration the open got (the walk fails after it) is given back: a close follows the open.
+    const auto blocks = pass.windows().control_blocks();
+    int registrations = 0;
+    for (size_t i = blocksBefore; i < blocks.size(); ++i) {
+      kvxupx::ControlBlock64 block{};
+      if (blocks[i].size() < sizeof block) continue;
+      std::memcpy(&block, blocks[i].data(), sizeof block);
+      if (block.interface_handle != 0) ++registrations;                            // open-device
+      if (block.interface_handle == 0 && block.urb_address == 0) --registrations;  // close-device
+    }
+    if (c.atRootHub) {
+      EXPECT_EQ(registrations, 0);
+    }
     // Neither the interface file nor a registration stays behind: the device opens again at once.
     EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
     if (c.device == "cam0") {
