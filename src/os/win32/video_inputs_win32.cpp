@@ -4,13 +4,13 @@
 
 #include <windows.h>
 #include <dshow.h>
-#include <devicetopology.h>  // IKsControl, KSP_NODE (through ks.h)
 #include <oleauto.h>
 
 #include <cstring>
 
 #include "os/win32/com_ptr.h"
 #include "os/win32/guid_win32.h"
+#include "os/win32/kernel_streaming_win32.h"
 
 namespace fcp::os::win32 {
 namespace {
@@ -20,22 +20,6 @@ constexpr GUID kIidICreateDevEnum = {0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x
 constexpr GUID kClsidVideoInputDeviceCategory = {0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
 constexpr GUID kIidIPropertyBag = {0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
 constexpr GUID kIidIBaseFilter = {0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-constexpr GUID kIidIKsControl = {0x28F54685, 0x06FD, 0x11D2, {0xB2, 0x7A, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
-constexpr GUID kIidIKsTopologyInfo = {0x720D4AC0, 0x7533, 0x11D0, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
-
-// IKsTopologyInfo, as the platform's video-capture headers declare it (mingw-w64 lacks them).
-struct IKsTopologyInfoVtblOrder : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE get_NumCategories(DWORD* count) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Category(DWORD index, GUID* category) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_NumConnections(DWORD* count) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_ConnectionInfo(DWORD index, KSTOPOLOGY_CONNECTION* connection) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_NodeName(DWORD node, WCHAR* name, DWORD bufferSize, DWORD* nameLength) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_NumNodes(DWORD* count) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_NodeType(DWORD node, GUID* type) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateNodeInstance(DWORD node, REFIID iid, void** object) = 0;
-};
-using IKsTopologyInfo = IKsTopologyInfoVtblOrder;
-
 
 class Win32KsControl : public KsControl {
  public:
@@ -110,15 +94,18 @@ class Win32PropertyBag : public PropertyBag {
  public:
   explicit Win32PropertyBag(ComPtr<IPropertyBag> bag) : bag_(std::move(bag)) {}
   HRESULT Read(const wchar_t* name, std::wstring& value) override {
+    // A failed read (a software camera has no "DevicePath") leaves the variant as it was, so the
+    // string pointer starts null and only a successful read is cleared.
     VARIANT variant;
     VariantInit(&variant);
     variant.vt = VT_BSTR;
+    variant.bstrVal = nullptr;
     const HRESULT result = bag_->Read(name, &variant, nullptr);
     if (result == S_OK) {
       VariantChangeType(&variant, &variant, 0, VT_BSTR);
       value.assign(variant.vt == VT_BSTR && variant.bstrVal != nullptr ? variant.bstrVal : L"");
+      VariantClear(&variant);
     }
-    VariantClear(&variant);
     return result;
   }
 
