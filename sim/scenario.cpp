@@ -634,7 +634,7 @@ ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
 
   Reader r(name);
   auto ws = std::make_shared<Workstation>();
-  bool ok = r.Object(doc, "", {"description", "latency_us", "libusb_init_error", "devices", "events"});
+  bool ok = r.Object(doc, "", {"description", "latency_us", "libusb_init_error", "devices", "events", "views"});
   ok = ok && Optional(doc, "description", [&](const json& v) {
     auto t = r.Text(v, "/description", 4096);
     if (t) load.description = *t;
@@ -649,6 +649,11 @@ ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
     auto e = r.Choice(v, "/libusb_init_error", LibusbErrors());
     if (e) ws->libusb_init_error = *e;
     return e.has_value();
+  });
+  ok = ok && Optional(doc, "views", [&](const json& v) {
+    if (!v.is_object()) return r.Fail("/views", "must be an object");
+    ws->views = v;
+    return true;
   });
   if (ok && !doc.contains("devices")) ok = r.Fail("", "needs devices (an array; empty for a workstation without USB devices)");
   ok = ok && Optional(doc, "devices", [&](const json& v) {
@@ -817,6 +822,7 @@ json ScenarioJson(const Workstation& workstation) {
   const auto faults = workstation.Faults();
   for (const auto& device : workstation.Devices()) devices.push_back(DeviceJson(*device, faults));
   doc["devices"] = devices;
+  if (!workstation.views.empty()) doc["views"] = workstation.views;
   return doc;
 }
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "sim/faults.h"
 #include "sim/usb_device.h"
 #include "sim/usb_types.h"
@@ -55,6 +57,9 @@ class Workstation {
 
   // A libusb error code (negative) that libusb_init returns for this workstation; 0: it succeeds.
   int libusb_init_error = 0;
+  // Free-form settings of the views for the whole workstation (a scenario's top-level "views"), kept
+  // as given: each view reads and checks its own part.
+  nlohmann::json views = nlohmann::json::object();
 
   // Receives every trace line, in addition to the FCP_SIM_TRACE file (tests compare these). Called
   // under the workstation's lock: it must not call the workstation.

@@ -15,9 +15,19 @@ constexpr uint8_t kClassFromInterface = 0xA1;
 
 struct Camera {
   VideoInputDevice device;
-  os::VideoControlInterface vc;
+  std::optional<os::VideoControlInterface> vc;  // none: a software camera
   WireErrorCodes codes;
 };
+
+// What the platform binds for a camera without a kernel-streaming driver.
+class SoftwareCameraFilter : public os::VideoFilter {
+ public:
+  HRESULT QueryKsControl(std::unique_ptr<os::KsControl>&) override { return E_NOINTERFACE; }
+  HRESULT QueryTopologyInfo(std::unique_ptr<os::KsTopologyInfo>&) override { return E_NOINTERFACE; }
+};
+
+// The platform's property bag leaves a property that the device does not have unread.
+constexpr HRESULT kNoSuchProperty = os::HresultFromWin32(2);  // ERROR_FILE_NOT_FOUND
 
 // The class request as it goes on the wire, and its outcome as the driver reports it.
 os::UvcTransport WireTransport(std::shared_ptr<Camera> camera) {
@@ -55,7 +65,8 @@ class CameraProperties : public os::PropertyBag {
   HRESULT Read(const wchar_t* name, std::wstring& value) override {
     const std::wstring_view key = name != nullptr ? name : L"";
     if (key == L"DevicePath") {
-      value = camera_->device.devicePath;
+      if (!camera_->device.devicePath) return kNoSuchProperty;
+      value = *camera_->device.devicePath;
     } else if (key == L"FriendlyName") {
       value = camera_->device.friendlyName;
     } else {
@@ -76,7 +87,11 @@ class CameraMoniker : public os::DeviceMoniker {
     return S_OK;
   }
   HRESULT BindToObject(std::unique_ptr<os::VideoFilter>& filter) override {
-    filter = os::MakeUvcFilter(camera_->vc, WireTransport(camera_));
+    if (camera_->vc) {
+      filter = os::MakeUvcFilter(*camera_->vc, WireTransport(camera_));
+    } else {
+      filter = std::make_unique<SoftwareCameraFilter>();
+    }
     return S_OK;
   }
 
@@ -112,9 +127,12 @@ class CameraEnumerator : public os::MonikerEnumerator {
 HRESULT VideoInputView::CreateVideoInputEnumerator(std::unique_ptr<os::MonikerEnumerator>& enumerator) {
   std::vector<std::shared_ptr<Camera>> cameras;
   for (VideoInputDevice& device : devices_()) {
-    auto vc = os::ParseVideoControl(device.configuration);
-    if (!vc) continue;  // no video-control interface: not a video input
-    cameras.push_back(std::make_shared<Camera>(Camera{std::move(device), std::move(*vc), codes_}));
+    std::optional<os::VideoControlInterface> vc;
+    if (device.devicePath) {
+      vc = os::ParseVideoControl(device.configuration);
+      if (!vc) continue;  // no video-control interface: not a video input
+    }
+    cameras.push_back(std::make_shared<Camera>(Camera{std::move(device), std::move(vc), codes_}));
   }
   // The system's enumerator makes no enumerator for an empty category.
   if (cameras.empty()) return S_FALSE;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,9 +24,10 @@ struct WireResult {
 // One control transfer: the 8 setup bytes as on the wire, and the data stage buffer (wLength bytes).
 using ControlTransferFn = std::function<WireResult(const std::array<uint8_t, 8>& setup, std::span<uint8_t> data)>;
 
-// One video input device: a camera's video-control function.
+// One video input device: a camera's video-control function, or a software camera (no device path,
+// no USB device behind it, no kernel-streaming interfaces).
 struct VideoInputDevice {
-  std::wstring devicePath;
+  std::optional<std::wstring> devicePath;  // none: a software camera
   std::wstring friendlyName;
   std::vector<uint8_t> configuration;  // the device's configuration descriptor
   ControlTransferFn controlTransfer;

@@ -52,6 +52,23 @@ std::optional<uint32_t> ScenarioSensorCameraMode(const UsbDevice& device) {
   return mode->get<uint32_t>();
 }
 
+// A scenario lists software cameras with "views": {"windows": {"software_cameras": [{"friendly_name":
+// "<text>"}]}} at its top level; entries of another shape are no camera.
+std::vector<std::wstring> SoftwareCameraNames(const Workstation& workstation) {
+  std::vector<std::wstring> names;
+  const auto windows = workstation.views.find("windows");
+  if (windows == workstation.views.end() || !windows->is_object()) return names;
+  const auto cameras = windows->find("software_cameras");
+  if (cameras == windows->end() || !cameras->is_array()) return names;
+  for (const auto& camera : *cameras) {
+    if (!camera.is_object()) continue;
+    const auto name = camera.find("friendly_name");
+    if (name == camera.end() || !name->is_string()) continue;
+    names.push_back(Widened(name->get<std::string>()));
+  }
+  return names;
+}
+
 std::vector<std::shared_ptr<UsbDevice>> Cameras(const std::shared_ptr<Workstation>& workstation) {
   std::vector<std::shared_ptr<UsbDevice>> cameras;
   if (!workstation) return cameras;
@@ -98,34 +115,42 @@ std::wstring LocationInformationOf(const UsbDevice& device) {
   return head + Widened(LocationText(device.place()));
 }
 
-LONG WorkstationRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
-                                  os::RegistryKey& key) {
-  // Show the cameras connected now: drop the keys of those that are gone, add the new ones.
-  std::set<std::wstring> shown;
+std::vector<CameraDeviceKey> WorkstationRegistry::CameraKeys() const {
+  std::vector<CameraDeviceKey> cameras;
   for (const auto& device : Cameras(workstation_())) {
     const uint8_t vc = device->video->control_interface;
-    const std::wstring instanceId = DeviceInstanceIdOf(*device, vc);
-    shown.insert(instanceId);
     std::optional<uint32_t> sensorCameraMode = ScenarioSensorCameraMode(*device);
     if (sensorCameras_ != nullptr) {
       if (const auto it = sensorCameras_->find(device->id()); it != sensorCameras_->end()) sensorCameraMode = it->second;
-    }
-    const std::wstring parameters = kEnumRoot + instanceId + L"\\Device Parameters";
-    if (published_.contains(instanceId)) {
-      // Values a test changed stay; only the sensor mark follows the views.
-      if (sensorCameraMode) {
-        keys_.SetDword(parameters, L"SensorCameraMode", *sensorCameraMode);
-      } else {
-        keys_.DeleteValue(parameters, L"SensorCameraMode");
-      }
-      continue;
     }
     wchar_t full[64], shorter[64];
     std::swprintf(full, std::size(full), L"USB\\VID_%04X&PID_%04X&REV_%04X&MI_%02X", device->vendor_id(),
                   device->product_id(), device->bcd_device(), vc);
     std::swprintf(shorter, std::size(shorter), L"USB\\VID_%04X&PID_%04X&MI_%02X", device->vendor_id(),
                   device->product_id(), vc);
-    AddCameraDeviceKey(keys_, {instanceId, LocationInformationOf(*device), {full, shorter}, sensorCameraMode});
+    cameras.push_back({DeviceInstanceIdOf(*device, vc), LocationInformationOf(*device), {full, shorter},
+                       sensorCameraMode});
+  }
+  return cameras;
+}
+
+LONG WorkstationRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+                                  os::RegistryKey& key) {
+  // Show the cameras connected now: drop the keys of those that are gone, add the new ones.
+  std::set<std::wstring> shown;
+  for (const CameraDeviceKey& camera : CameraKeys()) {
+    shown.insert(camera.instanceId);
+    const std::wstring parameters = kEnumRoot + camera.instanceId + L"\\Device Parameters";
+    if (published_.contains(camera.instanceId)) {
+      // Values a test changed stay; only the sensor mark follows the views.
+      if (camera.sensorCameraMode) {
+        keys_.SetDword(parameters, L"SensorCameraMode", *camera.sensorCameraMode);
+      } else {
+        keys_.DeleteValue(parameters, L"SensorCameraMode");
+      }
+      continue;
+    }
+    AddCameraDeviceKey(keys_, camera);
   }
   for (const auto& instanceId : published_) {
     if (!shown.contains(instanceId)) keys_.DeleteKey(kEnumRoot + instanceId);
@@ -139,6 +164,9 @@ WindowsViews::WindowsViews(std::shared_ptr<Workstation> workstation)
       videoInputs_([this] {
         std::vector<VideoInputDevice> inputs;
         const auto workstation = Current();
+        if (workstation) {
+          for (std::wstring& name : SoftwareCameraNames(*workstation)) inputs.push_back({std::nullopt, std::move(name), {}, {}});
+        }
         for (const auto& device : Cameras(workstation)) {
           std::weak_ptr<Workstation> weakWorkstation = workstation;
           inputs.push_back(VideoInputDevice{

@@ -6,12 +6,16 @@
 // cameras marked so). Every request goes through Workstation::ControlTransfer, so faults, latency
 // and the wire trace apply. A scenario marks a sensor camera with
 //   "views": {"windows": {"sensor_camera_mode": <number>}}
-// (tests may also call WindowsViews::SetSensorCamera, which wins).
+// (tests may also call WindowsViews::SetSensorCamera, which wins). Software cameras (video inputs
+// with a friendly name but no device path and no USB device) come from the scenario's top level,
+//   "views": {"windows": {"software_cameras": [{"friendly_name": "<text>"}]}}
+// and are listed before the USB cameras.
 #pragma once
 #include <map>
 #include <set>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "os/port.h"
 #include "sim/windows/registry_view.h"
@@ -29,6 +33,9 @@ class WorkstationRegistry : public os::DeviceRegistry {
 
   // The keys below the cameras' keys, for tests to add or change values.
   RegistryView& keys() { return keys_; }
+
+  // The device keys of the cameras connected now, as the registry shows them.
+  std::vector<CameraDeviceKey> CameraKeys() const;
 
   LONG OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
                os::RegistryKey& key) override;

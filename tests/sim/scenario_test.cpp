@@ -73,6 +73,10 @@ TEST(Scenario, ExamplesHoldWhatTheySay) {
   ASSERT_NE(none, nullptr);
   for (const auto& device : none->Devices()) EXPECT_EQ(device->video, std::nullopt);
 
+  auto software = LoadScenarioFile(kDir + "/software_camera.json").workstation;
+  ASSERT_NE(software, nullptr);
+  EXPECT_EQ(software->views["windows"]["software_cameras"].size(), 1u);
+
   auto faulty = LoadScenarioFile(kDir + "/faulty_commit.json").workstation;
   ASSERT_NE(faulty, nullptr);
   Bytes word = {0x84, 0x14, 0x73, 0x90};
@@ -85,6 +89,7 @@ TEST(Scenario, SavedStateLoadsBackTheSame) {
   auto load = LoadScenarioFile(kDir + "/mixed_workstation.json");
   ASSERT_NE(load.workstation, nullptr) << load.error;
   Workstation& ws = *load.workstation;
+  ws.views["windows"]["software_cameras"] = nlohmann::json::array({{{"friendly_name", "Screen Capture"}}});
   // Change the chip as a check would.
   auto cam = ws.Find("cam0");
   Bytes patch = {1, 2, 3};
@@ -98,6 +103,7 @@ TEST(Scenario, SavedStateLoadsBackTheSame) {
   auto again = LoadScenarioFile(path);
   ASSERT_NE(again.workstation, nullptr) << again.error;
   EXPECT_EQ(ScenarioJson(*again.workstation), ScenarioJson(ws));
+  EXPECT_EQ(again.workstation->views, ws.views);
   auto cam_again = again.workstation->Find("cam0");
   EXPECT_EQ(cam_again->chip->config()[41], 2);
   EXPECT_EQ(cam_again->chip->commit_count(), 1u);
@@ -115,6 +121,7 @@ TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
       {"{\n  \"devices\": [\n    {\"id\": }\n  ]\n}", "bad.json:3:12: syntax error"},
       {"", "bad.json:1:1: syntax error"},
       {R"({"devices": [], "colour": 1})", "bad.json: /colour: unknown key"},
+      {R"({"devices": [], "views": []})", "bad.json: /views: must be an object"},
       {R"({})", "bad.json: /: needs devices"},
       {R"({"devices": {}})", "bad.json: /devices: must be an array"},
       {R"({"devices": [{"kind":"hub","ports":[1]}]})", "bad.json: /devices/0: needs an id"},

@@ -232,6 +232,33 @@ TEST(CameraSideFromScenario, SensorCameraMarkedInTheScenario) {
   UVC_Close();
 }
 
+TEST(CameraSideFromScenario, SoftwareCameraIsPassedOver) {
+  const auto load = sim::LoadScenarioText(R"({"devices": [{"id": "cam0", "kind": "chip_camera", "ports": [1]}],
+      "views": {"windows": {"software_cameras": [{"friendly_name": "Screen Capture"}]}}})",
+                                          "software.json");
+  ASSERT_TRUE(load.workstation) << load.error;
+  sim::ScopedWorkstation current{load.workstation};
+  sim::windows::ScopedWindowsViews views;
+  // Listed first, with a name but no device path, as the platform's enumerator shows one.
+  std::unique_ptr<os::MonikerEnumerator> inputs;
+  ASSERT_EQ(views.views().videoInputs().CreateVideoInputEnumerator(inputs), S_OK);
+  std::unique_ptr<os::DeviceMoniker> software;
+  ASSERT_EQ(inputs->Next(software), S_OK);
+  std::unique_ptr<os::PropertyBag> bag;
+  ASSERT_EQ(software->BindToStorage(bag), S_OK);
+  std::wstring text;
+  EXPECT_EQ(bag->Read(L"DevicePath", text), os::HresultFromWin32(2));
+  EXPECT_EQ(bag->Read(L"FriendlyName", text), S_OK);
+  EXPECT_EQ(text, L"Screen Capture");
+
+  EXPECT_EQ(UVC_GetDeviceCount(), 2);
+  EXPECT_FALSE(UVC_OpenByIndex(0));
+  ASSERT_TRUE(UVC_OpenDefault());
+  ASSERT_TRUE(UVC_GetLocationInfo(text));
+  EXPECT_EQ(text, L"001.000.000.000.000.000");
+  UVC_Close();
+}
+
 // Every shipped scenario: each location libusb reports for a camera selects the first camera with
 // the chip at that location, under the name its descriptors give, with its chip's family; a location
 // without one selects nothing. (The location names hub ports only, not the bus: cameras at the same
@@ -247,7 +274,10 @@ TEST(CameraSideFromScenario, ShippedScenarios) {
     for (const auto& device : load.workstation->ConnectedDevices()) {
       if (device->video) cameras.push_back(device);
     }
-    EXPECT_EQ(UVC_GetDeviceCount(), static_cast<int>(cameras.size()));
+    const auto windows = load.workstation->views.find("windows");
+    const size_t softwareCameras =
+        windows != load.workstation->views.end() ? windows->value("software_cameras", nlohmann::json::array()).size() : 0;
+    EXPECT_EQ(UVC_GetDeviceCount(), static_cast<int>(cameras.size() + softwareCameras));
     for (const auto& camera : cameras) {
       const std::string location = sim::LocationText(camera->place());
       SCOPED_TRACE(camera->id() + " at " + location);
