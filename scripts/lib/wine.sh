@@ -5,3 +5,46 @@
 wine=/usr/lib/wine/wine64
 [[ -x $wine ]] || { echo "Wine's 64-bit loader $wine is missing (package wine64)"; exit 1; }
 export WINELOADER=$wine  # the loader Wine uses for the processes it starts itself
+
+# Helpers:
+#   fcp_wine_env <prefix dir>    exports the environment of that prefix (no display)
+#   fcp_wine_prefix              creates the prefix when it is not there yet
+#   2> >(fcp_wine_quiet)         drops Wine's hints about a missing wine32 from a program's stderr
+#   fcp_xvfb_start <log file>    a private X display for the stage (sets DISPLAY and fcp_xvfb_pid)
+#   fcp_wine_stop                ends the prefix's Wine processes, then the display
+
+fcp_wine_env() {
+  export WINEPREFIX=$1 WINEARCH=win64 WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono/Gecko installer dialogs in a fresh prefix
+  unset DISPLAY
+  mkdir -p "$(dirname "$WINEPREFIX")"
+}
+
+fcp_wine_prefix() {
+  [[ -f $WINEPREFIX/system.reg ]] && return 0
+  echo "creating the Wine prefix $WINEPREFIX"
+  "$wine" wineboot -i >"$WINEPREFIX.wineboot.log" 2>&1 || true
+  timeout 120 wineserver -w  # the new prefix's services must settle before the next program
+  [[ -f $WINEPREFIX/system.reg ]] || { echo "no Wine prefix:"; cat "$WINEPREFIX.wineboot.log"; return 1; }
+}
+
+fcp_wine_quiet() { grep -v 'wine32\|multiarch\|dpkg --add\|apt-get install' >&2; }
+
+fcp_xvfb_start() {
+  # Xvfb picks a free display number and tells it on a pipe.
+  local fd display_no
+  exec {fd}<> <(:)
+  Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$1" 2>&1 &
+  fcp_xvfb_pid=$!
+  read -r -t 15 -u "$fd" display_no || { echo "Xvfb did not start"; cat "$1"; return 1; }
+  export DISPLAY=":$display_no"
+}
+
+fcp_wine_stop() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true  # Wine's processes must be gone before the display goes
+  if [[ -n ${fcp_xvfb_pid:-} ]]; then
+    kill "$fcp_xvfb_pid" 2>/dev/null || true
+    wait "$fcp_xvfb_pid" 2>/dev/null || true
+  fi
+}

@@ -16,35 +16,20 @@ cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 -j "$FCP_JOBS" --target FixCorePower win32_backend_probe
 
 work="$root/build/wine"
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono/Gecko installer dialogs in a fresh prefix
-mkdir -p "$work"
+fcp_wine_env "$work/prefix"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok:   $*"; }
 
-# A private X display: Xvfb picks a free number and tells it on a pipe.
-exec {fd}<> <(:)
-Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r -t 15 -u "$fd" display_no || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$display_no"
 app_pid=
 cleanup() {
   [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true # Wine's processes must be gone before the display goes
-  kill "$xvfb_pid" 2>/dev/null || true
-  wait "$xvfb_pid" 2>/dev/null || true
+  fcp_wine_stop
 }
 trap cleanup EXIT
-
-if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-  echo "creating the Wine prefix"
-  "$wine" wineboot -i >"$work/wineboot.log" 2>&1
-  wineserver -w
-fi
+fcp_xvfb_start "$work/xvfb.log"
+fcp_wine_prefix
 
 # The dialog backend against real windows (its own checks; the last line counts them).
 rc=0

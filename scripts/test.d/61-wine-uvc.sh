@@ -8,12 +8,10 @@ cmake --build --preset windows-x64 -j "$FCP_JOBS" --target uvc_win32_probe
 probe=$PWD/build/windows-x64/tests/wine_uvc/uvc_win32_probe.exe
 
 # The prefix of the Wine application stage when it is there; a console probe needs no display.
-export WINEPREFIX=$PWD/build/wine/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-mkdir -p "$(dirname "$WINEPREFIX")"
-[[ -f $WINEPREFIX/system.reg ]] || { "$wine" wineboot -i >/dev/null 2>&1; wineserver -w; }
+fcp_wine_env "$PWD/build/wine/prefix"
+fcp_wine_prefix
 status=0
-output=$(timeout 120 "$wine" "$probe" 2> >(grep -v 'wine32\|multiarch\|dpkg --add\|apt-get install' >&2)) || status=$?
+output=$(timeout 120 "$wine" "$probe" 2> >(fcp_wine_quiet)) || status=$?
 timeout 60 wineserver -w || true
 output=${output//$'\r'/}  # console text comes with CR LF
 echo "$output"

@@ -31,15 +31,11 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -municode -static -Wall -Wextra -Werror 
   -o "$work/kvxupx_wine_probe.exe" tests/e2e/kvxupx_wine_probe.cpp
 
 # A private prefix; no display is needed for a console probe and a driver host.
-export WINEPREFIX=$PWD/$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  "$wine" wineboot -i >/dev/null 2>&1
-  timeout 120 wineserver -w  # the new prefix's services must settle before a service can start
-fi
+fcp_wine_env "$PWD/$work/prefix"
+fcp_wine_prefix
 cp build/windows-x64/src/driver/wdm/KvxUpx.sys "$WINEPREFIX/drive_c/windows/system32/drivers/KvxUpx.sys"
 cp "$work/kvxupx_wine_probe.exe" "$WINEPREFIX/drive_c/kvxupx_wine_probe.exe"
 status=0
-timeout 180 "$wine" 'C:\kvxupx_wine_probe.exe' 'C:\windows\system32\drivers\KvxUpx.sys' 2> >(grep -v 'wine32\|multiarch\|dpkg --add\|apt-get install' >&2) || status=$?
+timeout 180 "$wine" 'C:\kvxupx_wine_probe.exe' 'C:\windows\system32\drivers\KvxUpx.sys' 2> >(fcp_wine_quiet) || status=$?
 timeout 60 wineserver -w || true
 exit $status
