@@ -1,4 +1,4 @@
-# Both Windows builds (mingw-w64, warnings as errors), and every executable they make is
+# Both Windows builds (mingw-w64, warnings as errors), and every executable and DLL they make is
 # self-contained: it imports system DLLs only, no MinGW runtime (libgcc, libstdc++, winpthread); the
 # tool carries the three driver images.
 set -euo pipefail
@@ -12,7 +12,7 @@ for preset in windows-x64 windows-x86; do
       echo "$exe depends on a runtime DLL:"; echo "$imports"; exit 1
     fi
     echo "$preset: $(basename "$exe") imports $(tr '\n' ' ' <<<"$imports")"
-  done < <(find "build/$preset" -name '*.exe' -not -path '*/CMakeFiles/*' -print0)
+  done < <(find "build/$preset" \( -name '*.exe' -o -name '*.dll' \) -not -path '*/CMakeFiles/*' -print0)
   # The tool carries the x86, x64 and ARM64 driver images, unchanged (src/passthrough/driver_images.cmake).
   case $preset in
     windows-x64) images="build/$preset/driver-images-x86/src/driver/wdm/KvxUpx.sys;build/$preset/src/driver/wdm/KvxUpx.sys;build/$preset/src/driver/wdm/arm64/KvxUpx.sys" ;;
