@@ -22,14 +22,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok:   $*"; }
 
-app_pid=
-cleanup() {
-  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-  fcp_wine_stop
-}
-trap cleanup EXIT
-fcp_xvfb_start "$work/xvfb.log"
-fcp_wine_prefix
+fcp_wine_display "$work/xvfb.log"
 
 # The dialog backend against real windows (its own checks; the last line counts them).
 rc=0
@@ -83,7 +76,7 @@ wineserver -w
 # Interactive start: find the dialog, wait for the check's verdict, look at the screen, close it.
 dir=$(fresh_dir interactive)
 (cd "$dir" && exec "$wine" ./FixCorePower.exe) >"$dir/wine.log" 2>&1 &
-app_pid=$!
+fcp_app_pid=$!
 win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Fix Core Power$' | head -n1 || true)
 if [[ -z "$win" ]]; then
   fail "interactive: no dialog window"
@@ -125,17 +118,10 @@ else
   [[ $logs -eq 2 ]] && pass "interactive: Check ran a second check" ||
     fail "interactive: $logs failure logs after pressing Check"
   expect_bytes "$dir/result.txt" 'fail\r\n' "interactive: result.txt after the second check"
-  timeout 10 xdotool windowactivate --sync "$win" 2>/dev/null || timeout 10 xdotool windowfocus --sync "$win" || true
-  xdotool key --window "$win" alt+F4
 fi
-rc=0
-if timeout 30 tail --pid="$app_pid" -f /dev/null; then
-  wait "$app_pid" || rc=$?
-  [[ $rc -eq 255 ]] && pass "interactive: closed, exit code 255" || fail "interactive: exit code $rc"
-else
-  fail "interactive: still running after the close"
-fi
-app_pid=
+fcp_close_dialog "$win" "$fcp_app_pid"
+[[ $fcp_exit_code == 255 ]] && pass "interactive: closed, exit code 255" || fail "interactive: exit code $fcp_exit_code"
+fcp_app_pid=
 wineserver -w
 
 ((failures == 0)) || { echo "$failures wine check(s) failed"; exit 1; }

@@ -22,14 +22,7 @@ rm -rf "$work" && mkdir -p "$work"
 # A prefix of its own, kept between runs: the cameras registered here must not appear to the stages
 # that expect a machine without cameras.
 fcp_wine_env "$root/build/wine-camera/prefix"
-app_pid=
-cleanup() {
-  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-  fcp_wine_stop
-}
-trap cleanup EXIT
-fcp_xvfb_start "$work/xvfb.log"
-fcp_wine_prefix
+fcp_wine_display "$work/xvfb.log"
 wineserver -p  # one server for every run of the stage, ended by the cleanup
 
 failures=0
@@ -129,7 +122,7 @@ done
 register sensor_camera
 dir=$(run_dir interactive "$win/src/app/FixCorePower.exe")
 (cd "$dir" && exec "$wine" ./FixCorePower.exe -vid fc01 -pid 0a02) >"$dir/wine.log" 2>&1 &
-app_pid=$!
+fcp_app_pid=$!
 window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Fix Core Power$' | head -n1 || true)
 if [[ -z "$window" ]]; then
   fail "interactive: no dialog window"
@@ -150,17 +143,10 @@ else
   pixel=$(convert "$dir/screen.png" -format "%[pixel:p{$((X + WIDTH * 89 / 179)),$((Y + HEIGHT * 8 / 99))}]" info:)
   [[ "$pixel" =~ ^s?rgb\(0,255,0\)$|^lime$ ]] && pass "interactive: status cell green" ||
     fail "interactive: status cell is $pixel (screenshot $dir/screen.png)"
-  timeout 10 xdotool windowactivate --sync "$window" 2>/dev/null || timeout 10 xdotool windowfocus --sync "$window" || true
-  xdotool key --window "$window" alt+F4
 fi
-rc=0
-if timeout 30 tail --pid="$app_pid" -f /dev/null; then
-  wait "$app_pid" || rc=$?
-  [[ $rc -eq 0 ]] && pass "interactive: closed, exit code 0" || fail "interactive: exit code $rc"
-else
-  fail "interactive: still running after the close"
-fi
-app_pid=
+fcp_close_dialog "$window" "$fcp_app_pid"
+[[ $fcp_exit_code == 0 ]] && pass "interactive: closed, exit code 0" || fail "interactive: exit code $fcp_exit_code"
+fcp_app_pid=
 
 ((failures == 0)) || { echo "$failures Wine camera check(s) failed"; exit 1; }
 echo "all Wine camera checks passed"

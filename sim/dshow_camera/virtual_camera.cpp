@@ -95,6 +95,16 @@ os::KspNode NodeOf(const KSPROPERTY* property, ULONG length) {
   return node;
 }
 
+// IKsControl::KsProperty on the view's control.
+HRESULT ForwardProperty(os::KsControl& control, const KSPROPERTY* property, ULONG propertyLength, void* data,
+                        ULONG dataLength, ULONG* bytesReturned) {
+  if (property == nullptr) return E_POINTER;
+  uint32_t returned = 0;
+  const HRESULT result = control.KsProperty(NodeOf(property, propertyLength), propertyLength, data, dataLength, &returned);
+  if (bytesReturned != nullptr) *bytesReturned = returned;
+  return result;
+}
+
 // The reference count that every interface of an object shares.
 class Counted {
  protected:
@@ -130,12 +140,7 @@ class NodeControl final : public IKsControl, private Counted {
 
   HRESULT STDMETHODCALLTYPE KsProperty(PKSPROPERTY property, ULONG propertyLength, void* data, ULONG dataLength,
                                        ULONG* bytesReturned) override {
-    if (property == nullptr) return E_POINTER;
-    uint32_t returned = 0;
-    const HRESULT result = control_->KsProperty(NodeOf(property, propertyLength), propertyLength, data, dataLength,
-                                                &returned);
-    if (bytesReturned != nullptr) *bytesReturned = returned;
-    return result;
+    return ForwardProperty(*control_, property, propertyLength, data, dataLength, bytesReturned);
   }
   HRESULT STDMETHODCALLTYPE KsMethod(PKSMETHOD, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE KsEvent(PKSEVENT, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
@@ -241,12 +246,7 @@ class CameraFilter final : public IBaseFilter, public IPersistPropertyBag, publi
   // IKsControl of the filter.
   HRESULT STDMETHODCALLTYPE KsProperty(PKSPROPERTY property, ULONG propertyLength, void* data, ULONG dataLength,
                                        ULONG* bytesReturned) override {
-    if (property == nullptr) return E_POINTER;
-    uint32_t returned = 0;
-    const HRESULT result = control_->KsProperty(NodeOf(property, propertyLength), propertyLength, data, dataLength,
-                                                &returned);
-    if (bytesReturned != nullptr) *bytesReturned = returned;
-    return result;
+    return ForwardProperty(*control_, property, propertyLength, data, dataLength, bytesReturned);
   }
   HRESULT STDMETHODCALLTYPE KsMethod(PKSMETHOD, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE KsEvent(PKSEVENT, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
