@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "os/port.h"
-#include "os/uvc_filter.h"
+#include "uvc/uvc_filter.h"
 #include "uvc/vcmd.h"
 #include "../uvc/camera_configuration.h"
 
@@ -15,9 +15,9 @@ namespace fcp::sim::windows {
 namespace {
 
 using fcp::uvc::test::CameraConfiguration;
-using os::NodeTypeOf;
-using os::ParseVideoControl;
-using os::VcEntityKind;
+using uvc::NodeTypeOf;
+using uvc::ParseVideoControl;
+using uvc::VcEntityKind;
 
 using SetupBytes = std::array<uint8_t, 8>;
 

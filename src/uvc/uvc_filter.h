@@ -1,0 +1,72 @@
+// How a UVC camera appears as a kernel-streaming filter: the platform's UVC driver reads the
+// video-control interface from the configuration descriptor, gives each unit and terminal a topology
+// node, answers support queries on extension units from their descriptors, and carries each get/set
+// property request on an extension-unit node to the device as a GET_CUR/SET_CUR class request.
+//
+// Shared by the adapters that stand in for that driver (the virtual workstation's video inputs and
+// the Linux adapter over uvcvideo); each supplies only the transport of one class request.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "os/guid.h"
+#include "os/video_inputs.h"
+#include "os/win_types.h"
+
+namespace fcp::uvc {
+
+// VC interface descriptor subtypes (UVC 1.x).
+enum class VcEntityKind : uint8_t {
+  kInputTerminal = 0x02,
+  kOutputTerminal = 0x03,
+  kSelectorUnit = 0x04,
+  kProcessingUnit = 0x05,
+  kExtensionUnit = 0x06,
+};
+
+struct VcEntity {
+  VcEntityKind kind = VcEntityKind::kInputTerminal;
+  uint8_t id = 0;                 // bTerminalID / bUnitID
+  uint16_t terminalType = 0;      // wTerminalType of a terminal
+  os::Guid extensionCode;         // guidExtensionCode of an extension unit
+  std::vector<uint8_t> controls;  // bmControls of an extension unit: control n is bit n-1
+
+  bool HasControl(uint32_t control) const;
+};
+
+struct VideoControlInterface {
+  uint8_t interfaceNumber = 0;
+  std::vector<VcEntity> entities;  // in descriptor order: the topology's node numbers
+};
+
+// The video-control interface (class 0x0E, subclass 0x01) of a configuration descriptor, the first
+// one or the one with `interfaceNumber`, with its entities; none when there is no such interface.
+// Walks whole descriptors only: a malformed length ends the walk.
+std::optional<VideoControlInterface> ParseVideoControl(std::span<const uint8_t> configuration,
+                                                       std::optional<uint8_t> interfaceNumber = {});
+
+// The node type the platform gives each kind of entity.
+os::Guid NodeTypeOf(const VcEntity& entity);
+
+// One class request to an extension-unit control.
+struct UvcControlRequest {
+  bool get = false;             // GET_CUR, else SET_CUR
+  uint8_t unitId = 0;
+  uint8_t selector = 0;         // control number
+  uint8_t interfaceNumber = 0;  // the video-control interface
+};
+inline constexpr uint32_t kUvcExtensionControlSize = 8;
+
+// Carries one request to the device: `data` is sent for SET_CUR and filled for GET_CUR. Returns the
+// platform's result code and, for GET_CUR, the bytes received in `received`.
+using UvcTransport = std::function<HRESULT(const UvcControlRequest& request,
+                                           std::span<uint8_t, kUvcExtensionControlSize> data, uint32_t& received)>;
+
+// A camera filter over a video-control interface and a transport of its class requests.
+std::unique_ptr<os::VideoFilter> MakeUvcFilter(VideoControlInterface vc, UvcTransport transport);
+
+}  // namespace fcp::uvc
