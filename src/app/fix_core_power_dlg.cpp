@@ -1,7 +1,11 @@
 #include "app/fix_core_power_dlg.h"
 
+#include <system_error>
+
 #include "app/about_dlg.h"
+#include "app/check_worker.h"
 #include "app/command_line.h"
+#include "app/result_files.h"
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "repair/fix_core_power.h"
@@ -11,7 +15,12 @@
 using fcp::ui::CDC;
 using fcp::ui::CWnd;
 
+std::atomic<int32_t> g_nCheckResult{0};
+
 namespace {
+
+// What the failure log says when no worker could be started: the sequence never ran.
+constexpr wchar_t kWorkerNotStarted[] = L"Failed to start the check thread\n";
 
 // The executable's directory with its trailing separator; empty when the path has none.
 std::wstring ModuleDirectory() {
@@ -226,4 +235,61 @@ void CFixCorePowerDlg::OnCancel() {
   m_bClosing = true;
   StopWorker();
   CDialogEx::OnCancel();
+}
+
+bool CFixCorePowerDlg::IsWorkerRunning() const { return m_pWorker && m_pWorker->IsRunning(); }
+
+void CFixCorePowerDlg::OnBnClickedCheck() {
+  // The previous worker goes first, so that nothing it still writes can outlive the delete below.
+  StopWorker();
+  fcp::app::DeleteFileQuietly(m_strModuleDir + fcp::app::kResultFileName);
+  SetDlgItemText(IDC_STATUS, L"N/A");
+  if (m_bClosing) return;  // the dialog is ending while this waited for the previous worker
+
+  try {
+    m_pWorker = std::make_shared<CCheckWorker>(this);
+  } catch (const std::system_error&) {
+    // No thread for the check (the system is out of them): the check fails here and now, with its
+    // files and, in silent mode, the close, so that a silent run still ends with a verdict.
+    m_pWorker.reset();
+    g_nCheckResult = -1;
+    m_strError = kWorkerNotStarted;
+    ReportVerdict(false);
+  }
+}
+
+void CFixCorePowerDlg::StopWorker() {
+  // A handler that runs while this waits (a device change, a close) may call here again: each call
+  // waits on the same worker, and none returns while one runs.
+  while (std::shared_ptr<CCheckWorker> worker = m_pWorker) {
+    if (worker->IsRunning()) {
+      worker->RequestStop();
+      WaitWithMessages([&] { return !worker->IsRunning(); });
+    }
+    if (m_pWorker == worker) m_pWorker.reset();
+  }
+}
+
+void CFixCorePowerDlg::WaitForWorker() {
+  if (std::shared_ptr<CCheckWorker> worker = m_pWorker) {
+    WaitWithMessages([&] { return !worker->IsRunning(); });
+  }
+}
+
+void CFixCorePowerDlg::ReportVerdict(bool pass) {
+  const std::wstring resultPath = m_strModuleDir + fcp::app::kResultFileName;
+  if (pass) {
+    g_nCheckResult = 0;
+    SetDlgItemText(IDC_STATUS, L"PASS");
+    fcp::app::WriteTextFile(resultPath, fcp::app::ResultText(true, m_bLVIOutput));
+  } else {
+    SetDlgItemText(IDC_STATUS, L"FAIL");
+    fcp::app::WriteTextFile(resultPath, fcp::app::ResultText(false, m_bLVIOutput));
+    const std::wstring logName =
+        fcp::app::FailureLogNameNow(fcp::os::InstalledPort<fcp::os::ProcessEnvironment>());
+    fcp::app::WriteTextFile(m_strModuleDir + logName, m_strError);
+  }
+
+  m_btnCheck.EnableWindow(TRUE);
+  if (m_bSilent) PostMessage(WM_CLOSE);
 }

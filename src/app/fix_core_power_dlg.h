@@ -1,13 +1,11 @@
-// The check dialog: camera selection, device-change rescans, the status display and the check worker.
+// The check dialog: camera selection, device-change rescans, the status display, and the start, stop
+// and verdict of each check (the worker that runs it: check_worker.h).
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <stop_token>
 #include <string>
-#include <thread>
 
 #include "ui/cdialogex.h"
 #include "ui/resource_ids.h"
@@ -16,44 +14,7 @@
 // exit code (CQuillon_DialogApp::ExitInstance).
 extern std::atomic<int32_t> g_nCheckResult;
 
-class CFixCorePowerDlg;
-
-// The check worker: one run of CheckThreadProc on a thread of its own. It can be asked to stop; the
-// repair sequence honours that at its safe points, and a run stopped at one reports nothing. A run
-// past its last safe point (the patch write) ends with its verdict all the same.
-class CCheckWorker {
- public:
-  // Starts the thread; throws std::system_error when no thread can be made.
-  explicit CCheckWorker(CFixCorePowerDlg* dialog);
-  ~CCheckWorker();  // joins the thread
-  CCheckWorker(const CCheckWorker&) = delete;
-  CCheckWorker& operator=(const CCheckWorker&) = delete;
-
-  bool IsRunning() const {
-    std::lock_guard lock(finishing_);
-    return !finished_;
-  }
-  void RequestStop() { stop_.request_stop(); }
-  std::stop_token StopToken() const { return stop_.get_token(); }
-  DWORD ExitCode() const { return exitCode_.load(); }
-
- private:
-  std::stop_source stop_;
-  // The thread's end: set together with the message that wakes a dialog waiting for it, so that a
-  // dialog that sees it can go (its window with it) without the thread touching it again.
-  mutable std::mutex finishing_;
-  bool finished_ = false;
-  std::atomic<DWORD> exitCode_{0};
-  std::thread thread_;
-};
-
-// The worker's entry: runs one check for `dialog`; returns g_nCheckResult.
-DWORD CheckThreadProc(CFixCorePowerDlg* dialog);
-
-// Makes the thread of a check worker: std::thread by default. A test puts in one that fails, as a
-// system out of threads does (std::system_error).
-using WorkerThreadFactory = std::function<std::thread(std::function<void()> body)>;
-WorkerThreadFactory SetWorkerThreadFactory(WorkerThreadFactory factory);  // returns the previous one
+class CCheckWorker;
 
 class CFixCorePowerDlg : public fcp::ui::CDialogEx {
  public:
@@ -78,7 +39,7 @@ class CFixCorePowerDlg : public fcp::ui::CDialogEx {
   void StopWorker();
   // Waits, processing messages, until a running worker has ended by itself (no stop request).
   void WaitForWorker();
-  bool IsWorkerRunning() const { return m_pWorker && m_pWorker->IsRunning(); }
+  bool IsWorkerRunning() const;
 
   HICON m_hIcon = nullptr;
   HDEVNOTIFY m_hDevNotify = nullptr;

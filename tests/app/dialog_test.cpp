@@ -4,6 +4,7 @@
 #include <optional>
 #include <system_error>
 
+#include "app/check_worker.h"
 #include "dialog_fixture.h"
 
 namespace fcp::test {
