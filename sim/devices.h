@@ -32,6 +32,9 @@ struct StringSpec {
 
 // Everything a device can be built from. Defaults give the chip's camera on root port 1 of bus 1
 // with a family-VZQ2202 chip, run-time DFU interface, functional descriptor after the interface.
+// A value of it is called the device's "shape" (variables, UsbDevice::shape): what the device
+// looks like on the bus, its descriptors and functions, fixed when it is built; what changes while
+// it runs (connection, the chip's memory, faults) lives in the UsbDevice and its Chip instead.
 struct DeviceSpec {
   std::string id = "cam0";
   DeviceKind kind = DeviceKind::kChipCamera;
