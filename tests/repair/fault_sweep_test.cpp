@@ -13,16 +13,16 @@
 namespace fcp::repair {
 namespace {
 
-using testing::Bench;
+using testing::TracedWorkstation;
 
 // The control transfers of one check without faults.
 size_t TransfersOfCleanRun(const char* scenario, bool passThrough, int expectedVerdict) {
-  Bench bench(scenario, passThrough);
-  const std::wstring location = bench.DefaultLocation();
-  const size_t before = bench.TransferCount();
+  TracedWorkstation station(scenario, passThrough);
+  const std::wstring location = station.DefaultLocation();
+  const size_t before = station.TransferCount();
   std::wstring error;
   EXPECT_EQ(FixCorePower(location, error, {}), expectedVerdict);
-  return bench.TransferCount() - before;
+  return station.TransferCount() - before;
 }
 
 struct SweepCase {
@@ -41,9 +41,9 @@ TEST_P(FaultSweep, NoFaultTurnsIntoPassOrOverwrite) {
   for (sim::FaultAction action : {sim::FaultAction::kStall, sim::FaultAction::kShort, sim::FaultAction::kDisconnect}) {
     for (unsigned n = 1; n <= transfers; ++n) {
       SCOPED_TRACE(std::string(sim::FaultActionName(action)) + " at transfer " + std::to_string(n));
-      Bench bench(sweep.scenario, sweep.passThrough);
-      const std::wstring location = bench.DefaultLocation();
-      const sim::Chip& chip = bench.chip();
+      TracedWorkstation station(sweep.scenario, sweep.passThrough);
+      const std::wstring location = station.DefaultLocation();
+      const sim::Chip& chip = station.chip();
       const auto patchAreaBefore = std::vector<uint8_t>(chip.config().begin() + kPatchOffset,
                                                         chip.config().begin() + kPatchOffset + kPatch.size());
       const unsigned commitsBefore = chip.commit_count();
@@ -52,7 +52,7 @@ TEST_P(FaultSweep, NoFaultTurnsIntoPassOrOverwrite) {
       rule.device = "cam0";
       rule.nth = n;
       rule.action = action;
-      bench.workstation().AddFault(rule);
+      station.workstation().AddFault(rule);
 
       std::wstring error;
       const int verdict = FixCorePower(location, error, {});

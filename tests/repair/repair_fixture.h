@@ -1,4 +1,5 @@
-// A virtual workstation made current for the camera and DFU layers, with the wire trace collected.
+// A virtual workstation made current for the camera and DFU layers, with the wire trace collected:
+// what every repair test runs the tool's layers against.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -19,11 +20,11 @@
 
 namespace fcp::repair::testing {
 
-class Bench {
+class TracedWorkstation {
  public:
   // With `passThrough` the workstation also has the pass-through route: a simulated Windows with the
   // tool's driver, the device tree and the camera layer's ports.
-  explicit Bench(const std::string& scenarioFile, bool passThrough = false)
+  explicit TracedWorkstation(const std::string& scenarioFile, bool passThrough = false)
       : load_(sim::LoadScenarioFile(Path(scenarioFile))) {
     EXPECT_TRUE(load_.workstation) << load_.error;
     workstation_ = std::make_unique<sim::ScopedWorkstation>(load_.workstation);
@@ -41,7 +42,7 @@ class Bench {
       }
     });
   }
-  ~Bench() {
+  ~TracedWorkstation() {
     // A failed DFU open leaves its listing until the next one; release it so a leak shows.
     DFU_Close();
     if (passThrough_) {

@@ -11,7 +11,7 @@
 namespace fcp::repair {
 namespace {
 
-using testing::Bench;
+using testing::TracedWorkstation;
 
 sim::FaultRule FaultOn(uint8_t requestType, uint8_t request, unsigned nth, sim::FaultAction action) {
   sim::FaultRule rule;
@@ -25,7 +25,7 @@ sim::FaultRule FaultOn(uint8_t requestType, uint8_t request, unsigned nth, sim::
 
 // Configuration bytes from `offset` on, with byte `flip` (an index into `bytes`) inverted.
 template <size_t N>
-void PutConfig(Bench& b, size_t offset, const std::array<uint8_t, N>& bytes, size_t flip) {
+void PutConfig(TracedWorkstation& b, size_t offset, const std::array<uint8_t, N>& bytes, size_t flip) {
   std::copy(bytes.begin(), bytes.end(), b.chip().config().begin() + offset);
   b.chip().config()[offset + flip] ^= 0xFF;
 }
@@ -44,7 +44,7 @@ struct StopAt {
 struct Case {
   const char* name;
   const char* scenario;
-  std::function<void(Bench&)> prepare;  // faults and changes after the dialog found the camera
+  std::function<void(TracedWorkstation&)> prepare;  // faults and changes after the dialog found the camera
   int verdict;
   const wchar_t* error;
   size_t writes;             // host-to-device vendor requests on the wire
@@ -63,56 +63,56 @@ const Case kCases[] = {
      L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0, false},
     {"OtherFamilyIsRefused", "other_family.json", nullptr, 0, L"It is not VZQ2202 IC\n", 0, false},
     {"CameraGoneBeforeTheCheck", "blank_chip.json",
-     [](Bench& b) { b.workstation().SetConnected("cam0", false); }, 0, L"Failed to UVC_OpenByLocationInfo\n", 0,
+     [](TracedWorkstation& b) { b.workstation().SetConnected("cam0", false); }, 0, L"Failed to UVC_OpenByLocationInfo\n", 0,
      false},
     // The open reads the data control 17 times (signature, 16 status pieces); the 18th is the selector.
     {"SelectorUnreadable", "blank_chip.json",
-     [](Bench& b) {
+     [](TracedWorkstation& b) {
        auto rule = FaultOn(0xA1, 0x81, 18, kStall);
        rule.match.value = 0x0B00;
        b.workstation().AddFault(rule);
      },
      0, L"Failed to UVC_ReadMem 0x401002E4\n", 0, false},
     {"DfuInterfaceRefusesToOpen", "blank_chip.json",
-     [](Bench& b) { b.workstation().Find("cam0")->libusb_open_error = -3; }, 0,
+     [](TracedWorkstation& b) { b.workstation().Find("cam0")->libusb_open_error = -3; }, 0,
      L"Failed to DFU_OpenByLocationInfo\n", 0, false},
     {"ConfigurationReadFails", "blank_chip.json",
-     [](Bench& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 1, kStall)); }, 0,
+     [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 1, kStall)); }, 0,
      L"Failed to DFU_Vendorreqget(0x52, 0, 0, pbyRead, 59)\n", 0, false},
-    {"PatchWriteFails", "blank_chip.json", [](Bench& b) { b.workstation().AddFault(FaultOn(0x40, 0x51, 1, kStall)); },
+    {"PatchWriteFails", "blank_chip.json", [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0x40, 0x51, 1, kStall)); },
      0, L"Failed to DFU_Vendorreqset(0x51, 0x0, 40, pbyPatch, 19)\n", 0, false},
-    {"ReadBackFails", "blank_chip.json", [](Bench& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 2, kStall)); }, 0,
+    {"ReadBackFails", "blank_chip.json", [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 2, kStall)); }, 0,
      L"Failed to DFU_Vendorreqget(0x52, 0, 40, pbyReadPatch, 19)\n", 1, true},
     {"ReadBackDiffersRecordsNoMessage", "blank_chip.json",
-     [](Bench& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData)); }, 0, L"", 1,
+     [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData)); }, 0, L"", 1,
      true},
-    {"CommitFails", "blank_chip.json", [](Bench& b) { b.workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); }, 0,
+    {"CommitFails", "blank_chip.json", [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); }, 0,
      L"Failed to fix core power.\n", 1, true},
 
     // The edges of each comparison: its first and its last byte.
-    {"ReferenceBlockDiffersInItsFirstByte", "blank_chip.json", [](Bench& b) { PutConfig(b, 0, kReferenceBlock, 0); },
+    {"ReferenceBlockDiffersInItsFirstByte", "blank_chip.json", [](TracedWorkstation& b) { PutConfig(b, 0, kReferenceBlock, 0); },
      1, L"", 2, true},
-    {"ReferenceBlockDiffersInItsLastByte", "blank_chip.json", [](Bench& b) { PutConfig(b, 0, kReferenceBlock, 39); },
+    {"ReferenceBlockDiffersInItsLastByte", "blank_chip.json", [](TracedWorkstation& b) { PutConfig(b, 0, kReferenceBlock, 39); },
      1, L"", 2, true},
     {"PatchAreaDiffersFromThePatchInItsFirstByte", "blank_chip.json",
-     [](Bench& b) { PutConfig(b, kPatchOffset, kPatch, 0); }, 0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0,
+     [](TracedWorkstation& b) { PutConfig(b, kPatchOffset, kPatch, 0); }, 0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0,
      false},
     {"PatchAreaDiffersFromThePatchInItsLastByte", "blank_chip.json",
-     [](Bench& b) { PutConfig(b, kPatchOffset, kPatch, 18); }, 0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0,
+     [](TracedWorkstation& b) { PutConfig(b, kPatchOffset, kPatch, 18); }, 0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0,
      false},
-    {"PatchAreaNotBlankInItsFirstByte", "blank_chip.json", [](Bench& b) { b.chip().config()[kPatchOffset] = 0x01; }, 0,
+    {"PatchAreaNotBlankInItsFirstByte", "blank_chip.json", [](TracedWorkstation& b) { b.chip().config()[kPatchOffset] = 0x01; }, 0,
      L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0, false},
-    {"PatchAreaNotBlankInItsLastByte", "blank_chip.json", [](Bench& b) { b.chip().config()[kPatchOffset + 18] = 0x01; },
+    {"PatchAreaNotBlankInItsLastByte", "blank_chip.json", [](TracedWorkstation& b) { b.chip().config()[kPatchOffset + 18] = 0x01; },
      0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0, false},
     {"ReadBackDiffersInItsFirstByte", "blank_chip.json",
-     [](Bench& b) {
+     [](TracedWorkstation& b) {
        auto rule = FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData);
        rule.data = sim::Bytes{static_cast<uint8_t>(kPatch[0] ^ 0xFF)};
        b.workstation().AddFault(rule);
      },
      0, L"", 1, true},
     {"ReadBackDiffersInItsLastByte", "blank_chip.json",
-     [](Bench& b) {
+     [](TracedWorkstation& b) {
        auto rule = FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData);
        rule.data = sim::Bytes(kPatch.begin(), kPatch.end());
        rule.data->back() ^= 0xFF;
@@ -121,22 +121,22 @@ const Case kCases[] = {
      0, L"", 1, true},
     // A transfer one byte short is no transfer.
     {"ConfigurationReadOneByteShort", "blank_chip.json",
-     [](Bench& b) {
+     [](TracedWorkstation& b) {
        auto rule = FaultOn(0xC0, 0x52, 1, sim::FaultAction::kShort);
        rule.length = kConfigurationLength - 1;
        b.workstation().AddFault(rule);
      },
      0, L"Failed to DFU_Vendorreqget(0x52, 0, 0, pbyRead, 59)\n", 0, false},
     {"ReadBackOneByteShort", "blank_chip.json",
-     [](Bench& b) {
+     [](TracedWorkstation& b) {
        auto rule = FaultOn(0xC0, 0x52, 2, sim::FaultAction::kShort);
        rule.length = kPatch.size() - 1;
        b.workstation().AddFault(rule);
      },
      0, L"Failed to DFU_Vendorreqget(0x52, 0, 40, pbyReadPatch, 19)\n", 1, true},
     // Only a selector of 1 leads on to the DFU side.
-    {"SelectorTwoPassesWithoutDfu", "blank_chip.json", [](Bench& b) { b.chip().set_selector(2); }, 1, L"", 0, false},
-    {"SelectorFFPassesWithoutDfu", "blank_chip.json", [](Bench& b) { b.chip().set_selector(0xFF); }, 1, L"", 0, false},
+    {"SelectorTwoPassesWithoutDfu", "blank_chip.json", [](TracedWorkstation& b) { b.chip().set_selector(2); }, 1, L"", 0, false},
+    {"SelectorFFPassesWithoutDfu", "blank_chip.json", [](TracedWorkstation& b) { b.chip().set_selector(0xFF); }, 1, L"", 0, false},
     // A stop is honoured at the start, before the DFU side opens and before the patch write. The
     // 18th data read of the camera is the selector's, the last transfer before the DFU side.
     {"StopBeforeTheRun", "blank_chip.json", nullptr, 0, L"", 0, false, {"", 0}},
@@ -148,36 +148,36 @@ class RepairSequence : public ::testing::TestWithParam<Case> {};
 
 TEST_P(RepairSequence, VerdictTextWritesAndChipState) {
   const Case& c = GetParam();
-  Bench bench(c.scenario);
-  const std::wstring location = bench.DefaultLocation();
+  TracedWorkstation station(c.scenario);
+  const std::wstring location = station.DefaultLocation();
   ASSERT_FALSE(location.empty());
-  const unsigned commitsBefore = bench.chip().commit_count();
-  if (c.prepare) c.prepare(bench);
+  const unsigned commitsBefore = station.chip().commit_count();
+  if (c.prepare) c.prepare(station);
 
   std::stop_source stop;
-  if (c.stop.setup) bench.RequestStopDuring(c.stop.setup, c.stop.nth, stop);
+  if (c.stop.setup) station.RequestStopDuring(c.stop.setup, c.stop.nth, stop);
 
   std::wstring error = L"stale text";
   EXPECT_EQ(FixCorePower(location, error, stop.get_token()), c.verdict);
   EXPECT_EQ(error, c.error);
   if (c.stop.setup) {
-    EXPECT_EQ(bench.TransfersAfterStop(), 0u) << "the run went on after the stop request";
+    EXPECT_EQ(station.TransfersAfterStop(), 0u) << "the run went on after the stop request";
   }
   std::wstring deviceId;
   EXPECT_FALSE(UVC_GetDeviceId(deviceId)) << "the camera was left open";
-  EXPECT_EQ(bench.VendorWrites().size(), c.writes);
-  EXPECT_EQ(PatchInPlace(bench.chip()), c.patchedAfterwards);
+  EXPECT_EQ(station.VendorWrites().size(), c.writes);
+  EXPECT_EQ(PatchInPlace(station.chip()), c.patchedAfterwards);
   // A commit reaches the chip only in a run that passes after writing the patch.
-  EXPECT_EQ(bench.chip().commit_count() - commitsBefore, c.verdict == 1 && c.writes == 2 ? 1u : 0u);
+  EXPECT_EQ(station.chip().commit_count() - commitsBefore, c.verdict == 1 && c.writes == 2 ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RepairSequence, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 // The repair's vendor requests (0x52, 0x51, 0x24) as the wire trace shows them: setup, data, outcome.
-std::vector<std::string> RepairRequests(const Bench& bench) {
+std::vector<std::string> RepairRequests(const TracedWorkstation& station) {
   std::vector<std::string> requests;
-  for (const auto& line : bench.Trace()) {
+  for (const auto& line : station.Trace()) {
     const std::string setup = line.substr(line.find(' ') + 1, 4);
     if (setup == "C052" || setup == "4051" || setup == "4024") requests.push_back(line);
   }
@@ -188,37 +188,37 @@ TEST(RepairThroughTheDriver, BlankChipWhoseDfuFunctionLibusbDoesNotList) {
   std::wstring error;
   std::vector<std::string> expected;
   {
-    Bench throughLibusb("blank_chip.json");
+    TracedWorkstation throughLibusb("blank_chip.json");
     ASSERT_EQ(FixCorePower(throughLibusb.DefaultLocation(), error, {}), 1);
     expected = RepairRequests(throughLibusb);
     ASSERT_EQ(expected.size(), 4u);
   }
   {
-    Bench bench("blank_chip_passthrough.json", /*passThrough=*/true);
-    const std::wstring location = bench.DefaultLocation();
+    TracedWorkstation station("blank_chip_passthrough.json", /*passThrough=*/true);
+    const std::wstring location = station.DefaultLocation();
     ASSERT_EQ(FixCorePower(location, error, {}), 1) << std::string(error.begin(), error.end());
-    EXPECT_EQ(RepairRequests(bench), expected);  // the same four requests on the wire
-    EXPECT_TRUE(std::equal(kPatch.begin(), kPatch.end(), bench.chip().config().begin() + kPatchOffset));
-    EXPECT_EQ(bench.chip().commit_count(), 1u);
-    EXPECT_EQ(bench.chip().ReadWord(kCommitAddress), 0x90731484u);
-    EXPECT_FALSE(bench.passThrough()->windows().ServiceNamed(L"KvxUpx"));
+    EXPECT_EQ(RepairRequests(station), expected);  // the same four requests on the wire
+    EXPECT_TRUE(std::equal(kPatch.begin(), kPatch.end(), station.chip().config().begin() + kPatchOffset));
+    EXPECT_EQ(station.chip().commit_count(), 1u);
+    EXPECT_EQ(station.chip().ReadWord(kCommitAddress), 0x90731484u);
+    EXPECT_FALSE(station.passThrough()->windows().ServiceNamed(L"KvxUpx"));
 
     // Again: the patch is in place, nothing is written.
-    const size_t writes = bench.VendorWrites().size();
+    const size_t writes = station.VendorWrites().size();
     EXPECT_EQ(FixCorePower(location, error, {}), 1);
-    EXPECT_EQ(bench.VendorWrites().size(), writes);
+    EXPECT_EQ(station.VendorWrites().size(), writes);
   }
   // Without the route (the Linux tool) the camera's DFU function is not found.
-  Bench withoutRoute("blank_chip_passthrough.json");
+  TracedWorkstation withoutRoute("blank_chip_passthrough.json");
   EXPECT_EQ(FixCorePower(withoutRoute.DefaultLocation(), error, {}), 0);
 }
 
 TEST(RepairSequenceEdges, NoCameraSelectedTouchesNoDevice) {
-  Bench bench("blank_chip.json");
+  TracedWorkstation station("blank_chip.json");
   std::wstring error;
   EXPECT_EQ(FixCorePower(L"", error, {}), 0);
   EXPECT_EQ(error, L"No vaild device.\n");
-  EXPECT_EQ(bench.TransferCount(), 0u);
+  EXPECT_EQ(station.TransferCount(), 0u);
 }
 
 // A failed commit, or a read-back that differed on the wire, leaves the patch in the chip without the
@@ -227,49 +227,49 @@ TEST(RepairSequenceEdges, NoCameraSelectedTouchesNoDevice) {
 TEST(RepairSequenceEdges, HalfRepairedChipPassesNextTimeWithoutCommit) {
   const struct {
     const char* name;
-    std::function<void(Bench&)> prepare;
+    std::function<void(TracedWorkstation&)> prepare;
     const wchar_t* error;
   } cases[] = {
-      {"commit fails", [](Bench& b) { b.workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); },
+      {"commit fails", [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); },
        L"Failed to fix core power.\n"},
       {"read-back differs",
-       [](Bench& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData)); }, L""},
+       [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData)); }, L""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Bench bench("blank_chip.json");
-    const std::wstring location = bench.DefaultLocation();
-    c.prepare(bench);
+    TracedWorkstation station("blank_chip.json");
+    const std::wstring location = station.DefaultLocation();
+    c.prepare(station);
     std::wstring error;
     EXPECT_EQ(FixCorePower(location, error, {}), 0);
     EXPECT_EQ(error, c.error);
-    EXPECT_TRUE(PatchInPlace(bench.chip()));
-    const size_t writesAfterFirst = bench.VendorWrites().size();
+    EXPECT_TRUE(PatchInPlace(station.chip()));
+    const size_t writesAfterFirst = station.VendorWrites().size();
     EXPECT_EQ(FixCorePower(location, error, {}), 1);
-    EXPECT_EQ(bench.VendorWrites().size(), writesAfterFirst);
-    EXPECT_EQ(bench.chip().commit_count(), 0u);
-    EXPECT_NE(bench.chip().ReadWord(kCommitAddress), 0x90731484u);
+    EXPECT_EQ(station.VendorWrites().size(), writesAfterFirst);
+    EXPECT_EQ(station.chip().commit_count(), 0u);
+    EXPECT_NE(station.chip().ReadWord(kCommitAddress), 0x90731484u);
   }
 }
 
 TEST(RepairSequenceEdges, StopRequestedBeforeThePatchWritesNothing) {
-  Bench bench("blank_chip.json");
-  const std::wstring location = bench.DefaultLocation();
+  TracedWorkstation station("blank_chip.json");
+  const std::wstring location = station.DefaultLocation();
   std::stop_source stop;
   stop.request_stop();
   std::wstring error;
   bool stopped = false;
   EXPECT_EQ(FixCorePower(location, error, stop.get_token(), &stopped), 0);
   EXPECT_TRUE(stopped) << "no verdict";
-  EXPECT_TRUE(bench.VendorWrites().empty());
+  EXPECT_TRUE(station.VendorWrites().empty());
 }
 
 TEST(RepairSequenceEdges, StopRequestedDuringThePatchWriteEndsWithTheVerdict) {
-  Bench bench("faulty_commit.json");
-  const std::wstring location = bench.DefaultLocation();
+  TracedWorkstation station("faulty_commit.json");
+  const std::wstring location = station.DefaultLocation();
   std::stop_source stop;
   // The request comes while the patch is on the wire.
-  bench.workstation().set_trace_sink([&](const std::string& line) {
+  station.workstation().set_trace_sink([&](const std::string& line) {
     if (line.find(" 4051") != std::string::npos) stop.request_stop();
   });
   std::wstring error;
@@ -278,7 +278,7 @@ TEST(RepairSequenceEdges, StopRequestedDuringThePatchWriteEndsWithTheVerdict) {
   EXPECT_TRUE(stop.stop_requested());
   EXPECT_FALSE(stopped) << "past the patch write the run has a verdict";
   EXPECT_EQ(error, L"Failed to fix core power.\n") << "the commit was tried";
-  EXPECT_TRUE(PatchInPlace(bench.chip()));
+  EXPECT_TRUE(PatchInPlace(station.chip()));
 }
 
 }  // namespace
