@@ -288,7 +288,9 @@ os::LookedUp SimWindowsProcess::RevertFsRedirection(uintptr_t cookie) {
 
 std::wstring SimWindowsProcess::SystemDirectory() {
   if (machine_.queries_.directories_unknown) return L"";
-  return wow64() ? SimWindows::kWow64SystemDirectory : SimWindows::kSystemDirectory;
+  // A 32-bit process is told the same system directory; file-system redirection, not the name,
+  // takes its file operations to the 32-bit one.
+  return SimWindows::kSystemDirectory;
 }
 
 std::wstring SimWindowsProcess::TempPath() {

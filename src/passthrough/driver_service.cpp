@@ -107,10 +107,15 @@ int DriverService::InitWithMutex() {
   // Without them the names would fall back to the drive's root, where any user may put a file.
   if (system_directory.empty() || temp_path.empty()) return 0;
   const DriverPaths paths = PathsFor(name_, system_directory, temp_path);
-  std::wstring source;
-  if (!ChooseSource(paths, &source)) return 0;
-  // Without the mutex the protocol cannot run: another process could stop the driver under us.
+  // Without the mutex the protocol cannot run: another process could stop the driver under us. The
+  // file choice runs under it too: every process writes the same scratch file and kept copy, and one
+  // deleting the scratch file while another copies it would fail the other's start.
   if (!LockMutex()) return 0;
+  std::wstring source;
+  if (!ChooseSource(paths, &source)) {
+    h.ReleaseNamedMutex(mutex_);
+    return 0;
+  }
   const uint32_t ref_count = ReadRefCount().value_or(0);
   Installation installation;
   installation.ok = true;

@@ -46,7 +46,7 @@ class UsbipSession : public ::testing::Test {
     Put32(header + 12, in ? 1 : 0);
     Put32(header + 16, endpoint);
     Put32(header + 24, length);
-    std::memcpy(header + 40, setup.data(), std::min<size_t>(setup.size(), 8));
+    if (!setup.empty()) std::memcpy(header + 40, setup.data(), std::min<size_t>(setup.size(), 8));
     ASSERT_EQ(::write(fds[0], header, sizeof header), static_cast<ssize_t>(sizeof header));
     if (!out.empty()) {
       ASSERT_EQ(::write(fds[0], out.data(), out.size()), static_cast<ssize_t>(out.size()));
