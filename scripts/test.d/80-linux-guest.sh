@@ -106,7 +106,7 @@ for scenario in $traces; do
   rm -rf "$work/station" && mkdir -p "$work/station"
   cp "$build/tools/fixcorepower-sim/fixcorepower-sim" "$work/station/"
   for dir in "${scenario_dirs[@]}"; do [[ -e "$dir/$scenario.json" ]] && file=$dir/$scenario.json; done
-  FCP_SIM_TRACE="$root/$work/station/wire.trace" "$work/station/fixcorepower-sim" "$file" -s >/dev/null 2>&1 || true
+  FCP_SIM_FACE=linux FCP_SIM_TRACE="$root/$work/station/wire.trace" "$work/station/fixcorepower-sim" "$file" -s >/dev/null 2>&1 || true
   tool_requests < "$work/station/wire.trace" > "$work/$scenario.workstation"
   awk -v f="@@file $scenario.trace" '$0 == f { on = 1; next } $0 == "@@end" { on = 0 } on' "$work/console.log" |
     tool_requests > "$work/$scenario.guest"

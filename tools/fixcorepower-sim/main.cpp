@@ -4,11 +4,14 @@
 // beside this program, as the tool writes them beside itself. After the run the workstation, with
 // every chip's state as the run left it, is saved as the scenario file "workstation-state.json"
 // beside this program too: running again with that file continues on the same chips.
-// FCP_SIM_TRACE names a file that receives one line per control transfer. The dialog's device
+// FCP_SIM_TRACE names a file that receives one line per control transfer; FCP_SIM_FACE=linux runs
+// without the Windows pass-through route. The dialog's device
 // notifications come from the workstation: the scenario's events plug devices in and out while the
 // dialog is open, and each change reaches the dialog as an arrival or a removal.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,9 +52,16 @@ int main(int argc, char** argv) {
     fcp::sim::ScopedWorkstation workstation(scenario.workstation);
     fcp::sim::windows::ScopedWindowsViews views(scenario.workstation);
     // The pass-through route for cameras libusb does not list: a simulated Windows that installs
-    // and runs the tool's driver, the device tree, and the camera layer's ports.
-    fcp::sim::windows::PassThroughViews passThrough(scenario.workstation);
-    fcp::sim::windows::ScopedPassThroughPorts passThroughPorts(passThrough, views.views().registry());
+    // and runs the tool's driver, the device tree, and the camera layer's ports. FCP_SIM_FACE=linux
+    // leaves them out, as the Linux tool does (usbfs reaches every USB device), so that a trace
+    // compares with the Linux tool's on a real kernel.
+    const char* face = std::getenv("FCP_SIM_FACE");
+    std::optional<fcp::sim::windows::PassThroughViews> passThrough;
+    std::optional<fcp::sim::windows::ScopedPassThroughPorts> passThroughPorts;
+    if (!face || std::string(face) != "linux") {
+      passThrough.emplace(scenario.workstation);
+      passThroughPorts.emplace(*passThrough, views.views().registry());
+    }
     fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
 
     // The tool sees its own name followed by the options after the scenario file.
