@@ -5,7 +5,11 @@
 #     TSan stage as well.
 #   fcp_add_fuzzer(<name> SOURCES a.cpp ... [LIBS ...] [SECONDS n] [ARGS ...])
 #     A libFuzzer target (only in the linux-fuzz preset), run by CTest for a bounded time with label
-#     "fuzz". Corpora are optional: a folder tests/fuzz/corpus/<name> is used when present.
+#     "fuzz". Corpora are optional: a folder corpus/<name> beside the calling CMakeLists.txt is used
+#     when present.
+#   fcp_add_child_folders()
+#     add_subdirectory() for every child folder of the current one that has a CMakeLists.txt, in
+#     name order: the test tree grows by adding a folder.
 
 add_custom_target(fcp_fuzzers)
 
@@ -36,7 +40,7 @@ function(fcp_add_fuzzer name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   add_dependencies(fcp_fuzzers ${name})
   set(corpus_args)
-  set(seed ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
+  set(seed ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name})
   set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
   file(MAKE_DIRECTORY ${work})
   if(EXISTS ${seed})
@@ -48,4 +52,14 @@ function(fcp_add_fuzzer name)
            COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -timeout=10
                    -print_final_stats=1 ${F_ARGS} ${corpus_args})
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT ${F_SECONDS}0)
+endfunction()
+
+function(fcp_add_child_folders)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
 endfunction()

@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(pwd)
 source "$root/scripts/lib/wine.sh"
 exe="$root/build/windows-x64/src/app/FixCorePower.exe"
-probe="$root/build/windows-x64/tests/ui_win32/win32_backend_probe.exe"
+probe="$root/build/windows-x64/tests/ui/win32/win32_backend_probe.exe"
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 -j "$FCP_JOBS" --target FixCorePower win32_backend_probe
 

@@ -1,11 +1,11 @@
 # The camera side's Windows adapters under Wine (x64 only): registry reads by the camera side's own
 # operations over device keys the probe writes, and the system device enumerator of a machine
-# without cameras (tests/wine_uvc/uvc_win32_probe.cpp).
+# without cameras (tests/os/win32/uvc_win32_probe.cpp).
 set -euo pipefail
 source scripts/lib/wine.sh
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 -j "$FCP_JOBS" --target uvc_win32_probe
-probe=$PWD/build/windows-x64/tests/wine_uvc/uvc_win32_probe.exe
+probe=$PWD/build/windows-x64/tests/os/win32/uvc_win32_probe.exe
 
 # The prefix of the Wine application stage when it is there; a console probe needs no display.
 fcp_wine_env "$PWD/build/wine/prefix"

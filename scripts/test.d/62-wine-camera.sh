@@ -130,7 +130,7 @@ if [[ -z "$window" ]]; then
 else
   texts=
   for _ in $(seq 1 60); do # the verdict follows the check on the worker
-    texts=$("$wine" "$win/tests/wine_camera/dialog_texts.exe" 'Fix Core Power' 2> >(fcp_wine_quiet) | tr -d '\r' || true)
+    texts=$("$wine" "$win/tests/system/wine_camera/dialog_texts.exe" 'Fix Core Power' 2> >(fcp_wine_quiet) | tr -d '\r' || true)
     grep -qx '[0-9]* PASS' <<<"$texts" && break
     sleep 0.5
   done

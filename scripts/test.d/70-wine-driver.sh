@@ -1,7 +1,7 @@
 # The KvxUpx driver images: x86, x64 and ARM64 link as native-subsystem drivers for their processor,
 # importing from ntoskrnl.exe, hal.dll and usbd.sys only; the x64 image then runs under Wine as a
 # demand-start kernel service, and a probe program checks its device's answers
-# (tests/e2e/kvxupx_wine_probe.cpp).
+# (tests/system/wine_driver/kvxupx_wine_probe.cpp).
 set -euo pipefail
 source scripts/lib/wine.sh
 : "${FCP_JOBS:=$(nproc)}"
@@ -28,7 +28,7 @@ check_image build/windows-x64/src/driver/wdm/arm64/KvxUpx.sys coff-arm64
 work=build/wine-driver
 mkdir -p "$work"
 x86_64-w64-mingw32-g++-posix -std=c++20 -municode -static -Wall -Wextra -Werror -Isrc \
-  -o "$work/kvxupx_wine_probe.exe" tests/e2e/kvxupx_wine_probe.cpp
+  -o "$work/kvxupx_wine_probe.exe" tests/system/wine_driver/kvxupx_wine_probe.cpp
 
 # A private prefix; no display is needed for a console probe and a driver host.
 fcp_wine_env "$PWD/$work/prefix"

@@ -1,7 +1,7 @@
 # The tool's own driver installer under Wine, on the prefix of the driver stage (70): the embedded
 # x64 image written out, installed as a kernel service, shared by a second process and removed by
 # the last one; the local override; the kept copy's version rule; and the 32-bit tool on 64-bit
-# Windows (tests/e2e/kvxupx_service_probe.cpp, built by both Windows presets).
+# Windows (tests/system/wine_driver/kvxupx_service_probe.cpp, built by both Windows presets).
 set -euo pipefail
 : "${FCP_JOBS:=$(nproc)}"
 source scripts/lib/wine.sh
@@ -18,8 +18,8 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
   "$wine" wineboot -i >/dev/null 2>&1
   timeout 120 wineserver -w  # the new prefix's services must settle before a service can start
 fi
-cp build/windows-x64/tests/e2e/kvxupx_service_probe.exe "$WINEPREFIX/drive_c/kvxupx_service_probe.exe"
-cp build/windows-x86/tests/e2e/kvxupx_service_probe.exe "$WINEPREFIX/drive_c/kvxupx_service_probe32.exe"
+cp build/windows-x64/tests/system/wine_driver/kvxupx_service_probe.exe "$WINEPREFIX/drive_c/kvxupx_service_probe.exe"
+cp build/windows-x86/tests/system/wine_driver/kvxupx_service_probe.exe "$WINEPREFIX/drive_c/kvxupx_service_probe32.exe"
 status=0
 quiet() { grep -v 'multiarch\|dpkg --add\|apt-get install' >&2; }
 echo "--- 64-bit tool"

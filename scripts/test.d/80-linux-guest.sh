@@ -28,7 +28,7 @@ else
 fi
 
 # The rows, in the order the guest runs them: name, expected exit code, text the output must hold,
-# and the guest's command (steps from tests/linux_guest/lib.sh). A row's output ends at its exit
+# and the guest's command (steps from tests/system/linux_guest/lib.sh). A row's output ends at its exit
 # code; chip state carries over while the same scenario is served.
 rows=(
   attach 0 'interface 1-1:1.0 class 0e driver uvcvideo'
@@ -61,10 +61,10 @@ rows=(
   done
   echo 'unserve'
 } > "$work/rows.sh"
-cp tests/linux_guest/init tests/linux_guest/lib.sh "$work/"
+cp tests/system/linux_guest/init tests/system/linux_guest/lib.sh "$work/"
 
-scenario_dirs=(sim/scenarios tests/linux_guest/scenarios)
-tests/linux_guest/make-initramfs.sh "$work/initramfs.cpio" "$kernel" "$build" "$deb" "$work" "${scenario_dirs[@]}"
+scenario_dirs=(sim/scenarios tests/system/linux_guest/scenarios)
+tests/system/linux_guest/make-initramfs.sh "$work/initramfs.cpio" "$kernel" "$build" "$deb" "$work" "${scenario_dirs[@]}"
 echo "initramfs: $(du -h "$work/initramfs.cpio" | cut -f1)"
 
 start=$(date +%s)

@@ -64,7 +64,7 @@ mkdir -p "$root/etc/dpkg"
 
 put_built "$build/src/app/fixcorepower" /station/fixcorepower
 put_built "$build/tools/usbip-workstation/usbip-workstation" /opt/guest/bin/usbip-workstation
-put_built "$build/tests/linux_guest/linux_guest_hotplug_probe" /opt/guest/bin/linux_guest_hotplug_probe
+put_built "$build/tests/system/linux_guest/linux_guest_hotplug_probe" /opt/guest/bin/linux_guest_hotplug_probe
 cp "$deb" "$root/opt/guest/fixcorepower.deb"
 cp "$guest/lib.sh" "$guest/rows.sh" "$root/opt/guest/"
 mkdir -p "$root/opt/guest/scenarios"

@@ -9,7 +9,7 @@
 #include "os/port.h"
 #include "uvc/uvc_filter.h"
 #include "uvc/vcmd.h"
-#include "../uvc/camera_configuration.h"
+#include "../../uvc/camera_configuration.h"
 
 namespace fcp::sim::windows {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "../uvc/camera_configuration.h"
+#include "../../uvc/camera_configuration.h"
 #include "os/linux/device_registry_sysfs.h"
 #include "os/linux/video_inputs_v4l2.h"
 #include "uvc/vcmd.h"

@@ -19,7 +19,7 @@
 #include "ui/linux/device_events.h"
 #include "ui/resource_ids.h"
 #include "workstation_device_events.h"
-#include "../app/fake_environment.h"
+#include "../../app/fake_environment.h"
 
 namespace fcp::sim {
 namespace {
