@@ -20,21 +20,19 @@ for preset in windows-x64 windows-x86; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$FCP_JOBS" --target kvxupx_driver
 done
-cmake --build --preset windows-x64 -j "$FCP_JOBS" --target kvxupx_driver_arm64
+cmake --build --preset windows-x64 -j "$FCP_JOBS" --target kvxupx_driver_arm64 kvxupx_wine_probe
 check_image build/windows-x64/src/driver/wdm/KvxUpx.sys coff-x86-64
 check_image build/windows-x86/src/driver/wdm/KvxUpx.sys coff-i386
 check_image build/windows-x64/src/driver/wdm/arm64/KvxUpx.sys coff-arm64
 
 work=build/wine-driver
 mkdir -p "$work"
-x86_64-w64-mingw32-g++-posix -std=c++20 -municode -static -Wall -Wextra -Werror -Isrc \
-  -o "$work/kvxupx_wine_probe.exe" tests/system/wine_driver/kvxupx_wine_probe.cpp
 
 # A private prefix; no display is needed for a console probe and a driver host.
 fcp_wine_env "$PWD/$work/prefix"
 fcp_wine_prefix
 cp build/windows-x64/src/driver/wdm/KvxUpx.sys "$WINEPREFIX/drive_c/windows/system32/drivers/KvxUpx.sys"
-cp "$work/kvxupx_wine_probe.exe" "$WINEPREFIX/drive_c/kvxupx_wine_probe.exe"
+cp build/windows-x64/tests/system/wine_driver/kvxupx_wine_probe.exe "$WINEPREFIX/drive_c/kvxupx_wine_probe.exe"
 status=0
 timeout 180 "$wine" 'C:\kvxupx_wine_probe.exe' 'C:\windows\system32\drivers\KvxUpx.sys' 2> >(fcp_wine_quiet) || status=$?
 timeout 60 wineserver -w || true
