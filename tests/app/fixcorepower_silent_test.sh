@@ -4,20 +4,17 @@
 # failure log holding exactly "No vaild device." CR LF, beside the executable; with -LVIOutput the
 # two-line form.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 tool=$1
-top=$(mktemp -d)
-trap 'rm -rf "$top"' EXIT
+fcp_make_work_dir
 # A directory name with a space and a letter beyond ASCII, as a station's folder may have.
-work="$top/t$(printf '\xc3\xa9')st dir"
+work="$work/t$(printf '\xc3\xa9')st dir"
 mkdir "$work"
 cp "$tool" "$work/fixcorepower"
 
 expect_file() {  # path, expected bytes (printf format)
-  local want got
-  want=$(printf "$2" | od -An -c)
-  got=$(od -An -c <"$1")
-  if [[ "$want" != "$got" ]]; then
-    echo "$(basename "$1"): expected [$want], got [$got]"
+  if ! fcp_same_bytes "$1" "$2"; then
+    echo "$(basename "$1"): expected [$(printf "$2" | od -An -c)], got [$(fcp_bytes "$1")]"
     exit 1
   fi
 }

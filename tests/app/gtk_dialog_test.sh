@@ -3,27 +3,16 @@
 # "FAIL" on red at the status cell; the Check button is enabled afterwards and starts another check;
 # closing the dialog ends the tool with exit code 255.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 tool=$1
 convert=/usr/bin/convert
 [[ -x $convert ]] || convert=convert
-work=$(mktemp -d)
-pid=
-cleanup() {
-  [[ -n $pid ]] && kill "$pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+fcp_make_work_dir
 cp "$tool" "$work/fixcorepower"
-
-wait_for_file() {
-  for _ in $(seq 100); do [[ -e $1 ]] && return 0; sleep 0.1; done
-  echo "timed out waiting for $(basename "$1")"
-  return 1
-}
 
 (cd "$work" && exec ./fixcorepower) &
 pid=$!
-wait_for_file "$work/result.txt"
+fcp_wait_for_file "$work/result.txt"
 sleep 0.5  # the verdict is drawn after it is written
 xwd -root -silent | "$convert" xwd:- "$work/shot.png"
 
@@ -44,7 +33,7 @@ x=$(((minx + maxx) / 2))
 y=$((miny + 79 * height / 42))
 rm -f "$work/result.txt"
 xdotool mousemove "$x" "$y" click 1
-wait_for_file "$work/result.txt"
+fcp_wait_for_file "$work/result.txt"
 echo "a click on Check at ($x, $y) ran another check"
 
 window=$(xdotool search --name "Fix Core Power" | head -1)
@@ -64,6 +53,5 @@ set +e
 code=$?
 set -e
 if [[ $code -ne 255 ]]; then echo "silent run: exit code $code, expected 255"; exit 1; fi
-[[ "$(od -An -c <"$work/result.txt")" == "$(printf '[Tool_Result]\r\nRtn=Fail\r\n' | od -An -c)" ]] ||
-  { echo "silent run: unexpected result.txt"; exit 1; }
+fcp_same_bytes "$work/result.txt" '[Tool_Result]\r\nRtn=Fail\r\n' || { echo "silent run: unexpected result.txt"; exit 1; }
 echo "silent run with a display: exit code 255, result file as expected"

@@ -6,16 +6,10 @@
 # - gtk: a camera plugged in after the first check reaches the open dialog, which selects it (its
 #   extension-unit requests appear in the wire trace); closing ends the tool with 255.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../lib.sh"
 runner=$1 face=$2
-work=$(mktemp -d)
-pid=
-cleanup() {
-  [[ -n $pid ]] && kill "$pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+fcp_make_work_dir
 cp "$runner" "$work/runner"
-failures=0
 if [[ $face == headless ]]; then unset DISPLAY WAYLAND_DISPLAY; fi
 
 # A check of about half a second (4 ms per transfer): longer than the 200 ms rescan timer.
@@ -38,13 +32,10 @@ silent() {  # scenario
   (cd "$work" && timeout 20 ./runner "$1" -s >/dev/null 2>&1)
   local code=$?
   set -e
-  local result
-  result=$(od -An -c "$work/result.txt" 2>/dev/null || true)
-  if [[ $code == 0 && $result == "$(printf 'pass\r\n' | od -An -c)" ]]; then
-    echo "ok   $face $1: the silent run ended with PASS"
+  if [[ $code == 0 ]] && fcp_same_bytes "$work/result.txt" 'pass\r\n'; then
+    fcp_ok "$face $1: the silent run ended with PASS"
   else
-    echo "FAIL $face $1: exit code $code (124: it never ended), result.txt [$result]"
-    failures=$((failures + 1))
+    fcp_fail "$face $1: exit code $code (124: it never ended), result.txt [$(fcp_bytes "$work/result.txt")]"
   fi
 }
 for _ in 1 2 3; do
@@ -65,11 +56,10 @@ JSON
     if grep -q '^cam0 ' "$work/trace.txt" 2>/dev/null; then selected=1; break; fi
     sleep 0.1
   done
-  if [[ -n $selected && $(od -An -c "$work/result.txt") == "$(printf 'fail\r\n' | od -An -c)" ]]; then
-    echo "ok   gtk plug_in.json: the first check failed, the camera plugged in later was selected"
+  if [[ -n $selected ]] && fcp_same_bytes "$work/result.txt" 'fail\r\n'; then
+    fcp_ok "gtk plug_in.json: the first check failed, the camera plugged in later was selected"
   else
-    echo "FAIL gtk plug_in.json: the camera plugged in was not selected (or the first check did not fail)"
-    failures=$((failures + 1))
+    fcp_fail "gtk plug_in.json: the camera plugged in was not selected (or the first check did not fail)"
   fi
   window=$(xdotool search --name "Fix Core Power" | head -1)
   xdotool windowfocus --sync "$window" key Escape
@@ -78,9 +68,8 @@ JSON
   code=$?
   set -e
   pid=
-  if [[ $code == 255 ]]; then echo "ok   gtk plug_in.json: closed with 255"; else
-    echo "FAIL gtk plug_in.json: exit code $code after closing"; failures=$((failures + 1)); fi
+  if [[ $code == 255 ]]; then fcp_ok "gtk plug_in.json: closed with 255"; else
+    fcp_fail "gtk plug_in.json: exit code $code after closing"; fi
 fi
 
-echo "$failures failed"
-[[ $failures == 0 ]]
+fcp_finish

@@ -2,12 +2,11 @@
 # The tool on the virtual workstation, through its dialog on the headless host: for each scenario the
 # exit code, result.txt and the failure log, byte for byte. Usage: <fixcorepower-sim> <scenario dir>
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../lib.sh"
 runner=$1 scenarios=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+fcp_make_work_dir
 cp "$runner" "$work/"
 exe=$work/$(basename "$runner")
-failures=0
 
 check() {  # scenario, options, expected exit code, expected result.txt, expected failure log (- for none)
   local scenario=$1 options=$2 code=$3 result=$4 log=$5 actual path=$1
@@ -19,19 +18,18 @@ check() {  # scenario, options, expected exit code, expected result.txt, expecte
   set -e
   local fail=""
   [[ $actual == "$code" ]] || fail+=" exit code $actual, expected $code;"
-  [[ "$(od -An -c "$work/result.txt" 2>/dev/null)" == "$(printf "$result" | od -An -c)" ]] || fail+=" result.txt differs;"
+  fcp_same_bytes "$work/result.txt" "$result" || fail+=" result.txt differs;"
   local logs=("$work"/FailedLog_*.txt)
   if [[ $log == - ]]; then
     [[ ! -e ${logs[0]} ]] || fail+=" unexpected failure log;"
   else
     [[ ${#logs[@]} == 1 && -e ${logs[0]} ]] || fail+=" expected exactly one failure log;"
-    [[ "$(od -An -c "${logs[0]}" 2>/dev/null)" == "$(printf "$log" | od -An -c)" ]] || fail+=" failure log differs;"
+    fcp_same_bytes "${logs[0]}" "$log" || fail+=" failure log differs;"
   fi
   if [[ -n $fail ]]; then
-    echo "FAIL $scenario $options:$fail"
-    failures=$((failures + 1))
+    fcp_fail "$scenario $options:$fail"
   else
-    echo "ok   $scenario $options"
+    fcp_ok "$scenario $options"
   fi
 }
 
@@ -65,5 +63,4 @@ check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
 check blank_chip_passthrough.json "-s" 0 'pass\r\n' -
 check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
 
-echo "$failures failed"
-[[ $failures == 0 ]]
+fcp_finish
