@@ -7,9 +7,6 @@
 #     A libFuzzer target (only in the linux-fuzz preset), run by CTest for a bounded time with label
 #     "fuzz". Corpora are optional: a folder corpus/<name> beside the calling CMakeLists.txt is used
 #     when present.
-#   fcp_add_child_folders()
-#     add_subdirectory() for every child folder of the current one that has a CMakeLists.txt, in
-#     name order: the test tree grows by adding a folder.
 
 add_custom_target(fcp_fuzzers)
 
@@ -52,14 +49,4 @@ function(fcp_add_fuzzer name)
            COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -timeout=10
                    -print_final_stats=1 ${F_ARGS} ${corpus_args})
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT ${F_SECONDS}0)
-endfunction()
-
-function(fcp_add_child_folders)
-  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
-  list(SORT children)
-  foreach(child ${children})
-    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
-      add_subdirectory(${child})
-    endif()
-  endforeach()
 endfunction()

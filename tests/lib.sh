@@ -7,6 +7,8 @@
 #                              true when the file holds exactly these bytes (a missing file reads as
 #                              empty)
 #   fcp_wait_for_file <path>   waits up to 10 s for the path to appear; fails with a message after that
+#   fcp_close_and_wait <title>  Escape to the first window with that title, then waits for the process
+#                              in $pid: its exit code in $code, $pid cleared
 #   fcp_ok <what>, fcp_fail <what>, fcp_finish
 #                              a test of many cases: "ok   <what>" and "FAIL <what>" lines, failures
 #                              counted; fcp_finish prints "<n> failed" and fails when n is not 0
@@ -31,6 +33,15 @@ fcp_wait_for_file() {
   for _ in $(seq 100); do [[ -e $1 ]] && return 0; sleep 0.1; done
   echo "timed out waiting for $(basename "$1")"
   return 1
+}
+
+fcp_close_and_wait() {
+  local window
+  window=$(xdotool search --name "$1" | head -1)
+  xdotool windowfocus --sync "$window" key Escape
+  code=0
+  wait "$pid" || code=$?
+  pid=
 }
 
 fcp_failures=0

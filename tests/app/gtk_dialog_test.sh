@@ -36,13 +36,7 @@ xdotool mousemove "$x" "$y" click 1
 fcp_wait_for_file "$work/result.txt"
 echo "a click on Check at ($x, $y) ran another check"
 
-window=$(xdotool search --name "Fix Core Power" | head -1)
-xdotool windowfocus --sync "$window" key Escape
-set +e
-wait "$pid"
-code=$?
-set -e
-pid=
+fcp_close_and_wait "Fix Core Power"
 if [[ $code -ne 255 ]]; then echo "exit code $code after closing, expected 255"; exit 1; fi
 echo "closed with exit code 255"
 

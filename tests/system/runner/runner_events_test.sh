@@ -61,13 +61,7 @@ JSON
   else
     fcp_fail "gtk plug_in.json: the camera plugged in was not selected (or the first check did not fail)"
   fi
-  window=$(xdotool search --name "Fix Core Power" | head -1)
-  xdotool windowfocus --sync "$window" key Escape
-  set +e
-  wait "$pid"
-  code=$?
-  set -e
-  pid=
+  fcp_close_and_wait "Fix Core Power"
   if [[ $code == 255 ]]; then fcp_ok "gtk plug_in.json: closed with 255"; else
     fcp_fail "gtk plug_in.json: exit code $code after closing"; fi
 fi
