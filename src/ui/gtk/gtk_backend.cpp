@@ -5,14 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <map>
-#include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 
 #include "ui/cwnd.h"
+#include "ui/dialog_thread.h"
+#include "ui/dialog_units.h"
 #include "ui/resource_ids.h"
 
 extern const unsigned char kAppIconData[];
@@ -75,12 +73,7 @@ PangoFontDescription* PangoFontOf(const LOGFONTW& font) {
 }
 
 // Dialog base units of a font: average width of the Latin letters and the height of a line.
-struct BaseUnits {
-  double x = 6;
-  double y = 13;
-};
-
-BaseUnits BaseUnitsOf(GtkWidget* widget, const LOGFONTW& font) {
+DialogBaseUnits BaseUnitsOf(GtkWidget* widget, const LOGFONTW& font) {
   PangoLayout* layout = gtk_widget_create_pango_layout(widget, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
   PangoFontDescription* description = PangoFontOf(font);
   pango_layout_set_font_description(layout, description);
@@ -88,18 +81,21 @@ BaseUnits BaseUnitsOf(GtkWidget* widget, const LOGFONTW& font) {
   pango_layout_get_pixel_size(layout, &width, &height);
   pango_font_description_free(description);
   g_object_unref(layout);
-  return {std::round(width / 52.0), static_cast<double>(height)};
+  return {static_cast<int>(std::lround(width / 52.0)), height};
 }
 
-class GtkDialogWindow;
-
-// Windows alive now, so that late callbacks and other threads can tell.
-std::mutex g_liveMutex;
-std::set<GtkDialogWindow*> g_liveWindows;
-
-bool IsLive(GtkDialogWindow* window) {
-  std::lock_guard lock(g_liveMutex);
-  return g_liveWindows.count(window) != 0;
+// The dialog loop's primitive: the task runs on the thread that iterates the default main context.
+// Always queued, never invoked through the context: that could run the task on the caller's thread
+// whenever the dialog's thread is between two iterations.
+bool PostToMainLoop(DialogThread::Task task) {
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      +[](gpointer data) -> gboolean {
+        (*static_cast<DialogThread::Task*>(data))();
+        return G_SOURCE_REMOVE;
+      },
+      new DialogThread::Task(std::move(task)), +[](gpointer data) { delete static_cast<DialogThread::Task*>(data); });
+  return true;
 }
 
 struct Control {
@@ -121,7 +117,7 @@ class GtkDialogWindow final : public DialogWindow {
         client_(client),
         owner_(owner),
         deviceEvents_(deviceEvents),
-        dialogThread_(std::this_thread::get_id()) {
+        dialogThread_(PostToMainLoop) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
     if (owner_) {
@@ -138,13 +134,8 @@ class GtkDialogWindow final : public DialogWindow {
     gtk_container_add(GTK_CONTAINER(window_), fixed_);
 
     dialogFont_ = FontOf(dialog);
-    const BaseUnits units = BaseUnitsOf(window_, dialogFont_);
-    auto toPixels = [&](short x, short y, short cx, short cy) {
-      return RECT{static_cast<LONG>(std::lround(x * units.x / 4)), static_cast<LONG>(std::lround(y * units.y / 8)),
-                  static_cast<LONG>(std::lround((x + cx) * units.x / 4)),
-                  static_cast<LONG>(std::lround((y + cy) * units.y / 8))};
-    };
-    client_rect_ = toPixels(0, 0, dialog.cx, dialog.cy);
+    const DialogBaseUnits units = BaseUnitsOf(window_, dialogFont_);
+    client_rect_ = DialogUnitsToPixels(units, 0, 0, dialog.cx, dialog.cy);
     gtk_widget_set_size_request(fixed_, client_rect_.right, client_rect_.bottom);
 
     int staticCount = 0;
@@ -154,7 +145,7 @@ class GtkDialogWindow final : public DialogWindow {
       control->id = c.id == IDC_STATIC ? -1000 - staticCount++ : c.id;
       control->style = c.style;
       control->text = std::wstring(c.text);
-      control->rect = toPixels(c.x, c.y, c.cx, c.cy);
+      control->rect = DialogUnitsToPixels(units, c.x, c.y, c.cx, c.cy);
       control->font = dialogFont_;
       CreateWidget(*control, c, icon);
       controls_[control->id] = std::move(control);
@@ -171,20 +162,10 @@ class GtkDialogWindow final : public DialogWindow {
                        return TRUE;
                      }),
                      this);
-    std::lock_guard lock(g_liveMutex);
-    g_liveWindows.insert(this);
   }
 
   ~GtkDialogWindow() override {
-    {
-      std::lock_guard lock(g_liveMutex);
-      g_liveWindows.erase(this);
-    }
-    {
-      std::lock_guard lock(send_->mutex);
-      send_->dead = true;
-    }
-    send_->done.notify_all();
+    dialogThread_.Close();
     for (auto& [id, source] : timers_) g_source_remove(source);
     if (deviceWatch_) g_source_remove(deviceWatch_);
     gtk_widget_destroy(window_);
@@ -353,17 +334,7 @@ class GtkDialogWindow final : public DialogWindow {
     return true;
   }
   bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (!IsLive(this)) return false;
-    auto* posted = new Posted{this, message, wParam, lParam};
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        +[](gpointer data) -> gboolean {
-          auto* p = static_cast<Posted*>(data);
-          if (IsLive(p->window)) p->window->Deliver(p->message, p->wParam, p->lParam);
-          return G_SOURCE_REMOVE;
-        },
-        posted, +[](gpointer data) { delete static_cast<Posted*>(data); });
-    return true;
+    return dialogThread_.Post([this, message, wParam, lParam] { Deliver(message, wParam, lParam); });
   }
   int MessageBox(const std::wstring& text, const std::wstring& caption, UINT) override {
     GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
@@ -414,12 +385,6 @@ class GtkDialogWindow final : public DialogWindow {
     GtkDialogWindow* window;
     UINT_PTR id;
   };
-  struct Posted {
-    GtkDialogWindow* window;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-  };
 
   Control* Find(int id) {
     auto it = controls_.find(id);
@@ -428,45 +393,9 @@ class GtkDialogWindow final : public DialogWindow {
 
   void Deliver(UINT message, WPARAM wParam, LPARAM lParam) { client_.WindowProc(message, wParam, lParam); }
 
-  // Runs `call` on the dialog's thread and waits for it there (SendMessage). From another thread
-  // it goes through the main context; once the window is gone it is dropped.
-  void OnDialogThread(const std::function<void()>& call) {
-    if (std::this_thread::get_id() == dialogThread_) {
-      call();
-      return;
-    }
-    struct Pending {
-      std::shared_ptr<SendState> send;
-      const std::function<void()>* call;  // valid while the caller waits
-      bool taken = false;
-    };
-    auto pending = std::make_shared<Pending>(Pending{send_, &call});
-    std::unique_lock lock(send_->mutex);
-    if (send_->dead) return;
-    lock.unlock();
-    // Always queued to the dialog's loop: invoking through the context could run the call right here
-    // whenever the dialog's thread is between two iterations.
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        +[](gpointer data) -> gboolean {
-          Pending& p = **static_cast<std::shared_ptr<Pending>*>(data);
-          std::unique_lock lock(p.send->mutex);
-          if (!p.taken && !p.send->dead) {
-            p.taken = true;
-            lock.unlock();
-            (*p.call)();
-            lock.lock();
-            p.send->finished.insert(&p);
-          }
-          p.send->done.notify_all();
-          return G_SOURCE_REMOVE;
-        },
-        new std::shared_ptr<Pending>(pending), +[](gpointer data) { delete static_cast<std::shared_ptr<Pending>*>(data); });
-    lock.lock();
-    send_->done.wait(lock, [&] { return send_->finished.count(pending.get()) || (send_->dead && !pending->taken); });
-    send_->finished.erase(pending.get());
-    pending->taken = true;  // a late run of the idle finds the call gone
-  }
+  // Runs `call` on the dialog's thread and waits for it there (SendMessage); dropped once the
+  // window is gone.
+  void OnDialogThread(const std::function<void()>& call) { dialogThread_.Send(call); }
 
   void ApplyFont(Control& control) {
     if (control.kind == ControlKind::Static) return;  // drawn with control.font
@@ -587,7 +516,7 @@ class GtkDialogWindow final : public DialogWindow {
   DialogClient& client_;
   GtkDialogWindow* owner_;
   const DeviceEventSourceFactory& deviceEvents_;
-  std::thread::id dialogThread_;
+  DialogThread dialogThread_;
   GtkWidget* window_ = nullptr;
   GtkWidget* header_ = nullptr;
   GtkWidget* fixed_ = nullptr;
@@ -603,15 +532,6 @@ class GtkDialogWindow final : public DialogWindow {
   bool moved_ = false;
   bool ended_ = false;
   INT_PTR result_ = 0;
-  // Control calls from other threads wait here; shared with the calls still queued, so that it
-  // outlives the window.
-  struct SendState {
-    std::mutex mutex;
-    std::condition_variable done;
-    std::set<const void*> finished;
-    bool dead = false;
-  };
-  std::shared_ptr<SendState> send_ = std::make_shared<SendState>();
 };
 
 class GtkBackend final : public Backend {

@@ -6,26 +6,18 @@
 #include <set>
 
 #include "ui/cwnd.h"
+#include "ui/dialog_units.h"
 
 namespace fcp::ui::headless {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Dialog base units of a font, as the platform derives them for a dialog: the average character
-// width and the character cell height at 96 dots per inch.
-struct BaseUnits {
-  int x = 6;
-  int y = 13;
-};
-
-BaseUnits BaseUnitsOf(const DialogTemplate& dialog) {
+// Dialog base units of a font without a font to measure: the character cell height at 96 dots per
+// inch and an average width typical of the sans-serif dialog fonts.
+DialogBaseUnits BaseUnitsOf(const DialogTemplate& dialog) {
   const double cell = std::round(dialog.pointSize * 96.0 / 72.0 * 1.2);
   return {static_cast<int>(std::lround(cell * 0.46)), static_cast<int>(cell)};
-}
-
-RECT ToPixels(const BaseUnits& units, short x, short y, short cx, short cy) {
-  return {x * units.x / 4, y * units.y / 8, (x + cx) * units.x / 4, (y + cy) * units.y / 8};
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -39,12 +31,15 @@ std::string Narrow(const std::wstring& text) {
 class HeadlessWindow final : public DialogWindow {
  public:
   HeadlessWindow(HeadlessBackend& backend, const DialogTemplate& dialog, DialogClient& client)
-      : backend_(backend), template_(dialog), client_(client) {
-    const BaseUnits units = BaseUnitsOf(dialog);
+      : backend_(backend),
+        template_(dialog),
+        client_(client),
+        dialogThread_([&backend, this](DialogThread::Task task) { return backend.PostTask(this, std::move(task)); }) {
+    const DialogBaseUnits units = BaseUnitsOf(dialog);
     const LOGFONTW font = FontOf(dialog);
     ControlState self;
     self.text = std::wstring(dialog.caption);
-    self.rect = ToPixels(units, 0, 0, dialog.cx, dialog.cy);
+    self.rect = DialogUnitsToPixels(units, 0, 0, dialog.cx, dialog.cy);
     self.font = font;
     controls_[0] = self;
     for (const ControlTemplate& c : dialog.controls) {
@@ -52,7 +47,7 @@ class HeadlessWindow final : public DialogWindow {
       ControlState state;
       state.kind = c.kind;
       state.text = std::wstring(c.text);
-      state.rect = ToPixels(units, c.x, c.y, c.cx, c.cy);
+      state.rect = DialogUnitsToPixels(units, c.x, c.y, c.cx, c.cy);
       state.font = font;
       controls_[c.id] = state;
     }
@@ -207,7 +202,7 @@ class HeadlessWindow final : public DialogWindow {
   // A change of control state: on the dialog's thread it happens at once; from another thread it is
   // carried out there and waited for, like SendMessage.
   void Change(std::function<void()> change) {
-    backend_.RunOnDialogThread(this, [this, change = std::move(change)] {
+    dialogThread_.Send([this, change = std::move(change)] {
       std::lock_guard lock(backend_.mutex_);
       change();
       backend_.Changed();
@@ -217,6 +212,7 @@ class HeadlessWindow final : public DialogWindow {
   HeadlessBackend& backend_;
   const DialogTemplate& template_;
   DialogClient& client_;
+  DialogThread dialogThread_;
   // Guarded by backend_.mutex_.
   std::map<int, ControlState> controls_;
   struct Timer {
@@ -249,7 +245,6 @@ INT_PTR HeadlessBackend::DoModal(const DialogTemplate& dialog, DialogClient& cli
   auto window = std::make_unique<HeadlessWindow>(*this, dialog, client);
   {
     std::lock_guard lock(mutex_);
-    if (modalDepth_++ == 0) dialogThread_ = std::this_thread::get_id();
     windows_.push_back(window.get());
     Changed();
   }
@@ -266,15 +261,11 @@ INT_PTR HeadlessBackend::DoModal(const DialogTemplate& dialog, DialogClient& cli
     std::lock_guard lock(mutex_);
     window->destroyed_ = true;
     std::erase(windows_, window.get());
-    // Messages still queued for the window are dropped; callers waiting on them are let go.
-    std::erase_if(queue_, [&](QueueItem& item) {
-      if (item.window != window.get()) return false;
-      if (item.done) *item.done = true;
-      return true;
-    });
-    --modalDepth_;
+    // Messages still queued for the window are dropped.
+    std::erase_if(queue_, [&](const QueueItem& item) { return item.window == window.get(); });
     Changed();
   }
+  window->dialogThread_.Close();  // callers waiting on a dropped call are let go
   // Watches the dialog did not end itself end with the window (outside the lock, as above).
   std::map<HDEVNOTIFY, std::shared_ptr<void>> watches;
   {
@@ -296,28 +287,17 @@ HeadlessWindow* HeadlessBackend::FindLocked(int templateId) const {
   return nullptr;
 }
 
-bool HeadlessBackend::IsDialogThread() const {
-  return modalDepth_ > 0 && std::this_thread::get_id() == dialogThread_;
-}
-
 void HeadlessBackend::PostLocked(HeadlessWindow* window, UINT message, WPARAM wParam, LPARAM lParam) {
-  queue_.push_back({window, message, wParam, lParam, {}, {}});
+  queue_.push_back({window, message, wParam, lParam, {}});
   Changed();
 }
 
-bool HeadlessBackend::RunOnDialogThread(HeadlessWindow* window, std::function<void()> call) {
-  std::unique_lock lock(mutex_);
+bool HeadlessBackend::PostTask(HeadlessWindow* window, DialogThread::Task task) {
+  std::lock_guard lock(mutex_);
   if (window->destroyed_) return false;
-  if (IsDialogThread()) {
-    lock.unlock();
-    call();
-    return true;
-  }
-  auto done = std::make_shared<bool>(false);
-  queue_.push_back({window, 0, 0, 0, std::move(call), done});
+  queue_.push_back({window, 0, 0, 0, std::move(task)});
   Changed();
-  changed_.wait(lock, [&] { return *done; });
-  return !window->destroyed_;
+  return true;
 }
 
 bool HeadlessBackend::ProcessOne(std::chrono::milliseconds wait) {
@@ -337,7 +317,7 @@ bool HeadlessBackend::ProcessOne(std::chrono::milliseconds wait) {
       for (HeadlessWindow* window : windows_) {
         for (auto& [id, timer] : window->timers_) {
           if (timer.due <= now && !timerDue) {
-            item = {window, WM_TIMER, id, 0, {}, {}};
+            item = {window, WM_TIMER, id, 0, {}};
             timer.due = now + std::chrono::milliseconds(timer.elapseMs);
             timerDue = true;
           }
@@ -353,7 +333,6 @@ bool HeadlessBackend::ProcessOne(std::chrono::milliseconds wait) {
   lock.unlock();
   if (alive) Dispatch(item);
   lock.lock();
-  if (item.done) *item.done = true;
   Changed();
   return true;
 }
@@ -415,7 +394,7 @@ bool HeadlessBackend::Call(int templateId, const std::function<void()>& call) {
     window = FindLocked(templateId);
     if (!window) return false;
   }
-  return RunOnDialogThread(window, call);
+  return window->dialogThread_.Send(call);
 }
 
 std::optional<ControlState> HeadlessBackend::Control(int templateId, int controlId) const {
@@ -447,7 +426,7 @@ std::optional<COLORREF> HeadlessBackend::BackgroundColor(int templateId, int con
     window = FindLocked(templateId);
   }
   if (!window) return std::nullopt;
-  RunOnDialogThread(window, [&] {
+  window->dialogThread_.Send([&] {
     CDC dc;
     window->client().CtlColor(dc, controlId, kind);
     color = dc.bkColor;

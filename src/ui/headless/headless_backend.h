@@ -16,10 +16,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ui/backend.h"
+#include "ui/dialog_thread.h"
 
 namespace fcp::ui::headless {
 
@@ -106,15 +106,13 @@ class HeadlessBackend final : public Backend {
     UINT message = 0;
     WPARAM wParam = 0;
     LPARAM lParam = 0;
-    std::function<void()> call;  // a control call or Call(): run instead of a message
-    std::shared_ptr<bool> done;  // set when the call ran or was dropped
+    DialogThread::Task call;  // a call carried to the dialog's thread: run instead of a message
   };
 
   HeadlessWindow* FindLocked(int templateId) const;
-  bool IsDialogThread() const;
   void PostLocked(HeadlessWindow* window, UINT message, WPARAM wParam, LPARAM lParam);
-  // Runs `call` on the dialog's thread (directly when already there); false when the window is gone.
-  bool RunOnDialogThread(HeadlessWindow* window, std::function<void()> call);
+  // The window's loop primitive: queues a task for its dialog's thread; false when the window is gone.
+  bool PostTask(HeadlessWindow* window, DialogThread::Task task);
   // Processes one queued item or due timer; waits up to `wait` for one. False when none came.
   bool ProcessOne(std::chrono::milliseconds wait);
   void Dispatch(QueueItem& item);
@@ -127,8 +125,6 @@ class HeadlessBackend final : public Backend {
   std::vector<HeadlessWindow*> windows_;  // open windows, oldest first
   std::vector<std::unique_ptr<HeadlessWindow>> closedWindows_;
   std::vector<MessageBoxRecord> messageBoxes_;
-  std::thread::id dialogThread_;
-  int modalDepth_ = 0;
 };
 
 }  // namespace fcp::ui::headless

@@ -12,6 +12,8 @@
 
 #include "ui/cdialogex.h"
 #include "ui/cwinapp.h"
+#include "ui/dialog_template.h"
+#include "ui/dialog_units.h"
 #include "ui/resource_ids.h"
 #include "ui/win32/win32_main.h"
 
@@ -109,6 +111,20 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
           "Check button at 64, 78, 50, 14");
     Check(SameRect(ItemRectInClient(hwnd, IDC_EDIT_CAMERA), DialogUnitsToPixels(hwnd, 36, 58, 138, 14)),
           "camera box at 36, 58, 138, 14");
+    // The layout the other backends compute from the same template agrees with the dialog manager,
+    // given the base units it used.
+    RECT baseUnits{0, 0, 4, 8};
+    MapDialogRect(hwnd, &baseUnits);
+    const fcp::ui::DialogBaseUnits units{baseUnits.right, baseUnits.bottom};
+    const fcp::ui::DialogTemplate& layout = *fcp::ui::FindDialogTemplate(IDD_QUILLON_DIALOG_DIALOG);
+    Check(SameRect(client, fcp::ui::DialogUnitsToPixels(units, 0, 0, layout.cx, layout.cy)),
+          "framework layout: client area");
+    for (const fcp::ui::ControlTemplate& c : layout.controls) {
+      if (c.id == IDC_STATIC) continue;
+      const std::string what = "framework layout: control " + std::to_string(c.id);
+      Check(SameRect(ItemRectInClient(hwnd, c.id), fcp::ui::DialogUnitsToPixels(units, c.x, c.y, c.cx, c.cy)),
+            what.c_str());
+    }
     wchar_t caption[64] = {};
     ::GetWindowTextW(hwnd, caption, 64);
     Check(std::wstring(caption) == L"Fix Core Power", "caption");
