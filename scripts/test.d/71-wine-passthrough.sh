@@ -11,25 +11,19 @@ for preset in windows-x64 windows-x86; do
 done
 
 work=build/wine-driver
-mkdir -p "$work"
-export WINEPREFIX=$PWD/$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  "$wine" wineboot -i >/dev/null 2>&1
-  timeout 120 wineserver -w  # the new prefix's services must settle before a service can start
-fi
+fcp_wine_env "$PWD/$work/prefix"
+fcp_wine_prefix
 cp build/windows-x64/tests/system/wine_driver/kvxupx_service_probe.exe "$WINEPREFIX/drive_c/kvxupx_service_probe.exe"
 cp build/windows-x86/tests/system/wine_driver/kvxupx_service_probe.exe "$WINEPREFIX/drive_c/kvxupx_service_probe32.exe"
 status=0
-quiet() { grep -v 'multiarch\|dpkg --add\|apt-get install' >&2; }
 echo "--- 64-bit tool"
-timeout 300 "$wine" 'C:\kvxupx_service_probe.exe' main 2> >(quiet) || status=$?
+timeout 300 "$wine" 'C:\kvxupx_service_probe.exe' main 2> >(fcp_wine_quiet) || status=$?
 echo "--- 32-bit tool on 64-bit Windows"
 # Needs 32-bit Wine (wine32:i386, not in the bootstrap) and a kernel that runs 32-bit programs: the
 # kernels here have their 32-bit emulation switched off, so the 32-bit loader cannot start. The
 # simulated Windows covers the 32-bit tool (tests/passthrough).
 if [[ -x /usr/lib/wine/wine ]] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  timeout 300 /usr/lib/wine/wine 'C:\kvxupx_service_probe32.exe' wow64 2> >(quiet) || status=$?
+  timeout 300 /usr/lib/wine/wine 'C:\kvxupx_service_probe32.exe' wow64 2> >(fcp_wine_quiet) || status=$?
 else
   echo "limit the 32-bit tool cannot run here: no 32-bit Wine or no 32-bit execution in this kernel"
 fi
