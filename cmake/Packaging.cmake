@@ -1,5 +1,5 @@
 # Installing the Linux tool (cmake --install) and its Debian package (cpack -G DEB): the executable,
-# a udev rule that gives the logged-in user and the plugdev group the chip maker's devices (vendor ID
+# its GTK dialog module, a udev rule that gives the logged-in user and the plugdev group the chip maker's devices (vendor ID
 # from MakerIds.cmake), a desktop entry with the icon, and the manual page.
 if(WIN32 OR NOT TARGET fixcorepower)
   return()
@@ -30,6 +30,10 @@ add_custom_command(OUTPUT ${_gen}/fixcorepower.1.gz
 add_custom_target(fixcorepower_manual ALL DEPENDS ${_gen}/fixcorepower.1.gz)
 
 install(TARGETS fixcorepower RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The GTK dialog module, in the private directory the tool looks in (src/ui/linux/CMakeLists.txt).
+if(TARGET fcp_ui_gtk)
+  install(TARGETS fcp_ui_gtk LIBRARY DESTINATION ${FCP_PRIVATE_LIBDIR})
+endif()
 # udev reads /usr/lib/udev/rules.d (and /lib/udev/rules.d, the same directory on a merged /usr).
 install(FILES ${_gen}/70-fixcorepower.rules DESTINATION lib/udev/rules.d)
 install(FILES ${_res}/fixcorepower.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -44,11 +48,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "check and repair the core-power setting o
 set(CPACK_PACKAGE_DESCRIPTION
     "Selects the camera, checks the core-power setting in its controller chip's configuration data and, where the patch area is blank, writes and commits the patch. With a udev rule for the chip maker's devices (logged-in user and the plugdev group).")
 set(CPACK_PACKAGE_CONTACT "Fix Core Power developers <fixcorepower@localhost>")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${FCP_PACKAGE_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # dpkg-shlibdeps: the libraries the executable links
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # dpkg-shlibdeps: the libraries the executable and the module link
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "udev")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${_res}/postinst;${_res}/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

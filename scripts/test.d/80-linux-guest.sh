@@ -27,6 +27,22 @@ else
   package_deps="apt cannot install it: $(apt-get install -s -q "./$deb" 2>&1 | tail -n 3 | tr '\n' ' ')"
 fi
 
+# The package's tool finds its GTK dialog module in the package's private directory when a display
+# is named (here one nobody answers, so the run goes on headless: no camera, exit 255).
+unpacked=$(mktemp -d)
+dpkg-deb -x "$deb" "$unpacked"
+set +e
+env -u WAYLAND_DISPLAY DISPLAY=:97 LD_DEBUG=files "$unpacked/usr/bin/fixcorepower" -s 2> "$work/package-module.log" >/dev/null
+package_module_rc=$?
+set -e
+if [[ $package_module_rc == 255 ]] &&
+   grep -q "file=$unpacked/usr/lib/fixcorepower/fixcorepower-gtk.so .*dynamically loaded" "$work/package-module.log"; then
+  package_module=ok
+else
+  package_module="exit $package_module_rc; module not loaded from usr/lib/fixcorepower (log: $work/package-module.log)"
+fi
+rm -rf "$unpacked"
+
 # The rows, in the order the guest runs them: name, expected exit code, text the output must hold,
 # and the guest's command (steps from tests/system/linux_guest/lib.sh). A row's output ends at its exit
 # code; chip state carries over while the same scenario is served.
@@ -81,6 +97,12 @@ else
   echo "FAIL package-deps: $package_deps"
   failed=1
 fi
+if [[ $package_module == ok ]]; then
+  echo "ok   package-module"
+else
+  echo "FAIL package-module: $package_module"
+  failed=$((failed + 1))
+fi
 check() {  # check <name> <expected exit> <pattern>
   local name=$1 expected=$2 pattern=$3 output rc
   output=$(awk -v n="$name" '$0 ~ "^@@row " n " begin" { on = 1; next } on && $0 ~ "^@@row " n " rc=" { exit } on' "$work/console.log")
@@ -119,5 +141,5 @@ for scenario in $traces; do
   fi
 done
 
-echo "$(( ${#rows[@]} / 4 + 1 + $(wc -w <<<"$traces") - failed )) passed, $failed failed (console: $work/console.log)"
+echo "$(( ${#rows[@]} / 4 + 2 + $(wc -w <<<"$traces") - failed )) passed, $failed failed (console: $work/console.log)"
 ((failed == 0))

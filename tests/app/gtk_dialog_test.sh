@@ -9,6 +9,7 @@ convert=/usr/bin/convert
 [[ -x $convert ]] || convert=convert
 fcp_make_work_dir
 cp "$tool" "$work/fixcorepower"
+cp "$(dirname "$tool")/fixcorepower-gtk.so" "$work/"  # the dialog module, beside the program
 
 (cd "$work" && exec ./fixcorepower) &
 pid=$!

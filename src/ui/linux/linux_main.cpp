@@ -1,7 +1,9 @@
 #include "ui/linux/linux_main.h"
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -9,7 +11,7 @@
 #include "ui/headless/headless_backend.h"
 #include "ui/linux/udev_monitor.h"
 #ifdef FCP_HAVE_GTK
-#include "ui/gtk/gtk_backend.h"
+#include "ui/linux/gtk_module_loader.h"
 #endif
 
 namespace {
@@ -50,7 +52,19 @@ int LinuxMain(int argc, char** argv, DeviceEventSourceFactory deviceEvents) {
 
   std::unique_ptr<Backend> backend;
 #ifdef FCP_HAVE_GTK
-  backend = gtk::CreateBackend(deviceEvents);  // none without a display
+  if (DisplayNamed()) {
+    std::error_code error;
+    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    GtkModuleLoad load = LoadGtkBackend(GtkModuleCandidates(error ? std::filesystem::path() : program.parent_path()),
+                                        deviceEvents);
+    if (!load.error.empty()) {
+      // A display is named, so the operator expects the dialog: a run without it would not be the
+      // run asked for. It ends as a failed check ends, with nothing checked.
+      std::fprintf(stderr, "%s\n", load.error.c_str());
+      return -1;
+    }
+    backend = std::move(load.backend);  // none when the display cannot be opened
+  }
 #endif
   if (!backend) {
     headless::Options options;

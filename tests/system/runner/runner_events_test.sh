@@ -10,6 +10,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../lib.sh"
 runner=$1 face=$2
 fcp_make_work_dir
 cp "$runner" "$work/runner"
+[[ $face == gtk ]] && cp "$(dirname "$runner")/fixcorepower-gtk.so" "$work/"  # the dialog module, beside the program
 if [[ $face == headless ]]; then unset DISPLAY WAYLAND_DISPLAY; fi
 
 # A check of about half a second (4 ms per transfer): longer than the 200 ms rescan timer.

@@ -1,0 +1,33 @@
+// Finding and opening the GTK dialog module (ui/gtk/gtk_module.h) for the Linux entry.
+#pragma once
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/backend.h"
+#include "ui/linux/device_events.h"
+
+namespace fcp::ui {
+
+// True when the environment names a display (DISPLAY or WAYLAND_DISPLAY, non-empty). Without one
+// the GTK dialog could not open, and its module is not loaded at all.
+bool DisplayNamed();
+
+// Where the module is looked for, in order: beside the program, in the private library directory of
+// an installation the program lies in (<prefix>/bin/../lib/fixcorepower), and in the package's
+// (for a copy of the installed program run from a station directory). Absolute paths only: no
+// search path of the environment decides what code this process runs.
+std::vector<std::filesystem::path> GtkModuleCandidates(const std::filesystem::path& programDirectory);
+
+struct GtkModuleLoad {
+  std::unique_ptr<Backend> backend;  // null with an empty error: the display could not be opened
+  std::string error;                 // why no module could be used (missing, unloadable, mismatched)
+};
+
+// Loads the first candidate that exists (never falling through past one that fails) and opens the
+// display with it. The module stays loaded for the life of the process.
+GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates,
+                             const DeviceEventSourceFactory& deviceEvents);
+
+}  // namespace fcp::ui
