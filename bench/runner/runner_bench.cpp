@@ -2,13 +2,15 @@
 // chip by the virtual-workstation runner, from process start to exit (start-up, camera selection,
 // the repair, result files, shutdown), on workstations of 1 and 16 cameras at 0, 125 us and 1 ms per
 // control transfer. Counters: the control transfers of one run, the time that traffic itself takes
-// (transfers x per-transfer time), and for comparison 1.05 x that + 15 ms. StartOnly is the runner
+// (transfers x per-transfer time), for comparison 1.05 x that + 15 ms, and the CPU time the runner
+// process used (user + system, less disturbed by a busy machine than wall time). StartOnly is the runner
 // started without arguments (it prints its usage and ends): process start and the loading of its
 // libraries, the floor under every run. Figures only.
 //
 //   runner_bench [--benchmark_repetitions=5] [--benchmark_format=json] ...
 #include <benchmark/benchmark.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,8 +56,8 @@ fs::path WriteScenario(int cameras, long latencyUs) {
 
 // One run, without a display (headless, as a station without a desktop): silent on `scenario`, or
 // with no arguments at all when it is empty. Returns the exit code, or -1 when the process could not
-// be started.
-int RunSilent(const fs::path& scenario, const char* trace) {
+// be started; `cpuSeconds` (if given) receives the CPU time the process used.
+int RunSilent(const fs::path& scenario, const char* trace, double* cpuSeconds = nullptr) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string entry(*e);
@@ -76,7 +78,12 @@ int RunSilent(const fs::path& scenario, const char* trace) {
   pid_t pid = 0;
   if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) return -1;
+  if (cpuSeconds) {
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    *cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  }
   return WEXITSTATUS(status);
 }
 
@@ -98,16 +105,20 @@ void SilentRun(benchmark::State& state) {
     state.SkipWithError("the runner did not pass the blank chip");
     return;
   }
+  double cpuSeconds = 0;
   for (auto _ : state) {
+    double cpu = 0;
     const auto start = std::chrono::steady_clock::now();
-    const int code = RunSilent(scenario, nullptr);
+    const int code = RunSilent(scenario, nullptr, &cpu);
     const auto end = std::chrono::steady_clock::now();
     if (code != 0) {
       state.SkipWithError("the runner did not pass the blank chip");
       break;
     }
+    cpuSeconds += cpu;
     state.SetIterationTime(std::chrono::duration<double>(end - start).count());
   }
+  state.counters["cpu_ms"] = benchmark::Counter(cpuSeconds * 1000.0, benchmark::Counter::kAvgIterations);
   const double usbMs = static_cast<double>(transfers) * static_cast<double>(latencyUs) / 1000.0;
   state.counters["transfers"] = static_cast<double>(transfers);
   state.counters["usb_ms"] = usbMs;
@@ -115,12 +126,16 @@ void SilentRun(benchmark::State& state) {
 }
 
 void StartOnly(benchmark::State& state) {
+  double cpuSeconds = 0;
   for (auto _ : state) {
+    double cpu = 0;
     const auto start = std::chrono::steady_clock::now();
-    RunSilent({}, nullptr);
+    RunSilent({}, nullptr, &cpu);
     state.SetIterationTime(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    cpuSeconds += cpu;
   }
+  state.counters["cpu_ms"] = benchmark::Counter(cpuSeconds * 1000.0, benchmark::Counter::kAvgIterations);
 }
 
 BENCHMARK(StartOnly)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
