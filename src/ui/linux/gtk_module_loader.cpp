@@ -1,6 +1,8 @@
 #include "ui/linux/gtk_module_loader.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <system_error>
@@ -29,6 +31,34 @@ std::vector<std::filesystem::path> GtkModuleCandidates(const std::filesystem::pa
   return candidates;
 }
 
+namespace {
+
+// Why a module file may not be trusted, or empty. The module runs as this user, so nobody else may
+// have been able to put it there or change it: the file and the directories it is reached through
+// belong to root or to this user, and none is writable by others (a sticky directory is, as it keeps
+// others from replacing what is not theirs).
+std::string UntrustedReason(const std::filesystem::path& candidate) {
+  std::error_code error;
+  const std::filesystem::path file = std::filesystem::canonical(candidate, error);
+  if (error) return "cannot resolve " + candidate.string() + ": " + error.message();
+  const uid_t self = geteuid();
+  auto check = [&](const std::filesystem::path& path, bool directory) -> std::string {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return "cannot examine " + path.string();
+    if (!directory && !S_ISREG(info.st_mode)) return path.string() + " is not a regular file";
+    if (info.st_uid != 0 && info.st_uid != self) return path.string() + " belongs to another user";
+    if ((info.st_mode & S_IWOTH) && !(directory && (info.st_mode & S_ISVTX)))
+      return path.string() + " is writable by every user";
+    return {};
+  };
+  std::string reason = check(file, false);
+  if (reason.empty()) reason = check(file.parent_path(), true);
+  if (reason.empty() && candidate.parent_path() != file.parent_path()) reason = check(candidate.parent_path(), true);
+  return reason;
+}
+
+}  // namespace
+
 GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates,
                              const DeviceEventSourceFactory& deviceEvents) {
   GtkModuleLoad load;
@@ -43,6 +73,10 @@ GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidate
   if (!found) {
     load.error = std::string("the dialog module ") + gtk::kGtkModuleFileName + " is in none of:";
     for (const auto& candidate : candidates) load.error += " " + candidate.parent_path().string();
+    return load;
+  }
+  if (const std::string reason = UntrustedReason(*found); !reason.empty()) {
+    load.error = "the dialog module " + found->string() + " is not used: " + reason;
     return load;
   }
   // RTLD_NOW: a module with a missing library fails here, not at the first call into it.

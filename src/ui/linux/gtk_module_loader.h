@@ -26,7 +26,8 @@ struct GtkModuleLoad {
 };
 
 // Loads the first candidate that exists (never falling through past one that fails) and opens the
-// display with it. The module stays loaded for the life of the process.
+// display with it. A module that another user could have put or changed is refused. The module
+// stays loaded for the life of the process.
 GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates,
                              const DeviceEventSourceFactory& deviceEvents);
 

@@ -3,8 +3,8 @@
 # - no display named: a whole silent run passes without loading the module or any GTK library;
 # - with-gtk (not in the sanitizer builds): a display named but unreachable loads the module, which
 #   finds no display, and the run passes headless;
-# - a broken module beside the program, or none anywhere: a named display ends the run with 255 and
-#   a message naming the module, before any check (no result file).
+# - a broken module beside the program, one writable by every user, or none anywhere: a named
+#   display ends the run with 255 and a message naming the module, before any check (no result file).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../lib.sh"
 runner=$1 scenario=$2 with_gtk=${3:-}
@@ -63,6 +63,13 @@ expect_refusal() {  # dir, text the message must hold
 }
 run broken "DISPLAY=$display"
 expect_refusal broken "cannot load the dialog module $work/broken/$module"
+# A module every user may change is never run, however good it is.
+mkdir "$work/open"
+cp "$runner" "$work/open/runner"
+cp "$(dirname "$runner")/$module" "$work/open/"
+chmod o+w "$work/open/$module"
+run open "DISPLAY=$display"
+expect_refusal open "$work/open/$module is writable by every user"
 # Only where no installed package provides the module.
 if [[ ! -e /usr/lib/fixcorepower/$module ]]; then
   run none "DISPLAY=$display"
