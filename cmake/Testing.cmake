@@ -1,9 +1,9 @@
 # Helpers for test and fuzz targets.
 #
-#   fcp_add_gtest(<name> SOURCES a.cpp ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+#   fcp_add_gtest(<name> SOURCES a.cpp ... [LIBS ...] [CHOOSE ...] [LABELS ...] [TIMEOUT s])
 #     A GoogleTest executable, each test case registered with CTest. Label "threads" puts it in the
-#     TSan stage as well.
-#   fcp_add_fuzzer(<name> SOURCES a.cpp ... [LIBS ...] [SECONDS n] [ARGS ...])
+#     TSan stage as well. CHOOSE names the implementations of the seams it reaches (cmake/Seams.cmake).
+#   fcp_add_fuzzer(<name> SOURCES a.cpp ... [LIBS ...] [CHOOSE ...] [SECONDS n] [ARGS ...])
 #     A libFuzzer target (only in the linux-fuzz preset), run by CTest for a bounded time with label
 #     "fuzz". Corpora are optional: a folder corpus/<name> beside the calling CMakeLists.txt is used
 #     when present.
@@ -11,12 +11,13 @@
 add_custom_target(fcp_fuzzers)
 
 function(fcp_add_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;CHOOSE;LABELS" ${ARGN})
   if(NOT FCP_TESTS)
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  fcp_choose(${name} ${T_CHOOSE})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -25,7 +26,7 @@ function(fcp_add_gtest name)
 endfunction()
 
 function(fcp_add_fuzzer name)
-  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS;ARGS" ${ARGN})
+  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS;CHOOSE;ARGS" ${ARGN})
   if(NOT FCP_FUZZ)
     return()
   endif()
@@ -34,6 +35,7 @@ function(fcp_add_fuzzer name)
   endif()
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
+  fcp_choose(${name} ${F_CHOOSE})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   add_dependencies(fcp_fuzzers ${name})
   set(corpus_args)
