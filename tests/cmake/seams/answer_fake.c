@@ -1,0 +1,1 @@
+int answer(void) { return 7; }

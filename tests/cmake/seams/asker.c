@@ -1,0 +1,2 @@
+int answer(void);
+int ask(void) { return answer(); }
