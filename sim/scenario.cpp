@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <map>
+#include <optional>
 #include <ostream>
-#include <set>
 #include <streambuf>
+#include <type_traits>
 
 #include "fcp/maker_ids.h"
 #include "sim/bounded_json.h"
@@ -43,12 +46,6 @@ const std::map<std::string, int>& LibusbErrors() {
   return errors;
 }
 
-std::string LibusbErrorName(int code) {
-  for (const auto& [name, value] : LibusbErrors())
-    if (value == code) return name;
-  return "LIBUSB_ERROR_OTHER";
-}
-
 const std::map<std::string, DeviceKind>& Kinds() {
   static const std::map<std::string, DeviceKind> kinds = {{"chip_camera", DeviceKind::kChipCamera},
                                                           {"foreign_camera", DeviceKind::kForeignCamera},
@@ -64,12 +61,6 @@ const std::map<std::string, DfuDescriptorPlace>& Places() {
       {"on_request", DfuDescriptorPlace::kOnRequest},
       {"none", DfuDescriptorPlace::kNowhere}};
   return places;
-}
-
-const char* PlaceName(DfuDescriptorPlace place) {
-  for (const auto& [name, value] : Places())
-    if (value == place) return name.c_str();
-  return "interface";
 }
 
 const std::array<const char*, 5> kStringRoles = {"manufacturer", "product", "serial", "video_interface",
@@ -91,23 +82,11 @@ class Reader {
  public:
   explicit Reader(std::string file) : file_(std::move(file)) {}
 
-  bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
 
   bool Fail(const std::string& place, const std::string& what) {
     if (error_.empty()) error_ = file_ + ": " + (place.empty() ? "/" : place) + ": " + what;
     return false;
-  }
-
-  // The value must be an object holding only the given keys.
-  bool Object(const json& value, const std::string& place, std::initializer_list<const char*> keys) {
-    if (!value.is_object()) return Fail(place, "must be an object");
-    for (const auto& item : value.items()) {
-      bool known = false;
-      for (const char* key : keys) known |= item.key() == key;
-      if (!known) return Fail(place + "/" + item.key(), "unknown key");
-    }
-    return true;
   }
 
   // A JSON integer, or a string "0x..." of hex digits, within [min, max].
@@ -205,416 +184,737 @@ class Reader {
   std::string error_;
 };
 
-// Reads the optional key into `out` through `read`; absent keys leave `out` alone.
-template <class F>
-bool Optional(const json& object, const char* key, F&& read) {
-  auto it = object.find(key);
-  if (it == object.end()) return true;
-  return read(*it);
+// ---------------------------------------------------------------------------------------------
+// How the file is written down. Every object of the file has one table of its keys (a Format): the
+// loader reads and checks with it and the writer saves with it, so the two cannot drift apart. A key
+// added to a table is loaded and saved without further code.
+
+// One JSON value: how it is read (checked; the reader keeps the first fault) and written back.
+template <class T>
+struct ValueFormat {
+  std::function<std::optional<T>(Reader&, const json&, const std::string&)> read;
+  std::function<json(const T&)> write;
+};
+
+// A JSON integer or "0x..." text within [min, max], written as a number.
+template <class T>
+ValueFormat<T> Integer(uint64_t min, uint64_t max) {
+  return {[min, max](Reader& r, const json& value, const std::string& place) -> std::optional<T> {
+            auto n = r.Number(value, place, min, max);
+            if (!n) return std::nullopt;
+            return static_cast<T>(*n);
+          },
+          [](const T& value) { return json(value); }};
 }
 
-bool ReadStrings(Reader& r, const json& value, const std::string& place, DeviceSpec& shape) {
-  if (!value.is_object()) return r.Fail(place, "must be an object");
-  for (const auto& item : value.items()) {
-    const std::string at = place + "/" + item.key();
-    bool role = false;
-    for (const char* name : kStringRoles) role |= item.key() == name;
-    if (!role) return r.Fail(at, "unknown string role (manufacturer, product, serial, video_interface, dfu_interface)");
-    StringSpec s;
-    if (item.value().is_string()) {
-      auto text = r.Text(item.value(), at, 126);
-      if (!text) return false;
-      s.text = *text;
-    } else {
-      if (!r.Object(item.value(), at, {"text", "present", "declared_length"})) return false;
-      const json& o = item.value();
-      if (!Optional(o, "text", [&](const json& v) {
-            auto t = r.Text(v, at + "/text", 126);
-            if (t) s.text = *t;
-            return t.has_value();
-          }))
-        return false;
-      if (!Optional(o, "present", [&](const json& v) {
-            auto b = r.Bool(v, at + "/present");
-            if (b) s.present = *b;
-            return b.has_value();
-          }))
-        return false;
-      if (!Optional(o, "declared_length", [&](const json& v) {
-            auto n = r.Number(v, at + "/declared_length", 0, 255);
-            if (n) s.declared_length = static_cast<uint8_t>(*n);
-            return n.has_value();
-          }))
-        return false;
+// Read as Integer, written as "0x" text: four hex digits up to 16 bits, eight above.
+template <class T>
+ValueFormat<T> HexInteger(uint64_t min, uint64_t max) {
+  return {Integer<T>(min, max).read, [](const T& value) { return json(sizeof(T) <= 2 ? Hex16(value) : Hex32(value)); }};
+}
+
+// The same format with one more rule for the values it reads: `why` when `rule` does not hold.
+template <class T>
+ValueFormat<T> Checked(ValueFormat<T> format, bool (*rule)(const T&), std::string why) {
+  format.read = [read = format.read, rule, why](Reader& r, const json& value,
+                                                 const std::string& place) -> std::optional<T> {
+    std::optional<T> v = read(r, value, place);
+    if (v && !rule(*v)) {
+      r.Fail(place, why);
+      return std::nullopt;
     }
-    shape.strings[item.key()] = s;
+    return v;
+  };
+  return format;
+}
+
+ValueFormat<std::string> Text(size_t max_length) {
+  return {[max_length](Reader& r, const json& value, const std::string& place) {
+            return r.Text(value, place, max_length);
+          },
+          [](const std::string& text) { return json(text); }};
+}
+
+ValueFormat<bool> Flag() {
+  return {[](Reader& r, const json& value, const std::string& place) { return r.Bool(value, place); },
+          [](const bool& on) { return json(on); }};
+}
+
+// Hex bytes, from `min` to `max` of them.
+ValueFormat<Bytes> HexBytes(size_t min, size_t max) {
+  return {[min, max](Reader& r, const json& value, const std::string& place) {
+            return r.HexBytes(value, place, min, max);
+          },
+          [](const Bytes& bytes) { return json(HexString(bytes)); }};
+}
+
+ValueFormat<Bytes> HexBytesOfSize(size_t size) {
+  return {[size](Reader& r, const json& value, const std::string& place) {
+            return r.HexBytes(value, place, 0, 0, size);
+          },
+          [](const Bytes& bytes) { return json(HexString(bytes)); }};
+}
+
+// One of the names in `names`; a value without a name is written as `otherwise`.
+template <class T>
+ValueFormat<T> Choice(const std::map<std::string, T>& names, const char* otherwise = "") {
+  return {[&names](Reader& r, const json& value, const std::string& place) { return r.Choice(value, place, names); },
+          [&names, otherwise](const T& value) {
+            for (const auto& [name, v] : names)
+              if (v == value) return json(name);
+            return json(otherwise);
+          }};
+}
+
+// Settings kept as given: any JSON object.
+ValueFormat<json> FreeFormObject() {
+  return {[](Reader& r, const json& value, const std::string& place) -> std::optional<json> {
+            if (!value.is_object()) {
+              r.Fail(place, "must be an object");
+              return std::nullopt;
+            }
+            return value;
+          },
+          [](const json& value) { return value; }};
+}
+
+// How many items an array may hold, and why it is refused otherwise.
+struct ArrayLimits {
+  size_t min = 0;
+  size_t max = SIZE_MAX;
+  std::string wrong;     // no array, or fewer than `min` items
+  std::string too_many;  // more than `max` items; empty: `wrong`
+};
+
+// Checks the array against `limits`, then hands each item with its place to `read` until one fails.
+template <class ReadItem>
+bool ReadArray(Reader& r, const json& value, const std::string& place, const ArrayLimits& limits, ReadItem read) {
+  if (!value.is_array() || value.size() < limits.min) return r.Fail(place, limits.wrong);
+  if (value.size() > limits.max) return r.Fail(place, limits.too_many.empty() ? limits.wrong : limits.too_many);
+  for (size_t i = 0; i < value.size(); ++i)
+    if (!read(value[i], place + "/" + std::to_string(i))) return false;
+  return true;
+}
+
+template <class T>
+ValueFormat<std::vector<T>> ArrayOf(ValueFormat<T> item, ArrayLimits limits) {
+  return {[item, limits](Reader& r, const json& value, const std::string& place) -> std::optional<std::vector<T>> {
+            std::vector<T> items;
+            const bool ok = ReadArray(r, value, place, limits, [&](const json& v, const std::string& at) {
+              std::optional<T> read = item.read(r, v, at);
+              if (read) items.push_back(std::move(*read));
+              return read.has_value();
+            });
+            if (!ok) return std::nullopt;
+            return items;
+          },
+          [item](const std::vector<T>& items) {
+            json array = json::array();
+            for (const T& v : items) array.push_back(item.write(v));
+            return array;
+          }};
+}
+
+// One key of an object whose values are `Target`s.
+template <class Target>
+struct Field {
+  std::string key;
+  // Reads the key's value into the target; false: refused (the reader holds why).
+  std::function<bool(Reader&, const json&, const std::string&, Target&)> read;
+  // The key's value in a saved file; none: the key is left out.
+  std::function<std::optional<json>(const Target&)> write;
+  std::string needed;  // why an object without the key is refused; empty: the key may be left out
+  // Which objects may have the key at all (null: every one); the others are refused with `not_allowed`
+  // when they have it, and saved without it.
+  std::function<bool(const Target&)> allowed;
+  std::string not_allowed;
+  std::string excludes;  // a key that may not be given together with this one
+  // The key's value decides which other keys are allowed: they are checked as soon as it is read.
+  bool decides = false;
+
+  Field Needed(std::string why) && {
+    needed = std::move(why);
+    return std::move(*this);
+  }
+  Field SavedWhen(std::function<bool(const Target&)> rule) && {
+    write = [write = std::move(write), rule = std::move(rule)](const Target& target) -> std::optional<json> {
+      if (!rule(target)) return std::nullopt;
+      return write(target);
+    };
+    return std::move(*this);
+  }
+  Field OnlyWhen(std::function<bool(const Target&)> rule, std::string why) && {
+    allowed = std::move(rule);
+    not_allowed = std::move(why);
+    return std::move(*this);
+  }
+  Field Excludes(std::string other) && {
+    excludes = std::move(other);
+    return std::move(*this);
+  }
+  Field Decides() && {
+    decides = true;
+    return std::move(*this);
+  }
+};
+
+// The keys of one kind of object, in the order they are read.
+template <class Target>
+using Format = std::vector<Field<Target>>;
+
+template <class T>
+struct IsOptional : std::false_type {};
+template <class T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+// A key read with `format` and handed to `set` (which may refuse the value: then it takes the reader
+// and the place too); saved as `get` gives it, left out when that is an empty optional.
+template <class Target, class T, class Get, class Set>
+Field<Target> Key(std::string key, ValueFormat<T> format, Get get, Set set) {
+  Field<Target> field;
+  field.key = std::move(key);
+  field.read = [format, set](Reader& r, const json& value, const std::string& place, Target& target) {
+    std::optional<T> v = format.read(r, value, place);
+    if (!v) return false;
+    if constexpr (std::is_invocable_r_v<bool, Set, Reader&, const std::string&, Target&, T>) {
+      return set(r, place, target, std::move(*v));
+    } else {
+      set(target, std::move(*v));
+      return true;
+    }
+  };
+  field.write = [format, get](const Target& target) -> std::optional<json> {
+    auto v = get(target);
+    if constexpr (IsOptional<decltype(v)>::value) {
+      if (!v) return std::nullopt;
+      return format.write(*v);
+    } else {
+      return format.write(v);
+    }
+  };
+  return field;
+}
+
+// A key kept in a member of the target (a member pointer, or a function giving the member); an
+// optional member is saved only when it holds a value.
+template <class Target, class T, class Member>
+Field<Target> Stored(std::string key, ValueFormat<T> format, Member member) {
+  return Key<Target>(
+      std::move(key), std::move(format), [member](const Target& target) { return std::invoke(member, target); },
+      [member](Target& target, T value) { std::invoke(member, target) = std::move(value); });
+}
+
+// Reads an object with its format: unknown keys, then missing ones, then the values in the table's
+// order, are refused at the first fault.
+template <class Target>
+bool ReadObject(Reader& r, const json& value, const std::string& place, const Format<Target>& format,
+                Target& target) {
+  if (!value.is_object()) return r.Fail(place, "must be an object");
+  auto field_of = [&](const std::string& key) -> const Field<Target>* {
+    for (const Field<Target>& field : format)
+      if (field.key == key) return &field;
+    return nullptr;
+  };
+  for (const auto& item : value.items())
+    if (!field_of(item.key())) return r.Fail(place + "/" + item.key(), "unknown key");
+  for (const Field<Target>& field : format)
+    if (!field.needed.empty() && !value.contains(field.key)) return r.Fail(place, field.needed);
+  auto allowed = [&](const Field<Target>& field) {
+    return !field.allowed || field.allowed(target) || r.Fail(place + "/" + field.key, field.not_allowed);
+  };
+  for (const Field<Target>& field : format) {
+    auto it = value.find(field.key);
+    if (it == value.end()) continue;
+    if (!field.excludes.empty() && value.contains(field.excludes))
+      return r.Fail(place + "/" + field.excludes, "give either " + field.key + " or " + field.excludes + ", not both");
+    if (!allowed(field) || !field.read(r, *it, place + "/" + field.key, target)) return false;
+    if (field.decides)
+      for (const auto& item : value.items())
+        if (!allowed(*field_of(item.key()))) return false;
   }
   return true;
 }
 
-bool ReadDfu(Reader& r, const json& value, const std::string& place, DeviceSpec& shape) {
-  if (!r.Object(value, place,
-                {"present", "mode", "protocol", "alt_settings", "functional_descriptor", "descriptor_length",
-                 "version", "transfer_size"}))
-    return false;
-  bool ok = Optional(value, "present", [&](const json& v) {
-    auto b = r.Bool(v, place + "/present");
-    if (b) shape.has_dfu = *b;
-    return b.has_value();
-  });
-  ok = ok && Optional(value, "mode", [&](const json& v) {
-    static const std::map<std::string, bool> modes = {{"runtime", false}, {"dfu", true}};
-    auto m = r.Choice(v, place + "/mode", modes);
-    if (m) shape.dfu_mode = *m;
-    return m.has_value();
-  });
-  ok = ok && Optional(value, "protocol", [&](const json& v) {
-    auto n = r.Number(v, place + "/protocol", 0, 0xFF);
-    if (n) shape.dfu_protocol = static_cast<uint8_t>(*n);
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "alt_settings", [&](const json& v) {
-    auto n = r.Number(v, place + "/alt_settings", 1, 4);
-    if (n) shape.dfu_alt_settings = static_cast<uint8_t>(*n);
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "functional_descriptor", [&](const json& v) {
-    auto p = r.Choice(v, place + "/functional_descriptor", Places());
-    if (p) shape.dfu_descriptor = *p;
-    return p.has_value();
-  });
-  ok = ok && Optional(value, "descriptor_length", [&](const json& v) {
-    auto n = r.Number(v, place + "/descriptor_length", 2, 9);
-    if (n) shape.dfu_descriptor_length = static_cast<uint8_t>(*n);
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "version", [&](const json& v) {
-    auto n = r.Number(v, place + "/version", 0, 0xFFFF);
-    if (n) shape.dfu_version = static_cast<uint16_t>(*n);
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "transfer_size", [&](const json& v) {
-    auto n = r.Number(v, place + "/transfer_size", 0, 0xFFFF);
-    if (n) shape.dfu_transfer_size = static_cast<uint16_t>(*n);
-    return n.has_value();
-  });
-  return ok;
+template <class Target>
+json WriteObject(const Format<Target>& format, const Target& target) {
+  json object = json::object();
+  for (const Field<Target>& field : format) {
+    if (field.allowed && !field.allowed(target)) continue;
+    if (std::optional<json> value = field.write(target)) object[field.key] = std::move(*value);
+  }
+  return object;
+}
+
+// An object inside the target, with its own table; left out of a saved file when it holds nothing.
+template <class Target, class Inner, class Member>
+Field<Target> Nested(std::string key, const Format<Inner>& format, Member member) {
+  Field<Target> field;
+  field.key = std::move(key);
+  field.read = [&format, member](Reader& r, const json& value, const std::string& place, Target& target) {
+    return ReadObject(r, value, place, format, std::invoke(member, target));
+  };
+  field.write = [&format, member](const Target& target) -> std::optional<json> {
+    json object = WriteObject(format, std::invoke(member, target));
+    if (object.empty()) return std::nullopt;
+    return object;
+  };
+  return field;
+}
+
+// An array of objects with their own table, each handed to `add` as soon as it is read (which may
+// refuse it at its place); `start` gives the value an item is read into, `items` what is saved (none:
+// the key is left out).
+template <class Target, class Item, class Start, class Add, class Items>
+Field<Target> Each(std::string key, const Format<Item>& format, ArrayLimits limits, Start start, Add add, Items items) {
+  Field<Target> field;
+  field.key = std::move(key);
+  field.read = [&format, limits, start, add](Reader& r, const json& value, const std::string& place, Target& target) {
+    return ReadArray(r, value, place, limits, [&](const json& v, const std::string& at) {
+      Item item = start(target);
+      return ReadObject(r, v, at, format, item) && add(r, at, target, std::move(item));
+    });
+  };
+  field.write = [&format, items](const Target& target) -> std::optional<json> {
+    std::optional<std::vector<Item>> saved = items(target);
+    if (!saved) return std::nullopt;
+    json array = json::array();
+    for (const Item& item : *saved) array.push_back(WriteObject(format, item));
+    return array;
+  };
+  return field;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The objects of a scenario file and their tables.
+
+// A string descriptor: plain text, or {"text", "present", "declared_length"}; saved as the object.
+const Format<StringSpec>& StringFormat() {
+  static const Format<StringSpec> format = {
+      Stored<StringSpec>("text", Text(126), &StringSpec::text),
+      Stored<StringSpec>("present", Flag(), &StringSpec::present),
+      Stored<StringSpec>("declared_length", Integer<uint8_t>(0, 255), &StringSpec::declared_length),
+  };
+  return format;
+}
+
+const Format<DeviceSpec>& DfuFormat() {
+  static const std::map<std::string, bool> modes = {{"runtime", false}, {"dfu", true}};
+  static const Format<DeviceSpec> format = {
+      Stored<DeviceSpec>("present", Flag(), &DeviceSpec::has_dfu),
+      Stored<DeviceSpec>("mode", Choice(modes), &DeviceSpec::dfu_mode),
+      Stored<DeviceSpec>("protocol", Integer<uint8_t>(0, 0xFF), &DeviceSpec::dfu_protocol),
+      Stored<DeviceSpec>("alt_settings", Integer<uint8_t>(1, 4), &DeviceSpec::dfu_alt_settings),
+      Stored<DeviceSpec>("functional_descriptor", Choice(Places()), &DeviceSpec::dfu_descriptor),
+      Stored<DeviceSpec>("descriptor_length", Integer<uint8_t>(2, 9), &DeviceSpec::dfu_descriptor_length),
+      Stored<DeviceSpec>("version", HexInteger<uint16_t>(0, 0xFFFF), &DeviceSpec::dfu_version),
+      Stored<DeviceSpec>("transfer_size", Integer<uint16_t>(0, 0xFFFF), &DeviceSpec::dfu_transfer_size),
+  };
+  return format;
+}
+
+// One run of chip memory.
+struct MemoryRun {
+  uint32_t address = 0;
+  Bytes bytes;
+};
+
+const Format<MemoryRun>& MemoryRunFormat() {
+  static const Format<MemoryRun> format = {
+      Stored<MemoryRun>("address", HexInteger<uint32_t>(0, 0xFFFFFFFF), &MemoryRun::address)
+          .Needed("needs address and bytes"),
+      Stored<MemoryRun>("bytes", HexBytes(1, 0x10000), &MemoryRun::bytes).Needed("needs address and bytes"),
+  };
+  return format;
+}
+
+// Memory as runs of nonzero bytes.
+std::vector<MemoryRun> MemoryRuns(const Chip& chip) {
+  std::vector<MemoryRun> runs;
+  for (size_t r = 0; r < kMemoryMap.size(); ++r) {
+    const Bytes& bytes = chip.RegionBytes(r);
+    for (size_t i = 0; i < bytes.size();) {
+      if (bytes[i] == 0) {
+        ++i;
+        continue;
+      }
+      size_t end = i;
+      while (end < bytes.size() && bytes[end] != 0) ++end;
+      runs.push_back({kMemoryMap[r].base + static_cast<uint32_t>(i), Bytes(bytes.begin() + i, bytes.begin() + end)});
+      i = end;
+    }
+  }
+  return runs;
+}
+
+// A chip: which one (family or product ID), then its state. Loading makes the chip once the product ID
+// is known; saving reads `chip`.
+struct ChipEntry {
+  uint16_t product_id = static_cast<uint16_t>(fcp::maker::kPidsVzq2202[0]);
+  bool product_id_given = false;
+  std::shared_ptr<Chip> made;
+  const Chip* chip = nullptr;
+
+  Chip& Made() {
+    if (!made) {
+      made = std::make_shared<Chip>(product_id);
+      chip = made.get();
+    }
+    return *made;
+  }
+};
+
+Field<ChipEntry> MemoryField() {
+  return Each<ChipEntry>(
+      "memory", MemoryRunFormat(), {0, SIZE_MAX, "must be an array of {\"address\", \"bytes\"}", ""},
+      [](const ChipEntry&) { return MemoryRun(); },
+      [](Reader& r, const std::string& place, ChipEntry& c, MemoryRun run) {
+        return c.Made().WriteMemory(run.address, run.bytes) || r.Fail(place, "bytes lie outside the chip's memory map");
+      },
+      [](const ChipEntry& c) { return std::optional(MemoryRuns(*c.chip)); });
 }
 
 // The chip's settings are applied to a new chip in this order: product ID (or family), status
 // block (whose bytes 2-3 then win over the product ID only when no product ID was given), config,
 // signature, memory, then the single registers.
-bool ReadChip(Reader& r, const json& value, const std::string& place, std::shared_ptr<Chip>& out) {
-  if (!r.Object(value, place,
-                {"family", "product_id", "config", "status_block", "signature", "selector", "passthrough_word",
-                 "commit_register", "memory", "hardware_fault", "commit_count"}))
-    return false;
-  if (value.contains("family") && value.contains("product_id"))
-    return r.Fail(place + "/product_id", "give either family or product_id, not both");
-  uint16_t pid = static_cast<uint16_t>(fcp::maker::kPidsVzq2202[0]);
-  bool ok = Optional(value, "family", [&](const json& v) {
-    static const std::map<std::string, uint16_t> families = {
-        {"VZQ2201", static_cast<uint16_t>(fcp::maker::kPidsVzq2201[0])},
-        {"VZQ2202", static_cast<uint16_t>(fcp::maker::kPidsVzq2202[0])},
-        {"VZQ2203", static_cast<uint16_t>(fcp::maker::kPidsVzq2203[0])}};
-    auto f = r.Choice(v, place + "/family", families);
-    if (f) pid = *f;
-    return f.has_value();
-  });
-  ok = ok && Optional(value, "product_id", [&](const json& v) {
-    auto n = r.Number(v, place + "/product_id", 0, 0xFFFF);
-    if (n) pid = static_cast<uint16_t>(*n);
-    return n.has_value();
-  });
-  if (!ok) return false;
-  auto chip = std::make_shared<Chip>(pid);
-  ok = Optional(value, "status_block", [&](const json& v) {
-    auto b = r.HexBytes(v, place + "/status_block", 0, 0, kStatusBlockSize);
-    if (b) {
-      std::copy(b->begin(), b->end(), chip->status_block().begin());
-      if (value.contains("family") || value.contains("product_id")) chip->set_product_id(pid);
-    }
-    return b.has_value();
-  });
-  ok = ok && Optional(value, "config", [&](const json& v) {
-    auto b = r.HexBytes(v, place + "/config", 0, kConfigSize);
-    if (b) {
-      std::fill(chip->config().begin(), chip->config().end(), 0);
-      std::copy(b->begin(), b->end(), chip->config().begin());
-    }
-    return b.has_value();
-  });
-  ok = ok && Optional(value, "signature", [&](const json& v) {
-    auto b = r.HexBytes(v, place + "/signature", 0, 0, 8);
-    if (b) std::copy(b->begin(), b->end(), chip->signature().begin());
-    return b.has_value();
-  });
-  ok = ok && Optional(value, "memory", [&](const json& v) {
-    const std::string at = place + "/memory";
-    if (!v.is_array()) return r.Fail(at, "must be an array of {\"address\", \"bytes\"}");
-    for (size_t i = 0; i < v.size(); ++i) {
-      const std::string item = at + "/" + std::to_string(i);
-      if (!r.Object(v[i], item, {"address", "bytes"})) return false;
-      if (!v[i].contains("address") || !v[i].contains("bytes")) return r.Fail(item, "needs address and bytes");
-      auto address = r.Number(v[i]["address"], item + "/address", 0, 0xFFFFFFFF);
-      if (!address) return false;
-      auto bytes = r.HexBytes(v[i]["bytes"], item + "/bytes", 1, 0x10000);
-      if (!bytes) return false;
-      if (!chip->WriteMemory(static_cast<uint32_t>(*address), *bytes))
-        return r.Fail(item, "bytes lie outside the chip's memory map");
-    }
-    return true;
-  });
-  ok = ok && Optional(value, "selector", [&](const json& v) {
-    auto n = r.Number(v, place + "/selector", 0, 0xFF);
-    if (n) chip->set_selector(static_cast<uint8_t>(*n));
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "passthrough_word", [&](const json& v) {
-    auto n = r.Number(v, place + "/passthrough_word", 0, 0xFFFFFFFF);
-    if (n) chip->WriteWord(kPassthroughWordAddress, static_cast<uint32_t>(*n));
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "commit_register", [&](const json& v) {
-    auto n = r.Number(v, place + "/commit_register", 0, 0xFFFFFFFF);
-    if (n) chip->WriteWord(kCommitRegisterAddress, static_cast<uint32_t>(*n));
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "hardware_fault", [&](const json& v) {
-    auto b = r.Bool(v, place + "/hardware_fault");
-    if (b) chip->set_hardware_fault(*b);
-    return b.has_value();
-  });
-  ok = ok && Optional(value, "commit_count", [&](const json& v) {
-    auto n = r.Number(v, place + "/commit_count", 0, 0xFFFFFFFF);
-    if (n) chip->set_commit_count(static_cast<unsigned>(*n));
-    return n.has_value();
-  });
-  if (ok) out = std::move(chip);
-  return ok;
+const Format<ChipEntry>& ChipFormat() {
+  static const std::map<std::string, uint16_t> families = {
+      {"VZQ2201", static_cast<uint16_t>(fcp::maker::kPidsVzq2201[0])},
+      {"VZQ2202", static_cast<uint16_t>(fcp::maker::kPidsVzq2202[0])},
+      {"VZQ2203", static_cast<uint16_t>(fcp::maker::kPidsVzq2203[0])}};
+  auto choose = [](ChipEntry& c, uint16_t pid) {
+    c.product_id = pid;
+    c.product_id_given = true;
+  };
+  static const Format<ChipEntry> format = {
+      Key<ChipEntry>("family", Choice(families), [](const ChipEntry&) { return std::optional<uint16_t>(); }, choose)
+          .Excludes("product_id"),
+      Key<ChipEntry>("product_id", HexInteger<uint16_t>(0, 0xFFFF),
+                     [](const ChipEntry& c) { return c.chip->product_id(); }, choose),
+      Key<ChipEntry>("status_block", HexBytesOfSize(kStatusBlockSize),
+                     [](const ChipEntry& c) { return Bytes(c.chip->status_block().begin(), c.chip->status_block().end()); },
+                     [](ChipEntry& c, const Bytes& bytes) {
+                       std::copy(bytes.begin(), bytes.end(), c.Made().status_block().begin());
+                       if (c.product_id_given) c.Made().set_product_id(c.product_id);
+                     }),
+      Key<ChipEntry>("config", HexBytes(0, kConfigSize), [](const ChipEntry& c) { return c.chip->config(); },
+                     [](ChipEntry& c, const Bytes& bytes) {
+                       Bytes& config = c.Made().config();
+                       std::fill(config.begin(), config.end(), 0);
+                       std::copy(bytes.begin(), bytes.end(), config.begin());
+                     }),
+      Key<ChipEntry>("signature", HexBytesOfSize(kChipSignature.size()),
+                     [](const ChipEntry& c) { return Bytes(c.chip->signature().begin(), c.chip->signature().end()); },
+                     [](ChipEntry& c, const Bytes& bytes) { std::copy(bytes.begin(), bytes.end(), c.Made().signature().begin()); }),
+      MemoryField(),
+      Key<ChipEntry>("selector", Integer<uint8_t>(0, 0xFF), [](const ChipEntry& c) { return c.chip->selector(); },
+                     [](ChipEntry& c, uint8_t selector) { c.Made().set_selector(selector); }),
+      Key<ChipEntry>("passthrough_word", HexInteger<uint32_t>(0, 0xFFFFFFFF),
+                     [](const ChipEntry& c) { return c.chip->ReadWord(kPassthroughWordAddress); },
+                     [](ChipEntry& c, uint32_t word) { c.Made().WriteWord(kPassthroughWordAddress, word); }),
+      Key<ChipEntry>("commit_register", HexInteger<uint32_t>(0, 0xFFFFFFFF),
+                     [](const ChipEntry& c) { return c.chip->ReadWord(kCommitRegisterAddress); },
+                     [](ChipEntry& c, uint32_t word) { c.Made().WriteWord(kCommitRegisterAddress, word); }),
+      Key<ChipEntry>("hardware_fault", Flag(), [](const ChipEntry& c) { return c.chip->hardware_fault(); },
+                     [](ChipEntry& c, bool on) { c.Made().set_hardware_fault(on); }),
+      Key<ChipEntry>("commit_count", Integer<unsigned>(0, 0xFFFFFFFF),
+                     [](const ChipEntry& c) { return c.chip->commit_count(); },
+                     [](ChipEntry& c, unsigned count) { c.Made().set_commit_count(count); }),
+  };
+  return format;
 }
 
-bool ReadFault(Reader& r, const json& value, const std::string& place, const std::string& device, FaultRule& rule) {
-  if (!r.Object(value, place, {"action", "nth", "times", "match", "length", "data"})) return false;
-  rule.device = device;
-  if (!value.contains("action")) return r.Fail(place, "needs an action");
+const Format<FaultMatch>& MatchFormat() {
+  static const Format<FaultMatch> format = {
+      Stored<FaultMatch>("request_type", Integer<uint8_t>(0, 0xFF), &FaultMatch::request_type),
+      Stored<FaultMatch>("request", Integer<uint8_t>(0, 0xFF), &FaultMatch::request),
+      Stored<FaultMatch>("value", Integer<uint16_t>(0, 0xFFFF), &FaultMatch::value),
+      Stored<FaultMatch>("index", Integer<uint16_t>(0, 0xFFFF), &FaultMatch::index),
+  };
+  return format;
+}
+
+const Format<FaultRule>& FaultFormat() {
   static const std::map<std::string, FaultAction> actions = {{"stall", FaultAction::kStall},
                                                              {"short", FaultAction::kShort},
                                                              {"wrong_data", FaultAction::kWrongData},
                                                              {"disconnect", FaultAction::kDisconnect},
                                                              {"timeout", FaultAction::kTimeout}};
-  auto action = r.Choice(value["action"], place + "/action", actions);
-  if (!action) return false;
-  rule.action = *action;
-  bool ok = Optional(value, "nth", [&](const json& v) {
-    auto n = r.Number(v, place + "/nth", 0, 1000000);
-    if (n) rule.nth = static_cast<unsigned>(*n);
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "times", [&](const json& v) {
-    auto n = r.Number(v, place + "/times", 0, 1000000);
-    if (n) rule.times = static_cast<unsigned>(*n);
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "length", [&](const json& v) {
-    if (rule.action != FaultAction::kShort) return r.Fail(place + "/length", "only a short fault has a length");
-    auto n = r.Number(v, place + "/length", 0, 0xFFFF);
-    if (n) rule.length = static_cast<uint16_t>(*n);
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "data", [&](const json& v) {
-    if (rule.action != FaultAction::kWrongData) return r.Fail(place + "/data", "only a wrong_data fault has data");
-    auto b = r.HexBytes(v, place + "/data", 1, 0xFFFF);
-    if (b) rule.data = *b;
-    return b.has_value();
-  });
-  ok = ok && Optional(value, "match", [&](const json& v) {
-    const std::string at = place + "/match";
-    if (!r.Object(v, at, {"request_type", "request", "value", "index"})) return false;
-    bool m = Optional(v, "request_type", [&](const json& x) {
-      auto n = r.Number(x, at + "/request_type", 0, 0xFF);
-      if (n) rule.match.request_type = static_cast<uint8_t>(*n);
-      return n.has_value();
-    });
-    m = m && Optional(v, "request", [&](const json& x) {
-      auto n = r.Number(x, at + "/request", 0, 0xFF);
-      if (n) rule.match.request = static_cast<uint8_t>(*n);
-      return n.has_value();
-    });
-    m = m && Optional(v, "value", [&](const json& x) {
-      auto n = r.Number(x, at + "/value", 0, 0xFFFF);
-      if (n) rule.match.value = static_cast<uint16_t>(*n);
-      return n.has_value();
-    });
-    m = m && Optional(v, "index", [&](const json& x) {
-      auto n = r.Number(x, at + "/index", 0, 0xFFFF);
-      if (n) rule.match.index = static_cast<uint16_t>(*n);
-      return n.has_value();
-    });
-    return m;
-  });
-  return ok;
-}
-
-bool IsIdChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-         c == '.';
-}
-
-bool ReadDevice(Reader& r, const json& value, const std::string& place, Workstation& ws) {
-  if (!r.Object(value, place,
-                {"id", "kind", "bus", "ports", "address", "vendor_id", "product_id", "bcd_device",
-                 "max_packet_size0", "xu_unit_id", "dfu", "strings", "langids", "langid_descriptor", "latency_us",
-                 "connected", "libusb_visible", "libusb_open_error", "chip", "faults", "views"}))
-    return false;
-  if (!value.contains("id")) return r.Fail(place, "needs an id");
-  if (!value.contains("kind")) return r.Fail(place, "needs a kind");
-  if (!value.contains("ports")) return r.Fail(place, "needs ports (the hub port path from the root)");
-  DeviceSpec shape;
-  auto id = r.Text(value["id"], place + "/id", 32);
-  if (!id) return false;
-  if (id->empty() || !std::all_of(id->begin(), id->end(), IsIdChar))
-    return r.Fail(place + "/id", "must be 1-32 characters of letters, digits, '_', '-', '.'");
-  shape.id = *id;
-  auto kind = r.Choice(value["kind"], place + "/kind", Kinds());
-  if (!kind) return false;
-  shape.kind = *kind;
-  const bool chip_camera = shape.kind == DeviceKind::kChipCamera;
-  const bool camera = chip_camera || shape.kind == DeviceKind::kForeignCamera;
-  const bool has_dfu = chip_camera || shape.kind == DeviceKind::kForeignDfu;
-  if (value.contains("chip") && !chip_camera) return r.Fail(place + "/chip", "only a chip_camera has a chip");
-  if (value.contains("dfu") && !has_dfu) return r.Fail(place + "/dfu", "this kind of device has no DFU function");
-  if (value.contains("xu_unit_id") && !camera) return r.Fail(place + "/xu_unit_id", "this kind of device is no camera");
-
-  const json& ports = value["ports"];
-  if (!ports.is_array() || ports.empty() || ports.size() > 7)
-    return r.Fail(place + "/ports", "must be an array of 1 to 7 port numbers");
-  shape.place.ports.clear();
-  for (size_t i = 0; i < ports.size(); ++i) {
-    auto n = r.Number(ports[i], place + "/ports/" + std::to_string(i), 1, 255);
-    if (!n) return false;
-    shape.place.ports.push_back(static_cast<uint8_t>(*n));
-  }
-  auto number = [&](const char* key, uint64_t min, uint64_t max, auto set) {
-    return Optional(value, key, [&](const json& v) {
-      auto n = r.Number(v, place + "/" + key, min, max);
-      if (n) set(*n);
-      return n.has_value();
-    });
+  static const Format<FaultRule> format = {
+      Stored<FaultRule>("action", Choice(actions), &FaultRule::action).Needed("needs an action"),
+      Stored<FaultRule>("nth", Integer<unsigned>(0, 1000000), &FaultRule::nth),
+      Stored<FaultRule>("times", Integer<unsigned>(0, 1000000), &FaultRule::times),
+      Stored<FaultRule>("length", Integer<uint16_t>(0, 0xFFFF), &FaultRule::length)
+          .OnlyWhen([](const FaultRule& f) { return f.action == FaultAction::kShort; },
+                    "only a short fault has a length"),
+      Stored<FaultRule>("data", HexBytes(1, 0xFFFF), &FaultRule::data)
+          .OnlyWhen([](const FaultRule& f) { return f.action == FaultAction::kWrongData; },
+                    "only a wrong_data fault has data"),
+      Nested<FaultRule>("match", MatchFormat(), &FaultRule::match),
   };
-  bool ok = number("bus", 1, 255, [&](uint64_t n) { shape.place.bus = static_cast<uint8_t>(n); }) &&
-            number("address", 1, 127, [&](uint64_t n) { shape.place.address = static_cast<uint8_t>(n); }) &&
-            number("vendor_id", 1, 0xFFFF, [&](uint64_t n) { shape.vendor_id = static_cast<uint16_t>(n); }) &&
-            number("product_id", 1, 0xFFFF, [&](uint64_t n) { shape.product_id = static_cast<uint16_t>(n); }) &&
-            number("bcd_device", 0, 0xFFFF, [&](uint64_t n) { shape.bcd_device = static_cast<uint16_t>(n); }) &&
-            number("xu_unit_id", 1, 255, [&](uint64_t n) { shape.xu_unit_id = static_cast<uint8_t>(n); });
-  ok = ok && Optional(value, "max_packet_size0", [&](const json& v) {
-    auto n = r.Number(v, place + "/max_packet_size0", 8, 64);
-    if (n && *n != 8 && *n != 16 && *n != 32 && *n != 64)
-      return r.Fail(place + "/max_packet_size0", "must be 8, 16, 32 or 64");
-    if (n) shape.max_packet_size0 = static_cast<uint8_t>(*n);
-    return n.has_value();
-  });
-  ok = ok && Optional(value, "dfu", [&](const json& v) { return ReadDfu(r, v, place + "/dfu", shape); });
-  ok = ok && Optional(value, "strings", [&](const json& v) { return ReadStrings(r, v, place + "/strings", shape); });
-  if (ok && value.contains("langids") && value.contains("langid_descriptor"))
-    return r.Fail(place + "/langid_descriptor", "give either langids or langid_descriptor, not both");
-  ok = ok && Optional(value, "langids", [&](const json& v) {
-    if (!v.is_array() || v.size() > 126) return r.Fail(place + "/langids", "must be an array of up to 126 language IDs");
-    shape.langids.clear();
-    for (size_t i = 0; i < v.size(); ++i) {
-      auto n = r.Number(v[i], place + "/langids/" + std::to_string(i), 0, 0xFFFF);
-      if (!n) return false;
-      shape.langids.push_back(static_cast<uint16_t>(*n));
-    }
-    return true;
-  });
-  ok = ok && Optional(value, "langid_descriptor", [&](const json& v) {
-    auto b = r.HexBytes(v, place + "/langid_descriptor", 0, 255);
-    if (b) shape.langid_descriptor = *b;
-    return b.has_value();
-  });
-  ok = ok && Optional(value, "chip", [&](const json& v) { return ReadChip(r, v, place + "/chip", shape.chip); });
-  ok = ok && Optional(value, "views", [&](const json& v) {
-    if (!v.is_object()) return r.Fail(place + "/views", "must be an object");
-    shape.views = v;
-    return true;
-  });
-  std::optional<std::chrono::microseconds> latency;
-  ok = ok && Optional(value, "latency_us", [&](const json& v) {
-    auto n = r.Number(v, place + "/latency_us", 0, 60000000);
-    if (n) latency = std::chrono::microseconds(*n);
-    return n.has_value();
-  });
-  bool connected = true;
-  ok = ok && Optional(value, "connected", [&](const json& v) {
-    auto b = r.Bool(v, place + "/connected");
-    if (b) connected = *b;
-    return b.has_value();
-  });
-  bool libusb_visible = true;
-  ok = ok && Optional(value, "libusb_visible", [&](const json& v) {
-    auto b = r.Bool(v, place + "/libusb_visible");
-    if (b) libusb_visible = *b;
-    return b.has_value();
-  });
-  int open_error = 0;
-  ok = ok && Optional(value, "libusb_open_error", [&](const json& v) {
-    auto e = r.Choice(v, place + "/libusb_open_error", LibusbErrors());
-    if (e) open_error = *e;
-    return e.has_value();
-  });
-  std::vector<FaultRule> faults;
-  ok = ok && Optional(value, "faults", [&](const json& v) {
-    if (!v.is_array()) return r.Fail(place + "/faults", "must be an array");
-    for (size_t i = 0; i < v.size(); ++i) {
-      FaultRule rule;
-      if (!ReadFault(r, v[i], place + "/faults/" + std::to_string(i), shape.id, rule)) return false;
-      faults.push_back(std::move(rule));
-    }
-    return true;
-  });
-  if (!ok) return false;
+  return format;
+}
 
-  auto device = MakeDevice(shape);
-  device->latency = latency;
-  device->set_connected(connected);
-  device->libusb_open_error = open_error;
-  device->libusb_visible = libusb_visible;
+// A device as a scenario describes it: its shape, and what the workstation keeps of it besides.
+struct DeviceEntry {
+  DeviceSpec shape;
+  bool has_shape = true;  // false: a device assembled by hand, saved without what only a shape holds
+  std::optional<std::chrono::microseconds> latency;
+  bool connected = true;
+  bool libusb_visible = true;
+  int libusb_open_error = 0;
+  std::vector<FaultRule> faults;
+};
+
+// A workstation's device as it is saved: with its place, IDs and chip as they are now.
+DeviceEntry EntryOf(const UsbDevice& device, const std::vector<FaultRule>& faults) {
+  DeviceEntry entry;
+  entry.has_shape = device.shape != nullptr;
+  if (device.shape) entry.shape = *device.shape;
+  entry.shape.id = device.id();
+  entry.shape.kind = device.kind();
+  entry.shape.place = device.place();
+  entry.shape.vendor_id = device.vendor_id();
+  entry.shape.product_id = device.product_id();
+  entry.shape.bcd_device = device.bcd_device();
+  entry.shape.chip = device.chip;
+  entry.latency = device.latency;
+  entry.connected = device.connected();
+  entry.libusb_visible = device.libusb_visible;
+  entry.libusb_open_error = device.libusb_open_error;
+  for (const FaultRule& rule : faults)
+    if (rule.device == device.id()) entry.faults.push_back(rule);
+  return entry;
+}
+
+bool IsDeviceId(const std::string& id) {
+  return !id.empty() && std::all_of(id.begin(), id.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+           c == '.';
+  });
+}
+
+bool IsPacketSize0(const uint8_t& size) { return size == 8 || size == 16 || size == 32 || size == 64; }
+
+bool IsCamera(const DeviceEntry& d) {
+  return d.shape.kind == DeviceKind::kChipCamera || d.shape.kind == DeviceKind::kForeignCamera;
+}
+bool HasDfuFunction(const DeviceEntry& d) {
+  return d.shape.kind == DeviceKind::kChipCamera || d.shape.kind == DeviceKind::kForeignDfu;
+}
+bool HasShape(const DeviceEntry& d) { return d.has_shape; }
+
+// String descriptors by role; a role's value is its text alone, or the string's object.
+Field<DeviceEntry> StringsField() {
+  Field<DeviceEntry> field;
+  field.key = "strings";
+  field.read = [](Reader& r, const json& value, const std::string& place, DeviceEntry& d) {
+    if (!value.is_object()) return r.Fail(place, "must be an object");
+    for (const auto& item : value.items()) {
+      const std::string at = place + "/" + item.key();
+      if (std::find(kStringRoles.begin(), kStringRoles.end(), item.key()) == kStringRoles.end())
+        return r.Fail(at, "unknown string role (manufacturer, product, serial, video_interface, dfu_interface)");
+      StringSpec s;
+      if (item.value().is_string()) {
+        auto text = Text(126).read(r, item.value(), at);
+        if (!text) return false;
+        s.text = *text;
+      } else if (!ReadObject(r, item.value(), at, StringFormat(), s)) {
+        return false;
+      }
+      d.shape.strings[item.key()] = s;
+    }
+    return true;
+  };
+  field.write = [](const DeviceEntry& d) -> std::optional<json> {
+    if (d.shape.strings.empty()) return std::nullopt;
+    json strings = json::object();
+    for (const auto& [role, s] : d.shape.strings) strings[role] = WriteObject(StringFormat(), s);
+    return strings;
+  };
+  return std::move(field).SavedWhen(HasShape);
+}
+
+Field<DeviceEntry> ChipField() {
+  return Key<DeviceEntry>(
+             "chip", ValueFormat<ChipEntry>{[](Reader& r, const json& value, const std::string& place) {
+                                              ChipEntry chip;
+                                              if (!ReadObject(r, value, place, ChipFormat(), chip))
+                                                return std::optional<ChipEntry>();
+                                              chip.Made();
+                                              return std::optional<ChipEntry>(std::move(chip));
+                                            },
+                                            [](const ChipEntry& chip) { return WriteObject(ChipFormat(), chip); }},
+             [](const DeviceEntry& d) {
+               std::optional<ChipEntry> chip;
+               if (d.shape.chip) chip.emplace().chip = d.shape.chip.get();
+               return chip;
+             },
+             [](DeviceEntry& d, ChipEntry chip) { d.shape.chip = std::move(chip.made); })
+      .OnlyWhen([](const DeviceEntry& d) { return d.shape.kind == DeviceKind::kChipCamera; },
+                "only a chip_camera has a chip");
+}
+
+const Format<DeviceEntry>& DeviceFormat() {
+  auto shape = [](auto& d) -> auto& { return d.shape; };
+  static const Format<DeviceEntry> format = {
+      Stored<DeviceEntry>("id", Checked(Text(32), IsDeviceId, "must be 1-32 characters of letters, digits, '_', '-', '.'"),
+                          [](auto& d) -> auto& { return d.shape.id; })
+          .Needed("needs an id"),
+      Stored<DeviceEntry>("kind", Choice(Kinds()), [](auto& d) -> auto& { return d.shape.kind; })
+          .Needed("needs a kind")
+          .Decides(),
+      Stored<DeviceEntry>("ports", ArrayOf(Integer<uint8_t>(1, 255), {1, 7, "must be an array of 1 to 7 port numbers", ""}),
+                          [](auto& d) -> auto& { return d.shape.place.ports; })
+          .Needed("needs ports (the hub port path from the root)"),
+      Stored<DeviceEntry>("bus", Integer<uint8_t>(1, 255), [](auto& d) -> auto& { return d.shape.place.bus; }),
+      Stored<DeviceEntry>("address", Integer<uint8_t>(1, 127), [](auto& d) -> auto& { return d.shape.place.address; }),
+      Stored<DeviceEntry>("vendor_id", HexInteger<uint16_t>(1, 0xFFFF), [](auto& d) -> auto& { return d.shape.vendor_id; }),
+      Stored<DeviceEntry>("product_id", HexInteger<uint16_t>(1, 0xFFFF),
+                          [](auto& d) -> auto& { return d.shape.product_id; }),
+      Stored<DeviceEntry>("bcd_device", HexInteger<uint16_t>(0, 0xFFFF),
+                          [](auto& d) -> auto& { return d.shape.bcd_device; }),
+      Stored<DeviceEntry>("xu_unit_id", Integer<uint8_t>(1, 255), [](auto& d) -> auto& { return d.shape.xu_unit_id; })
+          .OnlyWhen(IsCamera, "this kind of device is no camera")
+          .SavedWhen(HasShape),
+      Stored<DeviceEntry>("max_packet_size0", Checked(Integer<uint8_t>(8, 64), IsPacketSize0, "must be 8, 16, 32 or 64"),
+                          [](auto& d) -> auto& { return d.shape.max_packet_size0; })
+          .SavedWhen(HasShape),
+      Nested<DeviceEntry>("dfu", DfuFormat(), shape)
+          .OnlyWhen(HasDfuFunction, "this kind of device has no DFU function")
+          .SavedWhen(HasShape),
+      StringsField(),
+      Stored<DeviceEntry>("langids",
+                          ArrayOf(HexInteger<uint16_t>(0, 0xFFFF), {0, 126, "must be an array of up to 126 language IDs", ""}),
+                          [](auto& d) -> auto& { return d.shape.langids; })
+          .Excludes("langid_descriptor")
+          .SavedWhen([](const DeviceEntry& d) { return d.has_shape && !d.shape.langid_descriptor; }),
+      Stored<DeviceEntry>("langid_descriptor", HexBytes(0, 255), [](auto& d) -> auto& { return d.shape.langid_descriptor; })
+          .SavedWhen(HasShape),
+      ChipField(),
+      Stored<DeviceEntry>("views", FreeFormObject(), [](auto& d) -> auto& { return d.shape.views; })
+          .SavedWhen([](const DeviceEntry& d) { return d.has_shape && !d.shape.views.empty(); }),
+      Key<DeviceEntry>("latency_us", Integer<int64_t>(0, 60000000),
+                       [](const DeviceEntry& d) {
+                         return d.latency ? std::optional<int64_t>(d.latency->count()) : std::nullopt;
+                       },
+                       [](DeviceEntry& d, int64_t us) { d.latency = std::chrono::microseconds(us); }),
+      Stored<DeviceEntry>("connected", Flag(), &DeviceEntry::connected),
+      Stored<DeviceEntry>("libusb_visible", Flag(), &DeviceEntry::libusb_visible)
+          .SavedWhen([](const DeviceEntry& d) { return !d.libusb_visible; }),
+      Stored<DeviceEntry>("libusb_open_error", Choice(LibusbErrors(), "LIBUSB_ERROR_OTHER"),
+                          &DeviceEntry::libusb_open_error)
+          .SavedWhen([](const DeviceEntry& d) { return d.libusb_open_error < 0; }),
+      Each<DeviceEntry>(
+          "faults", FaultFormat(), {0, SIZE_MAX, "must be an array", ""},
+          [](const DeviceEntry& d) {
+            FaultRule rule;
+            rule.device = d.shape.id;
+            return rule;
+          },
+          [](Reader&, const std::string&, DeviceEntry& d, FaultRule rule) {
+            d.faults.push_back(std::move(rule));
+            return true;
+          },
+          [](const DeviceEntry& d) {
+            return d.faults.empty() ? std::nullopt : std::optional(d.faults);
+          }),
+  };
+  return format;
+}
+
+// Builds the device and plugs it into the workstation with its faults.
+bool AddDevice(Reader& r, const std::string& place, Workstation& ws, DeviceEntry entry) {
+  auto device = MakeDevice(entry.shape);
+  device->latency = entry.latency;
+  device->set_connected(entry.connected);
+  device->libusb_open_error = entry.libusb_open_error;
+  device->libusb_visible = entry.libusb_visible;
   std::string why;
   if (!ws.AddDevice(device, &why)) return r.Fail(place, why);
-  for (auto& rule : faults) ws.AddFault(std::move(rule));
+  for (auto& rule : entry.faults) ws.AddFault(std::move(rule));
   return true;
 }
 
 constexpr size_t kMaxEvents = 1000;
 constexpr uint64_t kMaxEventAfterMs = 3600000;  // an hour
 
-bool ReadEvents(Reader& r, const json& value, const Workstation& ws, std::vector<DeviceEvent>& events) {
-  if (!value.is_array()) return r.Fail("/events", "must be an array");
-  if (value.size() > kMaxEvents) return r.Fail("/events", "more than " + std::to_string(kMaxEvents) + " events");
-  for (size_t i = 0; i < value.size(); ++i) {
-    const std::string place = "/events/" + std::to_string(i);
-    const json& e = value[i];
-    if (!r.Object(e, place, {"after_ms", "device", "connected"})) return false;
-    if (!e.contains("after_ms") || !e.contains("device") || !e.contains("connected"))
-      return r.Fail(place, "needs after_ms, device and connected");
-    DeviceEvent event;
-    auto after = r.Number(e["after_ms"], place + "/after_ms", 0, kMaxEventAfterMs);
-    if (!after) return false;
-    event.after = std::chrono::milliseconds(*after);
-    auto device = r.Text(e["device"], place + "/device", 32);
-    if (!device) return false;
-    if (!ws.Find(*device)) return r.Fail(place + "/device", "no device \"" + *device + "\" in devices");
-    event.device = *device;
-    auto connected = r.Bool(e["connected"], place + "/connected");
-    if (!connected) return false;
-    event.connected = *connected;
-    events.push_back(std::move(event));
-  }
-  std::stable_sort(events.begin(), events.end(),
-                   [](const DeviceEvent& a, const DeviceEvent& b) { return a.after < b.after; });
-  return true;
+// An event names a device of the workstation it is read for.
+struct EventEntry {
+  DeviceEvent event;
+  const Workstation* workstation = nullptr;
+};
+
+const Format<EventEntry>& EventFormat() {
+  const std::string needs = "needs after_ms, device and connected";
+  static const Format<EventEntry> format = {
+      Key<EventEntry>("after_ms", Integer<uint64_t>(0, kMaxEventAfterMs),
+                      [](const EventEntry& e) { return static_cast<uint64_t>(e.event.after.count()); },
+                      [](EventEntry& e, uint64_t ms) { e.event.after = std::chrono::milliseconds(ms); })
+          .Needed(needs),
+      Key<EventEntry>("device", Text(32), [](const EventEntry& e) { return e.event.device; },
+                      [](Reader& r, const std::string& place, EventEntry& e, std::string id) {
+                        if (!e.workstation->Find(id)) return r.Fail(place, "no device \"" + id + "\" in devices");
+                        e.event.device = std::move(id);
+                        return true;
+                      })
+          .Needed(needs),
+      Key<EventEntry>("connected", Flag(), [](const EventEntry& e) { return e.event.connected; },
+                      [](EventEntry& e, bool on) { e.event.connected = on; })
+          .Needed(needs),
+  };
+  return format;
+}
+
+// The whole file: the workstation, and what only loading gives (the description, the events). Loading
+// makes the workstation; saving reads `workstation`.
+struct ScenarioEntry {
+  std::shared_ptr<Workstation> made = std::make_shared<Workstation>();
+  const Workstation* workstation = made.get();
+  std::string description;
+  std::vector<DeviceEvent> events;
+};
+
+const Format<ScenarioEntry>& ScenarioFormat() {
+  auto never = [](const ScenarioEntry&) { return false; };
+  static const Format<ScenarioEntry> format = {
+      Stored<ScenarioEntry>("description", Text(4096), &ScenarioEntry::description).SavedWhen(never),
+      Key<ScenarioEntry>("latency_us", Integer<int64_t>(0, 60000000),
+                         [](const ScenarioEntry& s) { return static_cast<int64_t>(s.workstation->default_latency().count()); },
+                         [](ScenarioEntry& s, int64_t us) { s.made->set_default_latency(std::chrono::microseconds(us)); }),
+      Key<ScenarioEntry>("libusb_init_error", Choice(LibusbErrors(), "LIBUSB_ERROR_OTHER"),
+                         [](const ScenarioEntry& s) { return s.workstation->libusb_init_error; },
+                         [](ScenarioEntry& s, int error) { s.made->libusb_init_error = error; })
+          .SavedWhen([](const ScenarioEntry& s) { return s.workstation->libusb_init_error < 0; }),
+      Key<ScenarioEntry>("views", FreeFormObject(), [](const ScenarioEntry& s) { return s.workstation->views; },
+                         [](ScenarioEntry& s, json views) { s.made->views = std::move(views); })
+          .SavedWhen([](const ScenarioEntry& s) { return !s.workstation->views.empty(); }),
+      Each<ScenarioEntry>(
+          "devices", DeviceFormat(), {0, 127, "must be an array", "more than 127 devices"},
+          [](const ScenarioEntry&) { return DeviceEntry(); },
+          [](Reader& r, const std::string& place, ScenarioEntry& s, DeviceEntry device) {
+            return AddDevice(r, place, *s.made, std::move(device));
+          },
+          [](const ScenarioEntry& s) {
+            const std::vector<FaultRule> faults = s.workstation->Faults();
+            std::vector<DeviceEntry> devices;
+            for (const auto& device : s.workstation->Devices()) devices.push_back(EntryOf(*device, faults));
+            return std::optional(std::move(devices));
+          })
+          .Needed("needs devices (an array; empty for a workstation without USB devices)"),
+      // Events happen in time order, equal times in the order written; the saved state has none (it is
+      // the workstation as the run left it).
+      Each<ScenarioEntry>(
+          "events", EventFormat(), {0, kMaxEvents, "must be an array", "more than " + std::to_string(kMaxEvents) + " events"},
+          [](const ScenarioEntry& s) { return EventEntry{{}, s.made.get()}; },
+          [](Reader&, const std::string&, ScenarioEntry& s, EventEntry e) {
+            auto later = std::upper_bound(s.events.begin(), s.events.end(), e.event,
+                                          [](const DeviceEvent& a, const DeviceEvent& b) { return a.after < b.after; });
+            s.events.insert(later, std::move(e.event));
+            return true;
+          },
+          [](const ScenarioEntry&) { return std::optional<std::vector<EventEntry>>(); }),
+  };
+  return format;
 }
 
 }  // namespace
@@ -630,52 +930,23 @@ ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
     load.error = parsed.error;
     return load;
   }
-  const json doc = std::move(parsed.value);
-
   Reader r(name);
-  auto ws = std::make_shared<Workstation>();
-  bool ok = r.Object(doc, "", {"description", "latency_us", "libusb_init_error", "devices", "events", "views"});
-  ok = ok && Optional(doc, "description", [&](const json& v) {
-    auto t = r.Text(v, "/description", 4096);
-    if (t) load.description = *t;
-    return t.has_value();
-  });
-  ok = ok && Optional(doc, "latency_us", [&](const json& v) {
-    auto n = r.Number(v, "/latency_us", 0, 60000000);
-    if (n) ws->set_default_latency(std::chrono::microseconds(*n));
-    return n.has_value();
-  });
-  ok = ok && Optional(doc, "libusb_init_error", [&](const json& v) {
-    auto e = r.Choice(v, "/libusb_init_error", LibusbErrors());
-    if (e) ws->libusb_init_error = *e;
-    return e.has_value();
-  });
-  ok = ok && Optional(doc, "views", [&](const json& v) {
-    if (!v.is_object()) return r.Fail("/views", "must be an object");
-    ws->views = v;
-    return true;
-  });
-  if (ok && !doc.contains("devices")) ok = r.Fail("", "needs devices (an array; empty for a workstation without USB devices)");
-  ok = ok && Optional(doc, "devices", [&](const json& v) {
-    if (!v.is_array()) return r.Fail("/devices", "must be an array");
-    if (v.size() > 127) return r.Fail("/devices", "more than 127 devices");
-    for (size_t i = 0; i < v.size(); ++i)
-      if (!ReadDevice(r, v[i], "/devices/" + std::to_string(i), *ws)) return false;
-    return true;
-  });
-  ok = ok && Optional(doc, "events", [&](const json& v) { return ReadEvents(r, v, *ws, load.events); });
-  if (!ok) {
+  ScenarioEntry scenario;
+  if (!ReadObject(r, parsed.value, "", ScenarioFormat(), scenario)) {
     load.error = r.error();
     return load;
   }
   // The runner saves the workstation after every run and must be able to load it again.
-  const size_t saved = ScenarioJson(*ws).dump().size() + 1 + kStateGrowthPerDevice * ws->Devices().size();
+  const Workstation& ws = *scenario.made;
+  const size_t saved = ScenarioJson(ws).dump().size() + 1 + kStateGrowthPerDevice * ws.Devices().size();
   if (saved > kMaxScenarioBytes) {
     load.error = name + ": /: the workstation's saved state would take up to " + std::to_string(saved) +
                  " bytes, more than the " + std::to_string(kMaxScenarioBytes) + " a scenario file may hold";
     return load;
   }
-  load.workstation = std::move(ws);
+  load.workstation = std::move(scenario.made);
+  load.description = std::move(scenario.description);
+  load.events = std::move(scenario.events);
   return load;
 }
 
@@ -715,115 +986,14 @@ ScenarioLoad LoadScenarioFile(const std::string& path) {
 }
 
 json ChipStateJson(const Chip& chip) {
-  json state;
-  state["product_id"] = Hex16(chip.product_id());
-  state["status_block"] = HexString(chip.status_block());
-  state["signature"] = HexString(chip.signature());
-  state["config"] = HexString(chip.config());
-  // Memory as runs of nonzero bytes.
-  json memory = json::array();
-  for (size_t r = 0; r < kMemoryMap.size(); ++r) {
-    const Bytes& bytes = chip.RegionBytes(r);
-    for (size_t i = 0; i < bytes.size();) {
-      if (bytes[i] == 0) {
-        ++i;
-        continue;
-      }
-      size_t end = i;
-      while (end < bytes.size() && bytes[end] != 0) ++end;
-      memory.push_back({{"address", Hex32(kMemoryMap[r].base + static_cast<uint32_t>(i))},
-                        {"bytes", HexString(std::span<const uint8_t>(bytes.data() + i, end - i))}});
-      i = end;
-    }
-  }
-  state["memory"] = memory;
-  state["selector"] = chip.selector();
-  state["passthrough_word"] = Hex32(chip.ReadWord(kPassthroughWordAddress));
-  state["commit_register"] = Hex32(chip.ReadWord(kCommitRegisterAddress));
-  state["hardware_fault"] = chip.hardware_fault();
-  state["commit_count"] = chip.commit_count();
-  return state;
+  ChipEntry entry;
+  entry.chip = &chip;
+  return WriteObject(ChipFormat(), entry);
 }
-
-namespace {
-json DeviceJson(const UsbDevice& device, const std::vector<FaultRule>& faults) {
-  json d;
-  d["id"] = device.id();
-  d["kind"] = DeviceKindName(device.kind());
-  d["bus"] = device.place().bus;
-  d["ports"] = device.place().ports;
-  d["address"] = device.place().address;
-  d["vendor_id"] = Hex16(device.vendor_id());
-  d["product_id"] = Hex16(device.product_id());
-  d["bcd_device"] = Hex16(device.bcd_device());
-  if (device.shape) {
-    const DeviceSpec& shape = *device.shape;
-    d["max_packet_size0"] = shape.max_packet_size0;
-    if (device.kind() == DeviceKind::kChipCamera || device.kind() == DeviceKind::kForeignCamera)
-      d["xu_unit_id"] = shape.xu_unit_id;
-    if (device.kind() == DeviceKind::kChipCamera || device.kind() == DeviceKind::kForeignDfu) {
-      d["dfu"] = {{"present", shape.has_dfu},
-                  {"mode", shape.dfu_mode ? "dfu" : "runtime"},
-                  {"alt_settings", shape.dfu_alt_settings},
-                  {"functional_descriptor", PlaceName(shape.dfu_descriptor)},
-                  {"descriptor_length", shape.dfu_descriptor_length},
-                  {"version", Hex16(shape.dfu_version)},
-                  {"transfer_size", shape.dfu_transfer_size}};
-      if (shape.dfu_protocol) d["dfu"]["protocol"] = *shape.dfu_protocol;
-    }
-    if (!shape.strings.empty()) {
-      json strings = json::object();
-      for (const auto& [role, s] : shape.strings) {
-        json entry = {{"text", s.text}, {"present", s.present}};
-        if (s.declared_length) entry["declared_length"] = *s.declared_length;
-        strings[role] = entry;
-      }
-      d["strings"] = strings;
-    }
-    if (shape.langid_descriptor) {
-      d["langid_descriptor"] = HexString(*shape.langid_descriptor);
-    } else {
-      json ids = json::array();
-      for (uint16_t id : shape.langids) ids.push_back(Hex16(id));
-      d["langids"] = ids;
-    }
-    if (!shape.views.empty()) d["views"] = shape.views;
-  }
-  if (device.latency) d["latency_us"] = device.latency->count();
-  d["connected"] = device.connected();
-  if (!device.libusb_visible) d["libusb_visible"] = false;
-  if (device.libusb_open_error < 0) d["libusb_open_error"] = LibusbErrorName(device.libusb_open_error);
-  if (device.chip) d["chip"] = ChipStateJson(*device.chip);
-  json rules = json::array();
-  for (const FaultRule& rule : faults) {
-    if (rule.device != device.id()) continue;
-    json f = {{"action", FaultActionName(rule.action)}, {"nth", rule.nth}};
-    if (rule.times) f["times"] = *rule.times;
-    json match = json::object();
-    if (rule.match.request_type) match["request_type"] = *rule.match.request_type;
-    if (rule.match.request) match["request"] = *rule.match.request;
-    if (rule.match.value) match["value"] = *rule.match.value;
-    if (rule.match.index) match["index"] = *rule.match.index;
-    if (!match.empty()) f["match"] = match;
-    if (rule.length) f["length"] = *rule.length;
-    if (rule.data) f["data"] = HexString(*rule.data);
-    rules.push_back(f);
-  }
-  if (!rules.empty()) d["faults"] = rules;
-  return d;
-}
-}  // namespace
 
 json ScenarioJson(const Workstation& workstation) {
-  json doc;
-  doc["latency_us"] = workstation.default_latency().count();
-  if (workstation.libusb_init_error < 0) doc["libusb_init_error"] = LibusbErrorName(workstation.libusb_init_error);
-  json devices = json::array();
-  const auto faults = workstation.Faults();
-  for (const auto& device : workstation.Devices()) devices.push_back(DeviceJson(*device, faults));
-  doc["devices"] = devices;
-  if (!workstation.views.empty()) doc["views"] = workstation.views;
-  return doc;
+  ScenarioEntry scenario{nullptr, &workstation, {}, {}};
+  return WriteObject(ScenarioFormat(), scenario);
 }
 
 namespace {
