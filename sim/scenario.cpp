@@ -404,8 +404,9 @@ Field<Target> Stored(std::string key, ValueFormat<T> format, Member member) {
       [member](Target& target, T value) { std::invoke(member, target) = std::move(value); });
 }
 
-// Reads an object with its format: unknown keys, then missing ones, then the values in the table's
-// order, are refused at the first fault.
+// Reads an object with its format, refused at the first fault: an unknown key first, then the keys
+// in the table's order. A needed key is missed at its place in the table; needed keys listed one
+// after the other are checked together before the first of them is read.
 template <class Target>
 bool ReadObject(Reader& r, const json& value, const std::string& place, const Format<Target>& format,
                 Target& target) {
@@ -417,12 +418,14 @@ bool ReadObject(Reader& r, const json& value, const std::string& place, const Fo
   };
   for (const auto& item : value.items())
     if (!field_of(item.key())) return r.Fail(place + "/" + item.key(), "unknown key");
-  for (const Field<Target>& field : format)
-    if (!field.needed.empty() && !value.contains(field.key)) return r.Fail(place, field.needed);
   auto allowed = [&](const Field<Target>& field) {
     return !field.allowed || field.allowed(target) || r.Fail(place + "/" + field.key, field.not_allowed);
   };
-  for (const Field<Target>& field : format) {
+  for (size_t i = 0; i < format.size(); ++i) {
+    const Field<Target>& field = format[i];
+    if (!field.needed.empty() && (i == 0 || format[i - 1].needed.empty()))
+      for (size_t j = i; j < format.size() && !format[j].needed.empty(); ++j)
+        if (!value.contains(format[j].key)) return r.Fail(place, format[j].needed);
     auto it = value.find(field.key);
     if (it == value.end()) continue;
     if (!field.excludes.empty() && value.contains(field.excludes))

@@ -2,6 +2,7 @@
 // files are refused with a message naming the file and the place.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -23,6 +24,12 @@ std::string Repeat(const std::string& text, size_t times) {
   out.reserve(text.size() * times);
   for (size_t i = 0; i < times; ++i) out += text;
   return out;
+}
+
+std::string Hex16Text(uint32_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", value);
+  return text;
 }
 
 // A chip camera whose views hold `views` (JSON text).
@@ -109,6 +116,103 @@ TEST(Scenario, SavedStateLoadsBackTheSame) {
   EXPECT_EQ(cam_again->chip->commit_count(), 1u);
   EXPECT_EQ(cam_again->descriptors().configurations, cam->descriptors().configurations);
   EXPECT_EQ(again.workstation->Find("cam2")->descriptors().strings, ws.Find("cam2")->descriptors().strings);
+}
+
+// Saving writes every key the loader read, in the form it reads: the runner continues from the saved
+// state, so a key lost or changed on the way would change the next run.
+TEST(Scenario, EveryShippedScenarioSavesAndLoadsBackEqual) {
+  for (const auto& entry : std::filesystem::directory_iterator(kDir)) {
+    if (entry.path().extension() != ".json") continue;
+    SCOPED_TRACE(entry.path().string());
+    const ScenarioLoad load = LoadScenarioFile(entry.path().string());
+    ASSERT_NE(load.workstation, nullptr) << load.error;
+    const std::string saved = ScenarioText(*load.workstation);
+    const ScenarioLoad again = LoadScenarioText(saved, "saved.json");
+    ASSERT_NE(again.workstation, nullptr) << again.error;
+    EXPECT_EQ(ScenarioText(*again.workstation), saved);
+    ASSERT_EQ(again.workstation->Devices().size(), load.workstation->Devices().size());
+    for (size_t i = 0; i < load.workstation->Devices().size(); ++i) {
+      const UsbDevice& before = *load.workstation->Devices()[i];
+      const UsbDevice& after = *again.workstation->Devices()[i];
+      SCOPED_TRACE(before.id());
+      EXPECT_EQ(after.descriptors().device, before.descriptors().device);
+      EXPECT_EQ(after.descriptors().configurations, before.descriptors().configurations);
+      EXPECT_EQ(after.descriptors().strings, before.descriptors().strings);
+      EXPECT_EQ(after.descriptors().dfu_functional, before.descriptors().dfu_functional);
+      EXPECT_EQ(after.connected(), before.connected());
+      ASSERT_EQ(after.chip != nullptr, before.chip != nullptr);
+      if (!before.chip) continue;
+      EXPECT_EQ(after.chip->config(), before.chip->config());
+      EXPECT_EQ(after.chip->status_block(), before.chip->status_block());
+      EXPECT_EQ(after.chip->signature(), before.chip->signature());
+      for (size_t region = 0; region < kMemoryMap.size(); ++region)
+        EXPECT_EQ(after.chip->RegionBytes(region), before.chip->RegionBytes(region));
+    }
+  }
+}
+
+// A file that gives every key in the form the writer uses, none at its default, saves as itself
+// (without what only loading uses: the description and the events).
+TEST(Scenario, EveryKeySavesAsItWasRead) {
+  std::string status_block = "0102F3F2" + std::string(2 * kStatusBlockSize - 8, '0');
+  status_block[20] = 'A';  // one more byte of its own, beyond the product ID
+  std::string config = std::string(2 * kConfigSize - 4, '0') + "C0DE";
+  nlohmann::json file = nlohmann::json::parse(R"({
+    "description": "every key",
+    "latency_us": 7,
+    "libusb_init_error": "LIBUSB_ERROR_NO_MEM",
+    "views": {"windows": {"software_cameras": [{"friendly_name": "Screen Capture"}]}},
+    "devices": [
+      {"id": "cam0", "kind": "chip_camera", "bus": 2, "ports": [1, 3], "address": 5,
+       "vendor_id": "0x1234", "product_id": "0x5678", "bcd_device": "0x0201",
+       "max_packet_size0": 32, "xu_unit_id": 6,
+       "dfu": {"present": false, "mode": "dfu", "protocol": 0, "alt_settings": 2,
+               "functional_descriptor": "on_request", "descriptor_length": 7, "version": "0x0101",
+               "transfer_size": 128},
+       "strings": {"product": {"text": "Cam", "present": true, "declared_length": 40},
+                   "serial": {"text": "", "present": false}},
+       "langid_descriptor": "0203",
+       "latency_us": 100, "connected": false, "libusb_visible": false,
+       "libusb_open_error": "LIBUSB_ERROR_ACCESS",
+       "views": {"device_tree": {"friendly_name": "Front camera", "problem": 28}},
+       "chip": {"product_id": "0xF2F3", "signature": "5651000000000001",
+                "memory": [{"address": "0x20000010", "bytes": "0102"},
+                           {"address": "0x401E0204", "bytes": "84147390"}],
+                "selector": 0, "passthrough_word": "0x00000000", "commit_register": "0x90731484",
+                "hardware_fault": true, "commit_count": 3},
+       "faults": [{"action": "short", "nth": 2, "times": 3, "length": 4,
+                   "match": {"request_type": 64, "request": 36, "value": 1, "index": 2}},
+                  {"action": "wrong_data", "nth": 0, "data": "FF00"}]},
+      {"id": "dfu0", "kind": "foreign_dfu", "bus": 1, "ports": [2], "address": 3,
+       "vendor_id": "0xF0D2", "product_id": "0x0002", "bcd_device": "0x0100", "max_packet_size0": 8,
+       "dfu": {"present": true, "mode": "runtime", "alt_settings": 4, "functional_descriptor": "configuration",
+               "descriptor_length": 9, "version": "0x0110", "transfer_size": 0},
+       "langids": ["0x0409", "0x0407"], "connected": true}
+    ],
+    "events": [{"after_ms": 5, "device": "dfu0", "connected": false}]
+  })");
+  file["devices"][0]["chip"]["status_block"] = status_block;
+  file["devices"][0]["chip"]["config"] = config;
+  const ScenarioLoad load = LoadScenarioText(file.dump(), "every.json");
+  ASSERT_NE(load.workstation, nullptr) << load.error;
+  EXPECT_EQ(load.description, "every key");
+  ASSERT_EQ(load.events.size(), 1u);
+
+  nlohmann::json expected = file;
+  expected.erase("description");
+  expected.erase("events");
+  EXPECT_EQ(ScenarioJson(*load.workstation), expected);
+
+  // A chip named by its family saves its product ID; the status block's bytes 2-3 give way to it.
+  const ScenarioLoad family = LoadScenarioText(
+      R"({"devices": [{"id": "cam0", "kind": "chip_camera", "ports": [1],
+          "chip": {"family": "VZQ2203", "status_block": ")" + status_block + R"("}}]})",
+      "family.json");
+  ASSERT_NE(family.workstation, nullptr) << family.error;
+  const nlohmann::json chip = ScenarioJson(*family.workstation)["devices"][0]["chip"];
+  EXPECT_FALSE(chip.contains("family"));
+  EXPECT_EQ(chip["product_id"], Hex16Text(fcp::maker::kPidsVzq2203[0]));
+  EXPECT_EQ(chip["status_block"].get<std::string>().substr(8), status_block.substr(8));
 }
 
 TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
