@@ -215,6 +215,29 @@ TEST(Scenario, EveryKeySavesAsItWasRead) {
   EXPECT_EQ(chip["status_block"].get<std::string>().substr(8), status_block.substr(8));
 }
 
+// A workstation built in code may hold what no file can say (a fault's length on a stall, a chip in a
+// hub): the state leaves it out rather than writing a file that would not load.
+TEST(Scenario, StateOfAWorkstationBuiltInCodeLoadsAgain) {
+  Workstation ws;
+  auto hub = MakeDevice([] {
+    DeviceSpec shape = ChipCameraSpec("hub0", {1});
+    shape.kind = DeviceKind::kHub;
+    return shape;
+  }());
+  hub->chip = std::make_shared<Chip>(fcp::maker::kPidsVzq2202[0]);
+  ASSERT_TRUE(ws.AddDevice(hub));
+  FaultRule stall;
+  stall.device = "hub0";
+  stall.length = 3;
+  stall.data = Bytes{1};
+  ws.AddFault(stall);
+  const ScenarioLoad again = LoadScenarioText(ScenarioText(ws), "state.json");
+  ASSERT_NE(again.workstation, nullptr) << again.error;
+  ASSERT_EQ(again.workstation->Faults().size(), 1u);
+  EXPECT_EQ(again.workstation->Faults()[0].action, FaultAction::kStall);
+  EXPECT_EQ(again.workstation->Find("hub0")->chip, nullptr);
+}
+
 TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
   struct Bad {
     std::string text;
