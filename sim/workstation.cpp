@@ -161,6 +161,23 @@ TransferResult DeliverWithFault(UsbDevice& device, const FaultRule& fault, const
   return TransferResult::Stall();
 }
 
+// Waits out one transfer's time. A sleep lasts longer than asked (the kernel's timer slack, waking
+// up on a busy machine); what it overran is taken off the next transfer's wait, so that a run of
+// transfers lasts what their times add up to rather than growing with every sleep. At most one
+// transfer's time is carried over, and time between transfers never counts.
+void SleepTransferTime(std::chrono::microseconds latency, std::chrono::nanoseconds& oversleep) {
+  if (latency.count() <= 0) return;
+  const std::chrono::nanoseconds wait = latency - oversleep;
+  if (wait.count() <= 0) {
+    oversleep = -wait;
+    return;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(wait);
+  oversleep = std::min<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start - wait, latency);
+  oversleep = std::max<std::chrono::nanoseconds>(oversleep, std::chrono::nanoseconds(0));
+}
+
 }  // namespace
 
 TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket& setup, std::span<uint8_t> data,
@@ -189,7 +206,7 @@ TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket
     for (FaultRule& rule : faults_) {
       if (rule.device == device.id() && rule.Observe(setup) && !fault) fault = &rule;
     }
-    if (latency.count() > 0) std::this_thread::sleep_for(latency);
+    SleepTransferTime(latency, oversleep_);
     usb_time_ += latency;
     result = fault ? DeliverWithFault(device, *fault, setup, data, sent) : device.Handle(setup, data);
     unplugged = !device.connected();

@@ -80,6 +80,8 @@ class Workstation {
   std::vector<FaultRule> faults_;
   std::chrono::microseconds default_latency_{0};
   std::chrono::microseconds usb_time_{0};
+  // How much longer than asked the last transfer's sleep lasted, still to be taken off the next.
+  std::chrono::nanoseconds oversleep_{0};
   uint64_t transfers_ = 0;
   std::function<void(const std::string&)> trace_sink_;
   std::function<void(const UsbDevice&, bool)> connection_listener_;

@@ -1,8 +1,10 @@
 // Faults fire where they are configured and nowhere else; latency times transfers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/devices.h"
@@ -159,6 +161,20 @@ TEST_F(Faults, LatencyAddsUpAndTimesOut) {
   EXPECT_EQ(ws_.usb_time(), std::chrono::microseconds(1600));
   EXPECT_EQ(ws_.ControlTransfer(*cam0_, kReadConfig, data, 1).status, TransferStatus::kTimeout);
   EXPECT_EQ(ws_.usb_time(), std::chrono::microseconds(2600));
+}
+
+TEST_F(Faults, IdleTimeNeverShortensTheTransfersAfterIt) {
+  // What a sleep overran is taken off the next transfer's sleep, but never more than one transfer's
+  // time, and the time between transfers never counts: ten transfers of 2 ms after a pause last
+  // at least 18 ms.
+  using namespace std::chrono_literals;
+  cam0_->latency = 2ms;
+  Bytes data(59);
+  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, kReadConfig, data).ok());
+  std::this_thread::sleep_for(20ms);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(ws_.ControlTransfer(*cam0_, kReadConfig, data).ok());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 18ms);
 }
 
 }  // namespace
