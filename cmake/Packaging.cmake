@@ -31,7 +31,7 @@ add_custom_target(fixcorepower_manual ALL DEPENDS ${_gen}/fixcorepower.1.gz)
 
 install(TARGETS fixcorepower RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The GTK dialog module, in the private directory the tool looks in (src/ui/linux/CMakeLists.txt).
-if(TARGET fcp_ui_gtk)
+if(FCP_GTK)
   install(TARGETS fcp_ui_gtk LIBRARY DESTINATION ${FCP_PRIVATE_LIBDIR})
 endif()
 # udev reads /usr/lib/udev/rules.d (and /lib/udev/rules.d, the same directory on a merged /usr).
