@@ -1,6 +1,8 @@
 // The Linux tool's main(): the platform's ports, then the framework's entry.
+#include "os/device_events.h"
 #include "os/device_registry.h"
 #include "os/linux/device_registry_sysfs.h"
+#include "os/linux/udev_device_events.h"
 #include "os/linux/video_inputs_v4l2.h"
 #include "os/port.h"
 #include "os/process_environment.h"
@@ -11,5 +13,6 @@ int main(int argc, char** argv) {
   fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
   fcp::os::ScopedPort<fcp::os::VideoInputs> videoInputs(&fcp::os::V4l2VideoInputs());
   fcp::os::ScopedPort<fcp::os::DeviceRegistry> registry(&fcp::os::SysfsDeviceRegistry());
+  fcp::os::ScopedPort<fcp::os::DeviceEvents> deviceEvents(&fcp::os::UdevDeviceEvents());
   return fcp::ui::LinuxMain(argc, argv);
 }

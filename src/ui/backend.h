@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "os/device_events.h"
 #include "os/guid.h"
 #include "ui/dialog_template.h"
 #include "ui/win_ui_types.h"
@@ -25,6 +26,10 @@ struct DeviceInterfaceFilter {
   DWORD reserved = 0;
   os::Guid classGuid;
 };
+
+// A device event of the os port as a window's device registration receives it: the wParam of
+// WM_DEVICECHANGE (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE), or 0 when there is nothing to deliver.
+WPARAM DeviceChangeOf(os::DeviceEvent event);
 
 // What a dialog window delivers its messages to: the dialog object. Called on the dialog's thread.
 class DialogClient {

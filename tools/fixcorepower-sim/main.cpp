@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "os/device_events.h"
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "sim/scenario.h"
@@ -68,15 +69,14 @@ int main(int argc, char** argv) {
       passThroughPorts.emplace(*passThrough, views.views().registry());
     }
     fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
+    fcp::sim::WorkstationDeviceEvents deviceEvents(scenario.workstation, scenario.events);
+    fcp::os::ScopedPort<fcp::os::DeviceEvents> deviceEventsPort(&deviceEvents);
 
     // The tool sees its own name followed by the options after the scenario file.
     std::vector<char*> toolArgs{argv[0]};
     toolArgs.insert(toolArgs.end(), argv + 2, argv + argc);
     toolArgs.push_back(nullptr);
-    auto deviceEvents = [&]() -> std::unique_ptr<fcp::ui::DeviceEventSource> {
-      return fcp::sim::WorkstationDeviceEvents::Open(scenario.workstation, scenario.events);
-    };
-    exitCode = fcp::ui::LinuxMain(static_cast<int>(toolArgs.size() - 1), toolArgs.data(), deviceEvents);
+    exitCode = fcp::ui::LinuxMain(static_cast<int>(toolArgs.size() - 1), toolArgs.data());
   }
 
   std::string error;

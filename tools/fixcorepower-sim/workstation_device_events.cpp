@@ -9,16 +9,18 @@
 #include <deque>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace fcp::sim {
+namespace {
 
 // The events waiting to be read, and the pipe that makes them visible to a poll. It also holds the
 // player's stop request.
-struct WorkstationDeviceEvents::Queue {
+struct Queue {
   std::mutex mutex;
   std::condition_variable stopChanged;
   bool stop = false;
-  std::deque<WPARAM> pending;
+  std::deque<os::DeviceEvent> pending;
   int readEnd = -1;
   int writeEnd = -1;
 
@@ -27,7 +29,7 @@ struct WorkstationDeviceEvents::Queue {
     if (writeEnd >= 0) close(writeEnd);
   }
 
-  void Push(WPARAM event) {
+  void Push(os::DeviceEvent event) {
     std::lock_guard lock(mutex);
     pending.push_back(event);
     const char byte = 1;
@@ -36,9 +38,25 @@ struct WorkstationDeviceEvents::Queue {
   }
 };
 
-std::unique_ptr<WorkstationDeviceEvents> WorkstationDeviceEvents::Open(std::shared_ptr<Workstation> workstation,
-                                                                       std::vector<DeviceEvent> events) {
-  std::unique_ptr<WorkstationDeviceEvents> self(new WorkstationDeviceEvents);
+class WorkstationDeviceEventSource final : public os::DeviceEventSource {
+ public:
+  static std::unique_ptr<WorkstationDeviceEventSource> Open(std::shared_ptr<Workstation> workstation,
+                                                            std::vector<DeviceEvent> events);
+  ~WorkstationDeviceEventSource() override;
+
+  int Fd() const override { return queue_->readEnd; }
+  os::DeviceEvent ReadEvent() override;
+
+ private:
+  WorkstationDeviceEventSource() = default;
+  std::shared_ptr<Workstation> workstation_;
+  std::shared_ptr<Queue> queue_;  // shared with the workstation's listener, which may outlive this
+  std::thread player_;
+};
+
+std::unique_ptr<WorkstationDeviceEventSource> WorkstationDeviceEventSource::Open(
+    std::shared_ptr<Workstation> workstation, std::vector<DeviceEvent> events) {
+  std::unique_ptr<WorkstationDeviceEventSource> self(new WorkstationDeviceEventSource);
   self->workstation_ = std::move(workstation);
   self->queue_ = std::make_shared<Queue>();
   int ends[2];
@@ -49,7 +67,7 @@ std::unique_ptr<WorkstationDeviceEvents> WorkstationDeviceEvents::Open(std::shar
   // Every change of a device's connection, whoever makes it, is a notification.
   std::weak_ptr<Queue> target = self->queue_;
   self->workstation_->set_connection_listener([target](const UsbDevice&, bool connected) {
-    if (auto queue = target.lock()) queue->Push(connected ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE);
+    if (auto queue = target.lock()) queue->Push(connected ? os::DeviceEvent::kArrival : os::DeviceEvent::kRemoval);
   });
 
   const auto start = std::chrono::steady_clock::now();
@@ -71,7 +89,7 @@ std::unique_ptr<WorkstationDeviceEvents> WorkstationDeviceEvents::Open(std::shar
   return self;
 }
 
-WorkstationDeviceEvents::~WorkstationDeviceEvents() {
+WorkstationDeviceEventSource::~WorkstationDeviceEventSource() {
   if (player_.joinable()) {
     {
       std::lock_guard lock(queue_->mutex);
@@ -83,16 +101,20 @@ WorkstationDeviceEvents::~WorkstationDeviceEvents() {
   if (workstation_) workstation_->set_connection_listener(nullptr);
 }
 
-int WorkstationDeviceEvents::Fd() const { return queue_->readEnd; }
-
-WPARAM WorkstationDeviceEvents::ReadEvent() {
+os::DeviceEvent WorkstationDeviceEventSource::ReadEvent() {
   char byte;
-  if (read(queue_->readEnd, &byte, 1) != 1) return 0;
+  if (read(queue_->readEnd, &byte, 1) != 1) return os::DeviceEvent::kOther;
   std::lock_guard lock(queue_->mutex);
-  if (queue_->pending.empty()) return 0;
-  const WPARAM event = queue_->pending.front();
+  if (queue_->pending.empty()) return os::DeviceEvent::kOther;
+  const os::DeviceEvent event = queue_->pending.front();
   queue_->pending.pop_front();
   return event;
+}
+
+}  // namespace
+
+std::unique_ptr<os::DeviceEventSource> WorkstationDeviceEvents::Open() {
+  return WorkstationDeviceEventSource::Open(workstation_, events_);
 }
 
 }  // namespace fcp::sim

@@ -1,34 +1,28 @@
-// The virtual workstation's USB device events, as the tool's device registration receives them:
-// every device plugged in or out becomes an arrival or a removal notification. Devices change by
-// the scenario's timed events, which this source plays from the moment it opens (the dialog
-// registers for notifications while it opens), and by disconnect faults.
+// The virtual workstation's implementation of the device-event port: every device plugged in or
+// out becomes an arrival or a removal. Devices change by the scenario's timed events, which each
+// opened source plays from the moment it opens (the dialog registers for notifications while it
+// opens), and by disconnect faults.
 #pragma once
 #include <memory>
-#include <thread>
 #include <vector>
 
+#include "os/device_events.h"
 #include "sim/scenario.h"
 #include "sim/workstation.h"
-#include "ui/linux/device_events.h"
 
 namespace fcp::sim {
 
-class WorkstationDeviceEvents final : public ui::DeviceEventSource {
+class WorkstationDeviceEvents final : public os::DeviceEvents {
  public:
-  // nullptr when the source's pipe or thread cannot be made.
-  static std::unique_ptr<WorkstationDeviceEvents> Open(std::shared_ptr<Workstation> workstation,
-                                                       std::vector<DeviceEvent> events);
-  ~WorkstationDeviceEvents() override;
+  WorkstationDeviceEvents(std::shared_ptr<Workstation> workstation, std::vector<DeviceEvent> events)
+      : workstation_(std::move(workstation)), events_(std::move(events)) {}
 
-  int Fd() const override;
-  WPARAM ReadEvent() override;
+  // nullptr when the source's pipe or thread cannot be made.
+  std::unique_ptr<os::DeviceEventSource> Open() override;
 
  private:
-  WorkstationDeviceEvents() = default;
-  struct Queue;
   std::shared_ptr<Workstation> workstation_;
-  std::shared_ptr<Queue> queue_;  // shared with the workstation's listener, which may outlive this
-  std::thread player_;
+  std::vector<DeviceEvent> events_;
 };
 
 }  // namespace fcp::sim

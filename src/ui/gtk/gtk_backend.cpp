@@ -112,7 +112,7 @@ struct Control {
 class GtkDialogWindow final : public DialogWindow {
  public:
   GtkDialogWindow(const DialogTemplate& dialog, DialogClient& client, GtkDialogWindow* owner, HICON icon,
-                  const DeviceEventSourceFactory& deviceEvents)
+                  os::DeviceEvents* deviceEvents)
       : template_(dialog),
         client_(client),
         owner_(owner),
@@ -347,11 +347,11 @@ class GtkDialogWindow final : public DialogWindow {
   HDEVNOTIFY RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags) override {
     if (filter.deviceType != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
     if (monitor_) return nullptr;  // one registration per window
-    if (deviceEvents_) monitor_ = deviceEvents_();
+    if (deviceEvents_) monitor_ = deviceEvents_->Open();
     if (!monitor_) return nullptr;
     deviceWatch_ = g_unix_fd_add(monitor_->Fd(), G_IO_IN, +[](gint, GIOCondition, gpointer self) -> gboolean {
       auto* window = static_cast<GtkDialogWindow*>(self);
-      if (const WPARAM event = window->monitor_->ReadEvent()) window->Deliver(WM_DEVICECHANGE, event, 0);
+      if (const WPARAM event = DeviceChangeOf(window->monitor_->ReadEvent())) window->Deliver(WM_DEVICECHANGE, event, 0);
       return G_SOURCE_CONTINUE;
     }, this);
     return reinterpret_cast<HDEVNOTIFY>(monitor_.get());
@@ -515,7 +515,7 @@ class GtkDialogWindow final : public DialogWindow {
   const DialogTemplate& template_;
   DialogClient& client_;
   GtkDialogWindow* owner_;
-  const DeviceEventSourceFactory& deviceEvents_;
+  os::DeviceEvents* deviceEvents_;
   DialogThread dialogThread_;
   GtkWidget* window_ = nullptr;
   GtkWidget* header_ = nullptr;
@@ -527,7 +527,7 @@ class GtkDialogWindow final : public DialogWindow {
   RECT client_rect_{};
   std::map<int, std::unique_ptr<Control>> controls_;
   std::map<UINT_PTR, guint> timers_;
-  std::unique_ptr<DeviceEventSource> monitor_;
+  std::unique_ptr<os::DeviceEventSource> monitor_;
   guint deviceWatch_ = 0;
   bool moved_ = false;
   bool ended_ = false;
@@ -536,7 +536,7 @@ class GtkDialogWindow final : public DialogWindow {
 
 class GtkBackend final : public Backend {
  public:
-  explicit GtkBackend(DeviceEventSourceFactory deviceEvents) : deviceEvents_(std::move(deviceEvents)) {}
+  explicit GtkBackend(os::DeviceEvents* deviceEvents) : deviceEvents_(deviceEvents) {}
   ~GtkBackend() override {
     if (icon_) g_object_unref(icon_);
   }
@@ -565,15 +565,15 @@ class GtkBackend final : public Backend {
   }
 
  private:
-  DeviceEventSourceFactory deviceEvents_;
+  os::DeviceEvents* deviceEvents_;
   GdkPixbuf* icon_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> CreateBackend(DeviceEventSourceFactory deviceEvents) {
+std::unique_ptr<Backend> CreateBackend(os::DeviceEvents* deviceEvents) {
   if (!gtk_init_check(nullptr, nullptr)) return nullptr;
-  return std::make_unique<GtkBackend>(std::move(deviceEvents));
+  return std::make_unique<GtkBackend>(deviceEvents);
 }
 
 }  // namespace fcp::ui::gtk

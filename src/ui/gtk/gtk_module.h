@@ -2,12 +2,12 @@
 // named, so that a run without one never loads GTK's libraries. The module exports one C function,
 // kGtkModuleEntry, of type GtkModuleEntry.
 //
-// Both sides pass C++ objects (the backend, the device-event factory), so a module only fits the
+// Both sides pass C++ objects (the backend, the device-event port), so a module only fits the
 // program built with it: the program passes its interface stamp (version and a digest of the
 // framework's headers, generated at build time) and a module with another stamp refuses to start.
 #pragma once
+#include "os/device_events.h"
 #include "ui/backend.h"
-#include "ui/linux/device_events.h"
 
 namespace fcp::ui::gtk {
 
@@ -22,8 +22,9 @@ enum class GtkModuleStatus : int {
   kWrongStamp = 2,   // the module was built with another interface
 };
 
-// Opens the display and makes the backend. `deviceEvents` must outlive the call only (it is copied).
-using GtkModuleEntry = GtkModuleStatus (*)(const char* interfaceStamp, const DeviceEventSourceFactory* deviceEvents,
+// Opens the display and makes the backend. `deviceEvents` (may be null: no device notifications)
+// must outlive the backend.
+using GtkModuleEntry = GtkModuleStatus (*)(const char* interfaceStamp, os::DeviceEvents* deviceEvents,
                                            Backend** backend);
 
 }  // namespace fcp::ui::gtk

@@ -162,7 +162,9 @@ class HeadlessWindow final : public DialogWindow {
     // Started outside the lock: its first event may come at once.
     std::shared_ptr<void> watch;
     if (watchDevices) {
-      watch = watchDevices([this](WPARAM event) { PostMessage(WM_DEVICECHANGE, event, 0); });
+      watch = watchDevices([this](os::DeviceEvent event) {
+        if (const WPARAM change = DeviceChangeOf(event)) PostMessage(WM_DEVICECHANGE, change, 0);
+      });
       if (!watch) return nullptr;
     }
     std::lock_guard lock(backend_.mutex_);

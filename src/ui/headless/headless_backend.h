@@ -31,10 +31,10 @@ struct Options {
   // RegisterDeviceNotification fails (tests of the failure path).
   bool failDeviceRegistration = false;
   // Where a device registration's events come from: called when a window registers, with the
-  // function that delivers one event (DBT_*) to that window as WM_DEVICECHANGE, from any thread; the
+  // function that delivers one device event to that window as WM_DEVICECHANGE, from any thread; the
   // watch lasts as long as the returned object (dropped at unregistration or when the window goes).
   // nullptr: the registration fails. Unset: events come only from BroadcastDeviceChange.
-  std::function<std::shared_ptr<void>(std::function<void(WPARAM event)> deliver)> watchDevices = nullptr;
+  std::function<std::shared_ptr<void>(std::function<void(os::DeviceEvent event)> deliver)> watchDevices = nullptr;
 };
 
 // What a test can read of a control.

@@ -59,8 +59,7 @@ std::string UntrustedReason(const std::filesystem::path& candidate) {
 
 }  // namespace
 
-GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates,
-                             const DeviceEventSourceFactory& deviceEvents) {
+GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates, os::DeviceEvents* deviceEvents) {
   GtkModuleLoad load;
   const std::filesystem::path* found = nullptr;
   for (const auto& candidate : candidates) {
@@ -92,7 +91,7 @@ GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidate
     return load;  // not closed, here or below: a module that has loaded GTK cannot be unloaded safely
   }
   Backend* backend = nullptr;
-  switch (entry(FCP_GTK_MODULE_STAMP, &deviceEvents, &backend)) {
+  switch (entry(FCP_GTK_MODULE_STAMP, deviceEvents, &backend)) {
     case gtk::GtkModuleStatus::kOpened:
       load.backend.reset(backend);
       break;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "os/device_events.h"
 #include "ui/backend.h"
-#include "ui/linux/device_events.h"
 
 namespace fcp::ui {
 
@@ -27,8 +27,8 @@ struct GtkModuleLoad {
 
 // Loads the first candidate that exists (never falling through past one that fails) and opens the
 // display with it. A module that another user could have put or changed is refused. The module
-// stays loaded for the life of the process.
-GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates,
-                             const DeviceEventSourceFactory& deviceEvents);
+// stays loaded for the life of the process. The backend opens device-event sources through
+// `deviceEvents` (may be null), which must outlive it.
+GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates, os::DeviceEvents* deviceEvents);
 
 }  // namespace fcp::ui

@@ -7,9 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "os/device_events.h"
+#include "os/linux/device_event_thread.h"
+#include "os/port.h"
 #include "ui/cwinapp.h"
 #include "ui/headless/headless_backend.h"
-#include "ui/linux/udev_monitor.h"
 #ifdef FCP_HAVE_GTK
 #include "ui/linux/gtk_module_loader.h"
 #endif
@@ -36,7 +38,7 @@ std::wstring Widen(const char* text) {
 
 namespace fcp::ui {
 
-int LinuxMain(int argc, char** argv, DeviceEventSourceFactory deviceEvents) {
+int LinuxMain(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
 
   // The command line after the program name, as one text (the application cuts it into tokens).
@@ -46,9 +48,7 @@ int LinuxMain(int argc, char** argv, DeviceEventSourceFactory deviceEvents) {
     commandLine += Widen(argv[i]);
   }
 
-  if (!deviceEvents) {
-    deviceEvents = []() -> std::unique_ptr<DeviceEventSource> { return UdevMonitor::Open(); };
-  }
+  os::DeviceEvents* deviceEvents = os::InstalledPort<os::DeviceEvents>();
 
   std::unique_ptr<Backend> backend;
 #ifdef FCP_HAVE_GTK
@@ -71,8 +71,9 @@ int LinuxMain(int argc, char** argv, DeviceEventSourceFactory deviceEvents) {
     options.echoMessageBoxes = true;
     // USB arrival and removal reach the headless dialog as they would reach a window: read on a
     // thread of their own for as long as the dialog is registered.
-    options.watchDevices = [deviceEvents](std::function<void(WPARAM)> deliver) -> std::shared_ptr<void> {
-      return DeviceEventThread::Start(deviceEvents(), std::move(deliver));
+    options.watchDevices = [deviceEvents](std::function<void(os::DeviceEvent)> deliver) -> std::shared_ptr<void> {
+      if (!deviceEvents) return nullptr;
+      return os::DeviceEventThread::Start(deviceEvents->Open(), std::move(deliver));
     };
     backend = std::make_unique<headless::HeadlessBackend>(options);
   }

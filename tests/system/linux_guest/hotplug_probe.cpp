@@ -17,14 +17,15 @@
 
 #include "app/fix_core_power_dlg.h"
 #include "os/device_registry.h"
+#include "os/linux/device_event_thread.h"
 #include "os/linux/device_registry_sysfs.h"
+#include "os/linux/udev_device_events.h"
 #include "os/linux/video_inputs_v4l2.h"
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "os/video_inputs.h"
 #include "ui/backend.h"
 #include "ui/headless/headless_backend.h"
-#include "ui/linux/udev_monitor.h"
 #include "ui/resource_ids.h"
 
 namespace {
@@ -46,8 +47,9 @@ int main(int argc, char** argv) {
   fcp::os::ScopedPort<fcp::os::DeviceRegistry> registry(&fcp::os::SysfsDeviceRegistry());
 
   fcp::ui::headless::HeadlessBackend backend;
-  auto monitor = fcp::ui::DeviceEventThread::Start(fcp::ui::UdevMonitor::Open(),
-                                                   [&](WPARAM event) { backend.BroadcastDeviceChange(event); });
+  auto monitor = fcp::os::DeviceEventThread::Start(fcp::os::UdevDeviceEvents().Open(), [&](fcp::os::DeviceEvent event) {
+    backend.BroadcastDeviceChange(fcp::ui::DeviceChangeOf(event));
+  });
   if (!monitor) {
     std::fprintf(stderr, "no udev monitor\n");
     return 1;

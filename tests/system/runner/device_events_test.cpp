@@ -10,13 +10,13 @@
 #include <thread>
 
 #include "app/fix_core_power_dlg.h"
+#include "os/linux/device_event_thread.h"
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "sim/devices.h"
 #include "sim/windows/windows_views.h"
 #include "sim/workstation.h"
 #include "ui/headless/headless_backend.h"
-#include "ui/linux/device_events.h"
 #include "ui/resource_ids.h"
 #include "workstation_device_events.h"
 #include "../../app/fake_environment.h"
@@ -37,8 +37,9 @@ TEST(ScenarioDeviceEvents, PluggedInAndOutWhileTheDialogIsOpen) {
   const std::vector<DeviceEvent> events = {{std::chrono::milliseconds(500), "cam0", true}};
 
   ui::headless::Options options;
-  options.watchDevices = [&](std::function<void(WPARAM)> deliver) -> std::shared_ptr<void> {
-    return ui::DeviceEventThread::Start(WorkstationDeviceEvents::Open(workstation, events), std::move(deliver));
+  WorkstationDeviceEvents deviceEvents(workstation, events);
+  options.watchDevices = [&](std::function<void(os::DeviceEvent)> deliver) -> std::shared_ptr<void> {
+    return os::DeviceEventThread::Start(deviceEvents.Open(), std::move(deliver));
   };
   ui::headless::HeadlessBackend backend(options);
   ui::Backend* previousBackend = ui::InstallBackend(&backend);

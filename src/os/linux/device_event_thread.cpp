@@ -1,4 +1,4 @@
-#include "ui/linux/device_events.h"
+#include "os/linux/device_event_thread.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-namespace fcp::ui {
+namespace fcp::os {
 
 struct DeviceEventThread::State {
   std::unique_ptr<DeviceEventSource> source;
@@ -26,7 +26,7 @@ struct DeviceEventThread::State {
       }
       if (fds[0].revents) return;
       if (fds[1].revents & POLLIN) {
-        if (const WPARAM event = source->ReadEvent()) callback(event);
+        if (const DeviceEvent event = source->ReadEvent(); event != DeviceEvent::kOther) callback(event);
       } else if (fds[1].revents) {
         return;  // the source is gone (hang-up or error): nothing more will come
       }
@@ -65,4 +65,4 @@ DeviceEventThread::~DeviceEventThread() {
   if (state_->wake >= 0) close(state_->wake);
 }
 
-}  // namespace fcp::ui
+}  // namespace fcp::os
