@@ -248,12 +248,4 @@ TransferResult UsbDevice::HandleStreaming(const SetupPacket& setup, std::span<ui
   }
 }
 
-std::string LocationText(const UsbPlace& place) {
-  int p[6] = {};
-  for (size_t i = 0; i < 6 && i < place.ports.size(); ++i) p[i] = place.ports[i];
-  char text[32];
-  std::snprintf(text, sizeof text, "%03d.%03d.%03d.%03d.%03d.%03d", p[0], p[1], p[2], p[3], p[4], p[5]);
-  return text;
-}
-
 }  // namespace fcp::sim

@@ -118,8 +118,4 @@ class UsbDevice {
   Bytes commit_;  // video streaming commit control
 };
 
-// "%03d.%03d.%03d.%03d.%03d.%03d" of the first six ports, missing levels 0: how both sides of the
-// tool name a device's place.
-std::string LocationText(const UsbPlace& place);
-
 }  // namespace fcp::sim

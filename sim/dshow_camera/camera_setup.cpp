@@ -8,6 +8,7 @@
 // The workstation's headers come first: the COM headers define `interface` as a macro.
 #include "sim/dshow_camera/scenario_win32.h"
 #include "sim/windows/windows_views.h"
+#include "text/ascii_case.h"
 
 #include <windows.h>
 
@@ -110,7 +111,7 @@ bool RemoveEarlierSetup() {
         Key instance;
         if (instance.Open(kInstances + L"\\" + name) != ERROR_SUCCESS) continue;
         const std::wstring clsid = instance.Text(L"CLSID");
-        if (_wcsicmp(clsid.c_str(), kVirtualCameraClsidText) == 0) ours.push_back(name);
+        if (fcp::text::EqualsIgnoringCase(clsid, kVirtualCameraClsidText)) ours.push_back(name);
       }
     }
   }

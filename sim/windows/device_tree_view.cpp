@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <cwctype>
 
 #include "sim/devices.h"
 #include "sim/windows/windows_views.h"
+#include "text/ascii_case.h"
+#include "text/registry_text.h"
+#include "text/usb_device_names.h"
+#include "text/widening.h"
 
 // Nodes are written as designated initializers naming only the facts a node has; the rest keep
 // their defaults on purpose.
@@ -25,23 +28,7 @@ constexpr DWORD kDnDriverLoaded = 0x02, kDnStarted = 0x08;
 
 thread_local DWORD t_lastError = 0;
 
-std::wstring Upper(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  return text;
-}
-
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-  return text;
-}
-
-std::wstring GuidText(const os::Guid& g) {
-  wchar_t text[40];
-  std::swprintf(text, std::size(text), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.data1, g.data2,
-                g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
-                g.data4[7]);
-  return text;
-}
+using text::UpperAscii;
 
 uint32_t Hash(const std::wstring& text) {
   uint32_t hash = 2166136261u;
@@ -66,8 +53,6 @@ std::vector<uint8_t> ParentPorts(const std::vector<uint8_t>& ports) {
   if (ports.size() <= 1) return {};
   return std::vector<uint8_t>(ports.begin(), ports.begin() + static_cast<long>(ports.size() - 1));
 }
-
-std::wstring Widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 struct ClassFacts {
   std::wstring name;
@@ -173,7 +158,8 @@ class TreeBuilder {
   std::wstring AddHubAt(const UsbPlace& place, const std::shared_ptr<UsbDevice>& device, const std::wstring& parent) {
     const uint16_t vid = device ? device->vendor_id() : kHubVendorId;
     const uint16_t pid = device ? device->product_id() : kGenericHubProduct;
-    const std::wstring id = Format(L"USB\\VID_%04X&PID_%04X\\5&%08X&0&%u", vid, pid, Hash(parent), 0u + place.ports.back());
+    const std::wstring id =
+        text::UsbDeviceInstanceId(vid, pid, Format(L"5&%08X&0&%u", Hash(parent), 0u + place.ports.back()));
     const std::wstring path = hubs_[Key(place.bus, ParentPorts(place.ports))]
                                   .locationPath + Format(L"#USB(%u)", 0u + place.ports.back());
     nodes.push_back(DeviceNode{.instanceId = id,
@@ -193,8 +179,8 @@ class TreeBuilder {
   void AddDevice(const std::shared_ptr<UsbDevice>& device, const std::wstring& hub) {
     const UsbPlace& place = device->place();
     const uint8_t port = place.ports.back();
-    const std::wstring id = Format(L"USB\\VID_%04X&PID_%04X\\5&%08X&0&%u", device->vendor_id(), device->product_id(),
-                                   Hash(hub), 0u + port);
+    const std::wstring id =
+        text::UsbDeviceInstanceId(device->vendor_id(), device->product_id(), Format(L"5&%08X&0&%u", Hash(hub), 0u + port));
     const std::wstring hubPath = hubs_[Key(place.bus, ParentPorts(place.ports))]
                                      .locationPath;
     const std::wstring path = hubPath + Format(L"#USB(%u)", 0u + port);
@@ -230,11 +216,11 @@ class TreeBuilder {
     uint32_t problem = 0;
     if (const auto* settings = DeviceTreeSettings(*device)) {
       if (const auto it = settings->find("setup_class"); it != settings->end() && it->is_string()) {
-        className = Widened(it->get<std::string>());
+        className = text::WidenBytes(it->get<std::string>());
       }
       if (const auto it = settings->find("friendly_name"); it != settings->end()) {
         if (it->is_null()) friendlyName.reset();
-        if (it->is_string()) friendlyName = Widened(it->get<std::string>());
+        if (it->is_string()) friendlyName = text::WidenBytes(it->get<std::string>());
       }
       if (const auto it = settings->find("problem"); it != settings->end() && it->is_number_integer() && it->get<int64_t>() >= 0) {
         problem = static_cast<uint32_t>(it->get<int64_t>());
@@ -283,18 +269,6 @@ bool IsKsCategory(const os::Guid& g) {
          g == interface_class::kCameraSensor;
 }
 
-std::vector<uint8_t> StringBytes(const std::wstring& text) { return RegistryStringBytes(text); }
-
-std::vector<uint8_t> MultiStringBytes(const std::vector<std::wstring>& texts) {
-  std::vector<uint8_t> bytes;
-  for (const auto& text : texts) {
-    const auto one = RegistryStringBytes(text);
-    bytes.insert(bytes.end(), one.begin(), one.end());
-  }
-  bytes.insert(bytes.end(), {0, 0});
-  return bytes;
-}
-
 }  // namespace
 
 std::vector<DeviceNode> BuildDeviceTree(const Workstation* workstation) {
@@ -308,9 +282,7 @@ std::vector<DeviceNode> BuildDeviceTree(const Workstation* workstation) {
 }
 
 std::wstring InterfacePathOf(const DeviceNode& node, const os::Guid& interfaceClass) {
-  std::wstring id = Lower(node.instanceId);
-  std::replace(id.begin(), id.end(), L'\\', L'#');
-  return L"\\\\?\\" + id + L"#" + Lower(GuidText(interfaceClass)) + (IsKsCategory(interfaceClass) ? L"\\global" : L"");
+  return text::DeviceInterfacePath(node.instanceId, interfaceClass, IsKsCategory(interfaceClass));
 }
 
 DeviceTreeView::DeviceTreeView(std::shared_ptr<Workstation> workstation) : fixed_(std::move(workstation)) {}
@@ -331,7 +303,7 @@ std::vector<DeviceNode> DeviceTreeView::Tree() {
 }
 
 os::DevInst DeviceTreeView::Assign(const std::wstring& instanceId) {
-  const std::wstring key = Upper(instanceId);
+  const std::wstring key = UpperAscii(instanceId);
   if (const auto it = devInsts_.find(key); it != devInsts_.end()) return it->second;
   const os::DevInst handle = static_cast<os::DevInst>(devInsts_.size() + 1);
   devInsts_[key] = handle;
@@ -343,7 +315,7 @@ std::optional<DeviceNode> DeviceTreeView::NodeOf(os::DevInst node) {
   const auto id = instanceIds_.find(node);
   if (id == instanceIds_.end()) return std::nullopt;
   for (auto& candidate : Tree()) {
-    if (Upper(candidate.instanceId) == id->second) return candidate;
+    if (UpperAscii(candidate.instanceId) == id->second) return candidate;
   }
   return std::nullopt;
 }
@@ -351,7 +323,7 @@ std::optional<DeviceNode> DeviceTreeView::NodeOf(os::DevInst node) {
 os::DevInst DeviceTreeView::DevInstOf(const std::wstring& instanceId) {
   std::lock_guard lock(mutex_);
   for (const auto& node : Tree()) {
-    if (Upper(node.instanceId) == Upper(instanceId)) return Assign(node.instanceId);
+    if (UpperAscii(node.instanceId) == UpperAscii(instanceId)) return Assign(node.instanceId);
   }
   return 0;
 }
@@ -378,7 +350,7 @@ BOOL DeviceTreeView::Fail(DWORD error) {
 }
 
 os::DeviceInfoSet DeviceTreeView::GetClassDevs(const os::Guid* classGuid, const wchar_t* enumerator, DWORD flags) {
-  const std::wstring wanted = enumerator != nullptr ? Upper(enumerator) : L"";
+  const std::wstring wanted = enumerator != nullptr ? UpperAscii(enumerator) : L"";
   if (const uint32_t error = Injected("GetClassDevs", wanted)) {
     t_lastError = error;
     return os::kInvalidDeviceInfoSet;
@@ -394,7 +366,7 @@ os::DeviceInfoSet DeviceTreeView::GetClassDevs(const os::Guid* classGuid, const 
     if (!allClasses && !(node.classGuid == *classGuid)) continue;
     if ((flags & os::kDigcfPresent) != 0 && node.instanceId == kTreeRoot) continue;
     if (!wanted.empty()) {
-      const std::wstring id = Upper(node.instanceId);
+      const std::wstring id = UpperAscii(node.instanceId);
       // With DIGCF_DEVICEINTERFACE the enumerator may name one device instance.
       const bool isInstance = (flags & os::kDigcfDeviceInterface) != 0 && id == wanted;
       const bool isEnumerator = id.starts_with(wanted + L"\\");
@@ -421,7 +393,7 @@ BOOL DeviceTreeView::EnumDeviceInfo(os::DeviceInfoSet set, DWORD index, os::Devi
   std::lock_guard lock(mutex_);
   os::Guid classGuid;
   for (const auto& node : BuildDeviceTree(Current().get())) {
-    if (Upper(node.instanceId) == Upper(member)) classGuid = node.classGuid;
+    if (UpperAscii(node.instanceId) == UpperAscii(member)) classGuid = node.classGuid;
   }
   *data = os::DeviceInfoData{classGuid, Assign(member), index};
   t_lastError = 0;
@@ -446,15 +418,15 @@ BOOL DeviceTreeView::GetDeviceRegistryProperty(os::DeviceInfoSet set, const os::
   std::vector<uint8_t> value;
   switch (property) {
     case os::kSpdrpDeviceDesc:
-      value = StringBytes(node->deviceDesc);
+      value = text::RegistryStringBytes(node->deviceDesc);
       break;
     case os::kSpdrpClass:
       if (node->className.empty()) return Fail(os::kErrorInvalidData);
-      value = StringBytes(node->className);
+      value = text::RegistryStringBytes(node->className);
       break;
     case os::kSpdrpFriendlyName:
       if (!node->friendlyName) return Fail(os::kErrorInvalidData);
-      value = StringBytes(*node->friendlyName);
+      value = text::RegistryStringBytes(*node->friendlyName);
       break;
     case os::kSpdrpAddress:
       valueType = kRegDword;
@@ -464,7 +436,7 @@ BOOL DeviceTreeView::GetDeviceRegistryProperty(os::DeviceInfoSet set, const os::
     case os::kSpdrpLocationPaths:
       if (node->locationPaths.empty()) return Fail(os::kErrorInvalidData);
       valueType = kRegMultiSz;
-      value = MultiStringBytes(node->locationPaths);
+      value = text::RegistryMultiStringBytes(node->locationPaths);
       break;
     default:
       return Fail(os::kErrorInvalidData);
@@ -498,7 +470,7 @@ BOOL DeviceTreeView::EnumDeviceInterfaces(os::DeviceInfoSet set, const os::Devic
   std::lock_guard lock(mutex_);
   DWORD seen = 0;
   for (const auto& node : Tree()) {
-    if (std::find(members.begin(), members.end(), Upper(node.instanceId)) == members.end() &&
+    if (std::find(members.begin(), members.end(), UpperAscii(node.instanceId)) == members.end() &&
         std::find(members.begin(), members.end(), node.instanceId) == members.end()) {
       continue;
     }
@@ -595,13 +567,13 @@ os::ConfigRet DeviceTreeView::GetDevNodeStatus(DWORD* status, DWORD* problem, os
 
 os::InterfaceHandle DeviceTreeView::CreateInterfaceFile(const wchar_t* path, DWORD /*access*/, DWORD /*share*/,
                                                         DWORD disposition, DWORD /*attributes*/) {
-  const std::wstring wanted = path != nullptr ? Upper(path) : L"";
+  const std::wstring wanted = path != nullptr ? UpperAscii(path) : L"";
   std::optional<DeviceNode> target;
   {
     std::lock_guard lock(mutex_);
     for (const auto& node : Tree()) {
       for (const auto& offered : node.interfaces) {
-        if (Upper(InterfacePathOf(node, offered)) == wanted) target = node;
+        if (UpperAscii(InterfacePathOf(node, offered)) == wanted) target = node;
       }
     }
   }

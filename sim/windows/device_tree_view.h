@@ -29,6 +29,7 @@
 
 #include "os/device_setup.h"
 #include "sim/workstation.h"
+#include "text/usb_device_names.h"
 
 namespace fcp::sim::windows {
 
@@ -42,7 +43,7 @@ inline constexpr os::Guid kUsbDevice = os::GuidOf("{88BAE032-5A81-49F0-BC3D-A4FF
 }  // namespace setup_class
 namespace interface_class {
 inline constexpr os::Guid kCameraSensor = os::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
-inline constexpr os::Guid kKsCapture = os::GuidOf("{65E8773D-8F56-11D0-A3B9-00A0C9223196}");
+inline constexpr os::Guid kKsCapture = text::kCaptureCategory;
 inline constexpr os::Guid kKsVideo = os::GuidOf("{6994AD05-93EF-11D0-A3CC-00A0C9223196}");
 inline constexpr os::Guid kKsAudio = os::GuidOf("{6994AD04-93EF-11D0-A3CC-00A0C9223196}");
 inline constexpr os::Guid kUsbDevice = os::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");

@@ -1,6 +1,9 @@
 #include "sim/windows/kernel_devices.h"
 
-#include <cwchar>
+#include <optional>
+
+#include "text/ascii_case.h"
+#include "text/usb_device_names.h"
 
 namespace fcp::sim::windows {
 namespace {
@@ -10,19 +13,16 @@ constexpr DWORD kErrorFileNotFound = 2;
 std::u16string Utf16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
 // "{xxxxxxxx-...}" in lower case, as the kernel reports a device's class.
-std::u16string ClassText(const os::Guid& g) {
-  wchar_t text[40];
-  std::swprintf(text, std::size(text), L"{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", g.data1, g.data2, g.data3,
-                g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
-  return Utf16(text);
-}
+std::u16string ClassText(const os::Guid& g) { return Utf16(text::LowerAscii(text::GuidText(g))); }
 
-std::vector<std::u16string> HardwareIds(const UsbDevice& device, const wchar_t* suffix) {
-  wchar_t full[64], shorter[64];
-  std::swprintf(full, std::size(full), L"USB\\VID_%04X&PID_%04X&REV_%04X%ls", device.vendor_id(), device.product_id(),
-                device.bcd_device(), suffix);
-  std::swprintf(shorter, std::size(shorter), L"USB\\VID_%04X&PID_%04X%ls", device.vendor_id(), device.product_id(), suffix);
-  return {Utf16(full), Utf16(shorter)};
+// `interfaceNumber` for a function of a composite device.
+std::vector<std::u16string> HardwareIds(const UsbDevice& device, std::optional<uint8_t> interfaceNumber) {
+  std::vector<std::u16string> ids;
+  for (const std::wstring& id :
+       text::UsbHardwareIds(device.vendor_id(), device.product_id(), device.bcd_device(), interfaceNumber)) {
+    ids.push_back(Utf16(id));
+  }
+  return ids;
 }
 
 }  // namespace
@@ -37,9 +37,9 @@ KernelDevices::Plugged& KernelDevices::Plug(const DeviceNode& node) {
   if (plugged.device != nullptr) return plugged;
   plugged.pipe = std::make_unique<kernel::WorkstationPipe>(*workstation_, node.device);
   if (node.device->video) {
-    plugged.device = kernel_.PlugComposite(*plugged.pipe, HardwareIds(*node.device, L""));
+    plugged.device = kernel_.PlugComposite(*plugged.pipe, HardwareIds(*node.device, std::nullopt));
   } else {
-    plugged.device = kernel_.PlugDevice(*plugged.pipe, ClassText(node.classGuid), HardwareIds(*node.device, L""));
+    plugged.device = kernel_.PlugDevice(*plugged.pipe, ClassText(node.classGuid), HardwareIds(*node.device, std::nullopt));
   }
   return plugged;
 }
@@ -55,9 +55,7 @@ os::InterfaceHandle KernelDevices::Open(const DeviceNode& node, DWORD& error) {
   if (node.function && node.device->video) {
     auto& function = plugged.functions[*node.function];
     if (function == nullptr) {
-      wchar_t suffix[8];
-      std::swprintf(suffix, std::size(suffix), L"&MI_%02X", *node.function);
-      function = kernel_.AddFunction(plugged.device, ClassText(node.classGuid), HardwareIds(*node.device, suffix));
+      function = kernel_.AddFunction(plugged.device, ClassText(node.classGuid), HardwareIds(*node.device, *node.function));
     }
     target = function;
   }

@@ -1,24 +1,15 @@
 #include "sim/windows/passthrough_views.h"
 
-#include <cwctype>
 #include <string>
 
 #include "passthrough/driver_service.h"
 #include "sim/windows/registry_view.h"
+#include "text/ascii_case.h"
 
 namespace fcp::sim::windows {
 namespace {
 
-bool BelowEnumTree(const wchar_t* subKey) {
-  if (subKey == nullptr) return false;
-  const std::wstring_view root = kEnumRoot;
-  for (size_t i = 0; i < root.size(); ++i) {
-    if (subKey[i] == L'\0' || std::towupper(static_cast<wint_t>(subKey[i])) != std::towupper(static_cast<wint_t>(root[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
+bool BelowEnumTree(const wchar_t* subKey) { return subKey != nullptr && text::StartsWithIgnoringCase(subKey, kEnumRoot); }
 
 }  // namespace
 

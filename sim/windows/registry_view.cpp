@@ -1,37 +1,20 @@
 #include "sim/windows/registry_view.h"
 
 #include <algorithm>
-#include <cwctype>
+
+#include "text/ascii_case.h"
+#include "text/registry_text.h"
 
 namespace fcp::sim::windows {
 namespace {
 
-std::wstring Folded(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+std::wstring Folded(std::wstring key) {
+  std::wstring text = fcp::text::UpperAscii(std::move(key));
   while (!text.empty() && text.back() == L'\\') text.pop_back();
   return text;
 }
 
 }  // namespace
-
-std::vector<uint8_t> RegistryStringBytes(const std::wstring& text) {
-  std::vector<uint8_t> bytes;
-  for (wchar_t c : text) {
-    const uint32_t unit = static_cast<uint32_t>(c);
-    if (unit > 0xFFFF) {  // outside the basic plane: a surrogate pair
-      const uint32_t v = unit - 0x10000;
-      for (uint32_t half : {0xD800 + (v >> 10), 0xDC00 + (v & 0x3FF)}) {
-        bytes.push_back(static_cast<uint8_t>(half));
-        bytes.push_back(static_cast<uint8_t>(half >> 8));
-      }
-      continue;
-    }
-    bytes.push_back(static_cast<uint8_t>(unit));
-    bytes.push_back(static_cast<uint8_t>(unit >> 8));
-  }
-  bytes.insert(bytes.end(), {0, 0});
-  return bytes;
-}
 
 void RegistryView::CreateKey(const std::wstring& key) {
   std::wstring path = Folded(key);
@@ -50,18 +33,12 @@ void RegistryView::SetValue(const std::wstring& key, const std::wstring& name, u
 }
 
 void RegistryView::SetString(const std::wstring& key, const std::wstring& name, const std::wstring& text) {
-  SetValue(key, name, os::kRegSz, RegistryStringBytes(text));
+  SetValue(key, name, os::kRegSz, fcp::text::RegistryStringBytes(text));
 }
 
 void RegistryView::SetMultiString(const std::wstring& key, const std::wstring& name,
                                   const std::vector<std::wstring>& texts) {
-  std::vector<uint8_t> bytes;
-  for (const auto& text : texts) {
-    const auto one = RegistryStringBytes(text);
-    bytes.insert(bytes.end(), one.begin(), one.end());
-  }
-  bytes.insert(bytes.end(), {0, 0});
-  SetValue(key, name, os::kRegMultiSz, std::move(bytes));
+  SetValue(key, name, os::kRegMultiSz, fcp::text::RegistryMultiStringBytes(texts));
 }
 
 void RegistryView::SetDword(const std::wstring& key, const std::wstring& name, uint32_t value) {

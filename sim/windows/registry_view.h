@@ -43,9 +43,6 @@ class RegistryView : public os::DeviceRegistry {
   os::RegistryKey nextHandle_ = 0x100;
 };
 
-// UTF-16LE bytes of a text with its terminating NUL.
-std::vector<uint8_t> RegistryStringBytes(const std::wstring& text);
-
 // The registry facts of one camera interface's device key below SYSTEM\ControlSet001\Enum.
 struct CameraDeviceKey {
   std::wstring instanceId;            // USB\VID_vvvv&PID_pppp&MI_00\instance

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cwctype>
 
 #include "driver/kvxupx_driver.h"
 #include "driver/kvxupx_ioctl.h"
 #include "driver/urb_layout.h"
+#include "text/ascii_case.h"
 
 namespace fcp::sim::windows {
 namespace {
@@ -37,10 +37,7 @@ constexpr wchar_t kDriverName[] = L"KVXUPX";
 constexpr wchar_t kDevicePath[] = L"\\\\.\\KVXUPX";
 constexpr wchar_t kServicesKey[] = L"System\\CurrentControlSet\\SERVICES\\";
 
-std::wstring Upper(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  return text;
-}
+using text::UpperAscii;
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -100,7 +97,7 @@ std::unique_ptr<SimWindowsProcess> SimWindows::StartProcess(bool is_64bit) {
 }
 
 std::wstring SimWindows::Key(const std::wstring& path) {
-  std::wstring key = Upper(path);
+  std::wstring key = UpperAscii(path);
   // Doubled separators name the same file.
   key.erase(std::unique(key.begin(), key.end(), [](wchar_t a, wchar_t b) { return a == L'\\' && b == L'\\'; }),
             key.end());
@@ -133,7 +130,7 @@ std::set<std::wstring> SimWindows::Files() const {
 
 std::optional<SimWindows::Service> SimWindows::ServiceNamed(const std::wstring& name) const {
   std::lock_guard lock(mutex_);
-  auto it = services_.find(Upper(name));
+  auto it = services_.find(UpperAscii(name));
   if (it == services_.end()) return std::nullopt;
   return it->second;
 }
@@ -159,7 +156,7 @@ std::vector<uint8_t> SimWindows::loaded_image() const {
 
 bool SimWindows::MutexExists(const std::wstring& name) const {
   std::lock_guard lock(mutex_);
-  return mutexes_.count(Upper(name)) != 0;
+  return mutexes_.count(UpperAscii(name)) != 0;
 }
 
 std::vector<std::vector<uint8_t>> SimWindows::control_blocks() const {
@@ -299,9 +296,9 @@ std::wstring SimWindowsProcess::TempPath() {
 
 std::wstring SimWindowsProcess::Resolve(const std::wstring& path) const {
   std::wstring key = SimWindows::Key(path);
-  const std::wstring system = Upper(SimWindows::kSystemDirectory);
+  const std::wstring system = UpperAscii(SimWindows::kSystemDirectory);
   if (wow64() && !redirection_off_ && StartsWith(key, system + L"\\"))
-    key = Upper(SimWindows::kWow64SystemDirectory) + key.substr(system.size());
+    key = UpperAscii(SimWindows::kWow64SystemDirectory) + key.substr(system.size());
   return key;
 }
 
@@ -322,7 +319,7 @@ bool SimWindowsProcess::WriteNewFile(const std::wstring& path, const uint8_t* by
   auto& file = machine_.files_[key];
   file = SimWindows::File{{}, {os::Principal::kAdministrators, {os::Principal::kAdministrators}}};
   *created = true;
-  if (!machine_.fail_writes_to_.empty() && key.find(Upper(machine_.fail_writes_to_)) != std::wstring::npos)
+  if (!machine_.fail_writes_to_.empty() && key.find(UpperAscii(machine_.fail_writes_to_)) != std::wstring::npos)
     return Fail(kErrorWriteFault);
   file.bytes.assign(bytes, bytes + size);
   return true;
@@ -334,7 +331,7 @@ bool SimWindowsProcess::CopyFileOver(const std::wstring& from, const std::wstrin
   auto it = machine_.files_.find(source);
   if (it == machine_.files_.end()) return Fail(kErrorFileNotFound);
   if (source == target) return Fail(kErrorSharingViolation);
-  if (!machine_.fail_copies_to_.empty() && target.find(Upper(machine_.fail_copies_to_)) != std::wstring::npos)
+  if (!machine_.fail_copies_to_.empty() && target.find(UpperAscii(machine_.fail_copies_to_)) != std::wstring::npos)
     return Fail(kErrorAccessDenied);
   machine_.files_[target] = SimWindows::File{it->second.bytes, {os::Principal::kAdministrators, {os::Principal::kAdministrators}}};
   return true;
@@ -386,7 +383,7 @@ const SimWindowsProcess::Handle* SimWindowsProcess::Find(os::SystemHandle handle
 
 os::SystemHandle SimWindowsProcess::CreateNamedMutex(const std::wstring& name) {
   std::lock_guard lock(machine_.mutex_);
-  const std::wstring key = Upper(name);
+  const std::wstring key = UpperAscii(name);
   ++machine_.mutexes_[key].handles;
   return NewHandle(Kind::kMutex, key);
 }
@@ -475,7 +472,7 @@ os::SystemHandle SimWindowsProcess::OpenServiceManager(DWORD) {
 os::SystemHandle SimWindowsProcess::OpenDriverService(os::SystemHandle manager, const std::wstring& name, DWORD) {
   std::lock_guard lock(machine_.mutex_);
   if (!Find(manager, Kind::kManager)) return Fail(kErrorInvalidHandle);
-  const std::wstring key = Upper(name);
+  const std::wstring key = UpperAscii(name);
   auto it = machine_.services_.find(key);
   if (it == machine_.services_.end()) return Fail(os::kErrorServiceDoesNotExist);
   if (it->second.delete_pending) return Fail(kErrorServiceMarkedForDelete);
@@ -488,7 +485,7 @@ os::SystemHandle SimWindowsProcess::CreateDriverService(os::SystemHandle manager
   std::lock_guard lock(machine_.mutex_);
   if (!Find(manager, Kind::kManager)) return Fail(kErrorInvalidHandle);
   if (machine_.fail_create_service_) return Fail(kErrorAccessDenied);
-  const std::wstring key = Upper(name);
+  const std::wstring key = UpperAscii(name);
   if (machine_.services_.count(key)) return Fail(kErrorServiceExists);
   machine_.services_[key] = SimWindows::Service{binary_path, type, start};
   machine_.registry_.CreateKey(std::wstring(kServicesKey) + key);
@@ -556,7 +553,7 @@ BOOL SimWindowsProcess::CloseServiceManagerHandle(os::SystemHandle handle) {
 
 os::SystemHandle SimWindowsProcess::Open(const std::wstring& path) {
   std::lock_guard lock(machine_.mutex_);
-  if (Upper(path) != kDevicePath || !machine_.driver_loaded_) return Fail(kErrorFileNotFound);
+  if (UpperAscii(path) != kDevicePath || !machine_.driver_loaded_) return Fail(kErrorFileNotFound);
   auto service = machine_.services_.find(kDriverName);
   if (service == machine_.services_.end() || service->second.state != os::kServiceRunning)
     return Fail(kErrorFileNotFound);

@@ -1,26 +1,19 @@
 #include "sim/windows/windows_views.h"
 
-#include <algorithm>
 #include <cwchar>
-#include <cwctype>
 #include <optional>
 
 #include "sim/devices.h"
+#include "text/usb_device_names.h"
+#include "text/widening.h"
 
 namespace fcp::sim::windows {
 namespace {
 
-std::wstring Widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-  return text;
-}
-
 // The instance part of a composite device's child: stable for a device's place, as the platform's is.
 std::wstring InstanceOf(const UsbDevice& device, uint8_t interfaceNumber) {
   uint32_t hash = 2166136261u;
-  for (char c : std::to_string(device.place().bus) + ":" + LocationText(device.place())) {
+  for (char c : std::to_string(device.place().bus) + ":" + text::UsbLocationText(device.place().ports)) {
     hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
   }
   wchar_t text[32];
@@ -64,7 +57,7 @@ std::vector<std::wstring> SoftwareCameraNames(const Workstation& workstation) {
     if (!camera.is_object()) continue;
     const auto name = camera.find("friendly_name");
     if (name == camera.end() || !name->is_string()) continue;
-    names.push_back(Widened(name->get<std::string>()));
+    names.push_back(text::WidenBytes(name->get<std::string>()));
   }
   return names;
 }
@@ -96,23 +89,19 @@ std::wstring ProductStringOf(const UsbDevice& device, const wchar_t* fallback) {
 }
 
 std::wstring DeviceInstanceIdOf(const UsbDevice& device, uint8_t interfaceNumber) {
-  wchar_t ids[48];
-  std::swprintf(ids, std::size(ids), L"USB\\VID_%04X&PID_%04X&MI_%02X\\", device.vendor_id(), device.product_id(),
-                interfaceNumber);
-  return ids + InstanceOf(device, interfaceNumber);
+  return text::UsbInterfaceInstanceId(device.vendor_id(), device.product_id(), interfaceNumber,
+                                      InstanceOf(device, interfaceNumber));
 }
 
 std::wstring DevicePathOf(const UsbDevice& device, uint8_t interfaceNumber) {
-  std::wstring id = Lower(DeviceInstanceIdOf(device, interfaceNumber));
-  std::replace(id.begin(), id.end(), L'\\', L'#');
-  return L"\\\\?\\" + id + L"#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+  return text::CaptureInterfacePath(DeviceInstanceIdOf(device, interfaceNumber));
 }
 
 std::wstring LocationInformationOf(const UsbDevice& device) {
-  // The host controller's address, then the hub ports.
-  wchar_t head[32];
-  std::swprintf(head, std::size(head), L"0000.00%02X.0000.", 0x13u + device.place().bus);
-  return head + Widened(LocationText(device.place()));
+  // A host controller's address on the PCI bus per USB bus.
+  wchar_t hostController[32];
+  std::swprintf(hostController, std::size(hostController), L"0000.00%02X.0000", 0x13u + device.place().bus);
+  return text::UsbLocationInformation(hostController, device.place().ports);
 }
 
 std::vector<CameraDeviceKey> WorkstationRegistry::CameraKeys() const {
@@ -123,12 +112,8 @@ std::vector<CameraDeviceKey> WorkstationRegistry::CameraKeys() const {
     if (sensorCameras_ != nullptr) {
       if (const auto it = sensorCameras_->find(device->id()); it != sensorCameras_->end()) sensorCameraMode = it->second;
     }
-    wchar_t full[64], shorter[64];
-    std::swprintf(full, std::size(full), L"USB\\VID_%04X&PID_%04X&REV_%04X&MI_%02X", device->vendor_id(),
-                  device->product_id(), device->bcd_device(), vc);
-    std::swprintf(shorter, std::size(shorter), L"USB\\VID_%04X&PID_%04X&MI_%02X", device->vendor_id(),
-                  device->product_id(), vc);
-    cameras.push_back({DeviceInstanceIdOf(*device, vc), LocationInformationOf(*device), {full, shorter},
+    cameras.push_back({DeviceInstanceIdOf(*device, vc), LocationInformationOf(*device),
+                       text::UsbHardwareIds(device->vendor_id(), device->product_id(), device->bcd_device(), vc),
                        sensorCameraMode});
   }
   return cameras;

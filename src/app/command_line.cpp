@@ -4,6 +4,8 @@
 #include <limits>
 #include <vector>
 
+#include "text/ascii_case.h"
+
 namespace fcp::app {
 namespace {
 
@@ -23,19 +25,10 @@ std::vector<std::wstring_view> Tokens(std::wstring_view text) {
   return tokens;
 }
 
-wchar_t FoldCase(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  return true;
-}
-
 // "-name" or "/name".
 bool IsOption(std::wstring_view token, std::wstring_view name) {
   return token.size() == name.size() + 1 && (token[0] == L'-' || token[0] == L'/') &&
-         EqualsIgnoringCase(token.substr(1), name);
+         text::EqualsIgnoringCase(token.substr(1), name);
 }
 
 int HexDigit(wchar_t c) {
@@ -83,7 +76,7 @@ CommandLineOptions ParseCommandLineOptions(std::wstring_view commandLine) {
       options.lviOutput = 1;
     } else if (IsOption(token, L"vid") || IsOption(token, L"pid")) {
       const uint16_t value = i + 1 < tokens.size() ? HexTokenValue(tokens[++i]) : 0;
-      (FoldCase(token[1]) == L'v' ? options.vid : options.pid) = value;
+      (text::LowerAscii(token[1]) == L'v' ? options.vid : options.pid) = value;
     }
   }
   return options;

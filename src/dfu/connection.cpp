@@ -13,6 +13,7 @@
 #include "dfu/interface_list.h"
 #include "dfu/passthrough_route.h"
 #include "dfu/probe.h"
+#include "text/widening.h"
 #include "uvc/uvc.h"
 
 namespace fcp::dfu {
@@ -36,7 +37,7 @@ void AddLibusbEntries(DeviceTable& table) {
   int total = 0;
   for (const DfuInterface* node = DFU_InterfaceListHead(); node != nullptr; node = node->next) {
     ++total;
-    if (table.Add(Widen(node->location), Widen(node->name), DevicePath::kLibusb)) ++listed;
+    if (table.Add(text::WidenBytes(node->location), text::WidenBytes(node->name), DevicePath::kLibusb)) ++listed;
   }
   if (listed < total)
     SetDiagnostic("Device table is full: %d of %d DFU interfaces listed", listed, total);

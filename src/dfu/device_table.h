@@ -38,9 +38,4 @@ class DeviceTable {
 // The one table of the process.
 DeviceTable& TheDeviceTable();
 
-// ASCII text from the interface list as a wide string.
-std::wstring Widen(const char* text);
-
-bool EqualIgnoringCase(const wchar_t* left, const wchar_t* right);
-
 }  // namespace fcp::dfu

@@ -8,6 +8,9 @@
 #include "os/port.h"
 #include "passthrough/kvcam.h"
 #include "passthrough/kvxupx.h"
+#include "text/ascii_case.h"
+#include "text/usb_device_names.h"
+#include "text/widening.h"
 #include "uvc/uvc.h"
 
 namespace fcp::dfu {
@@ -43,7 +46,7 @@ int OpenCamera(const std::wstring& deviceId) {
     SetErrorText(L"Failed to KvCam_ListDevice.\n");
   } else {
     for (int32_t i = 0; i < count; ++i) {
-      if (!EqualIgnoringCase(records[i].deviceInstanceId, deviceId.c_str())) continue;
+      if (!text::EqualsIgnoringCase(records[i].deviceInstanceId, deviceId)) continue;
       g_camera = new (std::nothrow) KvCamDevice{};
       if (g_camera != nullptr && KvCam_OpenDevice(g_camera, records[i].devInst) == 0) {
         KvCam_FreeDeviceList(records);
@@ -57,6 +60,13 @@ int OpenCamera(const std::wstring& deviceId) {
   KvxUpx_Close();
   KvCam_FreeDeviceList(records);
   return 0;
+}
+
+// 1234 -> 0x1234 (up to four digits).
+uint16_t BcdOf(uint16_t decimal) {
+  uint16_t bcd = 0;
+  for (int shift = 0; shift < 16; shift += 4, decimal /= 10) bcd = static_cast<uint16_t>(bcd | (decimal % 10) << shift);
+  return bcd;
 }
 
 }  // namespace
@@ -76,9 +86,10 @@ void AddPassThroughEntries(DeviceTable& table) {
     if (table.FindLocation(location.c_str()) >= 0) continue;  // listed already, through libusb or before
     uint16_t vid = 0, pid = 0, rev = 0;
     if (!UVC_GetVidPidRev(vid, pid, rev)) continue;
-    wchar_t name[40];
-    std::swprintf(name, std::size(name), L"VID_%04X&PID_%04X&REV_%04d", vid, pid, rev);
-    if (!table.Add(location, name, DevicePath::kPassThrough)) break;  // the table is full
+    // The hardware ID's revision digits were read as a decimal number; as BCD they are those digits again.
+    char name[text::kUsbDeviceNameLength + 1];
+    text::FormatUsbDeviceName(vid, pid, BcdOf(rev), name);
+    if (!table.Add(location, text::WidenBytes(name), DevicePath::kPassThrough)) break;  // the table is full
   }
   UVC_Close();
 }

@@ -4,19 +4,20 @@
 
 #include <cstring>
 
-#include "dfu/device_text.h"
 #include "dfu/diagnostic.h"
 #include "dfu/dfu_mode.h"
 #include "dfu/functional_descriptor.h"
 #include "dfu/interface_list.h"
 #include "dfu/quirks.h"
 #include "dfu/string_descriptor.h"
+#include "text/usb_device_names.h"
 
 namespace fcp::dfu {
 namespace {
 
 constexpr unsigned kRequestTimeoutMs = 1000;
 constexpr char kUnknownName[] = "UNKNOWN";
+constexpr int kPortPathCapacity = 12;  // what libusb_get_port_numbers may fill
 
 bool IsDfuAlternateSetting(const libusb_interface_descriptor& setting) {
   return setting.bInterfaceClass == LIBUSB_CLASS_APPLICATION && setting.bInterfaceSubClass == 0x01;
@@ -93,10 +94,10 @@ bool AddEntry(libusb_device* device, const EntryFacts& facts) {
 
   uint8_t ports[kPortPathCapacity] = {};
   libusb_get_port_numbers(device, ports, kPortPathCapacity);
-  char location[kLocationSize];
-  FormatLocation(ports, location);
-  char name[kDeviceNameSize];
-  FormatDeviceName(entry->vendorId, entry->productId, entry->bcdDevice, name);
+  char location[text::kLocationTextLength + 1];
+  text::FormatUsbLocation(ports, location);
+  char name[text::kUsbDeviceNameLength + 1];
+  text::FormatUsbDeviceName(entry->vendorId, entry->productId, entry->bcdDevice, name);
 
   entry->location = DuplicateText(location);
   entry->name = DuplicateText(name);

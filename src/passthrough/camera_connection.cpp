@@ -10,13 +10,15 @@
 #include "passthrough/camera_text.h"
 #include "passthrough/kvcam.h"
 #include "passthrough/kvxupx.h"
+#include "text/ascii_case.h"
 
 using fcp::os::DeviceInfoData;
 using fcp::os::DeviceInfoSet;
 using fcp::os::DeviceSetup;
 using fcp::os::DevInst;
 using fcp::os::Guid;
-using fcp::passthrough::ContainsIgnoringCase;
+using fcp::text::ContainsIgnoringCase;
+using fcp::text::FindIgnoringCase;
 
 namespace {
 
@@ -66,13 +68,6 @@ int32_t InterfaceNumber(std::wstring_view id, size_t at) {
     value = value * 16 + digit;
   }
   return value;
-}
-
-size_t FindIgnoringCase(std::wstring_view text, std::wstring_view part) {
-  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-    if (ContainsIgnoringCase(text.substr(i, part.size()), part)) return i;
-  }
-  return std::wstring_view::npos;
 }
 
 bool StartsWith(const wchar_t* text, const wchar_t* prefix) { return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0; }

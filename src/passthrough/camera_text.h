@@ -1,5 +1,4 @@
-// Text helpers of the camera layer: fixed-size UTF-16 fields, device properties read as text, and
-// the case-insensitive search the device instance IDs are tested with.
+// Text helpers of the camera layer: fixed-size UTF-16 fields and device properties read as text.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -20,8 +19,5 @@ void CopyText(std::wstring_view text, wchar_t (&field)[kKvCamTextChars]);
 // (260 UTF-16 units), the text up to its first NUL. False with the port's last error when the read fails.
 bool ReadTextProperty(os::DeviceSetup& setup, os::DeviceInfoSet set, const os::DeviceInfoData& device,
                       DWORD property, wchar_t (&field)[kKvCamTextChars]);
-
-// Whether `text` contains `part`, without regard to ASCII letter case.
-bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part);
 
 }  // namespace fcp::passthrough

@@ -4,6 +4,7 @@
 
 #include "os/port.h"
 #include "os/video_inputs.h"
+#include "text/ascii_case.h"
 #include "uvc/current_camera.h"
 #include "uvc/device_text.h"
 #include "uvc/uvc.h"
@@ -92,7 +93,7 @@ int UVC_OpenDefault() {
   return SelectFirst([] {
     if (UVC_IsSensorCamera()) return false;
     std::wstring& deviceId = Camera().deviceId;
-    fcp::uvc::ToUpperAscii(deviceId);
+    deviceId = fcp::text::UpperAscii(std::move(deviceId));
     return deviceId.find(L"MI_00") != std::wstring::npos;
   });
 }
@@ -100,7 +101,7 @@ int UVC_OpenDefault() {
 int UVC_OpenByVidPid(uint16_t vid, uint16_t pid) {
   return SelectFirst([vid, pid] {
     std::wstring& devicePath = Camera().devicePath;
-    fcp::uvc::ToUpperAscii(devicePath);
+    devicePath = fcp::text::UpperAscii(std::move(devicePath));
     const auto pathVid = fcp::uvc::HexFieldAfter(devicePath, L"VID", 4);
     const auto pathPid = fcp::uvc::HexFieldAfter(devicePath, L"PID", 4);
     return pathVid == vid && pathPid == pid;
@@ -116,7 +117,7 @@ int UVC_OpenByLocationInfo(const wchar_t* location) {
   return SelectFirst([wanted] {
     std::wstring locationInformation;
     if (!UVC_ReadDeviceRegValue(L"LocationInformation", locationInformation)) return false;
-    return fcp::uvc::EqualsIgnoreCase(fcp::uvc::LocationTail(locationInformation), wanted);
+    return fcp::text::EqualsIgnoringCase(fcp::uvc::LocationTail(locationInformation), wanted);
   });
 }
 

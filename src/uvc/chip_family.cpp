@@ -3,8 +3,8 @@
 #include <span>
 
 #include "fcp/maker_ids.h"
+#include "text/ascii_case.h"
 #include "uvc/current_camera.h"
-#include "uvc/device_text.h"
 #include "uvc/uvc.h"
 
 namespace {
@@ -55,5 +55,5 @@ int UVC_IsVZQ2202() {
   if (camera.deviceId.empty()) return 0;
   const uint16_t chipProductId = static_cast<uint16_t>(camera.status[2] | camera.status[3] << 8);
   const wchar_t* family = LookupChipFamily(chipProductId);
-  return fcp::uvc::EqualsIgnoreCase(family != nullptr ? family : L"", L"VZQ2202") ? 1 : 0;
+  return fcp::text::EqualsIgnoringCase(family != nullptr ? family : L"", L"VZQ2202") ? 1 : 0;
 }

@@ -4,6 +4,8 @@
 
 #include "os/device_registry.h"
 #include "os/port.h"
+#include "text/ascii_case.h"
+#include "text/registry_text.h"
 #include "uvc/current_camera.h"
 #include "uvc/device_text.h"
 #include "uvc/uvc.h"
@@ -44,7 +46,7 @@ int UVC_ReadDeviceRegValue(const wchar_t* valueName, std::wstring& text) {
   uint32_t size = kValueBufferSize;
   if (!QueryDeviceValue(nullptr, valueName, buffer.data(), size)) return 0;
   // The value's type is not examined: whatever it holds is read as text up to the first NUL.
-  text = fcp::uvc::TextFromRegistryBytes(buffer.data(), std::min<size_t>(size, buffer.size()));
+  text = fcp::text::TextFromRegistryBytes(buffer.data(), std::min<size_t>(size, buffer.size()));
   return 1;
 }
 
@@ -75,7 +77,7 @@ int UVC_GetLocationInfo(std::wstring& location) {
 int UVC_GetVidPidRev(uint16_t& vid, uint16_t& pid, uint16_t& rev) {
   if (Camera().deviceId.empty()) return 0;
   std::wstring& devicePath = Camera().devicePath;
-  fcp::uvc::ToUpperAscii(devicePath);
+  devicePath = fcp::text::UpperAscii(std::move(devicePath));
   // A field without digits (or without its key) reads as the number 0, as an empty number does.
   vid = fcp::uvc::HexFieldAfter(devicePath, L"VID_", 4).value_or(0);
   pid = fcp::uvc::HexFieldAfter(devicePath, L"PID_", 4).value_or(0);

@@ -5,8 +5,6 @@
 namespace fcp::uvc {
 namespace {
 
-wchar_t UpperAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
 int HexValue(wchar_t c) {
   if (c >= L'0' && c <= L'9') return c - L'0';
   if (c >= L'a' && c <= L'f') return c - L'a' + 10;
@@ -23,15 +21,6 @@ std::wstring DeviceIdFromPath(std::wstring_view devicePath) {
   std::wstring result(id);
   std::replace(result.begin(), result.end(), L'#', L'\\');
   return result;
-}
-
-void ToUpperAscii(std::wstring& text) {
-  std::transform(text.begin(), text.end(), text.begin(), UpperAscii);
-}
-
-bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return UpperAscii(x) == UpperAscii(y); });
 }
 
 std::wstring_view LocationTail(std::wstring_view locationInformation) {
@@ -76,27 +65,6 @@ std::optional<std::wstring> DeviceNameFromHardwareId(std::wstring_view hardwareI
   constexpr size_t kInterfaceSuffix = 6;   // "&MI_00"
   if (hardwareId.size() < kBusPrefix + kInterfaceSuffix) return std::nullopt;
   return std::wstring(hardwareId.substr(kBusPrefix, hardwareId.size() - kBusPrefix - kInterfaceSuffix));
-}
-
-std::wstring TextFromRegistryBytes(const uint8_t* data, size_t size) {
-  std::wstring text;
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    if (unit == 0) break;
-    if constexpr (sizeof(wchar_t) == 4) {
-      // Join a surrogate pair into one code point where wide characters are UTF-32.
-      if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < size) {
-        const char16_t low = static_cast<char16_t>(data[i + 2] | data[i + 3] << 8);
-        if (low >= 0xDC00 && low < 0xE000) {
-          text.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
-          i += 2;
-          continue;
-        }
-      }
-    }
-    text.push_back(static_cast<wchar_t>(unit));
-  }
-  return text;
 }
 
 }  // namespace fcp::uvc

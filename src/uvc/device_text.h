@@ -1,5 +1,5 @@
-// The text rules of camera identification: device paths, registry values, device names and
-// location information. Pure functions; every one is safe on short or malformed input.
+// The text rules of camera identification: reading device paths, hardware IDs and location
+// information (text/ builds them). Pure functions; every one is safe on short or malformed input.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -7,21 +7,17 @@
 #include <string>
 #include <string_view>
 
+#include "text/usb_device_names.h"
+
 namespace fcp::uvc {
 
-// Location information is the last this-many characters of "LocationInformation".
-inline constexpr size_t kLocationLength = 23;
+// Location information is the location text at the end of "LocationInformation".
+inline constexpr size_t kLocationLength = text::kLocationTextLength;
 
 // The registry key name of a device from its DevicePath: the text before the last '#' (nothing when
 // there is none), from the first "usb" on (case-sensitive; all of it when "usb" does not occur),
 // with every '#' turned into '\'. \\?\usb#vid_1&pid_2&mi_00#inst#{class}\global -> usb\vid_1&pid_2&mi_00\inst
 std::wstring DeviceIdFromPath(std::wstring_view devicePath);
-
-// ASCII upper case in place (device paths and identifiers are ASCII).
-void ToUpperAscii(std::wstring& text);
-
-// Comparison without regard to ASCII letter case.
-bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);
 
 // The last kLocationLength characters (the whole text when it is shorter).
 std::wstring_view LocationTail(std::wstring_view locationInformation);
@@ -39,9 +35,5 @@ std::optional<uint16_t> DecimalFieldAfter(std::wstring_view text, std::wstring_v
 // (USB\VID_1234&PID_5678&REV_0100&MI_00 -> VID_1234&PID_5678&REV_0100). None when it is shorter
 // than the ten characters removed.
 std::optional<std::wstring> DeviceNameFromHardwareId(std::wstring_view hardwareId);
-
-// The text a registry string value holds: its UTF-16LE bytes up to the first NUL (so the first string
-// of a multi-string), never beyond `size` bytes.
-std::wstring TextFromRegistryBytes(const uint8_t* data, size_t size);
 
 }  // namespace fcp::uvc

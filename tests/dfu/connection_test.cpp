@@ -10,6 +10,7 @@
 #include "dfu/connection.h"
 #include "dfu/device_table.h"
 #include "dfu/diagnostic.h"
+#include "text/widening.h"
 #include "workstation_fixture.h"
 
 namespace fcp::dfu {
@@ -31,8 +32,8 @@ TEST_F(DfuConnection, TableNamesEveryInterfaceInListOrder) {
   const auto nodes = ListedInterfaces();
   ASSERT_EQ(table.Count(), 3);
   for (int k = 0; k < 3; ++k) {
-    EXPECT_EQ(table.At(k)->location, Widen(nodes[static_cast<size_t>(k)]->location));
-    EXPECT_EQ(table.At(k)->name, Widen(nodes[static_cast<size_t>(k)]->name));
+    EXPECT_EQ(table.At(k)->location, text::WidenBytes(nodes[static_cast<size_t>(k)]->location));
+    EXPECT_EQ(table.At(k)->name, text::WidenBytes(nodes[static_cast<size_t>(k)]->name));
     EXPECT_EQ(table.At(k)->path, DevicePath::kLibusb);
   }
   EXPECT_EQ(table.At(0)->location, L"001.002.000.000.000.000");  // the last device's, found last
@@ -104,9 +105,9 @@ TEST_F(DfuConnection, EntriesKeepTheirInterfaceAcrossOpens) {
   const DeviceTable& table = TheDeviceTable();
 
   ASSERT_EQ(DFU_OpenDevice(1), 1);
-  EXPECT_EQ(Widen(DFU_InterfaceListHead()->location), table.At(1)->location);
+  EXPECT_EQ(text::WidenBytes(DFU_InterfaceListHead()->location), table.At(1)->location);
   ASSERT_EQ(DFU_OpenDevice(3), 1);
-  EXPECT_EQ(Widen(DFU_InterfaceListHead()->location), table.At(3)->location);
+  EXPECT_EQ(text::WidenBytes(DFU_InterfaceListHead()->location), table.At(3)->location);
   EXPECT_EQ(sim::LiveLibusbObjects().handles, 1);
   ASSERT_EQ(DFU_OpenDevice(3), 1);
   EXPECT_EQ(sim::LiveLibusbObjects().handles, 1);
@@ -132,12 +133,14 @@ TEST_F(DfuConnection, PassThroughEntryWithoutItsCameraFails) {
 }
 
 TEST_F(DfuConnection, OpenByLocationIgnoresCase) {
-  EXPECT_TRUE(EqualIgnoringCase(L"Usb.Port.001", L"USB.PORT.001"));
-  EXPECT_FALSE(EqualIgnoringCase(L"001.002", L"001.002.000"));
-  EXPECT_FALSE(EqualIgnoringCase(L"001.002.000", L"001.002"));
   Plug(sim::ChipCameraSpec("cam", {1}));
   ASSERT_EQ(DFU_ListDevice(), 1);
   EXPECT_EQ(TheDeviceTable().FindLocation(L"001.000.000.000.000.000"), 0);
+  DeviceTable table;
+  ASSERT_TRUE(table.Add(L"Usb.Port.001", L"name", DevicePath::kPassThrough));
+  EXPECT_EQ(table.FindLocation(L"USB.PORT.001"), 0);
+  EXPECT_EQ(table.FindLocation(L"USB.PORT.00"), -1);
+  EXPECT_EQ(table.FindLocation(L"USB.PORT.001.000"), -1);
 }
 
 TEST_F(DfuConnection, NoEntryAtTheLocation) {

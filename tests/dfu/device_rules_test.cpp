@@ -1,9 +1,8 @@
-// DFU mode, quirks, and the texts that name a device on the DFU side.
+// DFU mode and quirks.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "dfu/device_text.h"
 #include "dfu/dfu_mode.h"
 #include "dfu/quirks.h"
 
@@ -45,36 +44,6 @@ TEST(Quirks, OnlyTheOneDeviceForcesDfu11) {
   EXPECT_EQ(DFU_GetQuirks(0x1EAF, 0x0003, 0x0201), 0);
   EXPECT_EQ(DFU_GetQuirks(0x1EAF, 0x0004, 0x0200), 0);
   EXPECT_EQ(DFU_GetQuirks(0x1EAE, 0x0003, 0x0200), 0);
-}
-
-TEST(DeviceText, NameIsUpperCaseHexOfVendorProductRevision) {
-  char name[kDeviceNameSize];
-  FormatDeviceName(0xabcd, 0x00ef, 0x0102, name);
-  EXPECT_STREQ(name, "VID_ABCD&PID_00EF&REV_0102");
-  FormatDeviceName(0xFFFF, 0xFFFF, 0xFFFF, name);
-  EXPECT_STREQ(name, "VID_FFFF&PID_FFFF&REV_FFFF");
-}
-
-struct LocationCase {
-  uint8_t ports[kPortPathCapacity];
-  const char* location;
-};
-
-TEST(DeviceText, LocationIsTheFirstSixPortsFromTheRoot) {
-  const LocationCase cases[] = {
-      {{2}, "002.000.000.000.000.000"},
-      {{1, 3}, "001.003.000.000.000.000"},
-      {{1, 2, 3, 4, 5, 6}, "001.002.003.004.005.006"},
-      {{1, 2, 3, 4, 5, 6, 7, 8}, "001.002.003.004.005.006"},  // deeper than six hubs
-      {{255, 128, 10, 99, 100, 0}, "255.128.010.099.100.000"},
-      {{}, "000.000.000.000.000.000"},
-  };
-  for (const LocationCase& c : cases) {
-    char location[kLocationSize];
-    FormatLocation(c.ports, location);
-    EXPECT_STREQ(location, c.location);
-    EXPECT_EQ(std::string(location).size(), 23u);
-  }
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <cwctype>
 #include <memory>
 #include <string>
 
@@ -16,6 +15,7 @@
 #include "sim/kernel/workstation_pipe.h"
 #include "sim/windows/sim_windows.h"
 #include "sim/workstation.h"
+#include "text/ascii_case.h"
 
 namespace fcp::passthrough {
 namespace {
@@ -31,11 +31,6 @@ const std::wstring kInstalled = L"C:\\Windows\\System32\\drivers\\KvxUpx.sys";
 const std::wstring kKept = L"C:\\Users\\Operator\\AppData\\Local\\Temp\\KvxUpx_n.sys";
 const std::wstring kScratch = L"C:\\Users\\Operator\\AppData\\Local\\Temp\\KvxUpx_s.sys";
 const std::wstring kOverride = L"C:\\KvxUpx.sys";
-
-std::wstring Upper(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  return text;
-}
 
 // One tool process: its ports on the machine and its own driver state.
 struct Tool {
@@ -75,7 +70,7 @@ TEST_F(DriverServiceTest, FirstUserInstallsOthersShareTheLastRemoves) {
   ASSERT_EQ(first->service.Init(), 1);
   const auto service = windows.ServiceNamed(L"KvxUpx");
   ASSERT_TRUE(service);
-  EXPECT_EQ(Upper(service->binary_path), Upper(kInstalled));
+  EXPECT_TRUE(text::EqualsIgnoringCase(service->binary_path, kInstalled)) << service->binary_path;
   EXPECT_EQ(service->type, os::kServiceKernelDriver);
   EXPECT_EQ(service->start, os::kServiceDemandStart);
   EXPECT_EQ(service->state, os::kServiceRunning);

@@ -53,25 +53,9 @@ TEST(DeviceText, DeviceNameFromHardwareId) {
   EXPECT_EQ(DeviceNameFromHardwareId(L""), std::nullopt);
 }
 
-TEST(DeviceText, LocationTailAndCase) {
+TEST(DeviceText, LocationTail) {
   EXPECT_EQ(LocationTail(L"Port_#0003.Hub_#0001.001.003.000.000.000.000"), L"001.003.000.000.000.000");
   EXPECT_EQ(LocationTail(L"001.003"), L"001.003");
-  EXPECT_TRUE(EqualsIgnoreCase(L"Port_#1.abc", L"PORT_#1.ABC"));
-  EXPECT_FALSE(EqualsIgnoreCase(L"001.003", L"001.003.000"));
-  std::wstring text = L"usb\\vid_fc01&mi_00";
-  ToUpperAscii(text);
-  EXPECT_EQ(text, L"USB\\VID_FC01&MI_00");
-}
-
-TEST(DeviceText, TextFromRegistryBytes) {
-  const uint8_t multi[] = {'A', 0, 'B', 0, 0, 0, 'C', 0, 0, 0, 0, 0};
-  EXPECT_EQ(TextFromRegistryBytes(multi, sizeof multi), L"AB");
-  // No terminator within the size: the text ends with the data, and an odd last byte is dropped.
-  const uint8_t unterminated[] = {'A', 0, 'B', 0, 'C'};
-  EXPECT_EQ(TextFromRegistryBytes(unterminated, sizeof unterminated), L"AB");
-  const uint8_t wide[] = {0x34, 0x12, 0, 0};
-  EXPECT_EQ(TextFromRegistryBytes(wide, sizeof wide), std::wstring(1, static_cast<wchar_t>(0x1234)));
-  EXPECT_EQ(TextFromRegistryBytes(nullptr, 0), L"");
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
+
+#include "text/ascii_case.h"
 
 namespace fcp::uvc::test {
 namespace {
@@ -230,9 +231,7 @@ LONG FakeRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_
   // Key names ignore case, as the platform's do.
   std::wstring wanted = subKey;
   for (const auto& [path, values] : keys) {
-    if (path.size() == wanted.size() &&
-        std::equal(path.begin(), path.end(), wanted.begin(),
-                   [](wchar_t a, wchar_t b) { return std::towupper(a) == std::towupper(b); })) {
+    if (text::EqualsIgnoringCase(path, wanted)) {
       handles_.push_back(&values);
       key = handles_.size();
       ++openKeys;

@@ -12,6 +12,7 @@
 #include "sim/scenario.h"
 #include "sim/windows/windows_views.h"
 #include "sim/workstation.h"
+#include "text/usb_device_names.h"
 #include "uvc/uvc.h"
 
 namespace fcp::uvc::test {
@@ -279,11 +280,11 @@ TEST(CameraSideFromScenario, ShippedScenarios) {
         windows != load.workstation->views.end() ? windows->value("software_cameras", nlohmann::json::array()).size() : 0;
     EXPECT_EQ(UVC_GetDeviceCount(), static_cast<int>(cameras.size() + softwareCameras));
     for (const auto& camera : cameras) {
-      const std::string location = sim::LocationText(camera->place());
+      const std::string location = text::UsbLocationText(camera->place().ports);
       SCOPED_TRACE(camera->id() + " at " + location);
       std::shared_ptr<sim::UsbDevice> expected;
       for (const auto& other : cameras) {
-        if (sim::LocationText(other->place()) == location && other->chip &&
+        if (text::UsbLocationText(other->place().ports) == location && other->chip &&
             other->chip->signature() == sim::kChipSignature) {
           expected = other;
           break;

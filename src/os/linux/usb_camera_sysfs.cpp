@@ -9,6 +9,9 @@
 #include <sstream>
 #include <system_error>
 
+#include "text/usb_device_names.h"
+#include "text/widening.h"
+
 namespace fcp::os {
 namespace {
 
@@ -37,12 +40,12 @@ std::vector<uint8_t> ReadBytes(const fs::path& file) {
 }
 
 // "3.2" -> {3, 2}; the root hub's devpath "0" -> {}.
-std::vector<unsigned> PortsOf(const std::string& devpath) {
-  std::vector<unsigned> ports;
+std::vector<uint8_t> PortsOf(const std::string& devpath) {
+  std::vector<uint8_t> ports;
   std::istringstream in(devpath);
   for (std::string part; std::getline(in, part, '.');) {
     const unsigned long port = std::strtoul(part.c_str(), nullptr, 10);
-    if (port != 0) ports.push_back(static_cast<unsigned>(port));
+    if (port != 0) ports.push_back(static_cast<uint8_t>(port));  // a hub has at most 255 ports
   }
   return ports;
 }
@@ -51,30 +54,19 @@ unsigned NodeNumber(const std::string& node) {
   return static_cast<unsigned>(std::strtoul(node.c_str() + std::min<size_t>(node.size(), 5), nullptr, 10));
 }
 
-std::wstring Widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 }  // namespace
 
 std::wstring InstanceIdOf(const UsbCameraInterface& camera) {
-  wchar_t ids[40];
-  std::swprintf(ids, std::size(ids), L"usb\\vid_%04x&pid_%04x&mi_%02x\\", camera.vendorId, camera.productId,
-                camera.interfaceNumber);
-  return ids + Widened(camera.interfaceName);
+  return text::UsbInterfaceInstanceId(camera.vendorId, camera.productId, camera.interfaceNumber,
+                                      text::WidenBytes(camera.interfaceName));
 }
 
-std::wstring DevicePathOf(const UsbCameraInterface& camera) {
-  std::wstring id = InstanceIdOf(camera);
-  std::replace(id.begin(), id.end(), L'\\', L'#');
-  return L"\\\\?\\" + id + L"#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
-}
+std::wstring DevicePathOf(const UsbCameraInterface& camera) { return text::CaptureInterfacePath(InstanceIdOf(camera)); }
 
-std::wstring LocationOf(const UsbCameraInterface& camera) {
-  unsigned ports[6] = {};
-  std::copy_n(camera.ports.begin(), std::min<size_t>(6, camera.ports.size()), ports);
-  wchar_t text[64];
-  std::swprintf(text, std::size(text), L"%03u.%03u.%03u.%03u.%03u.%03u", ports[0], ports[1], ports[2], ports[3],
-                ports[4], ports[5]);
-  return text;
+std::wstring LocationInformationOf(const UsbCameraInterface& camera) {
+  wchar_t hostController[32];
+  std::swprintf(hostController, std::size(hostController), L"%04u.0000.0000", camera.bus);
+  return text::UsbLocationInformation(hostController, camera.ports);
 }
 
 std::optional<UsbCameraInterface> UsbCameraSysfs::ReadInterface(const std::string& interfaceDir) const {

@@ -17,18 +17,18 @@ struct UsbCameraInterface {
   uint16_t productId = 0;
   uint16_t bcdDevice = 0;
   unsigned bus = 0;
-  std::vector<unsigned> ports;       // hub ports from the root hub down ("3.2" -> 3, 2)
+  std::vector<uint8_t> ports;        // hub ports from the root hub down ("3.2" -> 3, 2)
   std::vector<uint8_t> descriptors;  // the device's descriptors: device, then each configuration
 };
 
-// The platform's names for a camera interface, so that the camera side finds the same device under
-// the same identity on every platform: the DirectShow-style device path
-// \\?\usb#vid_vvvv&pid_pppp&mi_ii#<interface name>#{capture category}\global, the device
-// instance ID usb\vid_vvvv&pid_pppp&mi_ii\<interface name> that the path yields, and the location
-// tail of six three-digit hub ports.
-std::wstring DevicePathOf(const UsbCameraInterface& camera);
+// The platform's names for a camera interface (text/usb_device_names.h), so that the camera side finds
+// the same device under the same identity on every platform: the device instance ID
+// USB\VID_vvvv&PID_pppp&MI_ii\<interface name>, the path of its capture interface
+// \\?\usb#vid_vvvv&pid_pppp&mi_ii#<interface name>#{capture category}\global, and the location
+// information, where the bus number stands for the host controller ("0001.0000.0000.003.002...").
 std::wstring InstanceIdOf(const UsbCameraInterface& camera);
-std::wstring LocationOf(const UsbCameraInterface& camera);
+std::wstring DevicePathOf(const UsbCameraInterface& camera);
+std::wstring LocationInformationOf(const UsbCameraInterface& camera);
 
 class UsbCameraSysfs {
  public:

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "text/widening.h"
 #include "ui/cwnd.h"
 #include "ui/dialog_units.h"
 
@@ -18,12 +19,6 @@ using Clock = std::chrono::steady_clock;
 DialogBaseUnits BaseUnitsOf(const DialogTemplate& dialog) {
   const double cell = std::round(dialog.pointSize * 96.0 / 72.0 * 1.2);
   return {static_cast<int>(std::lround(cell * 0.46)), static_cast<int>(cell)};
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : (c == L'\n' ? '\n' : '?'));
-  return out;
 }
 
 }  // namespace
@@ -147,7 +142,7 @@ class HeadlessWindow final : public DialogWindow {
   int MessageBox(const std::wstring& text, const std::wstring& caption, UINT type) override {
     std::lock_guard lock(backend_.mutex_);
     backend_.messageBoxes_.push_back({template_.id, text, caption, type});
-    if (backend_.options_.echoMessageBoxes) std::fprintf(stderr, "%s\n", Narrow(text).c_str());
+    if (backend_.options_.echoMessageBoxes) std::fprintf(stderr, "%s\n", fcp::text::PrintableAscii(text).c_str());
     backend_.Changed();
     return IDOK;  // no operator: the only button is taken
   }

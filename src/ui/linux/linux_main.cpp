@@ -10,31 +10,12 @@
 #include "os/device_events.h"
 #include "os/linux/device_event_thread.h"
 #include "os/port.h"
+#include "text/widening.h"
 #include "ui/cwinapp.h"
 #include "ui/headless/headless_backend.h"
 #ifdef FCP_HAVE_GTK
 #include "ui/linux/gtk_module_loader.h"
 #endif
-
-namespace {
-
-std::wstring Widen(const char* text) {
-  std::mbstate_t state{};
-  const char* src = text;
-  const size_t n = std::mbsrtowcs(nullptr, &src, 0, &state);
-  if (n == static_cast<size_t>(-1)) {
-    std::wstring bytes;
-    for (const char* p = text; *p; ++p) bytes.push_back(static_cast<unsigned char>(*p));
-    return bytes;
-  }
-  std::wstring out(n, L'\0');
-  src = text;
-  state = {};
-  std::mbsrtowcs(out.data(), &src, n, &state);
-  return out;
-}
-
-}  // namespace
 
 namespace fcp::ui {
 
@@ -45,7 +26,7 @@ int LinuxMain(int argc, char** argv) {
   std::wstring commandLine;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) commandLine += L' ';
-    commandLine += Widen(argv[i]);
+    commandLine += text::WidenLocaleText(argv[i]);
   }
 
   os::DeviceEvents* deviceEvents = os::InstalledPort<os::DeviceEvents>();

@@ -24,6 +24,7 @@
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "os/video_inputs.h"
+#include "text/widening.h"
 #include "ui/backend.h"
 #include "ui/headless/headless_backend.h"
 #include "ui/resource_ids.h"
@@ -32,7 +33,7 @@ namespace {
 
 constexpr int kDialog = IDD_QUILLON_DIALOG_DIALOG;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using fcp::text::PrintableAscii;
 
 }  // namespace
 
@@ -81,8 +82,8 @@ int main(int argc, char** argv) {
 
   int code = 1;
   if (backend.WaitFor([&] { return backend.IsOpen(kDialog) || closed; }) && backend.WaitFor(verdictShown)) {
-    std::printf("first check: %s, camera \"%s\"\n", Narrow(text(IDC_STATUS)).c_str(),
-                Narrow(text(IDC_EDIT_CAMERA)).c_str());
+    std::printf("first check: %s, camera \"%s\"\n", PrintableAscii(text(IDC_STATUS)).c_str(),
+                PrintableAscii(text(IDC_EDIT_CAMERA)).c_str());
     std::fflush(stdout);
     std::ofstream(argv[1]) << "ready\n";
     const bool selected = backend.WaitFor(
@@ -91,12 +92,12 @@ int main(int argc, char** argv) {
           return closed || (button && button->enabled && !text(IDC_EDIT_CAMERA).empty());
         },
         patience);
-    std::printf("after the arrival: camera \"%s\"%s\n", Narrow(text(IDC_EDIT_CAMERA)).c_str(),
+    std::printf("after the arrival: camera \"%s\"%s\n", PrintableAscii(text(IDC_EDIT_CAMERA)).c_str(),
                 selected ? "" : " (none selected in time)");
     // The selection left the status at "N/A", so the verdict below is the pressed check's.
     if (selected && backend.Click(kDialog, IDC_BUTTON_CHECK) && backend.WaitFor(verdictShown, std::chrono::seconds(60))) {
       const std::wstring status = text(IDC_STATUS);
-      std::printf("check after the arrival: %s\n", Narrow(status).c_str());
+      std::printf("check after the arrival: %s\n", PrintableAscii(status).c_str());
       if (status == L"PASS") code = 0;
     }
   }

@@ -1,0 +1,57 @@
+// The names the platform gives a USB device and its interfaces, and the location text both sides of
+// the tool find a device by. The DFU side, the camera side, the Linux adapters that stand in for the
+// platform and the virtual workstation all build them here, so a device has one identity everywhere.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "os/guid.h"
+
+namespace fcp::text {
+
+inline constexpr size_t kLocationLevels = 6;
+inline constexpr size_t kLocationTextLength = 23;  // six levels of three digits, five dots
+inline constexpr size_t kUsbDeviceNameLength = 26;
+
+// The first six hub ports from the root hub down, three digits each, joined by '.': missing levels
+// read 000, deeper levels are left out ({1, 3} -> "001.003.000.000.000.000").
+void FormatUsbLocation(std::span<const uint8_t> ports, char (&text)[kLocationTextLength + 1]);
+std::string UsbLocationText(std::span<const uint8_t> ports);
+
+// "VID_vvvv&PID_pppp&REV_rrrr" in upper-case hexadecimal.
+void FormatUsbDeviceName(uint16_t vendorId, uint16_t productId, uint16_t bcdDevice,
+                         char (&text)[kUsbDeviceNameLength + 1]);
+
+// The LocationInformation value: the host controller's address as the platform names it, '.', and
+// the location text ("0000.0014.0000" and {1, 3} -> "0000.0014.0000.001.003.000.000.000.000").
+std::wstring UsbLocationInformation(std::wstring_view hostController, std::span<const uint8_t> ports);
+
+// The device instance ID of a whole device: USB\VID_vvvv&PID_pppp\<instance>.
+std::wstring UsbDeviceInstanceId(uint16_t vendorId, uint16_t productId, std::wstring_view instance);
+// The device instance ID of one interface of a composite device: USB\VID_vvvv&PID_pppp&MI_ii\<instance>.
+std::wstring UsbInterfaceInstanceId(uint16_t vendorId, uint16_t productId, uint8_t interfaceNumber,
+                                    std::wstring_view instance);
+
+// The hardware IDs, the most specific first: USB\VID_vvvv&PID_pppp&REV_rrrr and USB\VID_vvvv&PID_pppp,
+// each followed by &MI_ii for an interface of a composite device.
+std::vector<std::wstring> UsbHardwareIds(uint16_t vendorId, uint16_t productId, uint16_t bcdDevice,
+                                         std::optional<uint8_t> interfaceNumber);
+
+// The kernel-streaming category a camera's video capture interface is registered in.
+inline constexpr os::Guid kCaptureCategory = os::GuidOf("{65E8773D-8F56-11D0-A3B9-00A0C9223196}");
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case.
+std::wstring GuidText(const os::Guid& guid);
+
+// The path of a device interface: \\?\ and the instance ID with '#' for '\', '#', the interface
+// class; all in lower case. The kernel-streaming categories' paths end in \global.
+std::wstring DeviceInterfacePath(std::wstring_view instanceId, const os::Guid& interfaceClass, bool kernelStreaming);
+// The path of a camera's capture interface, as the video input devices report it.
+std::wstring CaptureInterfacePath(std::wstring_view instanceId);
+
+}  // namespace fcp::text

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "text/ascii_case.h"
+#include "text/registry_text.h"
+#include "text/widening.h"
+
+namespace fcp::text {
+namespace {
+
+TEST(AsciiCase, OnlyAsciiLettersHaveACase) {
+  EXPECT_TRUE(EqualsIgnoringCase(L"Port_#1.abc", L"PORT_#1.ABC"));
+  EXPECT_FALSE(EqualsIgnoringCase(L"001.003", L"001.003.000"));
+  EXPECT_FALSE(EqualsIgnoringCase(L"001.003.000", L"001.003"));
+  EXPECT_FALSE(EqualsIgnoringCase(L"[", L"{"));  // neighbours of the letters stay apart
+  // Whatever the locale: a letter outside ASCII is not folded, in comparisons or conversions.
+  EXPECT_FALSE(EqualsIgnoringCase(L"\u00e9", L"\u00c9"));
+  EXPECT_EQ(UpperAscii(L"usb\\vid_fc01&mi_00\u00e9"), L"USB\\VID_FC01&MI_00\u00e9");
+  EXPECT_EQ(LowerAscii(L"USB\\VID_FC01@[Z]"), L"usb\\vid_fc01@[z]");
+}
+
+TEST(AsciiCase, SearchAndPrefix) {
+  EXPECT_EQ(FindIgnoringCase(L"USB\\VID_1&mi_02\\6&1", L"MI_"), 10u);
+  EXPECT_EQ(FindIgnoringCase(L"USB\\ROOT_HUB", L"root_hub30"), std::wstring_view::npos);
+  EXPECT_EQ(FindIgnoringCase(L"ab", L""), 0u);
+  EXPECT_TRUE(ContainsIgnoringCase(L"USB\\Root_Hub30\\4&1", L"ROOT_HUB30"));
+  EXPECT_FALSE(ContainsIgnoringCase(L"MI", L"MI_"));
+  EXPECT_TRUE(StartsWithIgnoringCase(L"system\\controlset001\\enum\\USB", L"SYSTEM\\ControlSet001\\Enum\\"));
+  EXPECT_FALSE(StartsWithIgnoringCase(L"SYSTEM\\Control", L"SYSTEM\\ControlSet001\\Enum\\"));
+}
+
+TEST(Widening, EachRuleKeepsItsCharacters) {
+  // A byte above 0x7F is that character, never a sign-extended one.
+  EXPECT_EQ(WidenBytes("1-3.2:1.0\xE9"), L"1-3.2:1.0\u00e9");
+  EXPECT_EQ(WidenBytes(std::string_view("a\0b", 3)), std::wstring(L"a\0b", 3));
+  // Bytes the locale cannot read (the tests run in the C locale; in UTF-8 a lone 0xE9 is no
+  // character either) stay one character each.
+  EXPECT_EQ(WidenLocaleText("/opt/x\xE9/tool"), L"/opt/x\u00e9/tool");
+  EXPECT_EQ(WidenLocaleText("-vid 1BCF"), L"-vid 1BCF");
+  EXPECT_EQ(PrintableAscii(L"No vaild device.\n\tx\u00e9\r"), "No vaild device.\n?x??");
+}
+
+TEST(RegistryText, StringsAndMultiStrings) {
+  EXPECT_EQ(RegistryStringBytes(L"AB"), (std::vector<uint8_t>{'A', 0, 'B', 0, 0, 0}));
+  EXPECT_EQ(RegistryMultiStringBytes({L"A", L"BC"}), (std::vector<uint8_t>{'A', 0, 0, 0, 'B', 0, 'C', 0, 0, 0, 0, 0}));
+  EXPECT_EQ(RegistryMultiStringBytes({}), (std::vector<uint8_t>{0, 0}));
+
+  const uint8_t multi[] = {'A', 0, 'B', 0, 0, 0, 'C', 0, 0, 0, 0, 0};
+  EXPECT_EQ(TextFromRegistryBytes(multi, sizeof multi), L"AB");
+  // No terminator within the size: the text ends with the data, and an odd last byte is dropped.
+  const uint8_t unterminated[] = {'A', 0, 'B', 0, 'C'};
+  EXPECT_EQ(TextFromRegistryBytes(unterminated, sizeof unterminated), L"AB");
+  const uint8_t wide[] = {0x34, 0x12, 0, 0};
+  EXPECT_EQ(TextFromRegistryBytes(wide, sizeof wide), std::wstring(1, static_cast<wchar_t>(0x1234)));
+  EXPECT_EQ(TextFromRegistryBytes(nullptr, 0), L"");
+
+  // Outside the basic plane: a surrogate pair in the bytes, one character again where wchar_t holds it.
+  const std::wstring clef = sizeof(wchar_t) == 4 ? std::wstring(1, static_cast<wchar_t>(0x1D11E))
+                                                 : std::wstring{static_cast<wchar_t>(0xD834), static_cast<wchar_t>(0xDD1E)};
+  const auto bytes = RegistryStringBytes(clef);
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0x34, 0xD8, 0x1E, 0xDD, 0, 0}));
+  EXPECT_EQ(TextFromRegistryBytes(bytes.data(), bytes.size()), clef);
+}
+
+}  // namespace
+}  // namespace fcp::text
