@@ -83,7 +83,7 @@ void Chip::WriteWord(uint32_t address, uint32_t value) {
 
 // ---------------------------------------------------------------- extension unit
 
-std::array<uint8_t, kXuControlSize> Chip::StatusReply() const {
+uvc::VcmdBlock Chip::StatusReply() const {
   const size_t remaining = pending_.size() - pending_pos_;
   return {static_cast<uint8_t>(status_), last_command_, static_cast<uint8_t>(remaining),
           static_cast<uint8_t>(remaining >> 8), 0, 0, 0, 0};
@@ -95,10 +95,10 @@ bool Chip::Fail(VcmdStatus status) {
 }
 
 bool Chip::XuSetCur(uint8_t control, std::span<const uint8_t> data) {
-  if (data.size() != kXuControlSize) return Fail(VcmdStatus::kErrLen);
-  if (control == kXuDataControl) {
+  if (data.size() != uvc::kControlSize) return Fail(VcmdStatus::kErrLen);
+  if (control == uvc::kDataControl) {
     if (!writing_ || pending_pos_ >= pending_.size()) return Fail(VcmdStatus::kErrDir);
-    const size_t n = std::min(kXuControlSize, pending_.size() - pending_pos_);
+    const size_t n = std::min<size_t>(uvc::kControlSize, pending_.size() - pending_pos_);
     std::copy_n(data.begin(), n, pending_.begin() + static_cast<std::ptrdiff_t>(pending_pos_));
     pending_pos_ += n;
     if (pending_pos_ == pending_.size()) {
@@ -108,12 +108,12 @@ bool Chip::XuSetCur(uint8_t control, std::span<const uint8_t> data) {
     }
     return true;
   }
-  if (control != kXuCommandControl) return false;  // not a control of this unit: no status change
+  if (control != uvc::kCommandControl) return false;  // not a control of this unit: no status change
   return IssueCommand(data);
 }
 
 bool Chip::IssueCommand(std::span<const uint8_t> block) {
-  if (block[0] == kVcmdAbortMarker) {
+  if (block[0] == uvc::kAbortMarker) {
     pending_.clear();
     pending_pos_ = 0;
     writing_ = false;
@@ -126,7 +126,7 @@ bool Chip::IssueCommand(std::span<const uint8_t> block) {
   pending_.clear();
   pending_pos_ = 0;
   writing_ = false;
-  if (block[0] != 0x00) return Fail(VcmdStatus::kUnknownScmd);
+  if (block[0] != uvc::kCommandMarker) return Fail(VcmdStatus::kUnknownScmd);
 
   const uint8_t code = block[1];
   const uint32_t address = uint32_t(block[2]) | uint32_t(block[3]) << 8 | uint32_t(block[6]) << 16 |
@@ -135,24 +135,24 @@ bool Chip::IssueCommand(std::span<const uint8_t> block) {
   last_command_ = code;
 
   switch (code) {
-    case kVcmdQualify:
+    case uvc::kCmdQualify:
       if (length != 8) return Fail(VcmdStatus::kErrLen);
       if (address != 0) return Fail(VcmdStatus::kErrOutRange);
       pending_.assign(signature_.begin(), signature_.end());
       break;
-    case kVcmdStatusPiece:
+    case uvc::kCmdStatusPiece:
       if (length != 8) return Fail(VcmdStatus::kErrLen);
-      if (address >= kStatusPieceCount) return Fail(VcmdStatus::kErrOutRange);
+      if (address >= uvc::kStatusPieces) return Fail(VcmdStatus::kErrOutRange);
       pending_.assign(status_block_.begin() + address * 8, status_block_.begin() + address * 8 + 8);
       break;
-    case kVcmdReadMemory: {
+    case uvc::kCmdReadMemory: {
       if (hardware_fault_) return Fail(VcmdStatus::kHwErr);
       Bytes bytes(length);
       if (!ReadMemory(address, bytes)) return Fail(VcmdStatus::kErrOutRange);
       pending_ = std::move(bytes);
       break;
     }
-    case kVcmdWriteMemory: {
+    case uvc::kCmdWriteMemory: {
       if (hardware_fault_) return Fail(VcmdStatus::kHwErr);
       Bytes probe(length);
       if (!ReadMemory(address, probe)) return Fail(VcmdStatus::kErrOutRange);
@@ -170,17 +170,17 @@ bool Chip::IssueCommand(std::span<const uint8_t> block) {
 }
 
 bool Chip::XuGetCur(uint8_t control, std::span<uint8_t> data) {
-  if (data.size() != kXuControlSize) return Fail(VcmdStatus::kErrLen);
-  if (control == kXuCommandControl) {
+  if (data.size() != uvc::kControlSize) return Fail(VcmdStatus::kErrLen);
+  if (control == uvc::kCommandControl) {
     const auto reply = StatusReply();
     std::copy(reply.begin(), reply.end(), data.begin());
     return true;
   }
-  if (control != kXuDataControl) return false;
+  if (control != uvc::kDataControl) return false;
   if (writing_) return Fail(VcmdStatus::kErrDir);
   if (pending_pos_ >= pending_.size()) return Fail(VcmdStatus::kErrLen);
   // Data goes out in 8-byte pieces; the last piece is padded with zeros.
-  const size_t n = std::min(kXuControlSize, pending_.size() - pending_pos_);
+  const size_t n = std::min<size_t>(uvc::kControlSize, pending_.size() - pending_pos_);
   std::fill(data.begin(), data.end(), 0);
   std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pending_pos_), n, data.begin());
   pending_pos_ += n;
@@ -194,17 +194,17 @@ TransferResult Chip::VendorRequest(const SetupPacket& setup, std::span<uint8_t> 
   const size_t offset = setup.wIndex;
   const size_t length = setup.wLength;
   switch (setup.bRequest) {
-    case kVendorReadConfig:
+    case dfu::kRequestReadConfig:
       if (setup.bmRequestType != 0xC0 || setup.wValue != 0) return TransferResult::Stall();
       if (offset + length > config_.size() || data.size() < length) return TransferResult::Stall();
       std::copy_n(config_.begin() + static_cast<std::ptrdiff_t>(offset), length, data.begin());
       return TransferResult::Ok(static_cast<int>(length));
-    case kVendorWriteConfig:
+    case dfu::kRequestWriteConfig:
       if (setup.bmRequestType != 0x40 || setup.wValue != 0) return TransferResult::Stall();
       if (offset + length > config_.size() || data.size() < length) return TransferResult::Stall();
       std::copy_n(data.begin(), length, config_.begin() + static_cast<std::ptrdiff_t>(offset));
       return TransferResult::Ok(static_cast<int>(length));
-    case kVendorWriteWord: {
+    case dfu::kRequestWriteWord: {
       if (setup.bmRequestType != 0x40 || length != 4 || data.size() < 4) return TransferResult::Stall();
       const uint32_t address = uint32_t(setup.wValue) << 16 | setup.wIndex;
       // Words go to the register pages only, aligned.

@@ -10,40 +10,16 @@
 #include <span>
 #include <vector>
 
+#include "dfu/chip_requests.h"
 #include "sim/hex.h"
 #include "sim/usb_types.h"
+#include "uvc/vcmd.h"
 
 namespace fcp::sim {
 
-// Byte 0 of the status reply.
-enum class VcmdStatus : uint8_t {
-  kCmd = 0x00,          // idle: ready for a command (after power-up and after abort)
-  kDataIn = 0x01,       // a command's data is waiting to be read from the data control
-  kDataOut = 0x02,      // a write command waits for its data on the data control
-  kErrDir = 0x03,       // the data control was used against the command's direction
-  kNotFinish = 0x04,    // a command was written while the previous one still had data to read
-  kErrLen = 0x05,       // wrong length field, wrong transfer length, or a data read with nothing pending
-  kUnknownScmd = 0x06,  // byte 0 of the command block was neither 0x00 nor 0xFF
-  kErrOutRange = 0x07,  // memory outside the map, or a status piece index above 15
-  kUnknownCmd = 0x08,   // command code not known
-  kHwErr = 0x09,        // the memory bus failed (chip state `hardware_fault`)
-  kRetNoErr = 0xFE,     // the last command completed and all its data was read
-};
-
-// Extension-unit controls and command codes the chip understands.
-inline constexpr uint8_t kXuCommandControl = 10;
-inline constexpr uint8_t kXuDataControl = 11;
-inline constexpr size_t kXuControlSize = 8;
-inline constexpr uint8_t kVcmdQualify = 0xD0;
-inline constexpr uint8_t kVcmdStatusPiece = 0xCD;
-inline constexpr uint8_t kVcmdReadMemory = 0xC2;
-inline constexpr uint8_t kVcmdWriteMemory = 0xC3;  // the chip's own; the tool never sends it
-inline constexpr uint8_t kVcmdAbortMarker = 0xFF;
-
-// DFU-function vendor requests.
-inline constexpr uint8_t kVendorReadConfig = 0x52;
-inline constexpr uint8_t kVendorWriteConfig = 0x51;
-inline constexpr uint8_t kVendorWriteWord = 0x24;
+// The chip answers the extension unit's command protocol (uvc/vcmd.h) and the vendor requests of its
+// DFU function (dfu/chip_requests.h) as the tool speaks them.
+using uvc::VcmdStatus;
 
 // The memory map: every address the chip answers for. Everything else is out of range.
 struct MemoryRegion {
@@ -61,11 +37,10 @@ inline constexpr uint32_t kSelectorAddress = 0x401002E4;
 inline constexpr uint32_t kCommitRegisterAddress = 0x401E0204;
 
 inline constexpr size_t kConfigSize = 256;
-inline constexpr size_t kStatusBlockSize = 128;
-inline constexpr size_t kStatusPieceCount = kStatusBlockSize / 8;
-using Signature = std::array<uint8_t, 8>;
-// "VOLKTAR" and a zero byte.
-inline constexpr Signature kChipSignature = {'V', 'O', 'L', 'K', 'T', 'A', 'R', 0};
+using uvc::kStatusBlockSize;
+using Signature = uvc::VcmdBlock;
+// A chip as it leaves the factory answers with the vendor signature; a scenario may give it another.
+inline constexpr Signature kChipSignature = uvc::kVendorSignature;
 
 class Chip {
  public:
@@ -109,7 +84,7 @@ class Chip {
 
   // The 8-byte status reply: status code, code of the last command, data bytes still to read
   // (little-endian), four zero bytes.
-  std::array<uint8_t, kXuControlSize> StatusReply() const;
+  uvc::VcmdBlock StatusReply() const;
   VcmdStatus status() const { return status_; }
 
  private:

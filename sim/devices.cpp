@@ -6,7 +6,6 @@ namespace fcp::sim {
 
 namespace {
 
-constexpr os::Guid kChipXuGuid = os::GuidOf(fcp::maker::kXuGuid1);
 // Another maker's extension unit.
 constexpr os::Guid kForeignXuGuid = os::GuidOf("{0F0C0F0C-5151-4A4A-8B8B-0F0C0F0C0F0C}");
 
@@ -269,7 +268,7 @@ std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& shape) {
       Append(config, DfuFunctionalDescriptor(shape));
     if (camera_function) {
       video = VideoFunction{0, 1, shape.xu_unit_id,
-                            shape.kind == DeviceKind::kChipCamera ? kChipXuGuid : kForeignXuGuid, 2};
+                            shape.kind == DeviceKind::kChipCamera ? uvc::kExtensionUnitGuid : kForeignXuGuid, 2};
       AppendVideo(config, *video, index["video_interface"]);
       interfaces = 2;
     }

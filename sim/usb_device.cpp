@@ -196,7 +196,7 @@ TransferResult UsbDevice::HandleStandard(const SetupPacket& setup, std::span<uin
 TransferResult UsbDevice::HandleExtensionUnit(const SetupPacket& setup, std::span<uint8_t> data) {
   if (!chip || (setup.wValue & 0xFF) != 0) return TransferResult::Stall();
   const uint8_t control = static_cast<uint8_t>(setup.wValue >> 8);
-  const bool known_control = control == kXuCommandControl || control == kXuDataControl;
+  const bool known_control = control == uvc::kCommandControl || control == uvc::kDataControl;
   if (setup.bmRequestType == 0x21 && setup.bRequest == kSetCur) {
     return chip->XuSetCur(control, data) ? TransferResult::Ok(static_cast<int>(data.size()))
                                          : TransferResult::Stall();
@@ -207,7 +207,7 @@ TransferResult UsbDevice::HandleExtensionUnit(const SetupPacket& setup, std::spa
       return chip->XuGetCur(control, data) ? TransferResult::Ok(static_cast<int>(data.size()))
                                            : TransferResult::Stall();
     case kGetLen: {
-      const uint8_t len[2] = {static_cast<uint8_t>(kXuControlSize), 0};
+      const uint8_t len[2] = {static_cast<uint8_t>(uvc::kControlSize), 0};
       if (data.size() != 2) return TransferResult::Stall();
       return SendBytes(len, data);
     }

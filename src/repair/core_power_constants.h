@@ -26,9 +26,4 @@ inline constexpr uint16_t kPatchOffset = 40;
 inline constexpr uint32_t kCommitAddress = 0x401E0204;
 inline constexpr std::array<uint8_t, 4> kCommitValue = {0x84, 0x14, 0x73, 0x90};
 
-// Vendor requests of the chip's DFU interface.
-inline constexpr uint8_t kRequestReadConfig = 0x52;
-inline constexpr uint8_t kRequestWriteConfig = 0x51;
-inline constexpr uint8_t kRequestWriteWord = 0x24;
-
 }  // namespace fcp::repair

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dfu/chip_requests.h"
 #include "dfu/dfu.h"
 #include "repair/core_power_constants.h"
 #include "uvc/uvc.h"
@@ -30,15 +31,15 @@ bool MovedAll(int requestResult, uint16_t length) {
 
 bool ReadConfig(uint16_t offset, uint8_t* buffer, uint16_t length) {
   std::memset(buffer, 0, length);
-  return MovedAll(DFU_Vendorreqget(kRequestReadConfig, 0, offset, buffer, length), length);
+  return MovedAll(DFU_Vendorreqget(dfu::kRequestReadConfig, 0, offset, buffer, length), length);
 }
 
 bool WriteConfig(uint16_t offset, const uint8_t* data, uint16_t length) {
-  return MovedAll(DFU_Vendorreqset(kRequestWriteConfig, 0, offset, data, length), length);
+  return MovedAll(DFU_Vendorreqset(dfu::kRequestWriteConfig, 0, offset, data, length), length);
 }
 
 bool WriteWord(uint32_t address, const std::array<uint8_t, 4>& value) {
-  return MovedAll(DFU_Vendorreqset(kRequestWriteWord, static_cast<uint16_t>(address >> 16),
+  return MovedAll(DFU_Vendorreqset(dfu::kRequestWriteWord, static_cast<uint16_t>(address >> 16),
                                    static_cast<uint16_t>(address & 0xFFFF), value.data(), 4),
                   4);
 }

@@ -6,10 +6,9 @@
 #include <string>
 
 #include "os/video_inputs.h"
+#include "uvc/vcmd.h"
 
 namespace fcp::uvc {
-
-inline constexpr size_t kStatusBlockSize = 128;
 
 struct CurrentCamera {
   std::unique_ptr<os::VideoFilter> filter;    // null: no camera is current

@@ -165,11 +165,11 @@ INSTANTIATE_TEST_SUITE_P(Table, ChipAnswers, testing::ValuesIn(Cases()),
 
 TEST(Chip, StatusReplyNamesTheCommandAndTheDataLeft) {
   Chip chip(kPid);
-  ASSERT_TRUE(chip.XuSetCur(kXuCommandControl, Cmd(0xC2, 0x20000000, 20)));
+  ASSERT_TRUE(chip.XuSetCur(uvc::kCommandControl, Cmd(0xC2, 0x20000000, 20)));
   Bytes piece(8);
-  ASSERT_TRUE(chip.XuGetCur(kXuDataControl, piece));
+  ASSERT_TRUE(chip.XuGetCur(uvc::kDataControl, piece));
   Bytes status(8);
-  ASSERT_TRUE(chip.XuGetCur(kXuCommandControl, status));
+  ASSERT_TRUE(chip.XuGetCur(uvc::kCommandControl, status));
   EXPECT_EQ(status, (Bytes{0x01, 0xC2, 12, 0, 0, 0, 0, 0}));
 }
 
@@ -177,13 +177,13 @@ TEST(Chip, LongestReadEndsWithAPaddedPiece) {
   Chip chip(kPid);
   const uint8_t last = 0xAB;
   ASSERT_TRUE(chip.WriteMemory(0x20000000 + 0xFFFE, {&last, 1}));
-  ASSERT_TRUE(chip.XuSetCur(kXuCommandControl, Cmd(0xC2, 0x20000000, 0xFFFF)));
+  ASSERT_TRUE(chip.XuSetCur(uvc::kCommandControl, Cmd(0xC2, 0x20000000, 0xFFFF)));
   Bytes piece(8);
-  for (int i = 0; i < 8191; ++i) ASSERT_TRUE(chip.XuGetCur(kXuDataControl, piece));
-  ASSERT_TRUE(chip.XuGetCur(kXuDataControl, piece));
+  for (int i = 0; i < 8191; ++i) ASSERT_TRUE(chip.XuGetCur(uvc::kDataControl, piece));
+  ASSERT_TRUE(chip.XuGetCur(uvc::kDataControl, piece));
   EXPECT_EQ(piece, (Bytes{0, 0, 0, 0, 0, 0, 0xAB, 0}));  // 7 bytes of data, one of padding
   EXPECT_EQ(chip.status(), VcmdStatus::kRetNoErr);
-  EXPECT_FALSE(chip.XuGetCur(kXuDataControl, piece));
+  EXPECT_FALSE(chip.XuGetCur(uvc::kDataControl, piece));
 }
 
 TEST(Chip, CommitCountsOnlyTheCommitRegister) {

@@ -285,7 +285,7 @@ TEST(CameraSideFromScenario, ShippedScenarios) {
       std::shared_ptr<sim::UsbDevice> expected;
       for (const auto& other : cameras) {
         if (text::UsbLocationText(other->place().ports) == location && other->chip &&
-            other->chip->signature() == sim::kChipSignature) {
+            other->chip->signature() == kVendorSignature) {
           expected = other;
           break;
         }
