@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +12,23 @@
 namespace fcp::text {
 namespace {
 
-TEST(AsciiCase, OnlyAsciiLettersHaveACase) {
+// The tool runs under the user's locale (setlocale(LC_ALL, "")); the tests run these rules under a
+// UTF-8 one, where the C library knows the case of every letter and decodes multibyte text.
+class InUtf8Locale : public testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::setlocale(LC_CTYPE, nullptr);
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  }
+  void TearDown() override { std::setlocale(LC_CTYPE, previous_.c_str()); }
+
+ private:
+  std::string previous_;
+};
+using AsciiCase = InUtf8Locale;
+using Widening = InUtf8Locale;
+
+TEST_F(AsciiCase, OnlyAsciiLettersHaveACase) {
   EXPECT_TRUE(EqualsIgnoringCase(L"Port_#1.abc", L"PORT_#1.ABC"));
   EXPECT_FALSE(EqualsIgnoringCase(L"001.003", L"001.003.000"));
   EXPECT_FALSE(EqualsIgnoringCase(L"001.003.000", L"001.003"));
@@ -22,7 +39,7 @@ TEST(AsciiCase, OnlyAsciiLettersHaveACase) {
   EXPECT_EQ(LowerAscii(L"USB\\VID_FC01@[Z]"), L"usb\\vid_fc01@[z]");
 }
 
-TEST(AsciiCase, SearchAndPrefix) {
+TEST_F(AsciiCase, SearchAndPrefix) {
   EXPECT_EQ(FindIgnoringCase(L"USB\\VID_1&mi_02\\6&1", L"MI_"), 10u);
   EXPECT_EQ(FindIgnoringCase(L"USB\\ROOT_HUB", L"root_hub30"), std::wstring_view::npos);
   EXPECT_EQ(FindIgnoringCase(L"ab", L""), 0u);
@@ -32,12 +49,12 @@ TEST(AsciiCase, SearchAndPrefix) {
   EXPECT_FALSE(StartsWithIgnoringCase(L"SYSTEM\\Control", L"SYSTEM\\ControlSet001\\Enum\\"));
 }
 
-TEST(Widening, EachRuleKeepsItsCharacters) {
+TEST_F(Widening, EachRuleKeepsItsCharacters) {
   // A byte above 0x7F is that character, never a sign-extended one.
   EXPECT_EQ(WidenBytes("1-3.2:1.0\xE9"), L"1-3.2:1.0\u00e9");
   EXPECT_EQ(WidenBytes(std::string_view("a\0b", 3)), std::wstring(L"a\0b", 3));
-  // Bytes the locale cannot read (the tests run in the C locale; in UTF-8 a lone 0xE9 is no
-  // character either) stay one character each.
+  // Text from the system decodes by the locale; bytes it cannot read stay one character each.
+  EXPECT_EQ(WidenLocaleText("/opt/x\xC3\xA9/tool"), L"/opt/x\u00e9/tool");
   EXPECT_EQ(WidenLocaleText("/opt/x\xE9/tool"), L"/opt/x\u00e9/tool");
   EXPECT_EQ(WidenLocaleText("-vid 1BCF"), L"-vid 1BCF");
   EXPECT_EQ(PrintableAscii(L"No vaild device.\n\tx\u00e9\r"), "No vaild device.\n?x??");
