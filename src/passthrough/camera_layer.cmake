@@ -5,4 +5,4 @@ add_library(fcp_passthrough_camera STATIC
   ${CMAKE_CURRENT_LIST_DIR}/camera_layer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/camera_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/camera_vendor_request.cpp)
-target_link_libraries(fcp_passthrough_camera PUBLIC fcp_os fcp_passthrough PRIVATE fcp_uvc fcp_text)
+target_link_libraries(fcp_passthrough_camera PUBLIC fcp_os fcp_passthrough PRIVATE fcp_text)
