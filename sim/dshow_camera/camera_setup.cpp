@@ -111,7 +111,8 @@ bool RemoveEarlierSetup() {
         Key instance;
         if (instance.Open(kInstances + L"\\" + name) != ERROR_SUCCESS) continue;
         const std::wstring clsid = instance.Text(L"CLSID");
-        if (fcp::text::EqualsIgnoringCase(clsid, kVirtualCameraClsidText)) ours.push_back(name);
+        // The value's raw characters end in its NUL: compare the text before it.
+        if (fcp::text::EqualsIgnoringCase(clsid.c_str(), kVirtualCameraClsidText)) ours.push_back(name);
       }
     }
   }

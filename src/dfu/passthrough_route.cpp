@@ -46,7 +46,7 @@ int OpenCamera(const std::wstring& deviceId) {
     SetErrorText(L"Failed to KvCam_ListDevice.\n");
   } else {
     for (int32_t i = 0; i < count; ++i) {
-      if (!text::EqualsIgnoringCase(records[i].deviceInstanceId, deviceId)) continue;
+      if (!text::EqualsIgnoringCase(records[i].deviceInstanceId, deviceId.c_str())) continue;
       g_camera = new (std::nothrow) KvCamDevice{};
       if (g_camera != nullptr && KvCam_OpenDevice(g_camera, records[i].devInst) == 0) {
         KvCam_FreeDeviceList(records);
