@@ -2,7 +2,7 @@
 #
 #   fcp_embed_binary(<output.cpp> SYMBOL <name> INPUT <file> [NAMESPACE <ns>] [DEPENDS <targets or files>])
 #     Generates a source file defining `extern const unsigned char <name>[]` and
-#     `extern const size_t <name>_size` (in namespace <ns>) with the bytes the file holds at build time.
+#     `extern const size_t <name>Size` (in namespace <ns>) with the bytes the file holds at build time.
 set(FCP_EMBED_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/embed_binary_script.cmake)
 
 function(fcp_embed_binary output)

@@ -1,4 +1,4 @@
-# Writes OUTPUT, a C++ source holding the bytes of INPUT as SYMBOL (and SYMBOL_size) in NAMESPACE.
+# Writes OUTPUT, a C++ source holding the bytes of INPUT as SYMBOL (and SYMBOLSize) in NAMESPACE.
 file(READ ${INPUT} hex HEX)
 string(LENGTH "${hex}" hex_length)
 math(EXPR size "${hex_length} / 2")
@@ -10,11 +10,11 @@ file(WRITE ${OUTPUT}.tmp "// Generated from ${INPUT}: do not edit.
 namespace ${NAMESPACE} {
 
 extern const unsigned char ${SYMBOL}[];
-extern const size_t ${SYMBOL}_size;
+extern const size_t ${SYMBOL}Size;
 alignas(16) const unsigned char ${SYMBOL}[] = {
 ${bytes}
 };
-const size_t ${SYMBOL}_size = ${size};
+const size_t ${SYMBOL}Size = ${size};
 
 }  // namespace ${NAMESPACE}
 ")
