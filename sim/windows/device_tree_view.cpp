@@ -26,7 +26,7 @@ constexpr DWORD kErrorFileNotFound = 2, kErrorInvalidHandle = 6, kErrorSharingVi
 constexpr DWORD kErrorNoSuchDevinst = 0xE000020B;
 constexpr DWORD kDnDriverLoaded = 0x02, kDnStarted = 0x08;
 
-thread_local DWORD t_lastError = 0;
+thread_local DWORD t_last_error = 0;
 
 using text::UpperAscii;
 
@@ -345,20 +345,20 @@ uint32_t DeviceTreeView::Injected(std::string_view call, const std::wstring& sub
 }
 
 BOOL DeviceTreeView::Fail(DWORD error) {
-  t_lastError = error;
+  t_last_error = error;
   return kFalse;
 }
 
 os::DeviceInfoSet DeviceTreeView::GetClassDevs(const os::Guid* classGuid, const wchar_t* enumerator, DWORD flags) {
   const std::wstring wanted = enumerator != nullptr ? UpperAscii(enumerator) : L"";
   if (const uint32_t error = Injected("GetClassDevs", wanted)) {
-    t_lastError = error;
+    t_last_error = error;
     return os::kInvalidDeviceInfoSet;
   }
   std::lock_guard lock(mutex_);
   const bool allClasses = (flags & os::kDigcfAllClasses) != 0;
   if (classGuid == nullptr && !allClasses) {
-    t_lastError = 87;  // ERROR_INVALID_PARAMETER
+    t_last_error = 87;  // ERROR_INVALID_PARAMETER
     return os::kInvalidDeviceInfoSet;
   }
   Set set;
@@ -376,7 +376,7 @@ os::DeviceInfoSet DeviceTreeView::GetClassDevs(const os::Guid* classGuid, const 
   }
   const os::DeviceInfoSet handle = nextSet_++;
   sets_[handle] = std::move(set);
-  t_lastError = classDevsError_;
+  t_last_error = classDevsError_;
   return handle;
 }
 
@@ -396,7 +396,7 @@ BOOL DeviceTreeView::EnumDeviceInfo(os::DeviceInfoSet set, DWORD index, os::Devi
     if (UpperAscii(node.instanceId) == UpperAscii(member)) classGuid = node.classGuid;
   }
   *data = os::DeviceInfoData{classGuid, Assign(member), index};
-  t_lastError = 0;
+  t_last_error = 0;
   return kTrue;
 }
 
@@ -445,7 +445,7 @@ BOOL DeviceTreeView::GetDeviceRegistryProperty(os::DeviceInfoSet set, const os::
   if (required != nullptr) *required = static_cast<DWORD>(value.size());
   if (buffer == nullptr || size < value.size()) return Fail(os::kErrorInsufficientBuffer);
   std::copy(value.begin(), value.end(), buffer);
-  t_lastError = 0;
+  t_last_error = 0;
   return kTrue;
 }
 
@@ -480,7 +480,7 @@ BOOL DeviceTreeView::EnumDeviceInterfaces(os::DeviceInfoSet set, const os::Devic
       auto& handed = sets_[set].interfaces;
       handed.emplace_back(node.instanceId, interfaceClass);
       *data = os::DeviceInterfaceData{interfaceClass, 0x1 /* SPINT_ACTIVE */, handed.size()};
-      t_lastError = 0;
+      t_last_error = 0;
       return kTrue;
     }
   }
@@ -505,21 +505,21 @@ BOOL DeviceTreeView::GetDeviceInterfacePath(os::DeviceInfoSet set, const os::Dev
   if (path == nullptr || pathChars < needed) return Fail(os::kErrorInsufficientBuffer);
   std::copy(text.begin(), text.end(), path);
   path[text.size()] = L'\0';
-  t_lastError = 0;
+  t_last_error = 0;
   return kTrue;
 }
 
 BOOL DeviceTreeView::DeleteDeviceInterfaceData(os::DeviceInfoSet set, os::DeviceInterfaceData* data) {
   std::lock_guard lock(mutex_);
   if (!sets_.contains(set) || data == nullptr) return Fail(kErrorInvalidHandle);
-  t_lastError = 0;
+  t_last_error = 0;
   return kTrue;
 }
 
 BOOL DeviceTreeView::DestroyDeviceInfoList(os::DeviceInfoSet set) {
   std::lock_guard lock(mutex_);
   if (sets_.erase(set) == 0) return Fail(kErrorInvalidHandle);
-  t_lastError = 0;
+  t_last_error = 0;
   return kTrue;
 }
 
@@ -578,11 +578,11 @@ os::InterfaceHandle DeviceTreeView::CreateInterfaceFile(const wchar_t* path, DWO
     }
   }
   if (!target || disposition != os::kOpenExisting) {
-    t_lastError = kErrorFileNotFound;
+    t_last_error = kErrorFileNotFound;
     return os::kInvalidInterfaceHandle;
   }
   if (const uint32_t error = Injected("CreateInterfaceFile", target->instanceId)) {
-    t_lastError = error;
+    t_last_error = error;
     return os::kInvalidInterfaceHandle;
   }
   InterfaceOpener open;
@@ -590,7 +590,7 @@ os::InterfaceHandle DeviceTreeView::CreateInterfaceFile(const wchar_t* path, DWO
     std::lock_guard lock(mutex_);
     for (const auto& [handle, openPath] : files_) {
       if (openPath == wanted) {  // opened before, and nobody shares an interface opened for exclusive use
-        t_lastError = kErrorSharingViolation;
+        t_last_error = kErrorSharingViolation;
         return os::kInvalidInterfaceHandle;
       }
     }
@@ -601,14 +601,14 @@ os::InterfaceHandle DeviceTreeView::CreateInterfaceFile(const wchar_t* path, DWO
     DWORD error = 0;
     handle = open(*target, error);
     if (handle == 0) {
-      t_lastError = error != 0 ? error : kErrorFileNotFound;
+      t_last_error = error != 0 ? error : kErrorFileNotFound;
       return os::kInvalidInterfaceHandle;
     }
   }
   std::lock_guard lock(mutex_);
   if (handle == 0) handle = nextFile_++;
   files_[handle] = wanted;
-  t_lastError = 0;
+  t_last_error = 0;
   return handle;
 }
 
@@ -620,12 +620,12 @@ BOOL DeviceTreeView::CloseInterfaceFile(os::InterfaceHandle handle) {
     close = close_;
   }
   if (close) close(handle);
-  t_lastError = 0;
+  t_last_error = 0;
   return kTrue;
 }
 
-DWORD DeviceTreeView::LastError() { return t_lastError; }
+DWORD DeviceTreeView::LastError() { return t_last_error; }
 
-void DeviceTreeView::SetLastErrorCode(DWORD error) { t_lastError = error; }
+void DeviceTreeView::SetLastErrorCode(DWORD error) { t_last_error = error; }
 
 }  // namespace fcp::sim::windows
