@@ -110,7 +110,8 @@ TEST_F(DialogTest, StatusColours) {
   const std::pair<const wchar_t*, std::optional<COLORREF>> cases[] = {
       {L"N/A", std::nullopt}, {L"PASS", RGB(0, 255, 0)}, {L"FAIL", RGB(255, 0, 0)},
       {L"pass", std::nullopt}, {L"FAIL ", std::nullopt}};
-  for (const auto& [text, colour] : cases) {
+  for (const auto& [status, colour] : cases) {
+    const wchar_t* text = status;  // a lambda cannot capture a structured binding before clang 16
     OnDialog([&](CFixCorePowerDlg& dialog) { dialog.SetDlgItemText(IDC_STATUS, text); });
     EXPECT_EQ(backend_.BackgroundColor(kDialog, IDC_STATUS), colour) << std::wstring(text).c_str();
   }

@@ -7,6 +7,7 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "os/win32/guid_win32.h"
