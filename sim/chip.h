@@ -64,8 +64,8 @@ class Chip {
   const Bytes& config() const { return config_; }
   std::array<uint8_t, kStatusBlockSize>& status_block() { return status_block_; }
   const std::array<uint8_t, kStatusBlockSize>& status_block() const { return status_block_; }
-  Signature& signature() { return signature_; }
-  const Signature& signature() const { return signature_; }
+  sim::Signature& signature() { return signature_; }
+  const sim::Signature& signature() const { return signature_; }
   bool hardware_fault() const { return hardware_fault_; }
   void set_hardware_fault(bool on) { hardware_fault_ = on; }
   // Number of words written to the commit register since the chip was made.
@@ -95,7 +95,7 @@ class Chip {
 
   Bytes config_;
   std::array<uint8_t, kStatusBlockSize> status_block_{};
-  Signature signature_ = kChipSignature;
+  sim::Signature signature_ = kChipSignature;
   std::vector<Bytes> memory_;  // one per kMemoryMap region
   bool hardware_fault_ = false;
   unsigned commit_count_ = 0;

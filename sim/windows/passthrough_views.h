@@ -23,7 +23,7 @@ class PassThroughViews {
   SimWindows& windows() { return windows_; }
   SimWindowsProcess& process() { return *process_; }
   DeviceTreeView& tree() { return tree_; }
-  KernelDevices& kernel_devices() { return devices_; }
+  windows::KernelDevices& kernel_devices() { return devices_; }
   SimCameraLayerHost& host() { return host_; }
   const SimDriverImages& images() const { return images_; }
 
@@ -32,7 +32,7 @@ class PassThroughViews {
   SimDriverImages images_;
   std::unique_ptr<SimWindowsProcess> process_;
   DeviceTreeView tree_;
-  KernelDevices devices_;
+  windows::KernelDevices devices_;
   SimCameraLayerHost host_;
 };
 

@@ -49,7 +49,7 @@ class SimWindows {
   };
 
   // Which platform queries this Windows has (older versions lack the newer ones).
-  struct Queries {
+  struct PlatformQueries {
     bool is_wow64_process2 = true;
     bool is_wow64_process = true;
     bool fs_redirection = true;
@@ -64,7 +64,7 @@ class SimWindows {
   SimWindows& operator=(const SimWindows&) = delete;
 
   uint16_t native_machine() const { return native_machine_; }
-  Queries& queries() { return queries_; }
+  PlatformQueries& queries() { return queries_; }
   // A process of the tool; `is_64bit` false: a 32-bit build (under WOW64 on 64-bit Windows).
   std::unique_ptr<SimWindowsProcess> StartProcess(bool is_64bit = true);
 
@@ -133,7 +133,7 @@ class SimWindows {
   void RemoveService(const std::wstring& name);         // with mutex_ held
 
   uint16_t native_machine_;
-  Queries queries_;
+  PlatformQueries queries_;
   mutable std::mutex mutex_;
   std::condition_variable mutex_released_;
   std::map<std::wstring, File> files_;

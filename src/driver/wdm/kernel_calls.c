@@ -43,7 +43,7 @@ void kvx_lock_acquire(void* lock, void* token) {
 }
 void kvx_lock_release(void* token) { KeReleaseInStackQueuedSpinLock((PKLOCK_QUEUE_HANDLE)token); }
 
-kvx_status kvx_reference_file_by_handle(uint64_t user_handle, void** file) {
+KvxStatus kvx_reference_file_by_handle(uint64_t user_handle, void** file) {
   return ObReferenceObjectByHandle((HANDLE)(ULONG_PTR)user_handle, 0, *IoFileObjectType, UserMode, file, NULL);
 }
 
@@ -76,7 +76,7 @@ static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type,
   return status;
 }
 
-kvx_status kvx_query_target_device(void* device, void** physical_device) {
+KvxStatus kvx_query_target_device(void* device, void** physical_device) {
   PDEVICE_RELATIONS relations;
   NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, TargetDeviceRelation, &relations);
   if (!NT_SUCCESS(status)) return status;
@@ -90,7 +90,7 @@ kvx_status kvx_query_target_device(void* device, void** physical_device) {
   return status;
 }
 
-kvx_status kvx_query_bus_relations(void* device, void** relations, void*** objects, uint32_t* count) {
+KvxStatus kvx_query_bus_relations(void* device, void** relations, void*** objects, uint32_t* count) {
   PDEVICE_RELATIONS list;
   NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, BusRelations, &list);
   if (!NT_SUCCESS(status)) return status;
@@ -107,18 +107,18 @@ void kvx_release_relations(void* relations) {
   ExFreePool(list);
 }
 
-kvx_status kvx_query_device_name(void* physical_device, void* buffer, uint32_t bytes) {
+KvxStatus kvx_query_device_name(void* physical_device, void* buffer, uint32_t bytes) {
   ULONG returned = 0;
   return ObQueryNameString(physical_device, (POBJECT_NAME_INFORMATION)buffer, bytes, &returned);
 }
 
-kvx_status kvx_query_class_guid(void* physical_device, uint16_t* text, uint32_t chars) {
+KvxStatus kvx_query_class_guid(void* physical_device, uint16_t* text, uint32_t chars) {
   ULONG returned = 0;
   return IoGetDeviceProperty((PDEVICE_OBJECT)physical_device, DevicePropertyClassGuid, chars * sizeof(WCHAR), text,
                              &returned);
 }
 
-kvx_status kvx_query_hardware_ids(void* physical_device, uint16_t* list, uint32_t bytes, uint32_t* returned) {
+KvxStatus kvx_query_hardware_ids(void* physical_device, uint16_t* list, uint32_t bytes, uint32_t* returned) {
   ULONG length = 0;
   NTSTATUS status = IoGetDeviceProperty((PDEVICE_OBJECT)physical_device, DevicePropertyHardwareID, bytes, list,
                                         &length);
@@ -138,7 +138,7 @@ int kvx_creator_driver_name(void* device, uint16_t* text, uint32_t chars) {
 
 /* The creating driver's device objects, each referenced by the kernel: a snapshot that stays valid
  * while that driver deletes devices (its own list may not be walked without its lock). */
-kvx_status kvx_devices_of_driver(void* device, void** list, void*** objects, uint32_t* count) {
+KvxStatus kvx_devices_of_driver(void* device, void** list, void*** objects, uint32_t* count) {
   PDRIVER_OBJECT driver = ((PDEVICE_OBJECT)device)->DriverObject;
   ULONG wanted = 0;
   NTSTATUS status = IoEnumerateDeviceObjectList(driver, NULL, 0, &wanted);
@@ -191,7 +191,7 @@ static NTSTATUS NTAPI TargetDeviceChanged(PVOID notification, PVOID context) {
   return STATUS_SUCCESS;
 }
 
-kvx_status kvx_watch_removal(void* file, uint32_t watch_id, void** watch_out) {
+KvxStatus kvx_watch_removal(void* file, uint32_t watch_id, void** watch_out) {
   RemovalWatch* watch = kvx_allocate(sizeof *watch);
   if (!watch) return STATUS_INSUFFICIENT_RESOURCES;
   watch->file = file;
@@ -221,7 +221,7 @@ int kvx_is_bus_enumerated(void* device) {
 typedef struct UsbRequest {
   KEVENT done;
   PIRP irp;
-  kvx_usb_completion on_complete;
+  KvxUsbCompletion on_complete;
   void* context;
 } UsbRequest;
 
@@ -234,7 +234,7 @@ static NTSTATUS NTAPI UsbRequestCompleted(PDEVICE_OBJECT device, PIRP irp, PVOID
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-kvx_status kvx_usb_start(void* physical_device, void* urb, kvx_usb_completion on_complete, void* context,
+KvxStatus kvx_usb_start(void* physical_device, void* urb, KvxUsbCompletion on_complete, void* context,
                          void** request_out) {
   PDEVICE_OBJECT device = physical_device;
   UsbRequest* request = kvx_allocate(sizeof *request);
@@ -274,7 +274,7 @@ void kvx_usb_free(void* request_in) {
   kvx_free(request);
 }
 
-kvx_status kvx_probe_caller(uint64_t address, size_t bytes) {
+KvxStatus kvx_probe_caller(uint64_t address, size_t bytes) {
   if (bytes == 0) return STATUS_SUCCESS;
   const uint64_t end = address + bytes;
   if (end < address || end > (uint64_t)MmUserProbeAddress) return STATUS_ACCESS_VIOLATION;
@@ -283,7 +283,7 @@ kvx_status kvx_probe_caller(uint64_t address, size_t bytes) {
 
 /* Proves a caller range writable without structured exception handling: every page's first byte in
  * the range is read and written back with itself, each copy fault-safe. */
-kvx_status kvx_probe_caller_write(uint64_t address, size_t bytes) {
+KvxStatus kvx_probe_caller_write(uint64_t address, size_t bytes) {
   NTSTATUS status = kvx_probe_caller(address, bytes);
   if (!NT_SUCCESS(status) || bytes == 0) return status;
   const uint64_t last = address + bytes - 1;
@@ -298,7 +298,7 @@ kvx_status kvx_probe_caller_write(uint64_t address, size_t bytes) {
   }
 }
 
-kvx_status kvx_copy_from_caller(void* to, uint64_t from, size_t bytes) {
+KvxStatus kvx_copy_from_caller(void* to, uint64_t from, size_t bytes) {
   NTSTATUS status = kvx_probe_caller(from, bytes);
   if (!NT_SUCCESS(status) || bytes == 0) return status;
   SIZE_T copied = 0;
@@ -306,7 +306,7 @@ kvx_status kvx_copy_from_caller(void* to, uint64_t from, size_t bytes) {
                              KernelMode, &copied);
 }
 
-kvx_status kvx_copy_to_caller(uint64_t to, const void* from, size_t bytes) {
+KvxStatus kvx_copy_to_caller(uint64_t to, const void* from, size_t bytes) {
   NTSTATUS status = kvx_probe_caller(to, bytes);
   if (!NT_SUCCESS(status) || bytes == 0) return status;
   SIZE_T copied = 0;
@@ -314,7 +314,7 @@ kvx_status kvx_copy_to_caller(uint64_t to, const void* from, size_t bytes) {
                              KernelMode, &copied);
 }
 
-kvx_status kvx_write_registry_dword(const uint16_t* key, const uint16_t* value, uint32_t data) {
+KvxStatus kvx_write_registry_dword(const uint16_t* key, const uint16_t* value, uint32_t data) {
   UNICODE_STRING key_name, value_name;
   RtlInitUnicodeString(&key_name, (PCWSTR)key);
   RtlInitUnicodeString(&value_name, (PCWSTR)value);

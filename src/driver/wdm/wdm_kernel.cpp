@@ -17,7 +17,7 @@ struct BounceBuffer {
   uint8_t data[1];
 };
 
-void ReportCompletion(void* context, kvx_status status) {
+void ReportCompletion(void* context, KvxStatus status) {
   CompleteUsbRequest(static_cast<UsbCompletion*>(context), status);
 }
 
