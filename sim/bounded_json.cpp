@@ -28,11 +28,11 @@ class DepthBoundedBuilder final : public nlohmann::json_sax<json> {
  public:
   explicit DepthBoundedBuilder(size_t max_depth) : max_depth_(max_depth) {}
 
-  json& document() { return document_; }
-  bool too_deep() const { return !too_deep_at_.empty(); }
-  const std::string& too_deep_at() const { return too_deep_at_; }
-  size_t error_offset() const { return error_offset_; }
-  const std::string& error_what() const { return error_what_; }
+  json& Document() { return document_; }
+  bool TooDeep() const { return !too_deep_at_.empty(); }
+  const std::string& TooDeepAt() const { return too_deep_at_; }
+  size_t ErrorOffset() const { return error_offset_; }
+  const std::string& ErrorWhat() const { return error_what_; }
 
   bool null() override { return Value(nullptr); }
   bool boolean(bool value) override { return Value(value); }
@@ -134,16 +134,16 @@ BoundedJson ParseBoundedJson(std::string_view text, const std::string& name, siz
   BoundedJson result;
   DepthBoundedBuilder builder(max_depth);
   if (json::sax_parse(text.data(), text.data() + text.size(), &builder)) {
-    result.value = std::move(builder.document());
+    result.value = std::move(builder.Document());
     return result;
   }
-  if (builder.too_deep()) {
+  if (builder.TooDeep()) {
     result.error =
-        name + ": " + builder.too_deep_at() + ": nested deeper than " + std::to_string(max_depth) + " levels";
+        name + ": " + builder.TooDeepAt() + ": nested deeper than " + std::to_string(max_depth) + " levels";
     return result;
   }
-  const auto [line, column] = LineAndColumn(text, builder.error_offset());
-  result.error = name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + builder.error_what();
+  const auto [line, column] = LineAndColumn(text, builder.ErrorOffset());
+  result.error = name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + builder.ErrorWhat();
   return result;
 }
 

@@ -19,14 +19,14 @@ Chip::Chip(uint16_t product_id) : config_(kConfigSize, 0) {
   // Status block: maker's vendor ID, the chip's product ID, firmware version 1.00.
   status_block_[0] = static_cast<uint8_t>(fcp::maker::kUsbVendorId);
   status_block_[1] = static_cast<uint8_t>(fcp::maker::kUsbVendorId >> 8);
-  set_product_id(product_id);
+  SetProductId(product_id);
   status_block_[4] = 0x00;
   status_block_[5] = 0x01;
-  set_selector(1);
+  SetSelector(1);
   WriteWord(kPassthroughWordAddress, 1);
 }
 
-void Chip::set_product_id(uint16_t pid) {
+void Chip::SetProductId(uint16_t pid) {
   status_block_[2] = static_cast<uint8_t>(pid);
   status_block_[3] = static_cast<uint8_t>(pid >> 8);
 }
@@ -61,13 +61,13 @@ bool Chip::WriteMemory(uint32_t address, std::span<const uint8_t> bytes) {
   return true;
 }
 
-uint8_t Chip::selector() const {
+uint8_t Chip::Selector() const {
   uint8_t b = 0;
   ReadMemory(kSelectorAddress, {&b, 1});
   return b;
 }
 
-void Chip::set_selector(uint8_t value) { WriteMemory(kSelectorAddress, {&value, 1}); }
+void Chip::SetSelector(uint8_t value) { WriteMemory(kSelectorAddress, {&value, 1}); }
 
 uint32_t Chip::ReadWord(uint32_t address) const {
   uint8_t b[4] = {};

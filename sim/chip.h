@@ -58,25 +58,25 @@ class Chip {
   TransferResult VendorRequest(const SetupPacket& setup, std::span<uint8_t> data);
 
   // --- state, for scenarios, tests and the views ---
-  uint16_t product_id() const { return static_cast<uint16_t>(status_block_[2] | status_block_[3] << 8); }
-  void set_product_id(uint16_t pid);
-  Bytes& config() { return config_; }
-  const Bytes& config() const { return config_; }
-  std::array<uint8_t, kStatusBlockSize>& status_block() { return status_block_; }
-  const std::array<uint8_t, kStatusBlockSize>& status_block() const { return status_block_; }
-  sim::Signature& signature() { return signature_; }
-  const sim::Signature& signature() const { return signature_; }
-  bool hardware_fault() const { return hardware_fault_; }
-  void set_hardware_fault(bool on) { hardware_fault_ = on; }
+  uint16_t ProductId() const { return static_cast<uint16_t>(status_block_[2] | status_block_[3] << 8); }
+  void SetProductId(uint16_t pid);
+  Bytes& Config() { return config_; }
+  const Bytes& Config() const { return config_; }
+  std::array<uint8_t, kStatusBlockSize>& StatusBlock() { return status_block_; }
+  const std::array<uint8_t, kStatusBlockSize>& StatusBlock() const { return status_block_; }
+  sim::Signature& Signature() { return signature_; }
+  const sim::Signature& Signature() const { return signature_; }
+  bool HardwareFault() const { return hardware_fault_; }
+  void SetHardwareFault(bool on) { hardware_fault_ = on; }
   // Number of words written to the commit register since the chip was made.
-  unsigned commit_count() const { return commit_count_; }
-  void set_commit_count(unsigned n) { commit_count_ = n; }
+  unsigned CommitCount() const { return commit_count_; }
+  void SetCommitCount(unsigned n) { commit_count_ = n; }
 
   // Memory access as the host sees it (false: out of the map).
   bool ReadMemory(uint32_t address, std::span<uint8_t> out) const;
   bool WriteMemory(uint32_t address, std::span<const uint8_t> bytes);
-  uint8_t selector() const;
-  void set_selector(uint8_t value);
+  uint8_t Selector() const;
+  void SetSelector(uint8_t value);
   uint32_t ReadWord(uint32_t address) const;  // 0 outside the map
   void WriteWord(uint32_t address, uint32_t value);
   // The bytes of one region (for serialisation).
@@ -85,7 +85,7 @@ class Chip {
   // The 8-byte status reply: status code, code of the last command, data bytes still to read
   // (little-endian), four zero bytes.
   uvc::VcmdBlock StatusReply() const;
-  VcmdStatus status() const { return status_; }
+  VcmdStatus Status() const { return status_; }
 
  private:
   bool IssueCommand(std::span<const uint8_t> block);

@@ -250,7 +250,7 @@ std::shared_ptr<UsbDevice> MakeDevice(const DeviceSpec& shape) {
                        : std::make_shared<Chip>(shape.chip_product_id ? shape.chip_product_id
                                                                      : static_cast<uint16_t>(fcp::maker::kPidsVzq2202[0]));
       if (!vid) vid = fcp::maker::kUsbVendorId;
-      if (!pid) pid = chip->product_id();
+      if (!pid) pid = chip->ProductId();
     } else if (shape.kind == DeviceKind::kForeignCamera) {
       if (!vid) vid = kForeignCameraVendorId;
       if (!pid) pid = 0x0C01;

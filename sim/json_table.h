@@ -28,7 +28,7 @@ class JsonReader {
  public:
   explicit JsonReader(std::string file) : file_(std::move(file)) {}
 
-  const std::string& error() const { return error_; }
+  const std::string& Error() const { return error_; }
 
   bool Fail(const std::string& place, const std::string& what) {
     if (error_.empty()) error_ = file_ + ": " + (place.empty() ? "/" : place) + ": " + what;

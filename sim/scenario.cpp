@@ -39,30 +39,30 @@ std::string TooLarge(const std::string& name) {
 
 // libusb's error codes by name (their values are part of libusb's ABI).
 const std::map<std::string, int>& LibusbErrors() {
-  static const std::map<std::string, int> errors = {
+  static const std::map<std::string, int> kErrors = {
       {"LIBUSB_ERROR_IO", -1},           {"LIBUSB_ERROR_INVALID_PARAM", -2}, {"LIBUSB_ERROR_ACCESS", -3},
       {"LIBUSB_ERROR_NO_DEVICE", -4},    {"LIBUSB_ERROR_NOT_FOUND", -5},     {"LIBUSB_ERROR_BUSY", -6},
       {"LIBUSB_ERROR_TIMEOUT", -7},      {"LIBUSB_ERROR_OVERFLOW", -8},      {"LIBUSB_ERROR_PIPE", -9},
       {"LIBUSB_ERROR_INTERRUPTED", -10}, {"LIBUSB_ERROR_NO_MEM", -11},       {"LIBUSB_ERROR_NOT_SUPPORTED", -12},
       {"LIBUSB_ERROR_OTHER", -99}};
-  return errors;
+  return kErrors;
 }
 
 const std::map<std::string, DeviceKind>& Kinds() {
-  static const std::map<std::string, DeviceKind> kinds = {{"chip_camera", DeviceKind::kChipCamera},
+  static const std::map<std::string, DeviceKind> kKinds = {{"chip_camera", DeviceKind::kChipCamera},
                                                           {"foreign_camera", DeviceKind::kForeignCamera},
                                                           {"foreign_dfu", DeviceKind::kForeignDfu},
                                                           {"hub", DeviceKind::kHub}};
-  return kinds;
+  return kKinds;
 }
 
 const std::map<std::string, DfuDescriptorPlace>& Places() {
-  static const std::map<std::string, DfuDescriptorPlace> places = {
+  static const std::map<std::string, DfuDescriptorPlace> kPlaces = {
       {"configuration", DfuDescriptorPlace::kConfiguration},
       {"interface", DfuDescriptorPlace::kInterface},
       {"on_request", DfuDescriptorPlace::kOnRequest},
       {"none", DfuDescriptorPlace::kNowhere}};
-  return places;
+  return kPlaces;
 }
 
 const std::array<const char*, 5> kStringRoles = {"manufacturer", "product", "serial", "video_interface",
@@ -72,19 +72,19 @@ const std::array<const char*, 5> kStringRoles = {"manufacturer", "product", "ser
 
 // A string descriptor: plain text, or {"text", "present", "declared_length"}; saved as the object.
 const Format<StringSpec>& StringFormat() {
-  static const Format<StringSpec> format = {
+  static const Format<StringSpec> kFormat = {
       Stored<StringSpec>("text", Text(126), &StringSpec::text),
       Stored<StringSpec>("present", Flag(), &StringSpec::present),
       Stored<StringSpec>("declared_length", Integer<uint8_t>(0, 255), &StringSpec::declared_length),
   };
-  return format;
+  return kFormat;
 }
 
 const Format<DeviceSpec>& DfuFormat() {
-  static const std::map<std::string, bool> modes = {{"runtime", false}, {"dfu", true}};
-  static const Format<DeviceSpec> format = {
+  static const std::map<std::string, bool> kModes = {{"runtime", false}, {"dfu", true}};
+  static const Format<DeviceSpec> kFormat = {
       Stored<DeviceSpec>("present", Flag(), &DeviceSpec::has_dfu),
-      Stored<DeviceSpec>("mode", Choice(modes), &DeviceSpec::dfu_mode),
+      Stored<DeviceSpec>("mode", Choice(kModes), &DeviceSpec::dfu_mode),
       Stored<DeviceSpec>("protocol", Integer<uint8_t>(0, 0xFF), &DeviceSpec::dfu_protocol),
       Stored<DeviceSpec>("alt_settings", Integer<uint8_t>(1, 4), &DeviceSpec::dfu_alt_settings),
       Stored<DeviceSpec>("functional_descriptor", Choice(Places()), &DeviceSpec::dfu_descriptor),
@@ -92,7 +92,7 @@ const Format<DeviceSpec>& DfuFormat() {
       Stored<DeviceSpec>("version", HexInteger<uint16_t>(0, 0xFFFF), &DeviceSpec::dfu_version),
       Stored<DeviceSpec>("transfer_size", Integer<uint16_t>(0, 0xFFFF), &DeviceSpec::dfu_transfer_size),
   };
-  return format;
+  return kFormat;
 }
 
 // One run of chip memory.
@@ -102,12 +102,12 @@ struct MemoryRun {
 };
 
 const Format<MemoryRun>& MemoryRunFormat() {
-  static const Format<MemoryRun> format = {
+  static const Format<MemoryRun> kFormat = {
       Stored<MemoryRun>("address", HexInteger<uint32_t>(0, 0xFFFFFFFF), &MemoryRun::address)
           .Needed("needs address and bytes"),
       Stored<MemoryRun>("bytes", HexBytes(1, 0x10000), &MemoryRun::bytes).Needed("needs address and bytes"),
   };
-  return format;
+  return kFormat;
 }
 
 // Memory as runs of nonzero bytes.
@@ -160,7 +160,7 @@ Field<ChipEntry> MemoryField() {
 // block (whose bytes 2-3 then win over the product ID only when no product ID was given), config,
 // signature, memory, then the single registers.
 const Format<ChipEntry>& ChipFormat() {
-  static const std::map<std::string, uint16_t> families = {
+  static const std::map<std::string, uint16_t> kFamilies = {
       {"VZQ2201", static_cast<uint16_t>(fcp::maker::kPidsVzq2201[0])},
       {"VZQ2202", static_cast<uint16_t>(fcp::maker::kPidsVzq2202[0])},
       {"VZQ2203", static_cast<uint16_t>(fcp::maker::kPidsVzq2203[0])}};
@@ -168,37 +168,37 @@ const Format<ChipEntry>& ChipFormat() {
     c.product_id = pid;
     c.product_id_given = true;
   };
-  static const Format<ChipEntry> format = {
+  static const Format<ChipEntry> kFormat = {
       Key<ChipEntry>(
-          "family", Choice(families), [](const ChipEntry&) { return std::optional<uint16_t>(); }, choose)
+          "family", Choice(kFamilies), [](const ChipEntry&) { return std::optional<uint16_t>(); }, choose)
           .Excludes("product_id"),
       Key<ChipEntry>(
-          "product_id", HexInteger<uint16_t>(0, 0xFFFF), [](const ChipEntry& c) { return c.chip->product_id(); },
+          "product_id", HexInteger<uint16_t>(0, 0xFFFF), [](const ChipEntry& c) { return c.chip->ProductId(); },
           choose),
       Key<ChipEntry>(
           "status_block", HexBytesOfSize(kStatusBlockSize),
-          [](const ChipEntry& c) { return Bytes(c.chip->status_block().begin(), c.chip->status_block().end()); },
+          [](const ChipEntry& c) { return Bytes(c.chip->StatusBlock().begin(), c.chip->StatusBlock().end()); },
           [](ChipEntry& c, const Bytes& bytes) {
-            std::copy(bytes.begin(), bytes.end(), c.Made().status_block().begin());
-            if (c.product_id_given) c.Made().set_product_id(c.product_id);
+            std::copy(bytes.begin(), bytes.end(), c.Made().StatusBlock().begin());
+            if (c.product_id_given) c.Made().SetProductId(c.product_id);
           }),
       Key<ChipEntry>(
-          "config", HexBytes(0, kConfigSize), [](const ChipEntry& c) { return c.chip->config(); },
+          "config", HexBytes(0, kConfigSize), [](const ChipEntry& c) { return c.chip->Config(); },
           [](ChipEntry& c, const Bytes& bytes) {
-            Bytes& config = c.Made().config();
+            Bytes& config = c.Made().Config();
             std::fill(config.begin(), config.end(), 0);
             std::copy(bytes.begin(), bytes.end(), config.begin());
           }),
       Key<ChipEntry>(
           "signature", HexBytesOfSize(kChipSignature.size()),
-          [](const ChipEntry& c) { return Bytes(c.chip->signature().begin(), c.chip->signature().end()); },
+          [](const ChipEntry& c) { return Bytes(c.chip->Signature().begin(), c.chip->Signature().end()); },
           [](ChipEntry& c, const Bytes& bytes) {
-            std::copy(bytes.begin(), bytes.end(), c.Made().signature().begin());
+            std::copy(bytes.begin(), bytes.end(), c.Made().Signature().begin());
           }),
       MemoryField(),
       Key<ChipEntry>(
-          "selector", Integer<uint8_t>(0, 0xFF), [](const ChipEntry& c) { return c.chip->selector(); },
-          [](ChipEntry& c, uint8_t selector) { c.Made().set_selector(selector); }),
+          "selector", Integer<uint8_t>(0, 0xFF), [](const ChipEntry& c) { return c.chip->Selector(); },
+          [](ChipEntry& c, uint8_t selector) { c.Made().SetSelector(selector); }),
       Key<ChipEntry>(
           "passthrough_word", HexInteger<uint32_t>(0, 0xFFFFFFFF),
           [](const ChipEntry& c) { return c.chip->ReadWord(kPassthroughWordAddress); },
@@ -208,33 +208,33 @@ const Format<ChipEntry>& ChipFormat() {
           [](const ChipEntry& c) { return c.chip->ReadWord(kCommitRegisterAddress); },
           [](ChipEntry& c, uint32_t word) { c.Made().WriteWord(kCommitRegisterAddress, word); }),
       Key<ChipEntry>(
-          "hardware_fault", Flag(), [](const ChipEntry& c) { return c.chip->hardware_fault(); },
-          [](ChipEntry& c, bool on) { c.Made().set_hardware_fault(on); }),
+          "hardware_fault", Flag(), [](const ChipEntry& c) { return c.chip->HardwareFault(); },
+          [](ChipEntry& c, bool on) { c.Made().SetHardwareFault(on); }),
       Key<ChipEntry>(
-          "commit_count", Integer<unsigned>(0, 0xFFFFFFFF), [](const ChipEntry& c) { return c.chip->commit_count(); },
-          [](ChipEntry& c, unsigned count) { c.Made().set_commit_count(count); }),
+          "commit_count", Integer<unsigned>(0, 0xFFFFFFFF), [](const ChipEntry& c) { return c.chip->CommitCount(); },
+          [](ChipEntry& c, unsigned count) { c.Made().SetCommitCount(count); }),
   };
-  return format;
+  return kFormat;
 }
 
 const Format<FaultMatch>& MatchFormat() {
-  static const Format<FaultMatch> format = {
+  static const Format<FaultMatch> kFormat = {
       Stored<FaultMatch>("request_type", Integer<uint8_t>(0, 0xFF), &FaultMatch::request_type),
       Stored<FaultMatch>("request", Integer<uint8_t>(0, 0xFF), &FaultMatch::request),
       Stored<FaultMatch>("value", Integer<uint16_t>(0, 0xFFFF), &FaultMatch::value),
       Stored<FaultMatch>("index", Integer<uint16_t>(0, 0xFFFF), &FaultMatch::index),
   };
-  return format;
+  return kFormat;
 }
 
 const Format<FaultRule>& FaultFormat() {
-  static const std::map<std::string, FaultAction> actions = {{"stall", FaultAction::kStall},
+  static const std::map<std::string, FaultAction> kActions = {{"stall", FaultAction::kStall},
                                                              {"short", FaultAction::kShort},
                                                              {"wrong_data", FaultAction::kWrongData},
                                                              {"disconnect", FaultAction::kDisconnect},
                                                              {"timeout", FaultAction::kTimeout}};
-  static const Format<FaultRule> format = {
-      Stored<FaultRule>("action", Choice(actions), &FaultRule::action).Needed("needs an action"),
+  static const Format<FaultRule> kFormat = {
+      Stored<FaultRule>("action", Choice(kActions), &FaultRule::action).Needed("needs an action"),
       Stored<FaultRule>("nth", Integer<unsigned>(0, 1000000), &FaultRule::nth),
       Stored<FaultRule>("times", Integer<unsigned>(0, 1000000), &FaultRule::times),
       Stored<FaultRule>("length", Integer<uint16_t>(0, 0xFFFF), &FaultRule::length)
@@ -245,7 +245,7 @@ const Format<FaultRule>& FaultFormat() {
                     "only a wrong_data fault has data"),
       Nested<FaultRule>("match", MatchFormat(), &FaultRule::match),
   };
-  return format;
+  return kFormat;
 }
 
 // A device as a scenario describes it: its shape, and what the workstation keeps of it besides.
@@ -264,19 +264,19 @@ DeviceEntry EntryOf(const UsbDevice& device, const std::vector<FaultRule>& fault
   DeviceEntry entry;
   entry.has_shape = device.shape != nullptr;
   if (device.shape) entry.shape = *device.shape;
-  entry.shape.id = device.id();
-  entry.shape.kind = device.kind();
-  entry.shape.place = device.place();
-  entry.shape.vendor_id = device.vendor_id();
-  entry.shape.product_id = device.product_id();
-  entry.shape.bcd_device = device.bcd_device();
+  entry.shape.id = device.Id();
+  entry.shape.kind = device.Kind();
+  entry.shape.place = device.Place();
+  entry.shape.vendor_id = device.VendorId();
+  entry.shape.product_id = device.ProductId();
+  entry.shape.bcd_device = device.BcdDevice();
   entry.shape.chip = device.chip;
   entry.latency = device.latency;
-  entry.connected = device.connected();
+  entry.connected = device.Connected();
   entry.libusb_visible = device.libusb_visible;
   entry.libusb_open_error = device.libusb_open_error;
   for (const FaultRule& rule : faults)
-    if (rule.device == device.id()) entry.faults.push_back(rule);
+    if (rule.device == device.Id()) entry.faults.push_back(rule);
   return entry;
 }
 
@@ -356,7 +356,7 @@ Field<DeviceEntry> ChipField() {
 }
 
 const Format<DeviceEntry>& DeviceFormat() {
-  static const Format<DeviceEntry> format = {
+  static const Format<DeviceEntry> kFormat = {
       Stored<DeviceEntry>("id",
                           Checked(Text(32), IsDeviceId, "must be 1-32 characters of letters, digits, '_', '-', '.'"),
                           InShape(&DeviceSpec::id))
@@ -420,14 +420,14 @@ const Format<DeviceEntry>& DeviceFormat() {
           },
           [](const DeviceEntry& d) { return d.faults.empty() ? std::nullopt : std::optional(d.faults); }),
   };
-  return format;
+  return kFormat;
 }
 
 // Builds the device and plugs it into the workstation with its faults.
 bool AddDevice(JsonReader& r, const std::string& place, Workstation& ws, DeviceEntry entry) {
   auto device = MakeDevice(entry.shape);
   device->latency = entry.latency;
-  device->set_connected(entry.connected);
+  device->SetConnected(entry.connected);
   device->libusb_open_error = entry.libusb_open_error;
   device->libusb_visible = entry.libusb_visible;
   std::string why;
@@ -447,7 +447,7 @@ struct EventEntry {
 
 const Format<EventEntry>& EventFormat() {
   const std::string needs = "needs after_ms, device and connected";
-  static const Format<EventEntry> format = {
+  static const Format<EventEntry> kFormat = {
       Key<EventEntry>(
           "after_ms", Integer<uint64_t>(0, kMaxEventAfterMs),
           [](const EventEntry& e) { return static_cast<uint64_t>(e.event.after.count()); },
@@ -466,7 +466,7 @@ const Format<EventEntry>& EventFormat() {
           [](EventEntry& e, bool on) { e.event.connected = on; })
           .Needed(needs),
   };
-  return format;
+  return kFormat;
 }
 
 // The whole file: the workstation, and what only loading gives (the description, the events). Loading
@@ -480,12 +480,12 @@ struct ScenarioEntry {
 
 const Format<ScenarioEntry>& ScenarioFormat() {
   auto never = [](const ScenarioEntry&) { return false; };
-  static const Format<ScenarioEntry> format = {
+  static const Format<ScenarioEntry> kFormat = {
       Stored<ScenarioEntry>("description", Text(4096), &ScenarioEntry::description).SavedWhen(never),
       Key<ScenarioEntry>(
           "latency_us", Integer<int64_t>(0, 60000000),
-          [](const ScenarioEntry& s) { return static_cast<int64_t>(s.workstation->default_latency().count()); },
-          [](ScenarioEntry& s, int64_t us) { s.made->set_default_latency(std::chrono::microseconds(us)); }),
+          [](const ScenarioEntry& s) { return static_cast<int64_t>(s.workstation->DefaultLatency().count()); },
+          [](ScenarioEntry& s, int64_t us) { s.made->SetDefaultLatency(std::chrono::microseconds(us)); }),
       Key<ScenarioEntry>(
           "libusb_init_error", Choice(LibusbErrors(), "LIBUSB_ERROR_OTHER"),
           [](const ScenarioEntry& s) { return s.workstation->libusb_init_error; },
@@ -524,7 +524,7 @@ const Format<ScenarioEntry>& ScenarioFormat() {
           },
           [](const ScenarioEntry&) { return std::optional<std::vector<EventEntry>>(); }),
   };
-  return format;
+  return kFormat;
 }
 
 }  // namespace
@@ -543,7 +543,7 @@ ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
   JsonReader r(name);
   ScenarioEntry scenario;
   if (!ReadObject(r, parsed.value, "", ScenarioFormat(), scenario)) {
-    load.error = r.error();
+    load.error = r.Error();
     return load;
   }
   // The runner saves the workstation after every run and must be able to load it again.
@@ -611,7 +611,7 @@ namespace {
 class CappedText final : public std::streambuf {
  public:
   explicit CappedText(size_t limit) : limit_(limit) {}
-  std::string& text() { return text_; }
+  std::string& Text() { return text_; }
 
  protected:
   std::streamsize xsputn(const char* s, std::streamsize n) override {
@@ -638,7 +638,7 @@ std::string ScenarioText(const Workstation& workstation) {
   CappedText indented(kMaxScenarioBytes);
   std::ostream out(&indented);
   out << std::setw(2) << doc << '\n';
-  if (out) return std::move(indented.text());
+  if (out) return std::move(indented.Text());
   return doc.dump() + "\n";
 }
 

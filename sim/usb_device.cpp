@@ -85,13 +85,13 @@ UsbDevice::UsbDevice(std::string id, DeviceKind kind, UsbDescriptors descriptors
     configuration_ = descriptors_.configurations[0][5];
 }
 
-uint16_t UsbDevice::vendor_id() const {
+uint16_t UsbDevice::VendorId() const {
   return static_cast<uint16_t>(descriptors_.device[8] | descriptors_.device[9] << 8);
 }
-uint16_t UsbDevice::product_id() const {
+uint16_t UsbDevice::ProductId() const {
   return static_cast<uint16_t>(descriptors_.device[10] | descriptors_.device[11] << 8);
 }
-uint16_t UsbDevice::bcd_device() const {
+uint16_t UsbDevice::BcdDevice() const {
   return static_cast<uint16_t>(descriptors_.device[12] | descriptors_.device[13] << 8);
 }
 

@@ -63,15 +63,15 @@ class UsbDevice {
  public:
   UsbDevice(std::string id, DeviceKind kind, UsbDescriptors descriptors, UsbPlace place);
 
-  const std::string& id() const { return id_; }
-  DeviceKind kind() const { return kind_; }
-  const UsbDescriptors& descriptors() const { return descriptors_; }
-  const UsbPlace& place() const { return place_; }
-  void set_place(UsbPlace place) { place_ = std::move(place); }
+  const std::string& Id() const { return id_; }
+  DeviceKind Kind() const { return kind_; }
+  const UsbDescriptors& Descriptors() const { return descriptors_; }
+  const UsbPlace& Place() const { return place_; }
+  void SetPlace(UsbPlace place) { place_ = std::move(place); }
 
-  uint16_t vendor_id() const;
-  uint16_t product_id() const;
-  uint16_t bcd_device() const;
+  uint16_t VendorId() const;
+  uint16_t ProductId() const;
+  uint16_t BcdDevice() const;
 
   // The functions behind the interfaces; absent where the device has none.
   std::optional<VideoFunction> video;
@@ -88,17 +88,17 @@ class UsbDevice {
   // still see it.
   bool libusb_visible = true;
 
-  // Plugged in or not. set_connected tells no one; Workstation::SetConnected also tells the
+  // Plugged in or not. SetConnected tells no one; Workstation::SetConnected also tells the
   // workstation's connection listener.
-  bool connected() const { return connected_.load(); }
-  void set_connected(bool on) { connected_.store(on); }
+  bool Connected() const { return connected_.load(); }
+  void SetConnected(bool on) { connected_.store(on); }
 
   // Answers one control transfer. `data` is the data stage buffer of wLength bytes: filled for
   // device-to-host, read for host-to-device.
   TransferResult Handle(const SetupPacket& setup, std::span<uint8_t> data);
 
   // State set by standard requests.
-  uint8_t configuration() const { return configuration_; }
+  uint8_t Configuration() const { return configuration_; }
 
  private:
   TransferResult HandleStandard(const SetupPacket& setup, std::span<uint8_t> data);

@@ -44,7 +44,7 @@ struct TransferResult {
   TransferStatus status = TransferStatus::kOk;
   int transferred = 0;
 
-  bool ok() const { return status == TransferStatus::kOk; }
+  bool Ok() const { return status == TransferStatus::kOk; }
   static TransferResult Ok(int n) { return {TransferStatus::kOk, n}; }
   static TransferResult Stall() { return {TransferStatus::kStall, 0}; }
 };

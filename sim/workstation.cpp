@@ -13,31 +13,31 @@ bool Workstation::AddDevice(std::shared_ptr<UsbDevice> device, std::string* erro
     return false;
   };
   std::unique_lock<std::mutex> lock(mutex_);
-  UsbPlace place = device->place();
+  UsbPlace place = device->Place();
   for (const auto& other : devices_) {
-    if (other->id() == device->id()) return fail("device id \"" + device->id() + "\" is used twice");
-    if (other->place().bus == place.bus && other->place().ports == place.ports)
-      return fail("devices \"" + other->id() + "\" and \"" + device->id() + "\" sit on the same port");
-    if (place.address != 0 && other->place().bus == place.bus && other->place().address == place.address)
-      return fail("devices \"" + other->id() + "\" and \"" + device->id() + "\" have the same address");
+    if (other->Id() == device->Id()) return fail("device id \"" + device->Id() + "\" is used twice");
+    if (other->Place().bus == place.bus && other->Place().ports == place.ports)
+      return fail("devices \"" + other->Id() + "\" and \"" + device->Id() + "\" sit on the same port");
+    if (place.address != 0 && other->Place().bus == place.bus && other->Place().address == place.address)
+      return fail("devices \"" + other->Id() + "\" and \"" + device->Id() + "\" have the same address");
   }
   if (place.address == 0) {
     // Address 1 belongs to the bus's root hub.
     uint8_t candidate = 2;
     for (bool taken = true; taken && candidate <= 127;) {
       taken = std::any_of(devices_.begin(), devices_.end(), [&](const auto& other) {
-        return other->place().bus == place.bus && other->place().address == candidate;
+        return other->Place().bus == place.bus && other->Place().address == candidate;
       });
       if (taken) ++candidate;
     }
     if (candidate > 127) return fail("bus " + std::to_string(place.bus) + " has no free address");
     place.address = candidate;
-    device->set_place(place);
+    device->SetPlace(place);
   }
   devices_.push_back(device);
   auto listener = connection_listener_;
   lock.unlock();
-  if (listener && device->connected()) listener(*device, true);
+  if (listener && device->Connected()) listener(*device, true);
   return true;
 }
 
@@ -47,15 +47,15 @@ bool Workstation::SetConnected(const std::string& id, bool connected) {
   std::function<void(const UsbDevice&, bool)> listener;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (device->connected() == connected) return true;
-    device->set_connected(connected);
+    if (device->Connected() == connected) return true;
+    device->SetConnected(connected);
     listener = connection_listener_;
   }
   if (listener) listener(*device, connected);
   return true;
 }
 
-void Workstation::set_connection_listener(std::function<void(const UsbDevice&, bool connected)> listener) {
+void Workstation::SetConnectionListener(std::function<void(const UsbDevice&, bool connected)> listener) {
   std::lock_guard<std::mutex> lock(mutex_);
   connection_listener_ = std::move(listener);
 }
@@ -69,14 +69,14 @@ std::vector<std::shared_ptr<UsbDevice>> Workstation::ConnectedDevices() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::shared_ptr<UsbDevice>> out;
   for (const auto& d : devices_)
-    if (d->connected()) out.push_back(d);
+    if (d->Connected()) out.push_back(d);
   return out;
 }
 
 std::shared_ptr<UsbDevice> Workstation::Find(const std::string& id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& d : devices_)
-    if (d->id() == id) return d;
+    if (d->Id() == id) return d;
   return nullptr;
 }
 
@@ -90,17 +90,17 @@ std::vector<FaultRule> Workstation::Faults() const {
   return faults_;
 }
 
-std::chrono::microseconds Workstation::usb_time() const {
+std::chrono::microseconds Workstation::UsbTime() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return usb_time_;
 }
 
-uint64_t Workstation::transfer_count() const {
+uint64_t Workstation::TransferCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return transfers_;
 }
 
-void Workstation::set_trace_sink(std::function<void(const std::string&)> sink) {
+void Workstation::SetTraceSink(std::function<void(const std::string&)> sink) {
   std::lock_guard<std::mutex> lock(mutex_);
   trace_sink_ = std::move(sink);
 }
@@ -124,7 +124,7 @@ TransferResult DeliverWithFault(UsbDevice& device, const FaultRule& fault, const
     case FaultAction::kTimeout:
       return {TransferStatus::kTimeout, 0};
     case FaultAction::kDisconnect:
-      device.set_connected(false);
+      device.SetConnected(false);
       return {TransferStatus::kNoDevice, 0};
     case FaultAction::kShort: {
       const size_t keep = std::min<size_t>(fault.length ? *fault.length : setup.wLength / 2, data.size());
@@ -134,7 +134,7 @@ TransferResult DeliverWithFault(UsbDevice& device, const FaultRule& fault, const
       }
       Bytes full(data.size());
       TransferResult result = device.Handle(setup, full);
-      if (result.ok()) {
+      if (result.Ok()) {
         result.transferred = std::min(result.transferred, static_cast<int>(keep));
         std::copy_n(full.begin(), result.transferred, data.begin());
       }
@@ -154,7 +154,7 @@ TransferResult DeliverWithFault(UsbDevice& device, const FaultRule& fault, const
         return device.Handle(setup, altered);
       }
       TransferResult result = device.Handle(setup, data);
-      if (result.ok()) corrupt(data.first(static_cast<size_t>(result.transferred)));
+      if (result.Ok()) corrupt(data.first(static_cast<size_t>(result.transferred)));
       return result;
     }
   }
@@ -194,7 +194,7 @@ TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket
   TransferResult result;
   const FaultRule* fault = nullptr;
   bool unplugged = false;
-  if (!device.connected()) {
+  if (!device.Connected()) {
     result = {TransferStatus::kNoDevice, 0};
   } else if (timeout_ms != 0 && latency > std::chrono::milliseconds(timeout_ms)) {
     // Too slow for the caller: the request never gets through, and no fault counts it.
@@ -204,17 +204,17 @@ TransferResult Workstation::ControlTransfer(UsbDevice& device, const SetupPacket
   } else {
     // Every rule of the device counts the transfer; the first that fires acts.
     for (FaultRule& rule : faults_) {
-      if (rule.device == device.id() && rule.Observe(setup) && !fault) fault = &rule;
+      if (rule.device == device.Id() && rule.Observe(setup) && !fault) fault = &rule;
     }
     SleepTransferTime(latency, oversleep_);
     usb_time_ += latency;
     result = fault ? DeliverWithFault(device, *fault, setup, data, sent) : device.Handle(setup, data);
-    unplugged = !device.connected();
+    unplugged = !device.Connected();
   }
 
   std::span<const uint8_t> moved = sent;
-  if (in) moved = result.ok() ? data.first(static_cast<size_t>(result.transferred)) : std::span<uint8_t>();
-  const std::string line = TraceLine(device.id(), setup, moved, result, fault ? FaultActionName(fault->action) : nullptr);
+  if (in) moved = result.Ok() ? data.first(static_cast<size_t>(result.transferred)) : std::span<uint8_t>();
+  const std::string line = TraceLine(device.Id(), setup, moved, result, fault ? FaultActionName(fault->action) : nullptr);
   WriteTraceLine(line);
   if (trace_sink_) trace_sink_(line);
   auto listener = unplugged ? connection_listener_ : nullptr;

@@ -43,17 +43,17 @@ class Workstation {
   bool SetConnected(const std::string& id, bool connected);
   // Called after a device was added, plugged in or out (also by a disconnect fault), outside the
   // workstation's lock: the listener may use the workstation. The device-change events of the views.
-  void set_connection_listener(std::function<void(const UsbDevice&, bool connected)> listener);
+  void SetConnectionListener(std::function<void(const UsbDevice&, bool connected)> listener);
 
   void AddFault(FaultRule rule);
   std::vector<FaultRule> Faults() const;
 
   // Time every control transfer takes unless its device says otherwise (0 by default).
-  void set_default_latency(std::chrono::microseconds latency) { default_latency_ = latency; }
-  std::chrono::microseconds default_latency() const { return default_latency_; }
+  void SetDefaultLatency(std::chrono::microseconds latency) { default_latency_ = latency; }
+  std::chrono::microseconds DefaultLatency() const { return default_latency_; }
   // Sum of the latencies of all transfers so far: the time the USB traffic itself needed.
-  std::chrono::microseconds usb_time() const;
-  uint64_t transfer_count() const;
+  std::chrono::microseconds UsbTime() const;
+  uint64_t TransferCount() const;
 
   // A libusb error code (negative) that libusb_init returns for this workstation; 0: it succeeds.
   int libusb_init_error = 0;
@@ -63,7 +63,7 @@ class Workstation {
 
   // Receives every trace line, in addition to the FCP_SIM_TRACE file (tests compare these). Called
   // under the workstation's lock: it must not call the workstation.
-  void set_trace_sink(std::function<void(const std::string&)> sink);
+  void SetTraceSink(std::function<void(const std::string&)> sink);
 
   // One control transfer to a device, exactly as on the wire: `setup` is the setup packet, `data`
   // the data stage (wLength bytes; filled for device-to-host, sent for host-to-device). `timeout_ms`

@@ -17,22 +17,22 @@
 
 namespace {
 
-std::shared_ptr<fcp::sim::Workstation> BlankWorkstation(int cameras, std::chrono::microseconds perTransfer) {
+std::shared_ptr<fcp::sim::Workstation> BlankWorkstation(int cameras, std::chrono::microseconds per_transfer) {
   auto workstation = std::make_shared<fcp::sim::Workstation>();
   for (int i = 0; i < cameras; ++i) {
     // Each camera on its own root port; all chips blank, so the check repairs the one it selects.
     workstation->AddDevice(fcp::sim::MakeChipCamera("cam" + std::to_string(i), {static_cast<uint8_t>(i + 1)}));
   }
-  workstation->set_default_latency(perTransfer);
+  workstation->SetDefaultLatency(per_transfer);
   return workstation;
 }
 
 void Check(benchmark::State& state) {
   const int cameras = static_cast<int>(state.range(0));
-  const std::chrono::microseconds perTransfer(state.range(1));
+  const std::chrono::microseconds per_transfer(state.range(1));
   uint64_t transfers = 0;
   for (auto _ : state) {
-    auto workstation = BlankWorkstation(cameras, perTransfer);
+    auto workstation = BlankWorkstation(cameras, per_transfer);
     fcp::sim::ScopedWorkstation current(workstation);
     fcp::sim::windows::ScopedWindowsViews views(workstation);
 
@@ -46,11 +46,11 @@ void Check(benchmark::State& state) {
       state.SkipWithError("the blank chip did not pass");
       break;
     }
-    transfers = workstation->transfer_count();
+    transfers = workstation->TransferCount();
   }
-  const double usbMs = static_cast<double>(transfers) * static_cast<double>(perTransfer.count()) / 1000.0;
+  const double usb_ms = static_cast<double>(transfers) * static_cast<double>(per_transfer.count()) / 1000.0;
   state.counters["transfers"] = static_cast<double>(transfers);
-  state.counters["usb_ms"] = usbMs;
+  state.counters["usb_ms"] = usb_ms;
 }
 
 BENCHMARK(Check)

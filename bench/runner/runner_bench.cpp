@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 
 // A private copy of the runner: it writes its result files and saved state beside itself.
 const fs::path& WorkDir() {
-  static const fs::path dir = [] {
+  static const fs::path kDir = [] {
     const fs::path d = fs::temp_directory_path() / ("fcp_runner_bench_" + std::to_string(::getpid()));
     fs::create_directories(d);
     fs::copy_file(FCP_RUNNER, d / "fixcorepower-sim", fs::copy_options::overwrite_existing);
@@ -40,13 +40,13 @@ const fs::path& WorkDir() {
     });
     return d;
   }();
-  return dir;
+  return kDir;
 }
 
-fs::path WriteScenario(int cameras, long latencyUs) {
-  const fs::path path = WorkDir() / ("bench_" + std::to_string(cameras) + "_" + std::to_string(latencyUs) + ".json");
+fs::path WriteScenario(int cameras, long latency_us) {
+  const fs::path path = WorkDir() / ("bench_" + std::to_string(cameras) + "_" + std::to_string(latency_us) + ".json");
   std::ofstream out(path);
-  out << R"({"latency_us": )" << latencyUs << R"(, "devices": [)";
+  out << R"({"latency_us": )" << latency_us << R"(, "devices": [)";
   for (int i = 0; i < cameras; ++i) {
     out << (i ? "," : "") << R"({"id": "cam)" << i << R"(", "kind": "chip_camera", "ports": [)" << i + 1 << "]}";
   }
@@ -56,8 +56,8 @@ fs::path WriteScenario(int cameras, long latencyUs) {
 
 // One run, without a display (headless, as a station without a desktop): silent on `scenario`, or
 // with no arguments at all when it is empty. Returns the exit code, or -1 when the process could not
-// be started; `cpuSeconds` (if given) receives the CPU time the process used.
-int RunSilent(const fs::path& scenario, const char* trace, double* cpuSeconds = nullptr) {
+// be started; `cpu_seconds` (if given) receives the CPU time the process used.
+int RunSilent(const fs::path& scenario, const char* trace, double* cpu_seconds = nullptr) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string entry(*e);
@@ -71,18 +71,18 @@ int RunSilent(const fs::path& scenario, const char* trace, double* cpuSeconds = 
   for (auto& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);
   const std::string program = (WorkDir() / "fixcorepower-sim").string();
-  std::string scenarioArg = scenario.string();
+  std::string scenario_arg = scenario.string();
   std::string silent = "-s";
-  char* argv[] = {const_cast<char*>(program.c_str()), scenarioArg.data(), silent.data(), nullptr};
+  char* argv[] = {const_cast<char*>(program.c_str()), scenario_arg.data(), silent.data(), nullptr};
   if (scenario.empty()) argv[1] = nullptr;
   pid_t pid = 0;
   if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
   int status = 0;
   rusage usage{};
   if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) return -1;
-  if (cpuSeconds) {
+  if (cpu_seconds) {
     auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-    *cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    *cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   }
   return WEXITSTATUS(status);
 }
@@ -98,14 +98,14 @@ long CountTransfers(const fs::path& scenario) {
 
 void SilentRun(benchmark::State& state) {
   const int cameras = static_cast<int>(state.range(0));
-  const long latencyUs = static_cast<long>(state.range(1));
-  const fs::path scenario = WriteScenario(cameras, latencyUs);
+  const long latency_us = static_cast<long>(state.range(1));
+  const fs::path scenario = WriteScenario(cameras, latency_us);
   const long transfers = CountTransfers(scenario);
   if (transfers < 0) {
     state.SkipWithError("the runner did not pass the blank chip");
     return;
   }
-  double cpuSeconds = 0;
+  double cpu_seconds = 0;
   for (auto _ : state) {
     double cpu = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -115,27 +115,27 @@ void SilentRun(benchmark::State& state) {
       state.SkipWithError("the runner did not pass the blank chip");
       break;
     }
-    cpuSeconds += cpu;
+    cpu_seconds += cpu;
     state.SetIterationTime(std::chrono::duration<double>(end - start).count());
   }
-  state.counters["cpu_ms"] = benchmark::Counter(cpuSeconds * 1000.0, benchmark::Counter::kAvgIterations);
-  const double usbMs = static_cast<double>(transfers) * static_cast<double>(latencyUs) / 1000.0;
+  state.counters["cpu_ms"] = benchmark::Counter(cpu_seconds * 1000.0, benchmark::Counter::kAvgIterations);
+  const double usb_ms = static_cast<double>(transfers) * static_cast<double>(latency_us) / 1000.0;
   state.counters["transfers"] = static_cast<double>(transfers);
-  state.counters["usb_ms"] = usbMs;
-  state.counters["goal_ms"] = 1.05 * usbMs + 15.0;
+  state.counters["usb_ms"] = usb_ms;
+  state.counters["goal_ms"] = 1.05 * usb_ms + 15.0;
 }
 
 void StartOnly(benchmark::State& state) {
-  double cpuSeconds = 0;
+  double cpu_seconds = 0;
   for (auto _ : state) {
     double cpu = 0;
     const auto start = std::chrono::steady_clock::now();
     RunSilent({}, nullptr, &cpu);
     state.SetIterationTime(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    cpuSeconds += cpu;
+    cpu_seconds += cpu;
   }
-  state.counters["cpu_ms"] = benchmark::Counter(cpuSeconds * 1000.0, benchmark::Counter::kAvgIterations);
+  state.counters["cpu_ms"] = benchmark::Counter(cpu_seconds * 1000.0, benchmark::Counter::kAvgIterations);
 }
 
 BENCHMARK(StartOnly)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);

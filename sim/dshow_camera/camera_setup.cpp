@@ -58,7 +58,7 @@ class Key {
     text.resize(size / sizeof(wchar_t));
     return text;
   }
-  HKEY get() const { return key_; }
+  HKEY Get() const { return key_; }
 
  private:
   HKEY key_ = nullptr;
@@ -91,10 +91,10 @@ bool Removed(LONG result) { return result == ERROR_SUCCESS || result == ERROR_FI
 bool RemoveEarlierSetup() {
   bool ok = true;
   {
-    Key classKey;
-    if (classKey.Open(kClassesClsid + kVirtualCameraClsidText) == ERROR_SUCCESS) {
-      for (const auto& deviceKey : Strings(classKey.Text(kDeviceKeysValue))) {
-        ok = Removed(RegDeleteTreeW(HKEY_LOCAL_MACHINE, deviceKey.c_str())) && ok;
+    Key class_key;
+    if (class_key.Open(kClassesClsid + kVirtualCameraClsidText) == ERROR_SUCCESS) {
+      for (const auto& device_key : Strings(class_key.Text(kDeviceKeysValue))) {
+        ok = Removed(RegDeleteTreeW(HKEY_LOCAL_MACHINE, device_key.c_str())) && ok;
       }
     }
   }
@@ -105,7 +105,7 @@ bool RemoveEarlierSetup() {
       wchar_t name[256];
       for (DWORD i = 0;; ++i) {
         DWORD length = static_cast<DWORD>(std::size(name));
-        const LONG result = RegEnumKeyExW(instances.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG result = RegEnumKeyExW(instances.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS) continue;
         Key instance;
@@ -121,14 +121,14 @@ bool RemoveEarlierSetup() {
 }
 
 bool WriteDeviceKey(const windows::CameraDeviceKey& camera, std::wstring& path) {
-  path = std::wstring(windows::kEnumRoot) + camera.instanceId;
+  path = std::wstring(windows::kEnumRoot) + camera.instance_id;
   if (!Removed(RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()))) return false;
   Key device, parameters;
   if (device.Create(path) != ERROR_SUCCESS || parameters.Create(path + L"\\Device Parameters") != ERROR_SUCCESS)
     return false;
-  return device.SetText(L"LocationInformation", camera.locationInformation) == ERROR_SUCCESS &&
-         device.SetText(L"HardwareID", MultiString(camera.hardwareIds), REG_MULTI_SZ) == ERROR_SUCCESS &&
-         (!camera.sensorCameraMode || parameters.SetDword(L"SensorCameraMode", *camera.sensorCameraMode) == ERROR_SUCCESS);
+  return device.SetText(L"LocationInformation", camera.location_information) == ERROR_SUCCESS &&
+         device.SetText(L"HardwareID", MultiString(camera.hardware_ids), REG_MULTI_SZ) == ERROR_SUCCESS &&
+         (!camera.sensor_camera_mode || parameters.SetDword(L"SensorCameraMode", *camera.sensor_camera_mode) == ERROR_SUCCESS);
 }
 
 std::wstring FullPath(const wchar_t* path) {
@@ -148,13 +148,13 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: fcp-camera-setup <scenario.json> <fcp-virtual-camera.dll>\n");
     return 2;
   }
-  const std::wstring scenarioPath = FullPath(argv[1]);
-  const std::wstring dllPath = FullPath(argv[2]);
-  if (scenarioPath.empty() || dllPath.empty() || GetFileAttributesW(dllPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  const std::wstring scenario_path = FullPath(argv[1]);
+  const std::wstring dll_path = FullPath(argv[2]);
+  if (scenario_path.empty() || dll_path.empty() || GetFileAttributesW(dll_path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     std::fprintf(stderr, "fcp-camera-setup: no such scenario or DLL\n");
     return 2;
   }
-  ScenarioLoad scenario = LoadScenarioFileW(scenarioPath);
+  ScenarioLoad scenario = LoadScenarioFileW(scenario_path);
   if (!scenario.workstation) {
     std::fprintf(stderr, "%s\n", scenario.error.c_str());
     return 2;
@@ -165,52 +165,52 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   windows::WindowsViews views(scenario.workstation);
-  std::vector<std::wstring> deviceKeys;
-  for (const auto& camera : views.registry().CameraKeys()) {
+  std::vector<std::wstring> device_keys;
+  for (const auto& camera : views.Registry().CameraKeys()) {
     std::wstring path;
     if (!WriteDeviceKey(camera, path)) {
       std::fprintf(stderr, "fcp-camera-setup: device key %ls cannot be written\n", path.c_str());
       return 1;
     }
-    deviceKeys.push_back(path);
+    device_keys.push_back(path);
   }
-  Key classKey, server;
-  if (classKey.Create(kClassesClsid + kVirtualCameraClsidText) != ERROR_SUCCESS ||
-      classKey.SetText(nullptr, L"Virtual camera") != ERROR_SUCCESS ||
-      classKey.SetText(kDeviceKeysValue, MultiString(deviceKeys), REG_MULTI_SZ) != ERROR_SUCCESS ||
+  Key class_key, server;
+  if (class_key.Create(kClassesClsid + kVirtualCameraClsidText) != ERROR_SUCCESS ||
+      class_key.SetText(nullptr, L"Virtual camera") != ERROR_SUCCESS ||
+      class_key.SetText(kDeviceKeysValue, MultiString(device_keys), REG_MULTI_SZ) != ERROR_SUCCESS ||
       server.Create(kClassesClsid + kVirtualCameraClsidText + L"\\InprocServer32") != ERROR_SUCCESS ||
-      server.SetText(nullptr, dllPath) != ERROR_SUCCESS || server.SetText(L"ThreadingModel", L"Both") != ERROR_SUCCESS) {
+      server.SetText(nullptr, dll_path) != ERROR_SUCCESS || server.SetText(L"ThreadingModel", L"Both") != ERROR_SUCCESS) {
     std::fprintf(stderr, "fcp-camera-setup: the DLL cannot be registered\n");
     return 1;
   }
 
   // Every video input of the scenario, in the view's order (software cameras first).
   std::unique_ptr<fcp::os::MonikerEnumerator> inputs;
-  if (views.videoInputs().CreateVideoInputEnumerator(inputs) != S_OK) {
+  if (views.VideoInputs().CreateVideoInputEnumerator(inputs) != S_OK) {
     std::printf("no video input\n");
     return 0;
   }
   std::unique_ptr<fcp::os::DeviceMoniker> moniker;
   for (int index = 0; inputs->Next(moniker) == S_OK; ++index) {
     std::unique_ptr<fcp::os::PropertyBag> bag;
-    std::wstring devicePath, friendlyName;
-    if (moniker->BindToStorage(bag) != S_OK || bag->Read(kFriendlyNameProperty, friendlyName) != S_OK) {
+    std::wstring device_path, friendly_name;
+    if (moniker->BindToStorage(bag) != S_OK || bag->Read(kFriendlyNameProperty, friendly_name) != S_OK) {
       std::fprintf(stderr, "fcp-camera-setup: video input %d has no name\n", index);
       return 1;
     }
-    const bool hasPath = bag->Read(kDevicePathProperty, devicePath) == S_OK;
+    const bool has_path = bag->Read(kDevicePathProperty, device_path) == S_OK;
     wchar_t name[64];
     std::swprintf(name, std::size(name), L"%ls%02d", kInstancePrefix, index);
     Key instance;
     if (instance.Create(kInstances + L"\\" + name) != ERROR_SUCCESS ||
         instance.SetText(L"CLSID", kVirtualCameraClsidText) != ERROR_SUCCESS ||
-        instance.SetText(kFriendlyNameProperty, friendlyName) != ERROR_SUCCESS ||
-        instance.SetText(kScenarioProperty, scenarioPath) != ERROR_SUCCESS ||
-        (hasPath && instance.SetText(kDevicePathProperty, devicePath) != ERROR_SUCCESS)) {
+        instance.SetText(kFriendlyNameProperty, friendly_name) != ERROR_SUCCESS ||
+        instance.SetText(kScenarioProperty, scenario_path) != ERROR_SUCCESS ||
+        (has_path && instance.SetText(kDevicePathProperty, device_path) != ERROR_SUCCESS)) {
       std::fprintf(stderr, "fcp-camera-setup: video input %d cannot be registered\n", index);
       return 1;
     }
-    std::printf("%ls: %ls %ls\n", name, friendlyName.c_str(), hasPath ? devicePath.c_str() : L"(no device path)");
+    std::printf("%ls: %ls %ls\n", name, friendly_name.c_str(), has_path ? device_path.c_str() : L"(no device path)");
   }
   return 0;
 }

@@ -60,22 +60,22 @@ HRESULT ReadText(IPropertyBag* bag, const wchar_t* name, std::wstring& text) {
   value.bstrVal = nullptr;
   const HRESULT result = bag->Read(name, &value, nullptr);
   if (result != S_OK) return FAILED(result) ? result : E_FAIL;
-  const bool isText = value.vt == VT_BSTR && value.bstrVal != nullptr;
-  if (isText) text.assign(value.bstrVal, SysStringLen(value.bstrVal));
+  const bool is_text = value.vt == VT_BSTR && value.bstrVal != nullptr;
+  if (is_text) text.assign(value.bstrVal, SysStringLen(value.bstrVal));
   VariantClear(&value);
-  return isText ? S_OK : DISP_E_TYPEMISMATCH;
+  return is_text ? S_OK : DISP_E_TYPEMISMATCH;
 }
 
-// The view's filter of the camera whose device path is `devicePath`.
-HRESULT BindCamera(windows::WindowsViews& views, const std::wstring& devicePath,
+// The view's filter of the camera whose device path is `device_path`.
+HRESULT BindCamera(windows::WindowsViews& views, const std::wstring& device_path,
                    std::unique_ptr<os::VideoFilter>& filter) {
   std::unique_ptr<os::MonikerEnumerator> cameras;
-  if (views.videoInputs().CreateVideoInputEnumerator(cameras) != S_OK) return VFW_E_NOT_FOUND;
+  if (views.VideoInputs().CreateVideoInputEnumerator(cameras) != S_OK) return VFW_E_NOT_FOUND;
   std::unique_ptr<os::DeviceMoniker> moniker;
   while (cameras->Next(moniker) == S_OK) {
     std::unique_ptr<os::PropertyBag> bag;
     std::wstring path;
-    if (moniker->BindToStorage(bag) == S_OK && bag->Read(kDevicePathProperty, path) == S_OK && path == devicePath) {
+    if (moniker->BindToStorage(bag) == S_OK && bag->Read(kDevicePathProperty, path) == S_OK && path == device_path) {
       return moniker->BindToObject(filter);
     }
   }
@@ -90,18 +90,18 @@ os::KspNode NodeOf(const KSPROPERTY* property, ULONG length) {
   node.set = os::win32::FromPlatform(platform.Property.Set);
   node.id = platform.Property.Id;
   node.flags = platform.Property.Flags;
-  node.nodeId = platform.NodeId;
+  node.node_id = platform.NodeId;
   node.reserved = platform.Reserved;
   return node;
 }
 
 // IKsControl::KsProperty on the view's control.
-HRESULT ForwardProperty(os::KsControl& control, const KSPROPERTY* property, ULONG propertyLength, void* data,
-                        ULONG dataLength, ULONG* bytesReturned) {
+HRESULT ForwardProperty(os::KsControl& control, const KSPROPERTY* property, ULONG property_length, void* data,
+                        ULONG data_length, ULONG* bytes_returned) {
   if (property == nullptr) return E_POINTER;
   uint32_t returned = 0;
-  const HRESULT result = control.KsProperty(NodeOf(property, propertyLength), propertyLength, data, dataLength, &returned);
-  if (bytesReturned != nullptr) *bytesReturned = returned;
+  const HRESULT result = control.KsProperty(NodeOf(property, property_length), property_length, data, data_length, &returned);
+  if (bytes_returned != nullptr) *bytes_returned = returned;
   return result;
 }
 
@@ -138,9 +138,9 @@ class NodeControl final : public IKsControl, private Counted {
   ULONG STDMETHODCALLTYPE AddRef() override { return AddReference(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseReference(); }
 
-  HRESULT STDMETHODCALLTYPE KsProperty(PKSPROPERTY property, ULONG propertyLength, void* data, ULONG dataLength,
-                                       ULONG* bytesReturned) override {
-    return ForwardProperty(*control_, property, propertyLength, data, dataLength, bytesReturned);
+  HRESULT STDMETHODCALLTYPE KsProperty(PKSPROPERTY property, ULONG property_length, void* data, ULONG data_length,
+                                       ULONG* bytes_returned) override {
+    return ForwardProperty(*control_, property, property_length, data, data_length, bytes_returned);
   }
   HRESULT STDMETHODCALLTYPE KsMethod(PKSMETHOD, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE KsEvent(PKSEVENT, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
@@ -225,16 +225,16 @@ class CameraFilter final : public IBaseFilter, public IPersistPropertyBag, publi
   HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog*) override {
     if (bag == nullptr) return E_POINTER;
     if (scenario_) return E_UNEXPECTED;  // loaded once
-    std::wstring scenarioPath, devicePath;
-    HRESULT result = ReadText(bag, kScenarioProperty, scenarioPath);
+    std::wstring scenario_path, device_path;
+    HRESULT result = ReadText(bag, kScenarioProperty, scenario_path);
     if (FAILED(result)) return result;
-    result = ReadText(bag, kDevicePathProperty, devicePath);
+    result = ReadText(bag, kDevicePathProperty, device_path);
     if (FAILED(result)) return result;
     ReadText(bag, kFriendlyNameProperty, name_);  // the filter's name only
-    std::shared_ptr<LoadedScenario> scenario = Scenario(scenarioPath);
+    std::shared_ptr<LoadedScenario> scenario = Scenario(scenario_path);
     if (!scenario) return E_FAIL;
     std::unique_ptr<os::VideoFilter> filter;
-    result = BindCamera(*scenario->views, devicePath, filter);
+    result = BindCamera(*scenario->views, device_path, filter);
     if (FAILED(result)) return result;
     if (FAILED(filter->QueryKsControl(control_))) control_.reset();
     if (FAILED(filter->QueryTopologyInfo(topology_))) topology_.reset();
@@ -244,9 +244,9 @@ class CameraFilter final : public IBaseFilter, public IPersistPropertyBag, publi
   HRESULT STDMETHODCALLTYPE Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
 
   // IKsControl of the filter.
-  HRESULT STDMETHODCALLTYPE KsProperty(PKSPROPERTY property, ULONG propertyLength, void* data, ULONG dataLength,
-                                       ULONG* bytesReturned) override {
-    return ForwardProperty(*control_, property, propertyLength, data, dataLength, bytesReturned);
+  HRESULT STDMETHODCALLTYPE KsProperty(PKSPROPERTY property, ULONG property_length, void* data, ULONG data_length,
+                                       ULONG* bytes_returned) override {
+    return ForwardProperty(*control_, property, property_length, data, data_length, bytes_returned);
   }
   HRESULT STDMETHODCALLTYPE KsMethod(PKSMETHOD, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE KsEvent(PKSEVENT, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
@@ -266,9 +266,9 @@ class CameraFilter final : public IBaseFilter, public IPersistPropertyBag, publi
   }
   HRESULT STDMETHODCALLTYPE get_NodeType(DWORD node, GUID* type) override {
     if (type == nullptr) return E_POINTER;
-    os::Guid nodeType;
-    const HRESULT result = topology_->GetNodeType(node, nodeType);
-    *type = os::win32::ToPlatform(nodeType);
+    os::Guid node_type;
+    const HRESULT result = topology_->GetNodeType(node, node_type);
+    *type = os::win32::ToPlatform(node_type);
     return result;
   }
   HRESULT STDMETHODCALLTYPE CreateNodeInstance(DWORD node, REFIID iid, void** object) override {

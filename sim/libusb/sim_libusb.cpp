@@ -128,8 +128,8 @@ int LIBUSB_CALL libusb_set_option(libusb_context*, enum libusb_option option, ..
 }
 
 const struct libusb_version* LIBUSB_CALL libusb_get_version(void) {
-  static const libusb_version version = {1, 0, 26, 0, "", "fcp-sim"};
-  return &version;
+  static const libusb_version kVersion = {1, 0, 26, 0, "", "fcp-sim"};
+  return &kVersion;
 }
 
 int LIBUSB_CALL libusb_has_capability(uint32_t capability) {
@@ -225,7 +225,7 @@ void LIBUSB_CALL libusb_unref_device(libusb_device* dev) {
 }
 
 int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* dev, struct libusb_device_descriptor* desc) {
-  const fcp::sim::Bytes& d = dev->device->descriptors().device;
+  const fcp::sim::Bytes& d = dev->device->Descriptors().device;
   if (d.size() < LIBUSB_DT_DEVICE_SIZE) return LIBUSB_ERROR_IO;
   desc->bLength = d[0];
   desc->bDescriptorType = d[1];
@@ -246,7 +246,7 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* dev, struct libusb_d
 
 namespace {
 int ConfigByIndex(libusb_device* dev, size_t index, libusb_config_descriptor** config) {
-  const auto& descriptors = dev->device->descriptors();
+  const auto& descriptors = dev->device->Descriptors();
   if (descriptors.device.size() < LIBUSB_DT_DEVICE_SIZE || index >= descriptors.device[17] ||
       index >= descriptors.configurations.size())
     return LIBUSB_ERROR_NOT_FOUND;
@@ -272,14 +272,14 @@ int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* dev, uint8_t config_
 
 int LIBUSB_CALL libusb_get_config_descriptor_by_value(libusb_device* dev, uint8_t value,
                                                       struct libusb_config_descriptor** config) {
-  const auto& configs = dev->device->descriptors().configurations;
+  const auto& configs = dev->device->Descriptors().configurations;
   for (size_t i = 0; i < configs.size(); ++i)
     if (configs[i].size() > 5 && configs[i][5] == value) return ConfigByIndex(dev, i, config);
   return LIBUSB_ERROR_NOT_FOUND;
 }
 
 int LIBUSB_CALL libusb_get_active_config_descriptor(libusb_device* dev, struct libusb_config_descriptor** config) {
-  const uint8_t value = dev->device->configuration();
+  const uint8_t value = dev->device->Configuration();
   if (value == 0) return LIBUSB_ERROR_NOT_FOUND;
   return libusb_get_config_descriptor_by_value(dev, value, config);
 }
@@ -296,17 +296,17 @@ void LIBUSB_CALL libusb_free_config_descriptor(struct libusb_config_descriptor* 
   fcp::sim::FreeConfigDescriptor(config);
 }
 
-uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device* dev) { return dev->device->place().bus; }
+uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device* dev) { return dev->device->Place().bus; }
 
-uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device* dev) { return dev->device->place().address; }
+uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device* dev) { return dev->device->Place().address; }
 
 uint8_t LIBUSB_CALL libusb_get_port_number(libusb_device* dev) {
-  const auto& ports = dev->device->place().ports;
+  const auto& ports = dev->device->Place().ports;
   return ports.empty() ? 0 : ports.back();
 }
 
 int LIBUSB_CALL libusb_get_port_numbers(libusb_device* dev, uint8_t* port_numbers, int port_numbers_len) {
-  const auto& ports = dev->device->place().ports;
+  const auto& ports = dev->device->Place().ports;
   if (port_numbers_len <= 0) return LIBUSB_ERROR_INVALID_PARAM;
   if (static_cast<int>(ports.size()) > port_numbers_len) return LIBUSB_ERROR_OVERFLOW;
   std::copy(ports.begin(), ports.end(), port_numbers);
@@ -320,11 +320,11 @@ int LIBUSB_CALL libusb_get_port_path(libusb_context*, libusb_device* dev, uint8_
 libusb_device* LIBUSB_CALL libusb_get_parent(libusb_device* dev) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!dev->context) return nullptr;
-  const auto& place = dev->device->place();
+  const auto& place = dev->device->Place();
   if (place.ports.empty()) return nullptr;
   const std::vector<uint8_t> parent(place.ports.begin(), place.ports.end() - 1);
   for (auto& [key, other] : dev->context->devices)
-    if (other->device->place().bus == place.bus && other->device->place().ports == parent) return other;
+    if (other->device->Place().bus == place.bus && other->device->Place().ports == parent) return other;
   return nullptr;
 }
 
@@ -332,7 +332,7 @@ int LIBUSB_CALL libusb_get_device_speed(libusb_device*) { return LIBUSB_SPEED_HI
 
 int LIBUSB_CALL libusb_open(libusb_device* dev, libusb_device_handle** handle) {
   if (!dev || !handle) return LIBUSB_ERROR_INVALID_PARAM;
-  if (!dev->device->connected()) return LIBUSB_ERROR_NO_DEVICE;
+  if (!dev->device->Connected()) return LIBUSB_ERROR_NO_DEVICE;
   if (dev->device->libusb_open_error < 0) return dev->device->libusb_open_error;
   std::lock_guard<std::mutex> lock(g_mutex);
   ++dev->refs;
@@ -358,7 +358,7 @@ libusb_device_handle* LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context
   if (n < 0) return nullptr;
   libusb_device_handle* handle = nullptr;
   for (ssize_t i = 0; i < n && !handle; ++i) {
-    if (list[i]->device->vendor_id() == vendor_id && list[i]->device->product_id() == product_id) {
+    if (list[i]->device->VendorId() == vendor_id && list[i]->device->ProductId() == product_id) {
       if (libusb_open(list[i], &handle) != 0) handle = nullptr;
     }
   }
@@ -367,7 +367,7 @@ libusb_device_handle* LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context
 }
 
 int LIBUSB_CALL libusb_get_configuration(libusb_device_handle* handle, int* config) {
-  *config = handle->device->device->configuration();
+  *config = handle->device->device->Configuration();
   return LIBUSB_SUCCESS;
 }
 
@@ -379,7 +379,7 @@ int LIBUSB_CALL libusb_set_configuration(libusb_device_handle* handle, int confi
 
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interface_number) {
   if (!handle || interface_number < 0 || interface_number >= 256) return LIBUSB_ERROR_INVALID_PARAM;
-  if (!handle->device->device->connected()) return LIBUSB_ERROR_NO_DEVICE;
+  if (!handle->device->device->Connected()) return LIBUSB_ERROR_NO_DEVICE;
   return LIBUSB_SUCCESS;
 }
 

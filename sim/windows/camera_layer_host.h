@@ -14,7 +14,7 @@ class SimCameraLayerHost final : public os::CameraLayerHost {
   WORD winsock_version = 0x0202;
 
   // Before Vista, every version the layer asks about (6.0 and later) is newer than the system.
-  BOOL VersionAtLeast(DWORD major, DWORD /*minor*/, WORD /*servicePackMajor*/) override {
+  BOOL VersionAtLeast(DWORD major, DWORD /*minor*/, WORD /*service_pack_major*/) override {
     return vista_or_later || major < 6;
   }
   uintptr_t CreateNamedMutex(const wchar_t* name) override { return name != nullptr && *name != L'\0' ? 0x3C : 0; }

@@ -82,12 +82,12 @@ class TreeBuilder {
   std::vector<DeviceNode> nodes;
 
   void Build(const Workstation& workstation) {
-    nodes.push_back(DeviceNode{.instanceId = kTreeRoot, .className = L"", .deviceDesc = L"Root"});
+    nodes.push_back(DeviceNode{.instance_id = kTreeRoot, .class_name = L"", .device_desc = L"Root"});
     const auto devices = workstation.ConnectedDevices();
     for (const auto& device : devices) {
-      if (device->place().ports.empty()) continue;
+      if (device->Place().ports.empty()) continue;
       const std::wstring hub = HubAbove(*device, devices);
-      if (device->kind() == DeviceKind::kHub) {
+      if (device->Kind() == DeviceKind::kHub) {
         AddHub(*device, device, hub);
       } else {
         AddDevice(device, hub);
@@ -97,8 +97,8 @@ class TreeBuilder {
 
  private:
   struct Placed {
-    std::wstring instanceId;
-    std::wstring locationPath;
+    std::wstring instance_id;
+    std::wstring location_path;
   };
   std::map<std::string, Placed> hubs_;  // "bus:port.port..." -> hub node
 
@@ -108,68 +108,68 @@ class TreeBuilder {
     const bool usb3 = bus % 2 == 1;
     const std::wstring controller =
         Format(L"PCI\\VEN_8086&DEV_A36D&SUBSYS_00000000&REV_10\\3&11583659&0&%02X", 0xA0u + bus);
-    nodes.push_back(DeviceNode{.instanceId = controller,
-                               .parentId = kTreeRoot,
-                               .className = L"USB",
-                               .classGuid = setup_class::kUsb,
-                               .deviceDesc = L"USB eXtensible Host Controller",
-                               .locationPaths = {Format(L"PCIROOT(0)#PCI(14%02X)", 0u + bus)}});
+    nodes.push_back(DeviceNode{.instance_id = controller,
+                               .parent_id = kTreeRoot,
+                               .class_name = L"USB",
+                               .class_guid = setup_class::kUsb,
+                               .device_desc = L"USB eXtensible Host Controller",
+                               .location_paths = {Format(L"PCIROOT(0)#PCI(14%02X)", 0u + bus)}});
     const std::wstring root = Format(usb3 ? L"USB\\ROOT_HUB30\\4&%08X&0&0" : L"USB\\ROOT_HUB20\\4&%08X&0&0",
                                      Hash(controller));
-    const std::wstring rootPath = Format(L"PCIROOT(0)#PCI(14%02X)#USBROOT(0)", 0u + bus);
-    nodes.push_back(DeviceNode{.instanceId = root,
-                               .parentId = controller,
-                               .className = L"USB",
-                               .classGuid = setup_class::kUsb,
-                               .deviceDesc = usb3 ? L"USB Root Hub (USB 3.0)" : L"USB Root Hub",
-                               .locationPaths = {rootPath},
+    const std::wstring root_path = Format(L"PCIROOT(0)#PCI(14%02X)#USBROOT(0)", 0u + bus);
+    nodes.push_back(DeviceNode{.instance_id = root,
+                               .parent_id = controller,
+                               .class_name = L"USB",
+                               .class_guid = setup_class::kUsb,
+                               .device_desc = usb3 ? L"USB Root Hub (USB 3.0)" : L"USB Root Hub",
+                               .location_paths = {root_path},
                                .interfaces = {interface_class::kUsbHub}});
-    return hubs_[key] = Placed{root, rootPath};
+    return hubs_[key] = Placed{root, root_path};
   }
 
   // The hub node a device is plugged into, adding generic hubs where the workstation has none.
   std::wstring HubAbove(const UsbDevice& device, const std::vector<std::shared_ptr<UsbDevice>>& devices) {
-    const UsbPlace& place = device.place();
-    std::wstring parent = RootHub(place.bus).instanceId;
+    const UsbPlace& place = device.Place();
+    std::wstring parent = RootHub(place.bus).instance_id;
     for (size_t depth = 1; depth < place.ports.size(); ++depth) {
       const std::vector<uint8_t> prefix(place.ports.begin(), place.ports.begin() + static_cast<long>(depth));
       const std::string key = Key(place.bus, prefix);
       if (const auto it = hubs_.find(key); it != hubs_.end()) {
-        parent = it->second.instanceId;
+        parent = it->second.instance_id;
         continue;
       }
-      std::shared_ptr<UsbDevice> workstationHub;
+      std::shared_ptr<UsbDevice> workstation_hub;
       for (const auto& other : devices) {
-        if (other->kind() == DeviceKind::kHub && other->place().bus == place.bus && other->place().ports == prefix) {
-          workstationHub = other;
+        if (other->Kind() == DeviceKind::kHub && other->Place().bus == place.bus && other->Place().ports == prefix) {
+          workstation_hub = other;
         }
       }
-      UsbPlace hubPlace{place.bus, prefix, 0};
-      parent = AddHubAt(hubPlace, workstationHub, parent);
+      UsbPlace hub_place{place.bus, prefix, 0};
+      parent = AddHubAt(hub_place, workstation_hub, parent);
     }
     return parent;
   }
 
   void AddHub(const UsbDevice& device, const std::shared_ptr<UsbDevice>& shared, const std::wstring& parent) {
-    if (hubs_.contains(Key(device.place().bus, device.place().ports))) return;
-    AddHubAt(device.place(), shared, parent);
+    if (hubs_.contains(Key(device.Place().bus, device.Place().ports))) return;
+    AddHubAt(device.Place(), shared, parent);
   }
 
   std::wstring AddHubAt(const UsbPlace& place, const std::shared_ptr<UsbDevice>& device, const std::wstring& parent) {
-    const uint16_t vid = device ? device->vendor_id() : kHubVendorId;
-    const uint16_t pid = device ? device->product_id() : kGenericHubProduct;
+    const uint16_t vid = device ? device->VendorId() : kHubVendorId;
+    const uint16_t pid = device ? device->ProductId() : kGenericHubProduct;
     const std::wstring id =
         text::UsbDeviceInstanceId(vid, pid, Format(L"5&%08X&0&%u", Hash(parent), 0u + place.ports.back()));
     const std::wstring path = hubs_[Key(place.bus, ParentPorts(place.ports))]
-                                  .locationPath + Format(L"#USB(%u)", 0u + place.ports.back());
-    nodes.push_back(DeviceNode{.instanceId = id,
-                               .parentId = parent,
-                               .className = L"USB",
-                               .classGuid = setup_class::kUsb,
-                               .friendlyName = std::nullopt,
-                               .deviceDesc = device ? ProductStringOf(*device, L"Generic USB Hub") : L"Generic USB Hub",
+                                  .location_path + Format(L"#USB(%u)", 0u + place.ports.back());
+    nodes.push_back(DeviceNode{.instance_id = id,
+                               .parent_id = parent,
+                               .class_name = L"USB",
+                               .class_guid = setup_class::kUsb,
+                               .friendly_name = std::nullopt,
+                               .device_desc = device ? ProductStringOf(*device, L"Generic USB Hub") : L"Generic USB Hub",
                                .address = place.ports.back(),
-                               .locationPaths = {path},
+                               .location_paths = {path},
                                .interfaces = {interface_class::kUsbHub},
                                .device = device});
     hubs_[Key(place.bus, place.ports)] = Placed{id, path};
@@ -177,32 +177,32 @@ class TreeBuilder {
   }
 
   void AddDevice(const std::shared_ptr<UsbDevice>& device, const std::wstring& hub) {
-    const UsbPlace& place = device->place();
+    const UsbPlace& place = device->Place();
     const uint8_t port = place.ports.back();
     const std::wstring id =
-        text::UsbDeviceInstanceId(device->vendor_id(), device->product_id(), Format(L"5&%08X&0&%u", Hash(hub), 0u + port));
-    const std::wstring hubPath = hubs_[Key(place.bus, ParentPorts(place.ports))]
-                                     .locationPath;
-    const std::wstring path = hubPath + Format(L"#USB(%u)", 0u + port);
+        text::UsbDeviceInstanceId(device->VendorId(), device->ProductId(), Format(L"5&%08X&0&%u", Hash(hub), 0u + port));
+    const std::wstring hub_path = hubs_[Key(place.bus, ParentPorts(place.ports))]
+                                     .location_path;
+    const std::wstring path = hub_path + Format(L"#USB(%u)", 0u + port);
     const bool composite = device->video.has_value();
-    DeviceNode whole{.instanceId = id,
-                     .parentId = hub,
-                     .className = L"USB",
-                     .classGuid = setup_class::kUsb,
-                     .deviceDesc = composite ? L"USB Composite Device" : ProductStringOf(*device, L"USB Device"),
+    DeviceNode whole{.instance_id = id,
+                     .parent_id = hub,
+                     .class_name = L"USB",
+                     .class_guid = setup_class::kUsb,
+                     .device_desc = composite ? L"USB Composite Device" : ProductStringOf(*device, L"USB Device"),
                      .address = port,
-                     .locationPaths = {path},
+                     .location_paths = {path},
                      .interfaces = {interface_class::kUsbDevice},
                      .device = device};
     if (!composite) {  // a device of its own function: served by a user-mode driver, or by none
       if (!device->libusb_visible) {
-        whole.className.clear();
-        whole.classGuid = {};
+        whole.class_name.clear();
+        whole.class_guid = {};
         whole.problem = kProblemFailedInstall;
         whole.interfaces.clear();
       } else {
-        whole.className = L"USBDevice";
-        whole.classGuid = setup_class::kUsbDevice;
+        whole.class_name = L"USBDevice";
+        whole.class_guid = setup_class::kUsbDevice;
       }
       nodes.push_back(std::move(whole));
       return;
@@ -211,30 +211,30 @@ class TreeBuilder {
 
     // The video function.
     const uint8_t vc = device->video->control_interface;
-    std::wstring className = L"Image";
-    std::optional<std::wstring> friendlyName = ProductStringOf(*device, L"USB Video Device");
+    std::wstring class_name = L"Image";
+    std::optional<std::wstring> friendly_name = ProductStringOf(*device, L"USB Video Device");
     uint32_t problem = 0;
     if (const auto* settings = DeviceTreeSettings(*device)) {
       if (const auto it = settings->find("setup_class"); it != settings->end() && it->is_string()) {
-        className = text::WidenBytes(it->get<std::string>());
+        class_name = text::WidenBytes(it->get<std::string>());
       }
       if (const auto it = settings->find("friendly_name"); it != settings->end()) {
-        if (it->is_null()) friendlyName.reset();
-        if (it->is_string()) friendlyName = text::WidenBytes(it->get<std::string>());
+        if (it->is_null()) friendly_name.reset();
+        if (it->is_string()) friendly_name = text::WidenBytes(it->get<std::string>());
       }
       if (const auto it = settings->find("problem"); it != settings->end() && it->is_number_integer() && it->get<int64_t>() >= 0) {
         problem = static_cast<uint32_t>(it->get<int64_t>());
       }
     }
-    const ClassFacts facts = CameraClass(className);
-    nodes.push_back(DeviceNode{.instanceId = DeviceInstanceIdOf(*device, vc),
-                               .parentId = id,
-                               .className = facts.name,
-                               .classGuid = facts.guid,
-                               .friendlyName = friendlyName,
-                               .deviceDesc = L"USB Video Device",
+    const ClassFacts facts = CameraClass(class_name);
+    nodes.push_back(DeviceNode{.instance_id = DeviceInstanceIdOf(*device, vc),
+                               .parent_id = id,
+                               .class_name = facts.name,
+                               .class_guid = facts.guid,
+                               .friendly_name = friendly_name,
+                               .device_desc = L"USB Video Device",
                                .address = port,
-                               .locationPaths = {path + Format(L"#USBMI(%u)", 0u + vc)},
+                               .location_paths = {path + Format(L"#USBMI(%u)", 0u + vc)},
                                .problem = problem,
                                .interfaces = facts.interfaces,
                                .device = device,
@@ -243,19 +243,19 @@ class TreeBuilder {
     // The DFU function: the user-mode driver libusb reaches it through, or no driver at all.
     if (device->dfu && !device->dfu->dfu_mode) {
       const uint8_t dfu = device->dfu->interface;
-      DeviceNode function{.instanceId = DeviceInstanceIdOf(*device, dfu),
-                          .parentId = id,
-                          .className = L"USBDevice",
-                          .classGuid = setup_class::kUsbDevice,
-                          .deviceDesc = L"DFU",
+      DeviceNode function{.instance_id = DeviceInstanceIdOf(*device, dfu),
+                          .parent_id = id,
+                          .class_name = L"USBDevice",
+                          .class_guid = setup_class::kUsbDevice,
+                          .device_desc = L"DFU",
                           .address = port,
-                          .locationPaths = {path + Format(L"#USBMI(%u)", 0u + dfu)},
+                          .location_paths = {path + Format(L"#USBMI(%u)", 0u + dfu)},
                           .interfaces = {interface_class::kUsbDevice},
                           .device = device,
                           .function = dfu};
       if (!device->libusb_visible) {
-        function.className.clear();
-        function.classGuid = {};
+        function.class_name.clear();
+        function.class_guid = {};
         function.problem = kProblemFailedInstall;
         function.interfaces.clear();
       }
@@ -276,18 +276,18 @@ std::vector<DeviceNode> BuildDeviceTree(const Workstation* workstation) {
   if (workstation != nullptr) {
     builder.Build(*workstation);
   } else {
-    builder.nodes.push_back(DeviceNode{.instanceId = kTreeRoot, .deviceDesc = L"Root"});
+    builder.nodes.push_back(DeviceNode{.instance_id = kTreeRoot, .device_desc = L"Root"});
   }
   return std::move(builder.nodes);
 }
 
-std::wstring InterfacePathOf(const DeviceNode& node, const os::Guid& interfaceClass) {
-  return text::DeviceInterfacePath(node.instanceId, interfaceClass, IsKsCategory(interfaceClass));
+std::wstring InterfacePathOf(const DeviceNode& node, const os::Guid& interface_class) {
+  return text::DeviceInterfacePath(node.instance_id, interface_class, IsKsCategory(interface_class));
 }
 
 DeviceTreeView::DeviceTreeView(std::shared_ptr<Workstation> workstation) : fixed_(std::move(workstation)) {}
 
-void DeviceTreeView::set_interface_files(InterfaceOpener open, InterfaceCloser close) {
+void DeviceTreeView::SetInterfaceFiles(InterfaceOpener open, InterfaceCloser close) {
   std::lock_guard lock(mutex_);
   open_ = std::move(open);
   close_ = std::move(close);
@@ -298,32 +298,32 @@ std::shared_ptr<Workstation> DeviceTreeView::Current() const { return fixed_ ? f
 std::vector<DeviceNode> DeviceTreeView::Tree() {
   const auto workstation = Current();
   std::vector<DeviceNode> nodes = BuildDeviceTree(workstation.get());
-  for (const auto& node : nodes) Assign(node.instanceId);
+  for (const auto& node : nodes) Assign(node.instance_id);
   return nodes;
 }
 
-os::DevInst DeviceTreeView::Assign(const std::wstring& instanceId) {
-  const std::wstring key = UpperAscii(instanceId);
-  if (const auto it = devInsts_.find(key); it != devInsts_.end()) return it->second;
-  const os::DevInst handle = static_cast<os::DevInst>(devInsts_.size() + 1);
-  devInsts_[key] = handle;
-  instanceIds_[handle] = key;
+os::DevInst DeviceTreeView::Assign(const std::wstring& instance_id) {
+  const std::wstring key = UpperAscii(instance_id);
+  if (const auto it = dev_insts_.find(key); it != dev_insts_.end()) return it->second;
+  const os::DevInst handle = static_cast<os::DevInst>(dev_insts_.size() + 1);
+  dev_insts_[key] = handle;
+  instance_ids_[handle] = key;
   return handle;
 }
 
 std::optional<DeviceNode> DeviceTreeView::NodeOf(os::DevInst node) {
-  const auto id = instanceIds_.find(node);
-  if (id == instanceIds_.end()) return std::nullopt;
+  const auto id = instance_ids_.find(node);
+  if (id == instance_ids_.end()) return std::nullopt;
   for (auto& candidate : Tree()) {
-    if (UpperAscii(candidate.instanceId) == id->second) return candidate;
+    if (UpperAscii(candidate.instance_id) == id->second) return candidate;
   }
   return std::nullopt;
 }
 
-os::DevInst DeviceTreeView::DevInstOf(const std::wstring& instanceId) {
+os::DevInst DeviceTreeView::DevInstOf(const std::wstring& instance_id) {
   std::lock_guard lock(mutex_);
   for (const auto& node : Tree()) {
-    if (UpperAscii(node.instanceId) == UpperAscii(instanceId)) return Assign(node.instanceId);
+    if (UpperAscii(node.instance_id) == UpperAscii(instance_id)) return Assign(node.instance_id);
   }
   return 0;
 }
@@ -349,34 +349,34 @@ BOOL DeviceTreeView::Fail(DWORD error) {
   return kFalse;
 }
 
-os::DeviceInfoSet DeviceTreeView::GetClassDevs(const os::Guid* classGuid, const wchar_t* enumerator, DWORD flags) {
+os::DeviceInfoSet DeviceTreeView::GetClassDevs(const os::Guid* class_guid, const wchar_t* enumerator, DWORD flags) {
   const std::wstring wanted = enumerator != nullptr ? UpperAscii(enumerator) : L"";
   if (const uint32_t error = Injected("GetClassDevs", wanted)) {
     t_last_error = error;
     return os::kInvalidDeviceInfoSet;
   }
   std::lock_guard lock(mutex_);
-  const bool allClasses = (flags & os::kDigcfAllClasses) != 0;
-  if (classGuid == nullptr && !allClasses) {
+  const bool all_classes = (flags & os::kDigcfAllClasses) != 0;
+  if (class_guid == nullptr && !all_classes) {
     t_last_error = 87;  // ERROR_INVALID_PARAMETER
     return os::kInvalidDeviceInfoSet;
   }
   Set set;
   for (const auto& node : Tree()) {
-    if (!allClasses && !(node.classGuid == *classGuid)) continue;
-    if ((flags & os::kDigcfPresent) != 0 && node.instanceId == kTreeRoot) continue;
+    if (!all_classes && !(node.class_guid == *class_guid)) continue;
+    if ((flags & os::kDigcfPresent) != 0 && node.instance_id == kTreeRoot) continue;
     if (!wanted.empty()) {
-      const std::wstring id = UpperAscii(node.instanceId);
+      const std::wstring id = UpperAscii(node.instance_id);
       // With DIGCF_DEVICEINTERFACE the enumerator may name one device instance.
-      const bool isInstance = (flags & os::kDigcfDeviceInterface) != 0 && id == wanted;
-      const bool isEnumerator = id.starts_with(wanted + L"\\");
-      if (!isInstance && !isEnumerator) continue;
+      const bool is_instance = (flags & os::kDigcfDeviceInterface) != 0 && id == wanted;
+      const bool is_enumerator = id.starts_with(wanted + L"\\");
+      if (!is_instance && !is_enumerator) continue;
     }
-    set.members.push_back(node.instanceId);
+    set.members.push_back(node.instance_id);
   }
-  const os::DeviceInfoSet handle = nextSet_++;
+  const os::DeviceInfoSet handle = next_set_++;
   sets_[handle] = std::move(set);
-  t_last_error = classDevsError_;
+  t_last_error = class_devs_error_;
   return handle;
 }
 
@@ -391,11 +391,11 @@ BOOL DeviceTreeView::EnumDeviceInfo(os::DeviceInfoSet set, DWORD index, os::Devi
   }
   if (const uint32_t error = Injected("EnumDeviceInfo", member)) return Fail(error);
   std::lock_guard lock(mutex_);
-  os::Guid classGuid;
+  os::Guid class_guid;
   for (const auto& node : BuildDeviceTree(Current().get())) {
-    if (UpperAscii(node.instanceId) == UpperAscii(member)) classGuid = node.classGuid;
+    if (UpperAscii(node.instance_id) == UpperAscii(member)) class_guid = node.class_guid;
   }
-  *data = os::DeviceInfoData{classGuid, Assign(member), index};
+  *data = os::DeviceInfoData{class_guid, Assign(member), index};
   t_last_error = 0;
   return kTrue;
 }
@@ -406,42 +406,42 @@ BOOL DeviceTreeView::GetDeviceRegistryProperty(os::DeviceInfoSet set, const os::
   {
     std::lock_guard lock(mutex_);
     if (!sets_.contains(set)) return Fail(kErrorInvalidHandle);
-    const auto id = instanceIds_.find(device.devInst);
-    if (id == instanceIds_.end()) return Fail(kErrorNoSuchDevinst);
+    const auto id = instance_ids_.find(device.dev_inst);
+    if (id == instance_ids_.end()) return Fail(kErrorNoSuchDevinst);
     member = id->second;
   }
   if (const uint32_t error = Injected("GetDeviceRegistryProperty", member)) return Fail(error);
   std::lock_guard lock(mutex_);
-  const auto node = NodeOf(device.devInst);
+  const auto node = NodeOf(device.dev_inst);
   if (!node) return Fail(kErrorNoSuchDevinst);
-  DWORD valueType = kRegSz;
+  DWORD value_type = kRegSz;
   std::vector<uint8_t> value;
   switch (property) {
     case os::kSpdrpDeviceDesc:
-      value = text::RegistryStringBytes(node->deviceDesc);
+      value = text::RegistryStringBytes(node->device_desc);
       break;
     case os::kSpdrpClass:
-      if (node->className.empty()) return Fail(os::kErrorInvalidData);
-      value = text::RegistryStringBytes(node->className);
+      if (node->class_name.empty()) return Fail(os::kErrorInvalidData);
+      value = text::RegistryStringBytes(node->class_name);
       break;
     case os::kSpdrpFriendlyName:
-      if (!node->friendlyName) return Fail(os::kErrorInvalidData);
-      value = text::RegistryStringBytes(*node->friendlyName);
+      if (!node->friendly_name) return Fail(os::kErrorInvalidData);
+      value = text::RegistryStringBytes(*node->friendly_name);
       break;
     case os::kSpdrpAddress:
-      valueType = kRegDword;
+      value_type = kRegDword;
       value = {static_cast<uint8_t>(node->address), static_cast<uint8_t>(node->address >> 8),
                static_cast<uint8_t>(node->address >> 16), static_cast<uint8_t>(node->address >> 24)};
       break;
     case os::kSpdrpLocationPaths:
-      if (node->locationPaths.empty()) return Fail(os::kErrorInvalidData);
-      valueType = kRegMultiSz;
-      value = text::RegistryMultiStringBytes(node->locationPaths);
+      if (node->location_paths.empty()) return Fail(os::kErrorInvalidData);
+      value_type = kRegMultiSz;
+      value = text::RegistryMultiStringBytes(node->location_paths);
       break;
     default:
       return Fail(os::kErrorInvalidData);
   }
-  if (type != nullptr) *type = valueType;
+  if (type != nullptr) *type = value_type;
   if (required != nullptr) *required = static_cast<DWORD>(value.size());
   if (buffer == nullptr || size < value.size()) return Fail(os::kErrorInsufficientBuffer);
   std::copy(value.begin(), value.end(), buffer);
@@ -450,15 +450,15 @@ BOOL DeviceTreeView::GetDeviceRegistryProperty(os::DeviceInfoSet set, const os::
 }
 
 BOOL DeviceTreeView::EnumDeviceInterfaces(os::DeviceInfoSet set, const os::DeviceInfoData* device,
-                                          const os::Guid& interfaceClass, DWORD index, os::DeviceInterfaceData* data) {
+                                          const os::Guid& interface_class, DWORD index, os::DeviceInterfaceData* data) {
   std::vector<std::wstring> members;
   {
     std::lock_guard lock(mutex_);
     const auto it = sets_.find(set);
     if (it == sets_.end() || data == nullptr) return Fail(kErrorInvalidHandle);
     if (device != nullptr) {
-      const auto id = instanceIds_.find(device->devInst);
-      if (id == instanceIds_.end()) return Fail(kErrorNoSuchDevinst);
+      const auto id = instance_ids_.find(device->dev_inst);
+      if (id == instance_ids_.end()) return Fail(kErrorNoSuchDevinst);
       members.push_back(id->second);
     } else {
       members = it->second.members;
@@ -470,16 +470,16 @@ BOOL DeviceTreeView::EnumDeviceInterfaces(os::DeviceInfoSet set, const os::Devic
   std::lock_guard lock(mutex_);
   DWORD seen = 0;
   for (const auto& node : Tree()) {
-    if (std::find(members.begin(), members.end(), UpperAscii(node.instanceId)) == members.end() &&
-        std::find(members.begin(), members.end(), node.instanceId) == members.end()) {
+    if (std::find(members.begin(), members.end(), UpperAscii(node.instance_id)) == members.end() &&
+        std::find(members.begin(), members.end(), node.instance_id) == members.end()) {
       continue;
     }
     for (const auto& offered : node.interfaces) {
-      if (!(offered == interfaceClass)) continue;
+      if (!(offered == interface_class)) continue;
       if (seen++ != index) continue;
       auto& handed = sets_[set].interfaces;
-      handed.emplace_back(node.instanceId, interfaceClass);
-      *data = os::DeviceInterfaceData{interfaceClass, 0x1 /* SPINT_ACTIVE */, handed.size()};
+      handed.emplace_back(node.instance_id, interface_class);
+      *data = os::DeviceInterfaceData{interface_class, 0x1 /* SPINT_ACTIVE */, handed.size()};
       t_last_error = 0;
       return kTrue;
     }
@@ -488,7 +488,7 @@ BOOL DeviceTreeView::EnumDeviceInterfaces(os::DeviceInfoSet set, const os::Devic
 }
 
 BOOL DeviceTreeView::GetDeviceInterfacePath(os::DeviceInfoSet set, const os::DeviceInterfaceData& data, wchar_t* path,
-                                            DWORD pathChars, DWORD* requiredChars) {
+                                            DWORD path_chars, DWORD* required_chars) {
   std::pair<std::wstring, os::Guid> handed;
   {
     std::lock_guard lock(mutex_);
@@ -499,10 +499,10 @@ BOOL DeviceTreeView::GetDeviceInterfacePath(os::DeviceInfoSet set, const os::Dev
     handed = it->second.interfaces[data.reserved - 1];
   }
   if (const uint32_t error = Injected("GetDeviceInterfacePath", handed.first)) return Fail(error);
-  const std::wstring text = InterfacePathOf(DeviceNode{.instanceId = handed.first}, handed.second);
+  const std::wstring text = InterfacePathOf(DeviceNode{.instance_id = handed.first}, handed.second);
   const DWORD needed = static_cast<DWORD>(text.size() + 1);
-  if (requiredChars != nullptr) *requiredChars = needed;
-  if (path == nullptr || pathChars < needed) return Fail(os::kErrorInsufficientBuffer);
+  if (required_chars != nullptr) *required_chars = needed;
+  if (path == nullptr || path_chars < needed) return Fail(os::kErrorInsufficientBuffer);
   std::copy(text.begin(), text.end(), path);
   path[text.size()] = L'\0';
   t_last_error = 0;
@@ -530,9 +530,9 @@ os::ConfigRet DeviceTreeView::GetDeviceId(os::DevInst node, wchar_t* buffer, DWO
     found = NodeOf(node);
   }
   if (!found) return os::kCrNoSuchDevnode;
-  if (const uint32_t error = Injected("GetDeviceId", found->instanceId)) return error;
+  if (const uint32_t error = Injected("GetDeviceId", found->instance_id)) return error;
   if (buffer == nullptr || chars == 0) return os::kCrBufferSmall;
-  const std::wstring& id = found->instanceId;
+  const std::wstring& id = found->instance_id;
   const size_t copied = std::min<size_t>(id.size(), chars - 1);
   std::copy_n(id.begin(), copied, buffer);
   buffer[copied] = L'\0';
@@ -545,10 +545,10 @@ os::ConfigRet DeviceTreeView::GetParent(os::DevInst* parent, os::DevInst node, D
     std::lock_guard lock(mutex_);
     found = NodeOf(node);
   }
-  if (!found || found->parentId.empty()) return os::kCrNoSuchDevnode;
-  if (const uint32_t error = Injected("GetParent", found->instanceId)) return error;
+  if (!found || found->parent_id.empty()) return os::kCrNoSuchDevnode;
+  if (const uint32_t error = Injected("GetParent", found->instance_id)) return error;
   std::lock_guard lock(mutex_);
-  *parent = Assign(found->parentId);
+  *parent = Assign(found->parent_id);
   return os::kCrSuccess;
 }
 
@@ -559,7 +559,7 @@ os::ConfigRet DeviceTreeView::GetDevNodeStatus(DWORD* status, DWORD* problem, os
     found = NodeOf(node);
   }
   if (!found) return os::kCrNoSuchDevnode;
-  if (const uint32_t error = Injected("GetDevNodeStatus", found->instanceId)) return error;
+  if (const uint32_t error = Injected("GetDevNodeStatus", found->instance_id)) return error;
   *status = found->problem != 0 ? os::kDnHasProblem : (kDnDriverLoaded | kDnStarted);
   *problem = found->problem;
   return os::kCrSuccess;
@@ -581,7 +581,7 @@ os::InterfaceHandle DeviceTreeView::CreateInterfaceFile(const wchar_t* path, DWO
     t_last_error = kErrorFileNotFound;
     return os::kInvalidInterfaceHandle;
   }
-  if (const uint32_t error = Injected("CreateInterfaceFile", target->instanceId)) {
+  if (const uint32_t error = Injected("CreateInterfaceFile", target->instance_id)) {
     t_last_error = error;
     return os::kInvalidInterfaceHandle;
   }
@@ -606,7 +606,7 @@ os::InterfaceHandle DeviceTreeView::CreateInterfaceFile(const wchar_t* path, DWO
     }
   }
   std::lock_guard lock(mutex_);
-  if (handle == 0) handle = nextFile_++;
+  if (handle == 0) handle = next_file_++;
   files_[handle] = wanted;
   t_last_error = 0;
   return handle;

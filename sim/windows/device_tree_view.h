@@ -53,14 +53,14 @@ inline constexpr os::Guid kUsbHub = os::GuidOf("{F18A0E88-C30C-11D0-8815-00A0C90
 inline constexpr uint32_t kProblemFailedInstall = 28;  // no driver for the device
 
 struct DeviceNode {
-  std::wstring instanceId;
-  std::wstring parentId;                 // empty for the tree's root
-  std::wstring className;                // SPDRP_CLASS; empty: the property is missing
-  os::Guid classGuid;
-  std::optional<std::wstring> friendlyName;
-  std::wstring deviceDesc;
+  std::wstring instance_id;
+  std::wstring parent_id;                 // empty for the tree's root
+  std::wstring class_name;                // SPDRP_CLASS; empty: the property is missing
+  os::Guid class_guid;
+  std::optional<std::wstring> friendly_name;
+  std::wstring device_desc;
   uint32_t address = 0;                  // SPDRP_ADDRESS: the port on the parent hub
-  std::vector<std::wstring> locationPaths;
+  std::vector<std::wstring> location_paths;
   uint32_t problem = 0;                  // 0: none
   std::vector<os::Guid> interfaces;      // device interface classes the node exposes
   std::shared_ptr<UsbDevice> device;     // the workstation device (null for host controllers, root hubs, generic hubs)
@@ -71,7 +71,7 @@ struct DeviceNode {
 std::vector<DeviceNode> BuildDeviceTree(const Workstation* workstation);
 
 // The device interface path of a node's interface: \\?\<instance ID, '\' as '#', lower case>#{class}.
-std::wstring InterfacePathOf(const DeviceNode& node, const os::Guid& interfaceClass);
+std::wstring InterfacePathOf(const DeviceNode& node, const os::Guid& interface_class);
 
 class DeviceTreeView final : public os::DeviceSetup {
  public:
@@ -88,27 +88,27 @@ class DeviceTreeView final : public os::DeviceSetup {
   // The tree of `workstation`; null: of the current workstation at each call.
   explicit DeviceTreeView(std::shared_ptr<Workstation> workstation = nullptr);
 
-  void set_interface_files(InterfaceOpener open, InterfaceCloser close);
-  void set_fault(Fault fault) { fault_ = std::move(fault); }
+  void SetInterfaceFiles(InterfaceOpener open, InterfaceCloser close);
+  void SetFault(Fault fault) { fault_ = std::move(fault); }
   // The last error a successful SetupDiGetClassDevsW leaves behind (the platform may leave one).
-  void set_error_left_by_class_devs(DWORD error) { classDevsError_ = error; }
+  void SetErrorLeftByClassDevs(DWORD error) { class_devs_error_ = error; }
 
   // The node handle of an instance ID (0 when the node is not present now).
-  os::DevInst DevInstOf(const std::wstring& instanceId);
+  os::DevInst DevInstOf(const std::wstring& instance_id);
   std::vector<DeviceNode> Nodes() const;
   // What is still open: device information sets and interface files.
   size_t OpenSets() const;
   size_t OpenInterfaceFiles() const;
 
   // --- os::DeviceSetup
-  os::DeviceInfoSet GetClassDevs(const os::Guid* classGuid, const wchar_t* enumerator, DWORD flags) override;
+  os::DeviceInfoSet GetClassDevs(const os::Guid* class_guid, const wchar_t* enumerator, DWORD flags) override;
   BOOL EnumDeviceInfo(os::DeviceInfoSet set, DWORD index, os::DeviceInfoData* data) override;
   BOOL GetDeviceRegistryProperty(os::DeviceInfoSet set, const os::DeviceInfoData& device, DWORD property, DWORD* type,
                                  uint8_t* buffer, DWORD size, DWORD* required) override;
-  BOOL EnumDeviceInterfaces(os::DeviceInfoSet set, const os::DeviceInfoData* device, const os::Guid& interfaceClass,
+  BOOL EnumDeviceInterfaces(os::DeviceInfoSet set, const os::DeviceInfoData* device, const os::Guid& interface_class,
                             DWORD index, os::DeviceInterfaceData* data) override;
   BOOL GetDeviceInterfacePath(os::DeviceInfoSet set, const os::DeviceInterfaceData& data, wchar_t* path,
-                              DWORD pathChars, DWORD* requiredChars) override;
+                              DWORD path_chars, DWORD* required_chars) override;
   BOOL DeleteDeviceInterfaceData(os::DeviceInfoSet set, os::DeviceInterfaceData* data) override;
   BOOL DestroyDeviceInfoList(os::DeviceInfoSet set) override;
   os::ConfigRet GetDeviceId(os::DevInst node, wchar_t* buffer, DWORD chars, DWORD flags) override;
@@ -128,23 +128,23 @@ class DeviceTreeView final : public os::DeviceSetup {
 
   std::shared_ptr<Workstation> Current() const;
   std::vector<DeviceNode> Tree();                     // with mutex_ held
-  os::DevInst Assign(const std::wstring& instanceId);  // with mutex_ held
+  os::DevInst Assign(const std::wstring& instance_id);  // with mutex_ held
   std::optional<DeviceNode> NodeOf(os::DevInst node);  // with mutex_ held
   uint32_t Injected(std::string_view call, const std::wstring& subject);  // without mutex_ held
   BOOL Fail(DWORD error);
 
   std::shared_ptr<Workstation> fixed_;
   mutable std::mutex mutex_;
-  std::map<std::wstring, os::DevInst> devInsts_;  // upper-case instance ID -> handle, stable for the view's life
-  std::map<os::DevInst, std::wstring> instanceIds_;
+  std::map<std::wstring, os::DevInst> dev_insts_;  // upper-case instance ID -> handle, stable for the view's life
+  std::map<os::DevInst, std::wstring> instance_ids_;
   std::map<os::DeviceInfoSet, Set> sets_;
-  os::DeviceInfoSet nextSet_ = 0x5E70;
+  os::DeviceInfoSet next_set_ = 0x5E70;
   std::map<os::InterfaceHandle, std::wstring> files_;  // open interface files -> upper-case path
-  os::InterfaceHandle nextFile_ = 0xF11E0;
+  os::InterfaceHandle next_file_ = 0xF11E0;
   InterfaceOpener open_;
   InterfaceCloser close_;
   Fault fault_;
-  DWORD classDevsError_ = 0;
+  DWORD class_devs_error_ = 0;
 };
 
 }  // namespace fcp::sim::windows

@@ -15,11 +15,11 @@ std::u16string Utf16(const std::wstring& text) { return std::u16string(text.begi
 // "{xxxxxxxx-...}" in lower case, as the kernel reports a device's class.
 std::u16string ClassText(const os::Guid& g) { return Utf16(text::LowerAscii(text::GuidText(g))); }
 
-// `interfaceNumber` for a function of a composite device.
-std::vector<std::u16string> HardwareIds(const UsbDevice& device, std::optional<uint8_t> interfaceNumber) {
+// `interface_number` for a function of a composite device.
+std::vector<std::u16string> HardwareIds(const UsbDevice& device, std::optional<uint8_t> interface_number) {
   std::vector<std::u16string> ids;
   for (const std::wstring& id :
-       text::UsbHardwareIds(device.vendor_id(), device.product_id(), device.bcd_device(), interfaceNumber)) {
+       text::UsbHardwareIds(device.VendorId(), device.ProductId(), device.BcdDevice(), interface_number)) {
     ids.push_back(Utf16(id));
   }
   return ids;
@@ -28,7 +28,7 @@ std::vector<std::u16string> HardwareIds(const UsbDevice& device, std::optional<u
 }  // namespace
 
 void KernelDevices::ServeInterfaceFiles(DeviceTreeView& view) {
-  view.set_interface_files([this](const DeviceNode& node, DWORD& error) { return Open(node, error); },
+  view.SetInterfaceFiles([this](const DeviceNode& node, DWORD& error) { return Open(node, error); },
                            [this](os::InterfaceHandle handle) { Close(handle); });
 }
 
@@ -39,7 +39,7 @@ KernelDevices::Plugged& KernelDevices::Plug(const DeviceNode& node) {
   if (node.device->video) {
     plugged.device = kernel_.PlugComposite(*plugged.pipe, HardwareIds(*node.device, std::nullopt));
   } else {
-    plugged.device = kernel_.PlugDevice(*plugged.pipe, ClassText(node.classGuid), HardwareIds(*node.device, std::nullopt));
+    plugged.device = kernel_.PlugDevice(*plugged.pipe, ClassText(node.class_guid), HardwareIds(*node.device, std::nullopt));
   }
   return plugged;
 }
@@ -55,7 +55,7 @@ os::InterfaceHandle KernelDevices::Open(const DeviceNode& node, DWORD& error) {
   if (node.function && node.device->video) {
     auto& function = plugged.functions[*node.function];
     if (function == nullptr) {
-      function = kernel_.AddFunction(plugged.device, ClassText(node.classGuid), HardwareIds(*node.device, *node.function));
+      function = kernel_.AddFunction(plugged.device, ClassText(node.class_guid), HardwareIds(*node.device, *node.function));
     }
     target = function;
   }

@@ -9,20 +9,20 @@
 namespace fcp::sim::windows {
 namespace {
 
-bool BelowEnumTree(const wchar_t* subKey) { return subKey != nullptr && text::StartsWithIgnoringCase(subKey, kEnumRoot); }
+bool BelowEnumTree(const wchar_t* sub_key) { return sub_key != nullptr && text::StartsWithIgnoringCase(sub_key, kEnumRoot); }
 
 }  // namespace
 
 PassThroughViews::PassThroughViews(std::shared_ptr<Workstation> workstation)
-    : process_(windows_.StartProcess()), tree_(workstation), devices_(workstation, windows_.kernel()) {
+    : process_(windows_.StartProcess()), tree_(workstation), devices_(workstation, windows_.Kernel()) {
   devices_.ServeInterfaceFiles(tree_);
 }
 
-LONG CombinedRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+LONG CombinedRegistry::OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                                os::RegistryKey& key) {
-  os::DeviceRegistry* registry = BelowEnumTree(subKey) ? &devices_ : &machine_;
+  os::DeviceRegistry* registry = BelowEnumTree(sub_key) ? &devices_ : &machine_;
   os::RegistryKey inner = 0;
-  const LONG result = registry->OpenKey(root, subKey, options, access, inner);
+  const LONG result = registry->OpenKey(root, sub_key, options, access, inner);
   key = 0;
   if (result == ERROR_SUCCESS) {
     key = next_++;
@@ -46,18 +46,18 @@ LONG CombinedRegistry::CloseKey(os::RegistryKey key) {
   return result;
 }
 
-ScopedPassThroughPorts::ScopedPassThroughPorts(PassThroughViews& views, os::DeviceRegistry& cameraRegistry)
-    : registry_(cameraRegistry, views.process()),
-      host_(&views.process()),
-      device_(&views.process()),
-      registryPort_(&registry_),
-      setup_(&views.tree()),
-      cameraHost_(&views.host()) {
-  passthrough::ProcessDriverService().set_images(views.images().images());
+ScopedPassThroughPorts::ScopedPassThroughPorts(PassThroughViews& views, os::DeviceRegistry& camera_registry)
+    : registry_(camera_registry, views.Process()),
+      host_(&views.Process()),
+      device_(&views.Process()),
+      registry_port_(&registry_),
+      setup_(&views.Tree()),
+      camera_host_(&views.Host()) {
+  passthrough::ProcessDriverService().SetImages(views.Images().Images());
 }
 
 ScopedPassThroughPorts::~ScopedPassThroughPorts() {
-  passthrough::ProcessDriverService().set_images(passthrough::EmbeddedDriverImages());
+  passthrough::ProcessDriverService().SetImages(passthrough::EmbeddedDriverImages());
 }
 
 }  // namespace fcp::sim::windows

@@ -20,12 +20,12 @@ class PassThroughViews {
   PassThroughViews(const PassThroughViews&) = delete;
   PassThroughViews& operator=(const PassThroughViews&) = delete;
 
-  SimWindows& windows() { return windows_; }
-  SimWindowsProcess& process() { return *process_; }
-  DeviceTreeView& tree() { return tree_; }
-  windows::KernelDevices& kernel_devices() { return devices_; }
-  SimCameraLayerHost& host() { return host_; }
-  const SimDriverImages& images() const { return images_; }
+  SimWindows& Windows() { return windows_; }
+  SimWindowsProcess& Process() { return *process_; }
+  DeviceTreeView& Tree() { return tree_; }
+  windows::KernelDevices& KernelDevices() { return devices_; }
+  SimCameraLayerHost& Host() { return host_; }
+  const SimDriverImages& Images() const { return images_; }
 
  private:
   SimWindows windows_;
@@ -41,7 +41,7 @@ class PassThroughViews {
 class CombinedRegistry final : public os::DeviceRegistry {
  public:
   CombinedRegistry(os::DeviceRegistry& devices, os::DeviceRegistry& machine) : devices_(devices), machine_(machine) {}
-  LONG OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+  LONG OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                os::RegistryKey& key) override;
   LONG QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data, uint32_t& size) override;
   LONG CloseKey(os::RegistryKey key) override;
@@ -57,7 +57,7 @@ class CombinedRegistry final : public os::DeviceRegistry {
 // the combined registry; the machine's driver images for the process's driver service.
 class ScopedPassThroughPorts {
  public:
-  ScopedPassThroughPorts(PassThroughViews& views, os::DeviceRegistry& cameraRegistry);
+  ScopedPassThroughPorts(PassThroughViews& views, os::DeviceRegistry& camera_registry);
   ~ScopedPassThroughPorts();
   ScopedPassThroughPorts(const ScopedPassThroughPorts&) = delete;
   ScopedPassThroughPorts& operator=(const ScopedPassThroughPorts&) = delete;
@@ -66,9 +66,9 @@ class ScopedPassThroughPorts {
   CombinedRegistry registry_;
   os::ScopedPort<os::DriverHost> host_;
   os::ScopedPort<os::DriverDevice> device_;
-  os::ScopedPort<os::DeviceRegistry> registryPort_;
+  os::ScopedPort<os::DeviceRegistry> registry_port_;
   os::ScopedPort<os::DeviceSetup> setup_;
-  os::ScopedPort<os::CameraLayerHost> cameraHost_;
+  os::ScopedPort<os::CameraLayerHost> camera_host_;
 };
 
 }  // namespace fcp::sim::windows

@@ -61,13 +61,13 @@ bool RegistryView::HasKey(const std::wstring& key) const { return keys_.contains
 
 size_t RegistryView::OpenKeys() const { return handles_.size(); }
 
-LONG RegistryView::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t /*options*/, uint32_t /*access*/,
+LONG RegistryView::OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t /*options*/, uint32_t /*access*/,
                            os::RegistryKey& key) {
   key = 0;
-  if (root != os::RegistryRoot::LocalMachine || subKey == nullptr) return ERROR_INVALID_PARAMETER;
-  std::wstring path = Folded(subKey);
+  if (root != os::RegistryRoot::kLocalMachine || sub_key == nullptr) return ERROR_INVALID_PARAMETER;
+  std::wstring path = Folded(sub_key);
   if (!keys_.contains(path)) return ERROR_FILE_NOT_FOUND;
-  key = nextHandle_++;
+  key = next_handle_++;
   handles_[key] = std::move(path);
   return ERROR_SUCCESS;
 }
@@ -95,11 +95,11 @@ LONG RegistryView::CloseKey(os::RegistryKey key) {
 }
 
 void AddCameraDeviceKey(RegistryView& registry, const CameraDeviceKey& camera) {
-  const std::wstring key = kEnumRoot + camera.instanceId;
-  registry.SetString(key, L"LocationInformation", camera.locationInformation);
-  registry.SetMultiString(key, L"HardwareID", camera.hardwareIds);
+  const std::wstring key = kEnumRoot + camera.instance_id;
+  registry.SetString(key, L"LocationInformation", camera.location_information);
+  registry.SetMultiString(key, L"HardwareID", camera.hardware_ids);
   registry.CreateKey(key + L"\\Device Parameters");
-  if (camera.sensorCameraMode) registry.SetDword(key + L"\\Device Parameters", L"SensorCameraMode", *camera.sensorCameraMode);
+  if (camera.sensor_camera_mode) registry.SetDword(key + L"\\Device Parameters", L"SensorCameraMode", *camera.sensor_camera_mode);
 }
 
 }  // namespace fcp::sim::windows

@@ -27,7 +27,7 @@ class RegistryView : public os::DeviceRegistry {
   // Keys opened and not yet closed.
   size_t OpenKeys() const;
 
-  LONG OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+  LONG OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                os::RegistryKey& key) override;
   LONG QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data, uint32_t& size) override;
   LONG CloseKey(os::RegistryKey key) override;
@@ -40,15 +40,15 @@ class RegistryView : public os::DeviceRegistry {
   // Upper-cased key path -> upper-cased value name -> value. Every existing key has an entry.
   std::map<std::wstring, std::map<std::wstring, Value>> keys_;
   std::map<os::RegistryKey, std::wstring> handles_;
-  os::RegistryKey nextHandle_ = 0x100;
+  os::RegistryKey next_handle_ = 0x100;
 };
 
 // The registry facts of one camera interface's device key below SYSTEM\ControlSet001\Enum.
 struct CameraDeviceKey {
-  std::wstring instanceId;            // USB\VID_vvvv&PID_pppp&MI_00\instance
-  std::wstring locationInformation;   // the platform's long form, ending in the 23-character location
-  std::vector<std::wstring> hardwareIds;
-  std::optional<uint32_t> sensorCameraMode;  // "Device Parameters" value, when the camera has it
+  std::wstring instance_id;            // USB\VID_vvvv&PID_pppp&MI_00\instance
+  std::wstring location_information;   // the platform's long form, ending in the 23-character location
+  std::vector<std::wstring> hardware_ids;
+  std::optional<uint32_t> sensor_camera_mode;  // "Device Parameters" value, when the camera has it
 };
 void AddCameraDeviceKey(RegistryView& registry, const CameraDeviceKey& camera);
 

@@ -140,7 +140,7 @@ std::optional<uint32_t> SimWindows::RefCount() const {
   RegistryView& registry = const_cast<RegistryView&>(registry_);
   os::RegistryKey key = 0;
   const std::wstring path = std::wstring(kServicesKey) + kDriverName;
-  if (registry.OpenKey(os::RegistryRoot::LocalMachine, path.c_str(), 0, os::kRegistryKeyRead, key) != ERROR_SUCCESS)
+  if (registry.OpenKey(os::RegistryRoot::kLocalMachine, path.c_str(), 0, os::kRegistryKeyRead, key) != ERROR_SUCCESS)
     return std::nullopt;
   uint32_t value = 0, size = sizeof value, type = 0;
   const LONG read = registry.QueryValue(key, L"RefCount", &type, reinterpret_cast<uint8_t*>(&value), size);
@@ -149,7 +149,7 @@ std::optional<uint32_t> SimWindows::RefCount() const {
   return value;
 }
 
-std::vector<uint8_t> SimWindows::loaded_image() const {
+std::vector<uint8_t> SimWindows::LoadedImage() const {
   std::lock_guard lock(mutex_);
   return loaded_image_;
 }
@@ -159,12 +159,12 @@ bool SimWindows::MutexExists(const std::wstring& name) const {
   return mutexes_.count(UpperAscii(name)) != 0;
 }
 
-std::vector<std::vector<uint8_t>> SimWindows::control_blocks() const {
+std::vector<std::vector<uint8_t>> SimWindows::ControlBlocks() const {
   std::lock_guard lock(mutex_);
   return control_blocks_;
 }
 
-std::vector<std::vector<uint8_t>> SimWindows::request_blocks() const {
+std::vector<std::vector<uint8_t>> SimWindows::RequestBlocks() const {
   std::lock_guard lock(mutex_);
   return request_blocks_;
 }
@@ -223,7 +223,7 @@ SimWindowsProcess::SimWindowsProcess(SimWindows& machine, uint32_t pid, bool is_
 
 SimWindowsProcess::~SimWindowsProcess() { Die(); }
 
-bool SimWindowsProcess::wow64() const {
+bool SimWindowsProcess::Wow64() const {
   return !is_64bit_ && (machine_.native_machine_ == os::kMachineAmd64 || machine_.native_machine_ == os::kMachineArm64);
 }
 
@@ -249,14 +249,14 @@ void SimWindowsProcess::Pause(DWORD) {
 os::LookedUp SimWindowsProcess::IsWow64Process2(uint16_t* process_machine, uint16_t* native_machine) {
   if (!machine_.queries_.is_wow64_process2) return os::LookedUp::kMissing;
   if (machine_.queries_.is_wow64_process2_fails) return os::LookedUp::kFailed;
-  *process_machine = wow64() ? os::kMachineI386 : os::kMachineUnknown;
+  *process_machine = Wow64() ? os::kMachineI386 : os::kMachineUnknown;
   *native_machine = machine_.native_machine_;
   return os::LookedUp::kOk;
 }
 
 os::LookedUp SimWindowsProcess::IsWow64Process(BOOL* wow64_flag) {
   if (!machine_.queries_.is_wow64_process) return os::LookedUp::kMissing;
-  *wow64_flag = wow64() ? 1 : 0;
+  *wow64_flag = Wow64() ? 1 : 0;
   return os::LookedUp::kOk;
 }
 
@@ -271,7 +271,7 @@ uint16_t SimWindowsProcess::NativeProcessorArchitecture() {
 
 os::LookedUp SimWindowsProcess::DisableFsRedirection(uintptr_t* cookie) {
   if (!machine_.queries_.fs_redirection) return os::LookedUp::kMissing;
-  if (machine_.queries_.disable_redirection_fails || !wow64()) return os::LookedUp::kFailed;
+  if (machine_.queries_.disable_redirection_fails || !Wow64()) return os::LookedUp::kFailed;
   *cookie = redirection_off_ ? 1 : 0;
   redirection_off_ = true;
   return os::LookedUp::kOk;
@@ -297,7 +297,7 @@ std::wstring SimWindowsProcess::TempPath() {
 std::wstring SimWindowsProcess::Resolve(const std::wstring& path) const {
   std::wstring key = SimWindows::Key(path);
   const std::wstring system = UpperAscii(SimWindows::kSystemDirectory);
-  if (wow64() && !redirection_off_ && StartsWith(key, system + L"\\"))
+  if (Wow64() && !redirection_off_ && StartsWith(key, system + L"\\"))
     key = UpperAscii(SimWindows::kWow64SystemDirectory) + key.substr(system.size());
   return key;
 }
@@ -667,10 +667,10 @@ BOOL SimWindowsProcess::IoControl(os::SystemHandle device, DWORD code, void* in,
   return 1;
 }
 
-LONG SimWindowsProcess::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+LONG SimWindowsProcess::OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                                 os::RegistryKey& key) {
   std::lock_guard lock(machine_.mutex_);
-  return machine_.registry_.OpenKey(root, subKey, options, access, key);
+  return machine_.registry_.OpenKey(root, sub_key, options, access, key);
 }
 
 LONG SimWindowsProcess::QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data,

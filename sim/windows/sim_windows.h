@@ -63,8 +63,8 @@ class SimWindows {
   SimWindows(const SimWindows&) = delete;
   SimWindows& operator=(const SimWindows&) = delete;
 
-  uint16_t native_machine() const { return native_machine_; }
-  PlatformQueries& queries() { return queries_; }
+  uint16_t NativeMachine() const { return native_machine_; }
+  PlatformQueries& Queries() { return queries_; }
   // A process of the tool; `is_64bit` false: a 32-bit build (under WOW64 on 64-bit Windows).
   std::unique_ptr<SimWindowsProcess> StartProcess(bool is_64bit = true);
 
@@ -82,7 +82,7 @@ class SimWindows {
 
   // --- Services and registry.
   std::optional<Service> ServiceNamed(const std::wstring& name) const;
-  RegistryView& registry() { return registry_; }  // under the machine's lock: use between steps only
+  RegistryView& Registry() { return registry_; }  // under the machine's lock: use between steps only
   std::optional<uint32_t> RefCount() const;       // "RefCount" in the KvxUpx service key
   void FailCreateService(bool fail) { fail_create_service_ = fail; }
   void FailStartService(bool fail) { fail_start_service_ = fail; }
@@ -90,9 +90,9 @@ class SimWindows {
   // The driver hears the close of a handle of its device only after CloseHandle has returned, at
   // the next pause of any process (as in hosts that deliver it from another thread).
   void DeliverClosesLate(bool late) { closes_late_ = late; }
-  int driver_loads() const { return driver_loads_; }
+  int DriverLoads() const { return driver_loads_; }
   // The image the driver was last loaded from.
-  std::vector<uint8_t> loaded_image() const;
+  std::vector<uint8_t> LoadedImage() const;
 
   // --- Named mutexes: whether one exists (some process holds a handle) and who owns it.
   bool MutexExists(const std::wstring& name) const;
@@ -101,11 +101,11 @@ class SimWindows {
   // handles with kernel().OpenInterface(device object): such a handle is what KvxUpx_OpenDevice
   // takes. A 32-bit machine's driver reads 32-byte control blocks (and forwards no submissions: the
   // test process's addresses do not fit its 32-bit request blocks).
-  kernel::SimKernel& kernel() { return *kernel_; }
+  kernel::SimKernel& Kernel() { return *kernel_; }
   // Every control block that reached the driver's device: its bytes as the caller sent them.
-  std::vector<std::vector<uint8_t>> control_blocks() const;
+  std::vector<std::vector<uint8_t>> ControlBlocks() const;
   // Request blocks that reached the driver's device, as the caller built them.
-  std::vector<std::vector<uint8_t>> request_blocks() const;
+  std::vector<std::vector<uint8_t>> RequestBlocks() const;
 
  private:
   friend class SimWindowsProcess;
@@ -160,13 +160,13 @@ class SimWindowsProcess final : public os::DriverHost, public os::DriverDevice, 
  public:
   SimWindowsProcess(SimWindows& machine, uint32_t pid, bool is_64bit);
   ~SimWindowsProcess() override;  // ends the process: Die()
-  uint32_t pid() const { return pid_; }
-  bool is_64bit() const { return is_64bit_; }
-  bool wow64() const;
+  uint32_t Pid() const { return pid_; }
+  bool Is64bit() const { return is_64bit_; }
+  bool Wow64() const;
   // The process ends without cleaning up: the system closes its handles (the driver hears the
   // close of its device) and the mutexes it owns are abandoned.
   void Die();
-  size_t open_handles() const { return handles_.size(); }
+  size_t OpenHandles() const { return handles_.size(); }
 
   // os::DriverHost
   os::LookedUp IsWow64Process2(uint16_t* process_machine, uint16_t* native_machine) override;
@@ -208,7 +208,7 @@ class SimWindowsProcess final : public os::DriverHost, public os::DriverDevice, 
   BOOL Close(os::SystemHandle device) override;
 
   // os::DeviceRegistry (the machine's registry)
-  LONG OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+  LONG OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                os::RegistryKey& key) override;
   LONG QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data, uint32_t& size) override;
   LONG CloseKey(os::RegistryKey key) override;
@@ -252,7 +252,7 @@ class ScopedProcessPorts {
 class SimDriverImages {
  public:
   explicit SimDriverImages(os::FileVersion version = {{1, 0, 0, 1}});
-  const passthrough::DriverImages& images() const { return images_; }
+  const passthrough::DriverImages& Images() const { return images_; }
 
  private:
   std::vector<uint8_t> x86_, x64_, arm64_;

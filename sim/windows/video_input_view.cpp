@@ -34,7 +34,7 @@ uvc::UvcTransport WireTransport(std::shared_ptr<Camera> camera) {
   return [camera](const uvc::UvcControlRequest& request, std::span<uint8_t, uvc::kUvcExtensionControlSize> data,
                   uint32_t& received) -> HRESULT {
     const uint16_t value = static_cast<uint16_t>(request.selector << 8);
-    const uint16_t index = static_cast<uint16_t>(request.unitId << 8 | request.interfaceNumber);
+    const uint16_t index = static_cast<uint16_t>(request.unit_id << 8 | request.interface_number);
     const std::array<uint8_t, 8> setup = {request.get ? kClassFromInterface : kClassToInterface,
                                           request.get ? kGetCur : kSetCur,
                                           static_cast<uint8_t>(value),
@@ -43,7 +43,7 @@ uvc::UvcTransport WireTransport(std::shared_ptr<Camera> camera) {
                                           static_cast<uint8_t>(index >> 8),
                                           static_cast<uint8_t>(uvc::kUvcExtensionControlSize),
                                           0};
-    const WireResult result = camera->device.controlTransfer(setup, data);
+    const WireResult result = camera->device.control_transfer(setup, data);
     switch (result.status) {
       case WireStatus::kOk:
         received = static_cast<uint32_t>(std::clamp(result.transferred, 0, int(uvc::kUvcExtensionControlSize)));
@@ -51,7 +51,7 @@ uvc::UvcTransport WireTransport(std::shared_ptr<Camera> camera) {
       case WireStatus::kStall:
         return camera->codes.stall;
       case WireStatus::kNoDevice:
-        return camera->codes.noDevice;
+        return camera->codes.no_device;
       case WireStatus::kTimeout:
         return camera->codes.timeout;
     }
@@ -65,10 +65,10 @@ class CameraProperties : public os::PropertyBag {
   HRESULT Read(const wchar_t* name, std::wstring& value) override {
     const std::wstring_view key = name != nullptr ? name : L"";
     if (key == L"DevicePath") {
-      if (!camera_->device.devicePath) return kNoSuchProperty;
-      value = *camera_->device.devicePath;
+      if (!camera_->device.device_path) return kNoSuchProperty;
+      value = *camera_->device.device_path;
     } else if (key == L"FriendlyName") {
-      value = camera_->device.friendlyName;
+      value = camera_->device.friendly_name;
     } else {
       return E_INVALIDARG;
     }
@@ -128,7 +128,7 @@ HRESULT VideoInputView::CreateVideoInputEnumerator(std::unique_ptr<os::MonikerEn
   std::vector<std::shared_ptr<Camera>> cameras;
   for (VideoInputDevice& device : devices_()) {
     std::optional<uvc::VideoControlInterface> vc;
-    if (device.devicePath) {
+    if (device.device_path) {
       vc = uvc::ParseVideoControl(device.configuration);
       if (!vc) continue;  // no video-control interface: not a video input
     }

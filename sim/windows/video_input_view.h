@@ -27,16 +27,16 @@ using ControlTransferFn = std::function<WireResult(const std::array<uint8_t, 8>&
 // One video input device: a camera's video-control function, or a software camera (no device path,
 // no USB device behind it, no kernel-streaming interfaces).
 struct VideoInputDevice {
-  std::optional<std::wstring> devicePath;  // none: a software camera
-  std::wstring friendlyName;
+  std::optional<std::wstring> device_path;  // none: a software camera
+  std::wstring friendly_name;
   std::vector<uint8_t> configuration;  // the device's configuration descriptor
-  ControlTransferFn controlTransfer;
+  ControlTransferFn control_transfer;
 };
 
 // The result codes the platform's UVC driver completes a failed class request with.
 struct WireErrorCodes {
   HRESULT stall = os::HresultFromWin32(31);       // ERROR_GEN_FAILURE: the device stalled
-  HRESULT noDevice = os::HresultFromWin32(1167);  // ERROR_DEVICE_NOT_CONNECTED
+  HRESULT no_device = os::HresultFromWin32(1167);  // ERROR_DEVICE_NOT_CONNECTED
   HRESULT timeout = os::HresultFromWin32(121);    // ERROR_SEM_TIMEOUT
 };
 

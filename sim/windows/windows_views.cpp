@@ -11,13 +11,13 @@ namespace fcp::sim::windows {
 namespace {
 
 // The instance part of a composite device's child: stable for a device's place, as the platform's is.
-std::wstring InstanceOf(const UsbDevice& device, uint8_t interfaceNumber) {
+std::wstring InstanceOf(const UsbDevice& device, uint8_t interface_number) {
   uint32_t hash = 2166136261u;
-  for (char c : std::to_string(device.place().bus) + ":" + text::UsbLocationText(device.place().ports)) {
+  for (char c : std::to_string(device.Place().bus) + ":" + text::UsbLocationText(device.Place().ports)) {
     hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
   }
   wchar_t text[32];
-  std::swprintf(text, std::size(text), L"6&%08X&0&%04X", hash, interfaceNumber);
+  std::swprintf(text, std::size(text), L"6&%08X&0&%04X", hash, interface_number);
   return text;
 }
 
@@ -66,7 +66,7 @@ std::vector<std::shared_ptr<UsbDevice>> Cameras(const std::shared_ptr<Workstatio
   std::vector<std::shared_ptr<UsbDevice>> cameras;
   if (!workstation) return cameras;
   for (auto& device : workstation->ConnectedDevices()) {
-    if (device->video && !device->descriptors().configurations.empty()) cameras.push_back(device);
+    if (device->video && !device->Descriptors().configurations.empty()) cameras.push_back(device);
   }
   return cameras;
 }
@@ -74,7 +74,7 @@ std::vector<std::shared_ptr<UsbDevice>> Cameras(const std::shared_ptr<Workstatio
 }  // namespace
 
 std::wstring ProductStringOf(const UsbDevice& device, const wchar_t* fallback) {
-  const auto& d = device.descriptors();
+  const auto& d = device.Descriptors();
   if (d.device.size() >= 18 && d.device[15] != 0) {
     const auto it = d.strings.find(d.device[15]);
     if (it != d.strings.end() && it->second.size() >= 2) {
@@ -88,48 +88,48 @@ std::wstring ProductStringOf(const UsbDevice& device, const wchar_t* fallback) {
   return fallback;
 }
 
-std::wstring DeviceInstanceIdOf(const UsbDevice& device, uint8_t interfaceNumber) {
-  return text::UsbInterfaceInstanceId(device.vendor_id(), device.product_id(), interfaceNumber,
-                                      InstanceOf(device, interfaceNumber));
+std::wstring DeviceInstanceIdOf(const UsbDevice& device, uint8_t interface_number) {
+  return text::UsbInterfaceInstanceId(device.VendorId(), device.ProductId(), interface_number,
+                                      InstanceOf(device, interface_number));
 }
 
-std::wstring DevicePathOf(const UsbDevice& device, uint8_t interfaceNumber) {
-  return text::CaptureInterfacePath(DeviceInstanceIdOf(device, interfaceNumber));
+std::wstring DevicePathOf(const UsbDevice& device, uint8_t interface_number) {
+  return text::CaptureInterfacePath(DeviceInstanceIdOf(device, interface_number));
 }
 
 std::wstring LocationInformationOf(const UsbDevice& device) {
   // A host controller's address on the PCI bus per USB bus.
-  wchar_t hostController[32];
-  std::swprintf(hostController, std::size(hostController), L"0000.00%02X.0000", 0x13u + device.place().bus);
-  return text::UsbLocationInformation(hostController, device.place().ports);
+  wchar_t host_controller[32];
+  std::swprintf(host_controller, std::size(host_controller), L"0000.00%02X.0000", 0x13u + device.Place().bus);
+  return text::UsbLocationInformation(host_controller, device.Place().ports);
 }
 
 std::vector<CameraDeviceKey> WorkstationRegistry::CameraKeys() const {
   std::vector<CameraDeviceKey> cameras;
   for (const auto& device : Cameras(workstation_())) {
     const uint8_t vc = device->video->control_interface;
-    std::optional<uint32_t> sensorCameraMode = ScenarioSensorCameraMode(*device);
-    if (sensorCameras_ != nullptr) {
-      if (const auto it = sensorCameras_->find(device->id()); it != sensorCameras_->end()) sensorCameraMode = it->second;
+    std::optional<uint32_t> sensor_camera_mode = ScenarioSensorCameraMode(*device);
+    if (sensor_cameras_ != nullptr) {
+      if (const auto it = sensor_cameras_->find(device->Id()); it != sensor_cameras_->end()) sensor_camera_mode = it->second;
     }
     cameras.push_back({DeviceInstanceIdOf(*device, vc), LocationInformationOf(*device),
-                       text::UsbHardwareIds(device->vendor_id(), device->product_id(), device->bcd_device(), vc),
-                       sensorCameraMode});
+                       text::UsbHardwareIds(device->VendorId(), device->ProductId(), device->BcdDevice(), vc),
+                       sensor_camera_mode});
   }
   return cameras;
 }
 
-LONG WorkstationRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+LONG WorkstationRegistry::OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                                   os::RegistryKey& key) {
   // Show the cameras connected now: drop the keys of those that are gone, add the new ones.
   std::set<std::wstring> shown;
   for (const CameraDeviceKey& camera : CameraKeys()) {
-    shown.insert(camera.instanceId);
-    const std::wstring parameters = kEnumRoot + camera.instanceId + L"\\Device Parameters";
-    if (published_.contains(camera.instanceId)) {
+    shown.insert(camera.instance_id);
+    const std::wstring parameters = kEnumRoot + camera.instance_id + L"\\Device Parameters";
+    if (published_.contains(camera.instance_id)) {
       // Values a test changed stay; only the sensor mark follows the views.
-      if (camera.sensorCameraMode) {
-        keys_.SetDword(parameters, L"SensorCameraMode", *camera.sensorCameraMode);
+      if (camera.sensor_camera_mode) {
+        keys_.SetDword(parameters, L"SensorCameraMode", *camera.sensor_camera_mode);
       } else {
         keys_.DeleteValue(parameters, L"SensorCameraMode");
       }
@@ -137,28 +137,28 @@ LONG WorkstationRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, 
     }
     AddCameraDeviceKey(keys_, camera);
   }
-  for (const auto& instanceId : published_) {
-    if (!shown.contains(instanceId)) keys_.DeleteKey(kEnumRoot + instanceId);
+  for (const auto& instance_id : published_) {
+    if (!shown.contains(instance_id)) keys_.DeleteKey(kEnumRoot + instance_id);
   }
   published_ = std::move(shown);
-  return keys_.OpenKey(root, subKey, options, access, key);
+  return keys_.OpenKey(root, sub_key, options, access, key);
 }
 
 WindowsViews::WindowsViews(std::shared_ptr<Workstation> workstation)
     : fixed_(std::move(workstation)),
-      videoInputs_([this] {
+      video_inputs_([this] {
         std::vector<VideoInputDevice> inputs;
         const auto workstation = Current();
         if (workstation) {
           for (std::wstring& name : SoftwareCameraNames(*workstation)) inputs.push_back({std::nullopt, std::move(name), {}, {}});
         }
         for (const auto& device : Cameras(workstation)) {
-          std::weak_ptr<Workstation> weakWorkstation = workstation;
+          std::weak_ptr<Workstation> weak_workstation = workstation;
           inputs.push_back(VideoInputDevice{
               DevicePathOf(*device, device->video->control_interface), ProductStringOf(*device, L"USB Video Device"),
-              device->descriptors().configurations.front(),
-              [weakWorkstation, device](const std::array<uint8_t, 8>& setup, std::span<uint8_t> data) {
-                const auto live = weakWorkstation.lock();
+              device->Descriptors().configurations.front(),
+              [weak_workstation, device](const std::array<uint8_t, 8>& setup, std::span<uint8_t> data) {
+                const auto live = weak_workstation.lock();
                 if (!live) return WireResult{WireStatus::kNoDevice, 0};
                 const TransferResult result = live->ControlTransfer(*device, setup.data(), data.data());
                 return WireResult{WireStatusOf(result.status), result.transferred};
@@ -166,7 +166,7 @@ WindowsViews::WindowsViews(std::shared_ptr<Workstation> workstation)
         }
         return inputs;
       }),
-      registry_([this] { return Current(); }, &sensorCameras_) {}
+      registry_([this] { return Current(); }, &sensor_cameras_) {}
 
 std::shared_ptr<Workstation> WindowsViews::Current() const { return fixed_ ? fixed_ : CurrentWorkstation(); }
 

@@ -28,16 +28,16 @@ namespace fcp::sim::windows {
 class WorkstationRegistry : public os::DeviceRegistry {
  public:
   WorkstationRegistry(std::function<std::shared_ptr<Workstation>()> workstation,
-                      const std::map<std::string, uint32_t>* sensorCameras)
-      : workstation_(std::move(workstation)), sensorCameras_(sensorCameras) {}
+                      const std::map<std::string, uint32_t>* sensor_cameras)
+      : workstation_(std::move(workstation)), sensor_cameras_(sensor_cameras) {}
 
   // The keys below the cameras' keys, for tests to add or change values.
-  RegistryView& keys() { return keys_; }
+  RegistryView& Keys() { return keys_; }
 
   // The device keys of the cameras connected now, as the registry shows them.
   std::vector<CameraDeviceKey> CameraKeys() const;
 
-  LONG OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+  LONG OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                os::RegistryKey& key) override;
   LONG QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data, uint32_t& size) override {
     return keys_.QueryValue(key, name, type, data, size);
@@ -46,7 +46,7 @@ class WorkstationRegistry : public os::DeviceRegistry {
 
  private:
   std::function<std::shared_ptr<Workstation>()> workstation_;
-  const std::map<std::string, uint32_t>* sensorCameras_;
+  const std::map<std::string, uint32_t>* sensor_cameras_;
   RegistryView keys_;
   std::set<std::wstring> published_;  // device keys currently shown
 };
@@ -58,19 +58,19 @@ class WindowsViews {
   WindowsViews(const WindowsViews&) = delete;
   WindowsViews& operator=(const WindowsViews&) = delete;
 
-  VideoInputView& videoInputs() { return videoInputs_; }
-  WorkstationRegistry& registry() { return registry_; }
+  VideoInputView& VideoInputs() { return video_inputs_; }
+  WorkstationRegistry& Registry() { return registry_; }
 
   // Marks a camera (by device id) as a sensor camera: its "Device Parameters" key holds
   // "SensorCameraMode" with this value.
-  void SetSensorCamera(const std::string& deviceId, uint32_t value) { sensorCameras_[deviceId] = value; }
+  void SetSensorCamera(const std::string& device_id, uint32_t value) { sensor_cameras_[device_id] = value; }
 
  private:
   std::shared_ptr<Workstation> Current() const;
 
   std::shared_ptr<Workstation> fixed_;
-  std::map<std::string, uint32_t> sensorCameras_;
-  VideoInputView videoInputs_;
+  std::map<std::string, uint32_t> sensor_cameras_;
+  VideoInputView video_inputs_;
   WorkstationRegistry registry_;
 };
 
@@ -78,18 +78,18 @@ class WindowsViews {
 class ScopedWindowsViews {
  public:
   explicit ScopedWindowsViews(std::shared_ptr<Workstation> workstation = nullptr)
-      : views_(std::move(workstation)), videoPort_(&views_.videoInputs()), registryPort_(&views_.registry()) {}
-  WindowsViews& views() { return views_; }
+      : views_(std::move(workstation)), video_port_(&views_.VideoInputs()), registry_port_(&views_.Registry()) {}
+  WindowsViews& Views() { return views_; }
 
  private:
   WindowsViews views_;
-  os::ScopedPort<os::VideoInputs> videoPort_;
-  os::ScopedPort<os::DeviceRegistry> registryPort_;
+  os::ScopedPort<os::VideoInputs> video_port_;
+  os::ScopedPort<os::DeviceRegistry> registry_port_;
 };
 
 // The names a camera interface gets on the platform.
-std::wstring DeviceInstanceIdOf(const UsbDevice& device, uint8_t interfaceNumber);  // USB\VID_..&PID_..&MI_..\<instance>
-std::wstring DevicePathOf(const UsbDevice& device, uint8_t interfaceNumber);
+std::wstring DeviceInstanceIdOf(const UsbDevice& device, uint8_t interface_number);  // USB\VID_..&PID_..&MI_..\<instance>
+std::wstring DevicePathOf(const UsbDevice& device, uint8_t interface_number);
 std::wstring LocationInformationOf(const UsbDevice& device);
 // The product string, as the platform names a device without a name of its own (`fallback` without one).
 std::wstring ProductStringOf(const UsbDevice& device, const wchar_t* fallback);

@@ -22,7 +22,7 @@ CCheckWorker::CCheckWorker(CFixCorePowerDlg* dialog) {
   // The worker reads its stop token through the dialog: it is in place before the thread runs.
   dialog->m_workerStop = stop_.get_token();
   auto body = [this, dialog] {
-    exitCode_ = CheckThreadProc(dialog);
+    exit_code_ = CheckThreadProc(dialog);
     std::lock_guard lock(finishing_);
     finished_ = true;
     // Wakes the dialog's thread at once if it waits for this worker (StopWorker, WaitForWorker)

@@ -27,7 +27,7 @@ class CCheckWorker {
   }
   void RequestStop() { stop_.request_stop(); }
   std::stop_token StopToken() const { return stop_.get_token(); }
-  DWORD ExitCode() const { return exitCode_.load(); }
+  DWORD ExitCode() const { return exit_code_.load(); }
 
  private:
   std::stop_source stop_;
@@ -35,7 +35,7 @@ class CCheckWorker {
   // dialog that sees it can go (its window with it) without the thread touching it again.
   mutable std::mutex finishing_;
   bool finished_ = false;
-  std::atomic<DWORD> exitCode_{0};
+  std::atomic<DWORD> exit_code_{0};
   std::thread thread_;
 };
 

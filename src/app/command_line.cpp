@@ -65,15 +65,15 @@ uint16_t HexTokenValue(std::wstring_view token) {
   return static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFFFF);
 }
 
-CommandLineOptions ParseCommandLineOptions(std::wstring_view commandLine) {
+CommandLineOptions ParseCommandLineOptions(std::wstring_view command_line) {
   CommandLineOptions options;
-  const std::vector<std::wstring_view> tokens = Tokens(commandLine);
+  const std::vector<std::wstring_view> tokens = Tokens(command_line);
   for (size_t i = 0; i < tokens.size(); ++i) {
     const std::wstring_view token = tokens[i];
     if (IsOption(token, L"s")) {
       options.silent = 1;
     } else if (IsOption(token, L"LVIOutput")) {
-      options.lviOutput = 1;
+      options.lvi_output = 1;
     } else if (IsOption(token, L"vid") || IsOption(token, L"pid")) {
       const uint16_t value = i + 1 < tokens.size() ? HexTokenValue(tokens[++i]) : 0;
       (text::LowerAscii(token[1]) == L'v' ? options.vid : options.pid) = value;

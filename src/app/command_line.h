@@ -9,7 +9,7 @@ namespace fcp::app {
 
 struct CommandLineOptions {
   BOOL silent = 0;
-  BOOL lviOutput = 0;
+  BOOL lvi_output = 0;
   uint16_t vid = 0;
   uint16_t pid = 0;
 };
@@ -17,7 +17,7 @@ struct CommandLineOptions {
 // Tokens are maximal runs of characters other than space, tab and newline; quotes mean nothing.
 // Each token is compared as a whole, ignoring case; unknown tokens are ignored. The token after
 // -vid/-pid is its value (consumed even when it looks like an option): see HexTokenValue.
-CommandLineOptions ParseCommandLineOptions(std::wstring_view commandLine);
+CommandLineOptions ParseCommandLineOptions(std::wstring_view command_line);
 
 // A token read as a signed 32-bit number in base 16, as the C library's conversion reads it
 // (leading white space, sign, optional 0x/0X, digits up to the first other character; none: 0;

@@ -48,10 +48,10 @@ CFixCorePowerDlg::~CFixCorePowerDlg() {
   }
 }
 
-void CFixCorePowerDlg::ParseCommandLine(const std::wstring& commandLine) {
-  const fcp::app::CommandLineOptions options = fcp::app::ParseCommandLineOptions(commandLine);
+void CFixCorePowerDlg::ParseCommandLine(const std::wstring& command_line) {
+  const fcp::app::CommandLineOptions options = fcp::app::ParseCommandLineOptions(command_line);
   m_bSilent = options.silent;
-  m_bLVIOutput = options.lviOutput;
+  m_bLVIOutput = options.lvi_output;
   m_wVid = options.vid;
   m_wPid = options.pid;
 }
@@ -70,11 +70,11 @@ BOOL CFixCorePowerDlg::OnInitDialog() {
   CDialogEx::OnInitDialog();
 
   static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX, "system commands keep their low four bits clear");
-  if (fcp::ui::CMenu* systemMenu = GetSystemMenu(FALSE)) {
+  if (fcp::ui::CMenu* system_menu = GetSystemMenu(FALSE)) {
     const std::wstring about(fcp::ui::LoadResourceString(IDS_ABOUTBOX));
     if (!about.empty()) {
-      systemMenu->AppendMenu(MF_SEPARATOR);
-      systemMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, about.c_str());
+      system_menu->AppendMenu(MF_SEPARATOR);
+      system_menu->AppendMenu(MF_STRING, IDM_ABOUTBOX, about.c_str());
     }
   }
 
@@ -99,9 +99,9 @@ BOOL CFixCorePowerDlg::OnInitDialog() {
 BOOL CFixCorePowerDlg::RegisterUsbNotification() {
   fcp::ui::DeviceInterfaceFilter filter;
   filter.size = 32;  // sizeof(DEV_BROADCAST_DEVICEINTERFACE_W)
-  filter.deviceType = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.device_type = DBT_DEVTYP_DEVICEINTERFACE;
   filter.reserved = 0;
-  filter.classGuid = fcp::ui::kUsbDeviceInterfaceClass;
+  filter.class_guid = fcp::ui::kUsbDeviceInterfaceClass;
   m_hDevNotify = RegisterDeviceNotification(filter, DEVICE_NOTIFY_WINDOW_HANDLE);
   return m_hDevNotify != nullptr;
 }
@@ -146,12 +146,12 @@ void CFixCorePowerDlg::RescanCamera() {
   }
 }
 
-BOOL CFixCorePowerDlg::OnDeviceChange(UINT eventType, DWORD_PTR) {
+BOOL CFixCorePowerDlg::OnDeviceChange(UINT event_type, DWORD_PTR) {
   if (m_bChecking) return TRUE;  // dropped, not queued
-  if (eventType == DBT_DEVICEARRIVAL) {
+  if (event_type == DBT_DEVICEARRIVAL) {
     m_nRescanTries = 0;
     SetTimer(kRescanTimer, kRescanPeriodMs, nullptr);
-  } else if (eventType == DBT_DEVICEREMOVECOMPLETE) {
+  } else if (event_type == DBT_DEVICEREMOVECOMPLETE) {
     RescanCamera();
   }
   return TRUE;
@@ -168,8 +168,8 @@ void CFixCorePowerDlg::OnTimer(UINT_PTR idEvent) {
   CDialogEx::OnTimer(idEvent);
 }
 
-HBRUSH CFixCorePowerDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT ctlColor) {
-  HBRUSH brush = CDialogEx::OnCtlColor(pDC, pWnd, ctlColor);
+HBRUSH CFixCorePowerDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT ctl_color) {
+  HBRUSH brush = CDialogEx::OnCtlColor(pDC, pWnd, ctl_color);
   if (pWnd && pWnd->GetDlgCtrlID() == IDC_STATUS) {
     const std::wstring text = pWnd->GetWindowText();
     if (text == L"PASS") {
@@ -205,12 +205,12 @@ void CFixCorePowerDlg::OnPaint() {
   }
   fcp::ui::CPaintDC dc(this);
   SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
-  const int cxIcon = GetSystemMetrics(SM_CXICON);
-  const int cyIcon = GetSystemMetrics(SM_CYICON);
+  const int cx_icon = GetSystemMetrics(SM_CXICON);
+  const int cy_icon = GetSystemMetrics(SM_CYICON);
   RECT rect{};
   GetClientRect(&rect);
-  const int x = (rect.right - rect.left - cxIcon + 1) / 2;
-  const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+  const int x = (rect.right - rect.left - cx_icon + 1) / 2;
+  const int y = (rect.bottom - rect.top - cy_icon + 1) / 2;
   dc.DrawIcon(x, y, m_hIcon);
 }
 
@@ -277,17 +277,17 @@ void CFixCorePowerDlg::WaitForWorker() {
 }
 
 void CFixCorePowerDlg::ReportVerdict(bool pass) {
-  const std::wstring resultPath = m_strModuleDir + fcp::app::kResultFileName;
+  const std::wstring result_path = m_strModuleDir + fcp::app::kResultFileName;
   if (pass) {
     g_nCheckResult = 0;
     SetDlgItemText(IDC_STATUS, L"PASS");
-    fcp::app::WriteTextFile(resultPath, fcp::app::ResultText(true, m_bLVIOutput));
+    fcp::app::WriteTextFile(result_path, fcp::app::ResultText(true, m_bLVIOutput));
   } else {
     SetDlgItemText(IDC_STATUS, L"FAIL");
-    fcp::app::WriteTextFile(resultPath, fcp::app::ResultText(false, m_bLVIOutput));
-    const std::wstring logName =
+    fcp::app::WriteTextFile(result_path, fcp::app::ResultText(false, m_bLVIOutput));
+    const std::wstring log_name =
         fcp::app::FailureLogNameNow(fcp::os::InstalledPort<fcp::os::ProcessEnvironment>());
-    fcp::app::WriteTextFile(m_strModuleDir + logName, m_strError);
+    fcp::app::WriteTextFile(m_strModuleDir + log_name, m_strError);
   }
 
   m_btnCheck.EnableWindow(TRUE);

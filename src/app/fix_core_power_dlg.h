@@ -26,7 +26,7 @@ class CFixCorePowerDlg : public fcp::ui::CDialogEx {
   explicit CFixCorePowerDlg(CWnd* parent = nullptr);
   ~CFixCorePowerDlg() override;
 
-  void ParseCommandLine(const std::wstring& commandLine);
+  void ParseCommandLine(const std::wstring& command_line);
 
   // The repair sequence for the selected camera (m_strLocation), its error text into m_strError;
   // nonzero = PASS. Runs on the worker's thread.
@@ -64,12 +64,12 @@ class CFixCorePowerDlg : public fcp::ui::CDialogEx {
   void OnSysCommand(UINT nID, LPARAM lParam) override;
   void OnPaint() override;
   HCURSOR OnQueryDragIcon() override;
-  BOOL OnDeviceChange(UINT eventType, DWORD_PTR data) override;
+  BOOL OnDeviceChange(UINT event_type, DWORD_PTR data) override;
   void OnClose() override;
   void OnOK() override;
   void OnCancel() override;
   void OnTimer(UINT_PTR idEvent) override;
-  HBRUSH OnCtlColor(fcp::ui::CDC* pDC, fcp::ui::CWnd* pWnd, UINT ctlColor) override;
+  HBRUSH OnCtlColor(fcp::ui::CDC* pDC, fcp::ui::CWnd* pWnd, UINT ctl_color) override;
 
   BOOL RegisterUsbNotification();
   void SetStatusFont();

@@ -11,8 +11,8 @@
 
 int main(int argc, char** argv) {
   fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
-  fcp::os::ScopedPort<fcp::os::VideoInputs> videoInputs(&fcp::os::V4l2VideoInputs());
+  fcp::os::ScopedPort<fcp::os::VideoInputs> video_inputs(&fcp::os::V4l2VideoInputs());
   fcp::os::ScopedPort<fcp::os::DeviceRegistry> registry(&fcp::os::SysfsDeviceRegistry());
-  fcp::os::ScopedPort<fcp::os::DeviceEvents> deviceEvents(&fcp::os::UdevDeviceEvents());
+  fcp::os::ScopedPort<fcp::os::DeviceEvents> device_events(&fcp::os::UdevDeviceEvents());
   return fcp::ui::LinuxMain(argc, argv);
 }

@@ -8,8 +8,8 @@
 
 namespace fcp::app {
 
-std::wstring ResultText(bool pass, bool lviOutput) {
-  if (lviOutput) return pass ? L"[Tool_Result]\nRtn=Pass\n" : L"[Tool_Result]\nRtn=Fail\n";
+std::wstring ResultText(bool pass, bool lvi_output) {
+  if (lvi_output) return pass ? L"[Tool_Result]\nRtn=Pass\n" : L"[Tool_Result]\nRtn=Fail\n";
   return pass ? L"pass\n" : L"fail\n";
 }
 
@@ -19,25 +19,25 @@ constexpr wchar_t kFailureLogPrefix[] = L"FailedLog_";
 constexpr wchar_t kFailureLogSuffix[] = L".txt";
 
 // The time part of a failure log's name; empty when it cannot be formatted.
-std::wstring TimeText(const std::tm& localTime) {
+std::wstring TimeText(const std::tm& local_time) {
   wchar_t time[128] = {};
-  if (std::wcsftime(time, 128, L"%Y_%m_%d_%H_%M_%S", &localTime) == 0) return {};
+  if (std::wcsftime(time, 128, L"%Y_%m_%d_%H_%M_%S", &local_time) == 0) return {};
   return time;
 }
 
 }  // namespace
 
-std::wstring FailureLogName(const std::tm& localTime) {
-  return kFailureLogPrefix + TimeText(localTime) + kFailureLogSuffix;
+std::wstring FailureLogName(const std::tm& local_time) {
+  return kFailureLogPrefix + TimeText(local_time) + kFailureLogSuffix;
 }
 
 std::wstring FailureLogNameNow(os::ProcessEnvironment* environment) {
-  std::tm localTime{};
+  std::tm local_time{};
   std::wstring time;
   if (environment) {
     const std::time_t now = environment->Now();
     // time() gives -1 when the clock cannot be read: no moment to name.
-    if (now != static_cast<std::time_t>(-1) && environment->LocalTime(now, localTime)) time = TimeText(localTime);
+    if (now != static_cast<std::time_t>(-1) && environment->LocalTime(now, local_time)) time = TimeText(local_time);
   }
   if (time.empty()) time = L"unknown_time";
   return kFailureLogPrefix + time + kFailureLogSuffix;

@@ -11,10 +11,10 @@ namespace fcp::app {
 inline constexpr wchar_t kResultFileName[] = L"result.txt";
 
 // "pass\n" / "fail\n", or with the LVI form "[Tool_Result]\n" + "Rtn=Pass\n" / "Rtn=Fail\n".
-std::wstring ResultText(bool pass, bool lviOutput);
+std::wstring ResultText(bool pass, bool lvi_output);
 
 // "FailedLog_" + time as "%Y_%m_%d_%H_%M_%S" + ".txt".
-std::wstring FailureLogName(const std::tm& localTime);
+std::wstring FailureLogName(const std::tm& local_time);
 // The failure log's name for now, by the environment's clock and local time. Without a local time
 // (no environment, or the conversion fails) the name says so, "FailedLog_unknown_time.txt", rather
 // than carrying a date that never was.

@@ -20,7 +20,7 @@ namespace fcp::dfu {
 namespace {
 
 ConnectionState g_connection;
-char g_errorText[kErrorTextSize];
+char g_error_text[kErrorTextSize];
 
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
@@ -28,7 +28,7 @@ __attribute__((format(printf, 1, 2)))
 void SetErrorText(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vsnprintf(g_errorText, sizeof g_errorText, format, args);
+  std::vsnprintf(g_error_text, sizeof g_error_text, format, args);
   va_end(args);
 }
 
@@ -67,22 +67,22 @@ void DropLeadingInterfaces(int count) {
 
 int OpenLibusbEntry(int index) {
   // An earlier open on the same table freed this entry's node: never let another node stand in for it.
-  if (index < g_connection.droppedInterfaces) {
+  if (index < g_connection.dropped_interfaces) {
     SetErrorText("No valid device");
     return 0;
   }
   const DeviceTableEntry& entry = *TheDeviceTable().At(index);
   if (!CameraAgrees(entry.location)) return 0;
-  if (g_connection.passThroughMode) ClosePassThrough();  // a second open without a close
-  g_connection.passThroughMode = false;
+  if (g_connection.pass_through_mode) ClosePassThrough();  // a second open without a close
+  g_connection.pass_through_mode = false;
 
   DfuInterface* head = DFU_InterfaceListHead();
   if (head != nullptr && head->handle != nullptr) {  // a second open without a close
     libusb_close(head->handle);
     head->handle = nullptr;
   }
-  DropLeadingInterfaces(index - g_connection.droppedInterfaces);
-  g_connection.droppedInterfaces = index;
+  DropLeadingInterfaces(index - g_connection.dropped_interfaces);
+  g_connection.dropped_interfaces = index;
 
   head = DFU_InterfaceListHead();
   if (head == nullptr) {  // the list and the table were built together; keep the guard anyway
@@ -100,7 +100,7 @@ int OpenLibusbEntry(int index) {
 
 }  // namespace
 
-const char* ErrorText() { return g_errorText; }
+const char* ErrorText() { return g_error_text; }
 
 const ConnectionState& Connection() { return g_connection; }
 
@@ -149,14 +149,14 @@ int DFU_OpenDevice(int index) {
       libusb_close(head->handle);
       head->handle = nullptr;
     }
-    g_connection.passThroughMode = true;
+    g_connection.pass_through_mode = true;
     return OpenPassThroughEntry(*entry);
   }
   return OpenLibusbEntry(index);
 }
 
 void DFU_Close() {
-  if (g_connection.passThroughMode) ClosePassThrough();
+  if (g_connection.pass_through_mode) ClosePassThrough();
   DfuInterface* head = DFU_InterfaceListHead();
   if (head != nullptr && head->handle != nullptr) {
     libusb_close(head->handle);
@@ -167,7 +167,7 @@ void DFU_Close() {
     libusb_exit(g_connection.context);
     g_connection.context = nullptr;
   }
-  g_connection.passThroughMode = false;
-  g_connection.droppedInterfaces = 0;
+  g_connection.pass_through_mode = false;
+  g_connection.dropped_interfaces = 0;
   TheDeviceTable().Clear();
 }

@@ -17,10 +17,10 @@ struct ConnectionState {
   libusb_context* context = nullptr;
   // Set while the connection is, or was being, opened through the pass-through driver; the
   // pass-through route owns what it stands for and releases it in DFU_Close.
-  bool passThroughMode = false;
+  bool pass_through_mode = false;
   // List nodes an open has freed since the table was built: table entry k is list node
-  // k - droppedInterfaces, and the entries before that have no node any more.
-  int droppedInterfaces = 0;
+  // k - dropped_interfaces, and the entries before that have no node any more.
+  int dropped_interfaces = 0;
 };
 
 const ConnectionState& Connection();

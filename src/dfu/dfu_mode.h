@@ -5,11 +5,11 @@
 namespace fcp::dfu {
 
 struct DfuModeFacts {
-  uint16_t vendorId;
-  uint16_t productId;
+  uint16_t vendor_id;
+  uint16_t product_id;
   uint16_t bcdDFUVersion;      // of the functional descriptor as read
-  uint8_t interfaceProtocol;   // bInterfaceProtocol of the alternate setting
-  uint8_t interfaceCount;      // bNumInterfaces of the configuration
+  uint8_t interface_protocol;   // bInterfaceProtocol of the alternate setting
+  uint8_t interface_count;      // bNumInterfaces of the configuration
 };
 
 bool IsDfuMode(const DfuModeFacts& facts);

@@ -12,17 +12,17 @@ DescriptorSearch FindFunctionalDescriptor(const uint8_t* block, int length, DfuF
   if (block == nullptr || length < 2) return DescriptorSearch::kNotFound;
   int position = 0;
   while (position + 1 < length) {
-    const int descriptorLength = block[position];
-    if (descriptorLength == 0) {
+    const int descriptor_length = block[position];
+    if (descriptor_length == 0) {
       SetDiagnostic("Invalid descriptor list");
       return DescriptorSearch::kInvalidList;
     }
     if (block[position + 1] == kFunctionalDescriptorType) {
-      const int count = std::min({descriptorLength, static_cast<int>(sizeof out), length - position});
+      const int count = std::min({descriptor_length, static_cast<int>(sizeof out), length - position});
       std::memcpy(&out, block + position, static_cast<std::size_t>(count));
       return DescriptorSearch::kFound;
     }
-    position += descriptorLength;
+    position += descriptor_length;
   }
   return DescriptorSearch::kNotFound;
 }

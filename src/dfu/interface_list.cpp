@@ -27,8 +27,8 @@ void FreeInterface(DfuInterface* entry) {
   if (entry == nullptr) return;
   if (entry->device != nullptr) libusb_unref_device(entry->device);
   Free(entry->name);
-  Free(entry->altName);
-  Free(entry->serialName);
+  Free(entry->alt_name);
+  Free(entry->serial_name);
   Free(entry->location);
   Free(entry);
 }

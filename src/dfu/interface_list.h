@@ -14,19 +14,19 @@ inline constexpr uint8_t kDfuInterfaceInDfuMode = 0x01;  // DfuInterface::flags
 struct DfuInterface {
   fcp::dfu::DfuFunctionalDescriptor functional;
   uint16_t quirks;
-  uint16_t busNumber;
-  uint16_t deviceAddress;
-  uint16_t vendorId;
-  uint16_t productId;
+  uint16_t bus_number;
+  uint16_t device_address;
+  uint16_t vendor_id;
+  uint16_t product_id;
   uint16_t bcdDevice;
-  uint8_t configurationValue;
-  uint8_t interfaceNumber;
-  uint8_t alternateSetting;
+  uint8_t configuration_value;
+  uint8_t interface_number;
+  uint8_t alternate_setting;
   uint8_t flags;
-  uint8_t maxPacketSize0;
+  uint8_t max_packet_size0;
   char* name;         // "VID_%04X&PID_%04X&REV_%04X"
-  char* altName;      // interface string, or "UNKNOWN"
-  char* serialName;   // serial-number string, or "UNKNOWN"
+  char* alt_name;      // interface string, or "UNKNOWN"
+  char* serial_name;   // serial-number string, or "UNKNOWN"
   char* location;     // "%03d.%03d.%03d.%03d.%03d.%03d"
   libusb_device* device;          // own reference
   libusb_device_handle* handle;   // null until the connection opens this entry

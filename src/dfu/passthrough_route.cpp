@@ -20,9 +20,9 @@ namespace {
 constexpr uint32_t kQualifyingWordAddress = 0x40100000;
 
 KvCamDevice* g_camera = nullptr;
-wchar_t g_errorText[128];
+wchar_t g_error_text[128];
 
-void SetErrorText(const wchar_t* text) { std::swprintf(g_errorText, std::size(g_errorText), L"%ls", text); }
+void SetErrorText(const wchar_t* text) { std::swprintf(g_error_text, std::size(g_error_text), L"%ls", text); }
 
 void ReleaseCamera() {
   if (g_camera == nullptr) return;
@@ -31,8 +31,8 @@ void ReleaseCamera() {
   g_camera = nullptr;
 }
 
-// Opens the listed camera whose device instance ID equals `deviceId` through the driver.
-int OpenCamera(const std::wstring& deviceId) {
+// Opens the listed camera whose device instance ID equals `device_id` through the driver.
+int OpenCamera(const std::wstring& device_id) {
   ReleaseCamera();
   if (!KvxUpx_Init()) {
     SetErrorText(L"Failed to KvxUpx_Init. Maybe some old tool is executing.\n");
@@ -46,9 +46,9 @@ int OpenCamera(const std::wstring& deviceId) {
     SetErrorText(L"Failed to KvCam_ListDevice.\n");
   } else {
     for (int32_t i = 0; i < count; ++i) {
-      if (!text::EqualsIgnoringCase(records[i].deviceInstanceId, deviceId.c_str())) continue;
+      if (!text::EqualsIgnoringCase(records[i].device_instance_id, device_id.c_str())) continue;
       g_camera = new (std::nothrow) KvCamDevice{};
-      if (g_camera != nullptr && KvCam_OpenDevice(g_camera, records[i].devInst) == 0) {
+      if (g_camera != nullptr && KvCam_OpenDevice(g_camera, records[i].dev_inst) == 0) {
         KvCam_FreeDeviceList(records);
         return 1;
       }
@@ -76,8 +76,8 @@ void AddPassThroughEntries(DeviceTable& table) {
   if (os::InstalledPort<os::DeviceSetup>() == nullptr) return;
   const int cameras = UVC_GetDeviceCount();
   for (int n = 0; n < cameras; ++n) {
-    std::wstring deviceId;
-    if (!UVC_OpenByIndex(n) || !UVC_GetDeviceId(deviceId)) continue;
+    std::wstring device_id;
+    if (!UVC_OpenByIndex(n) || !UVC_GetDeviceId(device_id)) continue;
     uint8_t word[4] = {};
     if (!UVC_ReadMem(kQualifyingWordAddress, word, sizeof word)) continue;
     if ((word[0] | word[1] | word[2] | word[3]) == 0) continue;
@@ -96,11 +96,11 @@ void AddPassThroughEntries(DeviceTable& table) {
 
 int OpenPassThroughEntry(const DeviceTableEntry& entry) {
   if (!UVC_OpenByLocationInfo(entry.location.c_str())) return 0;
-  std::wstring deviceId;
-  const bool known = UVC_GetDeviceId(deviceId);
+  std::wstring device_id;
+  const bool known = UVC_GetDeviceId(device_id);
   UVC_Close();
   if (!known) return 0;
-  return OpenCamera(deviceId);
+  return OpenCamera(device_id);
 }
 
 void ClosePassThrough() {
@@ -108,16 +108,16 @@ void ClosePassThrough() {
   KvxUpx_Close();
 }
 
-int PassThroughVendorRequest(bool deviceToHost, uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t* buffer,
-                             uint16_t length, uint32_t timeoutMs) {
+int PassThroughVendorRequest(bool device_to_host, uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t* buffer,
+                             uint16_t length, uint32_t timeout_ms) {
   if (g_camera == nullptr) return -1;
   uint32_t moved = 0;
-  if (!KvCam_VendorRequest(*g_camera, deviceToHost, bRequest, wValue, wIndex, buffer, length, timeoutMs, &moved)) {
+  if (!KvCam_VendorRequest(*g_camera, device_to_host, bRequest, wValue, wIndex, buffer, length, timeout_ms, &moved)) {
     return -1;
   }
   return static_cast<int>(moved);
 }
 
-const wchar_t* PassThroughErrorText() { return g_errorText; }
+const wchar_t* PassThroughErrorText() { return g_error_text; }
 
 }  // namespace fcp::dfu

@@ -18,8 +18,8 @@ int OpenPassThroughEntry(const DeviceTableEntry& entry);
 // Releases the camera connection and the driver (when open).
 void ClosePassThrough();
 // A vendor request on the open pass-through connection: the bytes it moved, or a negative result.
-int PassThroughVendorRequest(bool deviceToHost, uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t* buffer,
-                             uint16_t length, uint32_t timeoutMs);
+int PassThroughVendorRequest(bool device_to_host, uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t* buffer,
+                             uint16_t length, uint32_t timeout_ms);
 
 // The last failure of this route ("" when none since the process started). Nothing reads it for a verdict.
 const wchar_t* PassThroughErrorText();

@@ -24,10 +24,10 @@ bool IsDfuAlternateSetting(const libusb_interface_descriptor& setting) {
 }
 
 // Steps 2 and 3: the functional descriptor among the configuration's own extra bytes, else among
-// those of its DFU alternate settings. `hasDfuInterface` tells whether any DFU alternate setting was seen.
+// those of its DFU alternate settings. `has_dfu_interface` tells whether any DFU alternate setting was seen.
 bool FindInConfiguration(const libusb_config_descriptor& config, DfuFunctionalDescriptor& functional,
-                         bool& hasDfuInterface) {
-  hasDfuInterface = false;
+                         bool& has_dfu_interface) {
+  has_dfu_interface = false;
   if (FindFunctionalDescriptor(config.extra, config.extra_length, functional) == DescriptorSearch::kFound)
     return true;
   for (int i = 0; i < config.bNumInterfaces; ++i) {
@@ -37,7 +37,7 @@ bool FindInConfiguration(const libusb_config_descriptor& config, DfuFunctionalDe
       if (!IsDfuAlternateSetting(setting)) continue;
       if (FindFunctionalDescriptor(setting.extra, setting.extra_length, functional) == DescriptorSearch::kFound)
         return true;
-      hasDfuInterface = true;
+      has_dfu_interface = true;
     }
   }
   return false;
@@ -68,9 +68,9 @@ struct EntryFacts {
   const libusb_config_descriptor& config;
   const libusb_interface_descriptor& setting;
   const DfuFunctionalDescriptor& functional;
-  bool dfuMode;
-  const char* altName;
-  const char* serialName;
+  bool dfu_mode;
+  const char* alt_name;
+  const char* serial_name;
 };
 
 // Step 6.5. Returns false, with the diagnostic, when memory runs out; nothing is linked then.
@@ -83,35 +83,35 @@ bool AddEntry(libusb_device* device, const EntryFacts& facts) {
   entry->functional = facts.functional;
   entry->device = libusb_ref_device(device);
   entry->quirks = DFU_GetQuirks(facts.device.idVendor, facts.device.idProduct, facts.device.bcdDevice);
-  entry->vendorId = facts.device.idVendor;
-  entry->productId = facts.device.idProduct;
+  entry->vendor_id = facts.device.idVendor;
+  entry->product_id = facts.device.idProduct;
   entry->bcdDevice = facts.device.bcdDevice;
-  entry->configurationValue = facts.config.bConfigurationValue;
-  entry->interfaceNumber = facts.setting.bInterfaceNumber;
-  entry->alternateSetting = facts.setting.bAlternateSetting;
-  entry->deviceAddress = libusb_get_device_address(device);
-  entry->busNumber = libusb_get_bus_number(device);
+  entry->configuration_value = facts.config.bConfigurationValue;
+  entry->interface_number = facts.setting.bInterfaceNumber;
+  entry->alternate_setting = facts.setting.bAlternateSetting;
+  entry->device_address = libusb_get_device_address(device);
+  entry->bus_number = libusb_get_bus_number(device);
 
   uint8_t ports[kPortPathCapacity] = {};
   libusb_get_port_numbers(device, ports, kPortPathCapacity);
   char location[text::kLocationTextLength + 1];
   text::FormatUsbLocation(ports, location);
   char name[text::kUsbDeviceNameLength + 1];
-  text::FormatUsbDeviceName(entry->vendorId, entry->productId, entry->bcdDevice, name);
+  text::FormatUsbDeviceName(entry->vendor_id, entry->product_id, entry->bcdDevice, name);
 
   entry->location = DuplicateText(location);
   entry->name = DuplicateText(name);
-  entry->altName = DuplicateText(facts.altName);
-  entry->serialName = DuplicateText(facts.serialName);
-  if (entry->location == nullptr || entry->name == nullptr || entry->altName == nullptr ||
-      entry->serialName == nullptr) {
+  entry->alt_name = DuplicateText(facts.alt_name);
+  entry->serial_name = DuplicateText(facts.serial_name);
+  if (entry->location == nullptr || entry->name == nullptr || entry->alt_name == nullptr ||
+      entry->serial_name == nullptr) {
     SetDiagnostic("Out of memory");
     FreeInterface(entry);
     return false;
   }
-  if (facts.dfuMode) entry->flags |= kDfuInterfaceInDfuMode;
+  if (facts.dfu_mode) entry->flags |= kDfuInterfaceInDfuMode;
   if (entry->quirks & kQuirkForceDfu11) entry->functional.bcdDFUVersion = kDfuVersion11;
-  entry->maxPacketSize0 = facts.device.bMaxPacketSize0;
+  entry->max_packet_size0 = facts.device.bMaxPacketSize0;
 
   DfuInterface*& head = DFU_InterfaceListHead();
   entry->next = head;
@@ -123,9 +123,9 @@ bool AddEntry(libusb_device* device, const EntryFacts& facts) {
 bool ProbeConfiguration(libusb_device* device, const libusb_device_descriptor& descriptor,
                         const libusb_config_descriptor& config) {
   DfuFunctionalDescriptor functional{};
-  bool hasDfuInterface = false;
-  if (!FindInConfiguration(config, functional, hasDfuInterface)) {
-    if (!hasDfuInterface) return true;
+  bool has_dfu_interface = false;
+  if (!FindInConfiguration(config, functional, has_dfu_interface)) {
+    if (!has_dfu_interface) return true;
     RequestFunctionalDescriptor(device, functional);
   }
   ApplyFunctionalDescriptorLength(functional);
@@ -136,20 +136,20 @@ bool ProbeConfiguration(libusb_device* device, const libusb_device_descriptor& d
       const libusb_interface_descriptor& setting = interface.altsetting[a];
       if (!IsDfuAlternateSetting(setting)) continue;
 
-      const bool dfuMode = IsDfuMode({descriptor.idVendor, descriptor.idProduct, functional.bcdDFUVersion,
+      const bool dfu_mode = IsDfuMode({descriptor.idVendor, descriptor.idProduct, functional.bcdDFUVersion,
                                       setting.bInterfaceProtocol, config.bNumInterfaces});
       libusb_device_handle* handle = nullptr;
       if (libusb_open(device, &handle) != 0 || handle == nullptr) {
         SetDiagnostic("Cannot open DFU device %04x:%04x", descriptor.idVendor, descriptor.idProduct);
         break;  // the next interface may still open
       }
-      char altName[kStringTextSize];
-      char serialName[kStringTextSize];
-      ReadNameOrUnknown(handle, setting.iInterface, altName);
-      ReadNameOrUnknown(handle, descriptor.iSerialNumber, serialName);
+      char alt_name[kStringTextSize];
+      char serial_name[kStringTextSize];
+      ReadNameOrUnknown(handle, setting.iInterface, alt_name);
+      ReadNameOrUnknown(handle, descriptor.iSerialNumber, serial_name);
       libusb_close(handle);
 
-      if (!AddEntry(device, {descriptor, config, setting, functional, dfuMode, altName, serialName})) return false;
+      if (!AddEntry(device, {descriptor, config, setting, functional, dfu_mode, alt_name, serial_name})) return false;
     }
   }
   return true;
@@ -160,9 +160,9 @@ void ProbeDevice(libusb_device* device, const libusb_device_descriptor& descript
     libusb_config_descriptor* config = nullptr;
     if (libusb_get_config_descriptor(device, static_cast<uint8_t>(index), &config) != 0 || config == nullptr)
       return;
-    const bool goOn = ProbeConfiguration(device, descriptor, *config);
+    const bool go_on = ProbeConfiguration(device, descriptor, *config);
     libusb_free_config_descriptor(config);
-    if (!goOn) return;
+    if (!go_on) return;
   }
 }
 

@@ -33,9 +33,9 @@ int ReadStringAscii(const StringDescriptorRequest& request, uint8_t index, char*
     SetDiagnostic("Broken LANGID string descriptor");
     return -1;
   }
-  const uint16_t languageId = static_cast<uint16_t>(data[2] | data[3] << 8);
+  const uint16_t language_id = static_cast<uint16_t>(data[2] | data[3] << 8);
 
-  received = Request(request, static_cast<uint16_t>(kStringDescriptorValue | index), languageId, data);
+  received = Request(request, static_cast<uint16_t>(kStringDescriptorValue | index), language_id, data);
   if (received < 0) {
     SetDiagnostic("Failed to retrieve string descriptor %d", index);
     return received;

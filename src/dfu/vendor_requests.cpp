@@ -12,27 +12,27 @@ constexpr unsigned kVendorRequestTimeoutMs = 1000;
 constexpr uint8_t kVendorIn = 0xC0;   // device-to-host, vendor, device
 constexpr uint8_t kVendorOut = 0x40;  // host-to-device, vendor, device
 
-int g_lastTransferLength = 0;
+int g_last_transfer_length = 0;
 
 // Success is any result of 0 or more: a short transfer succeeds, and its true length is kept.
-int Transfer(uint8_t requestType, uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t* buffer,
+int Transfer(uint8_t request_type, uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t* buffer,
              uint16_t length) {
-  if (fcp::dfu::Connection().passThroughMode) {
+  if (fcp::dfu::Connection().pass_through_mode) {
     // The same request as a request block through the pass-through driver; its moved byte count
     // comes back from the block, so a short transfer shows here as it does through libusb.
-    g_lastTransferLength = fcp::dfu::PassThroughVendorRequest((requestType & 0x80) != 0, bRequest, wValue, wIndex,
+    g_last_transfer_length = fcp::dfu::PassThroughVendorRequest((request_type & 0x80) != 0, bRequest, wValue, wIndex,
                                                               buffer, length, kVendorRequestTimeoutMs);
-    if (g_lastTransferLength < 0) g_lastTransferLength = LIBUSB_ERROR_IO;
-    return g_lastTransferLength >= 0 ? 1 : 0;
+    if (g_last_transfer_length < 0) g_last_transfer_length = LIBUSB_ERROR_IO;
+    return g_last_transfer_length >= 0 ? 1 : 0;
   }
   const DfuInterface* head = DFU_InterfaceListHead();
   if (head == nullptr || head->handle == nullptr) {
-    g_lastTransferLength = LIBUSB_ERROR_NO_DEVICE;
+    g_last_transfer_length = LIBUSB_ERROR_NO_DEVICE;
     return 0;
   }
-  g_lastTransferLength = libusb_control_transfer(head->handle, requestType, bRequest, wValue, wIndex, buffer,
+  g_last_transfer_length = libusb_control_transfer(head->handle, request_type, bRequest, wValue, wIndex, buffer,
                                                  length, kVendorRequestTimeoutMs);
-  return g_lastTransferLength >= 0 ? 1 : 0;
+  return g_last_transfer_length >= 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -47,4 +47,4 @@ int DFU_Vendorreqset(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, const u
   return Transfer(kVendorOut, bRequest, wValue, wIndex, const_cast<uint8_t*>(buffer), length);
 }
 
-int DFU_LastTransferLength() { return g_lastTransferLength; }
+int DFU_LastTransferLength() { return g_last_transfer_length; }

@@ -10,7 +10,7 @@
 
 namespace fcp::os {
 
-enum class RegistryRoot { LocalMachine };
+enum class RegistryRoot { kLocalMachine };
 
 // KEY_READ access mask.
 inline constexpr uint32_t kRegistryKeyRead = 0x20019;
@@ -26,8 +26,8 @@ using RegistryKey = uintptr_t;
 class DeviceRegistry {
  public:
   virtual ~DeviceRegistry() = default;
-  // RegOpenKeyExW(root, subKey, options, access, &key).
-  virtual LONG OpenKey(RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+  // RegOpenKeyExW(root, sub_key, options, access, &key).
+  virtual LONG OpenKey(RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                        RegistryKey& key) = 0;
   // RegQueryValueExW(key, name, reserved null, &type, data, &size): on entry `size` is the buffer's
   // size in bytes, on return the value's size. A value larger than the buffer gives ERROR_MORE_DATA.

@@ -54,14 +54,14 @@ inline constexpr DWORD kFileAttributeNormal = 0x80;
 
 // SP_DEVINFO_DATA without its size field.
 struct DeviceInfoData {
-  Guid classGuid;
-  DevInst devInst = 0;
+  Guid class_guid;
+  DevInst dev_inst = 0;
   uintptr_t reserved = 0;
 };
 
 // SP_DEVICE_INTERFACE_DATA without its size field.
 struct DeviceInterfaceData {
-  Guid interfaceClass;
+  Guid interface_class;
   DWORD flags = 0;
   uintptr_t reserved = 0;
 };
@@ -72,19 +72,19 @@ class DeviceSetup {
 
   // --- SetupAPI.
   // SetupDiGetClassDevsW(class or null, enumerator or null, no window, flags).
-  virtual DeviceInfoSet GetClassDevs(const Guid* classGuid, const wchar_t* enumerator, DWORD flags) = 0;
+  virtual DeviceInfoSet GetClassDevs(const Guid* class_guid, const wchar_t* enumerator, DWORD flags) = 0;
   virtual BOOL EnumDeviceInfo(DeviceInfoSet set, DWORD index, DeviceInfoData* data) = 0;
   // SetupDiGetDeviceRegistryPropertyW; `type` and `required` may be null, `buffer` null with size 0.
   virtual BOOL GetDeviceRegistryProperty(DeviceInfoSet set, const DeviceInfoData& device, DWORD property,
                                          DWORD* type, uint8_t* buffer, DWORD size, DWORD* required) = 0;
   // SetupDiEnumDeviceInterfaces(set, device or null, class, index, data).
-  virtual BOOL EnumDeviceInterfaces(DeviceInfoSet set, const DeviceInfoData* device, const Guid& interfaceClass,
+  virtual BOOL EnumDeviceInterfaces(DeviceInfoSet set, const DeviceInfoData* device, const Guid& interface_class,
                                     DWORD index, DeviceInterfaceData* data) = 0;
   // SetupDiGetDeviceInterfaceDetailW, reduced to the detail's DevicePath: with `path` null (and
-  // `pathChars` 0) it fails with ERROR_INSUFFICIENT_BUFFER and tells in `requiredChars` how many
+  // `path_chars` 0) it fails with ERROR_INSUFFICIENT_BUFFER and tells in `required_chars` how many
   // characters the path needs with its terminating NUL; with a large enough buffer it fills it.
   virtual BOOL GetDeviceInterfacePath(DeviceInfoSet set, const DeviceInterfaceData& data, wchar_t* path,
-                                      DWORD pathChars, DWORD* requiredChars) = 0;
+                                      DWORD path_chars, DWORD* required_chars) = 0;
   virtual BOOL DeleteDeviceInterfaceData(DeviceInfoSet set, DeviceInterfaceData* data) = 0;
   virtual BOOL DestroyDeviceInfoList(DeviceInfoSet set) = 0;
 
@@ -113,7 +113,7 @@ class CameraLayerHost {
   virtual ~CameraLayerHost() = default;
   // VerifyVersionInfoW of an OSVERSIONINFOEXW with these three fields, the type mask
   // VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR and VER_GREATER_EQUAL for each.
-  virtual BOOL VersionAtLeast(DWORD major, DWORD minor, WORD servicePackMajor) = 0;
+  virtual BOOL VersionAtLeast(DWORD major, DWORD minor, WORD service_pack_major) = 0;
   // CreateMutexW(no security attributes, not owned, name); 0 on failure. An existing name is no failure.
   virtual uintptr_t CreateNamedMutex(const wchar_t* name) = 0;
   // WSAStartup(requested, &data): the result, and data.wVersion in `granted`.

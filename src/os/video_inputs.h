@@ -31,7 +31,7 @@ struct KspNode {
   Guid set;
   uint32_t id = 0;
   uint32_t flags = 0;
-  uint32_t nodeId = 0;
+  uint32_t node_id = 0;
   uint32_t reserved = 0;
 };
 static_assert(sizeof(KspNode) == 32, "KSP_NODE is 32 bytes");
@@ -40,10 +40,10 @@ static_assert(sizeof(KspNode) == 32, "KSP_NODE is 32 bytes");
 class KsControl {
  public:
   virtual ~KsControl() = default;
-  // `propertyLength` is the size the caller passes for the property (32 for a KSP_NODE); `data` may be
-  // null with `dataLength` 0. `bytesReturned` may be null.
-  virtual HRESULT KsProperty(const KspNode& property, uint32_t propertyLength, void* data,
-                             uint32_t dataLength, uint32_t* bytesReturned) = 0;
+  // `property_length` is the size the caller passes for the property (32 for a KSP_NODE); `data` may be
+  // null with `data_length` 0. `bytes_returned` may be null.
+  virtual HRESULT KsProperty(const KspNode& property, uint32_t property_length, void* data,
+                             uint32_t data_length, uint32_t* bytes_returned) = 0;
 };
 
 // IKsTopologyInfo.

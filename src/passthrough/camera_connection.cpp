@@ -96,7 +96,7 @@ void ReadLocationPath(DeviceSetup& setup, DeviceInfoSet set, const DeviceInfoDat
     if (c == L'\0') break;
     first.push_back(c);
   }
-  fcp::passthrough::CopyText(first, local.locationPath);
+  fcp::passthrough::CopyText(first, local.location_path);
 }
 
 // Gives back what an open obtained before it failed: the interface handle and the registration.
@@ -115,7 +115,7 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
 
   KvCamDevice local;
   std::memset(&local, 0, sizeof local);
-  std::memcpy(local.transportTag, "KVCD", 4);
+  std::memcpy(local.transport_tag, "KVCD", 4);
   uint32_t transport = kTransportOther;
 
   wchar_t id[fcp::passthrough::kDeviceIdChars] = {};
@@ -137,24 +137,24 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
   }
 
   // The setup class decides the class kind, the transport kind and the interface to open.
-  wchar_t className[kKvCamTextChars] = {};
-  if (fcp::passthrough::ReadTextProperty(*setup, set, info, fcp::os::kSpdrpClass, className)) {
-    if (StartsWith(className, L"Image") || StartsWith(className, L"Camer")) {
-      local.classKind = 1;
+  wchar_t class_name[kKvCamTextChars] = {};
+  if (fcp::passthrough::ReadTextProperty(*setup, set, info, fcp::os::kSpdrpClass, class_name)) {
+    if (StartsWith(class_name, L"Image") || StartsWith(class_name, L"Camer")) {
+      local.class_kind = 1;
       transport = kTransportCamera;
-    } else if (StartsWith(className, L"Media")) {
-      local.classKind = 0;
+    } else if (StartsWith(class_name, L"Media")) {
+      local.class_kind = 0;
       transport = kTransportMediaOrUsb;
-    } else if (StartsWith(className, L"USB")) {
-      local.classKind = 2;
+    } else if (StartsWith(class_name, L"USB")) {
+      local.class_kind = 2;
       transport = kTransportMediaOrUsb;
     }
   }
-  if (!fcp::passthrough::ReadTextProperty(*setup, set, info, fcp::os::kSpdrpFriendlyName, local.displayName)) {
-    local.displayName[0] = L'\0';
+  if (!fcp::passthrough::ReadTextProperty(*setup, set, info, fcp::os::kSpdrpFriendlyName, local.display_name)) {
+    local.display_name[0] = L'\0';
     if (setup->LastError() == fcp::os::kErrorInvalidData &&
-        !fcp::passthrough::ReadTextProperty(*setup, set, info, fcp::os::kSpdrpDeviceDesc, local.displayName)) {
-      local.displayName[0] = L'\0';
+        !fcp::passthrough::ReadTextProperty(*setup, set, info, fcp::os::kSpdrpDeviceDesc, local.display_name)) {
+      local.display_name[0] = L'\0';
     }
   }
   if (KvCam_IsVistaOrLater()) {
@@ -167,12 +167,12 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
   }
 
   // A function of a composite device: the walk starts above the composite device.
-  local.ancestorCount = 1;
+  local.ancestor_count = 1;
   DevInst current = node;
-  wchar_t currentId[fcp::passthrough::kDeviceIdChars] = {};
-  setup->GetDeviceId(current, currentId, fcp::passthrough::kDeviceIdChars, 0);
-  if (const size_t mi = FindIgnoringCase(currentId, L"MI_"); mi != std::wstring_view::npos) {
-    local.interfaceNumber = InterfaceNumber(currentId, mi);
+  wchar_t current_id[fcp::passthrough::kDeviceIdChars] = {};
+  setup->GetDeviceId(current, current_id, fcp::passthrough::kDeviceIdChars, 0);
+  if (const size_t mi = FindIgnoringCase(current_id, L"MI_"); mi != std::wstring_view::npos) {
+    local.interface_number = InterfaceNumber(current_id, mi);
     DevInst parent = 0;
     if (const fcp::os::ConfigRet result = setup->GetParent(&parent, current, 0); result != fcp::os::kCrSuccess) {
       setup->DestroyDeviceInfoList(set);
@@ -181,8 +181,8 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
     current = parent;
   }
 
-  const Guid& first = local.classKind == 1   ? kCameraSensorInterface
-                      : local.classKind == 2 ? kUsbDeviceInterface
+  const Guid& first = local.class_kind == 1   ? kCameraSensorInterface
+                      : local.class_kind == 2 ? kUsbDeviceInterface
                                              : kKsCategoryAudio;
   fcp::os::InterfaceHandle handle = 0;
   if (KvCam_OpenInterface(node, first, &handle) != 0) {
@@ -200,30 +200,30 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
     Release(*setup, handle, 0, 0);
     return error != 0 ? error : ERROR_INVALID_PARAMETER;
   }
-  local.driverHandleLow = low;
-  local.driverHandleHigh = high;
-  local.interfaceHandle = handle;
+  local.driver_handle_low = low;
+  local.driver_handle_high = high;
+  local.interface_handle = handle;
 
   // The walk from the hub the camera is plugged into up to its root hub.
-  bool reachedRoot = false;
-  while (local.ancestorCount < kKvCamMaxAncestors) {
+  bool reached_root = false;
+  while (local.ancestor_count < kKvCamMaxAncestors) {
     DevInst parent = 0;
     if (setup->GetParent(&parent, current, 0) != fcp::os::kCrSuccess) break;
     current = parent;
-    local.ancestors[local.ancestorCount++] = parent;
-    wchar_t parentId[fcp::passthrough::kDeviceIdChars] = {};
-    setup->GetDeviceId(parent, parentId, fcp::passthrough::kDeviceIdChars, 0);
-    local.rootHubKind = RootHubKind(parentId);
-    if (ContainsAny(parentId, kWalkStops)) {
-      reachedRoot = true;
+    local.ancestors[local.ancestor_count++] = parent;
+    wchar_t parent_id[fcp::passthrough::kDeviceIdChars] = {};
+    setup->GetDeviceId(parent, parent_id, fcp::passthrough::kDeviceIdChars, 0);
+    local.root_hub_kind = RootHubKind(parent_id);
+    if (ContainsAny(parent_id, kWalkStops)) {
+      reached_root = true;
       break;
     }
   }
-  if (!reachedRoot) {
+  if (!reached_root) {
     Release(*setup, handle, low, high);
     return kErrorFileNotFound;
   }
-  local.devInst = node;
+  local.dev_inst = node;
   std::memcpy(device, &local, sizeof local);
 
   // Readiness: the device answers a device-descriptor request through the driver. The wait is
@@ -239,15 +239,15 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
 
 void KvCam_CloseDevice(KvCamDevice* device) {
   if (device == nullptr) return;
-  if (device->interfaceHandle != 0) {
-    if (auto* setup = fcp::os::InstalledPort<DeviceSetup>()) setup->CloseInterfaceFile(device->interfaceHandle);
-    device->interfaceHandle = 0;
+  if (device->interface_handle != 0) {
+    if (auto* setup = fcp::os::InstalledPort<DeviceSetup>()) setup->CloseInterfaceFile(device->interface_handle);
+    device->interface_handle = 0;
   }
-  if (device->driverHandleLow != 0 || device->driverHandleHigh != 0) {
-    KvxUpx_CloseDevice(device->driverHandleLow, device->driverHandleHigh);
+  if (device->driver_handle_low != 0 || device->driver_handle_high != 0) {
+    KvxUpx_CloseDevice(device->driver_handle_low, device->driver_handle_high);
   }
-  device->devInst = 0;
-  device->driverHandleLow = 0;
-  device->driverHandleHigh = 0;
-  device->ancestorCount = 0;
+  device->dev_inst = 0;
+  device->driver_handle_low = 0;
+  device->driver_handle_high = 0;
+  device->ancestor_count = 0;
 }

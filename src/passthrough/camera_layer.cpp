@@ -23,8 +23,8 @@ constexpr DWORD kErrorNotSupported = 50;  // no device-setup port on this platfo
 constexpr Guid kImageClass = fcp::os::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
 constexpr Guid kCameraClass = fcp::os::GuidOf("{CA3E7AB9-B4C3-4AE6-8251-579EF933890F}");
 
-bool g_vistaOrLater = false;
-uintptr_t g_cameraLayerMutex = 0;
+bool g_vista_or_later = false;
+uintptr_t g_camera_layer_mutex = 0;
 
 // A device counts, in both passes of the listing, when its node answers and reports no problem.
 bool Counts(DeviceSetup& setup, DevInst node) {
@@ -45,21 +45,21 @@ DWORD SetBuildError(DeviceSetup& setup, DeviceInfoSet set) {
 bool CountDevices(DeviceSetup& setup, DeviceInfoSet set, int32_t& total, DWORD& error) {
   DeviceInfoData device;
   for (DWORD index = 0; setup.EnumDeviceInfo(set, index, &device); ++index) {
-    if (Counts(setup, device.devInst)) ++total;
+    if (Counts(setup, device.dev_inst)) ++total;
   }
   error = setup.LastError();
   return error == fcp::os::kErrorNoMoreItems;
 }
 
-void FillRecord(DeviceSetup& setup, DeviceInfoSet set, const DeviceInfoData& device, DWORD indexInClass,
+void FillRecord(DeviceSetup& setup, DeviceInfoSet set, const DeviceInfoData& device, DWORD index_in_class,
                 KvCamDeviceInfo& record) {
   wchar_t id[fcp::passthrough::kDeviceIdChars] = {};
-  setup.GetDeviceId(device.devInst, id, fcp::passthrough::kDeviceIdChars, 0);
-  if (!fcp::passthrough::ReadTextProperty(setup, set, device, fcp::os::kSpdrpFriendlyName, record.displayName)) {
-    std::swprintf(record.displayName, kKvCamTextChars, L"Usb Video Device #%d", static_cast<int>(indexInClass + 1));
+  setup.GetDeviceId(device.dev_inst, id, fcp::passthrough::kDeviceIdChars, 0);
+  if (!fcp::passthrough::ReadTextProperty(setup, set, device, fcp::os::kSpdrpFriendlyName, record.display_name)) {
+    std::swprintf(record.display_name, kKvCamTextChars, L"Usb Video Device #%d", static_cast<int>(index_in_class + 1));
   }
-  record.devInst = device.devInst;
-  fcp::passthrough::CopyText(id, record.deviceInstanceId);
+  record.dev_inst = device.dev_inst;
+  fcp::passthrough::CopyText(id, record.device_instance_id);
 }
 
 void DestroySets(DeviceSetup& setup, DeviceInfoSet image, DeviceInfoSet camera) {
@@ -72,9 +72,9 @@ void DestroySets(DeviceSetup& setup, DeviceInfoSet image, DeviceInfoSet camera) 
 bool KvxUpxCam_Init() {
   auto* host = fcp::os::InstalledPort<CameraLayerHost>();
   if (host == nullptr) return false;
-  g_vistaOrLater = host->VersionAtLeast(6, 0, 0) != 0;
+  g_vista_or_later = host->VersionAtLeast(6, 0, 0) != 0;
   // Kept until the process ends: other processes may look for the name.
-  g_cameraLayerMutex = host->CreateNamedMutex(kCameraLayerMutex);
+  g_camera_layer_mutex = host->CreateNamedMutex(kCameraLayerMutex);
   WORD granted = 0;
   if (host->WsaStartup(kWinsockVersion, &granted) != 0) return false;
   if ((granted & 0xFF) != 2 || (granted >> 8) != 2) {
@@ -84,9 +84,9 @@ bool KvxUpxCam_Init() {
   return true;
 }
 
-bool KvCam_IsVistaOrLater() { return g_vistaOrLater; }
+bool KvCam_IsVistaOrLater() { return g_vista_or_later; }
 
-DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t /*classSelector*/) {
+DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t /*class_selector*/) {
   if (records == nullptr || count == nullptr) return ERROR_INVALID_PARAMETER;
   *records = nullptr;
   *count = 0;
@@ -106,9 +106,9 @@ DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t /*cla
   }
   const DeviceInfoSet camera = setup->GetClassDevs(&kCameraClass, L"USB", fcp::os::kDigcfPresent);
   if (camera == fcp::os::kInvalidDeviceInfoSet) {
-    const DWORD buildError = setup->LastError();
+    const DWORD build_error = setup->LastError();
     setup->DestroyDeviceInfoList(image);
-    return buildError != 0 ? buildError : fcp::os::kErrorInvalidData;
+    return build_error != 0 ? build_error : fcp::os::kErrorInvalidData;
   }
   if (!CountDevices(*setup, camera, total, error)) {
     DestroySets(*setup, image, camera);
@@ -128,7 +128,7 @@ DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t /*cla
     DeviceInfoData device;
     DWORD index = 0;
     for (; filled < total && setup->EnumDeviceInfo(set, index, &device); ++index) {
-      if (Counts(*setup, device.devInst)) FillRecord(*setup, set, device, index, array[filled++]);
+      if (Counts(*setup, device.dev_inst)) FillRecord(*setup, set, device, index, array[filled++]);
     }
     if (filled == total) break;
     const DWORD ended = setup->LastError();
@@ -149,7 +149,7 @@ DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t /*cla
 
 void KvCam_FreeDeviceList(KvCamDeviceInfo* records) { delete[] records; }
 
-DWORD KvCam_OpenInterface(DevInst node, const Guid& interfaceClass, InterfaceHandle* handle) {
+DWORD KvCam_OpenInterface(DevInst node, const Guid& interface_class, InterfaceHandle* handle) {
   if (handle == nullptr) return ERROR_INVALID_PARAMETER;
   auto* setup = fcp::os::InstalledPort<DeviceSetup>();
   if (setup == nullptr) return kErrorNotSupported;
@@ -168,7 +168,7 @@ DWORD KvCam_OpenInterface(DevInst node, const Guid& interfaceClass, InterfaceHan
     return error != 0 ? error : fcp::os::kErrorNoMoreItems;
   }
   fcp::os::DeviceInterfaceData data;
-  if (!setup->EnumDeviceInterfaces(set, &device, interfaceClass, 0, &data)) {
+  if (!setup->EnumDeviceInterfaces(set, &device, interface_class, 0, &data)) {
     const DWORD error = setup->LastError();
     setup->DestroyDeviceInfoList(set);
     return error;

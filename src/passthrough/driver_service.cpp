@@ -21,7 +21,7 @@ class RedirectionOff {
   }
   RedirectionOff(const RedirectionOff&) = delete;
   RedirectionOff& operator=(const RedirectionOff&) = delete;
-  bool ok() const { return !needed_ || active_; }
+  bool Ok() const { return !needed_ || active_; }
 
  private:
   os::DriverHost& host_;
@@ -64,18 +64,18 @@ DriverPaths PathsFor(const std::wstring& name, const std::wstring& system_direct
 DriverService::DriverService(Ports ports, DriverImages images, bool process_is_64bit)
     : ports_(ports), images_(images), process_is_64bit_(process_is_64bit) {}
 
-os::DriverHost* DriverService::host() const { return ports_.host ? ports_.host : os::InstalledPort<os::DriverHost>(); }
-os::DriverDevice* DriverService::device() const {
+os::DriverHost* DriverService::Host() const { return ports_.host ? ports_.host : os::InstalledPort<os::DriverHost>(); }
+os::DriverDevice* DriverService::Device() const {
   return ports_.device ? ports_.device : os::InstalledPort<os::DriverDevice>();
 }
-os::DeviceRegistry* DriverService::registry() const {
+os::DeviceRegistry* DriverService::Registry() const {
   return ports_.registry ? ports_.registry : os::InstalledPort<os::DeviceRegistry>();
 }
 
 int DriverService::Init() {
   if (device_handle_) return 1;
-  os::DriverHost* h = host();
-  if (!h || !device()) return 0;
+  os::DriverHost* h = Host();
+  if (!h || !Device()) return 0;
   if (!mutex_) mutex_ = h->CreateNamedMutex(kRefCountMutexName);
   const PlatformSelection selection = SelectPlatform(*h, platform_index_);
   wow64_ = selection.wow64;
@@ -87,7 +87,7 @@ int DriverService::Init() {
 }
 
 void DriverService::DropMutex() {
-  if (mutex_) host()->CloseObjectHandle(mutex_);
+  if (mutex_) Host()->CloseObjectHandle(mutex_);
   mutex_ = 0;
 }
 
@@ -95,14 +95,14 @@ bool DriverService::LockMutex() {
   // An abandoned mutex is ours now: its last owner died, and what it guards stays sound without it
   // (the driver keeps "RefCount" itself, the service manager keeps the service).
   if (!mutex_) return false;
-  const DWORD waited = host()->WaitForObject(mutex_, os::kInfinite);
+  const DWORD waited = Host()->WaitForObject(mutex_, os::kInfinite);
   return waited == os::kWaitObject0 || waited == os::kWaitAbandoned;
 }
 
 int DriverService::InitWithMutex() {
-  os::DriverHost& h = *host();
+  os::DriverHost& h = *Host();
   RedirectionOff redirection(h, wow64_);
-  if (!redirection.ok()) return 0;
+  if (!redirection.Ok()) return 0;
   const std::wstring system_directory = h.SystemDirectory(), temp_path = h.TempPath();
   // Without them the names would fall back to the drive's root, where any user may put a file.
   if (system_directory.empty() || temp_path.empty()) return 0;
@@ -123,7 +123,7 @@ int DriverService::InitWithMutex() {
     h.CloseServiceManagerHandle(manager);
     installation = InstallAndStart(paths, source, ref_count);
   }
-  if (installation.ok) device_handle_ = device()->Open(paths.device);
+  if (installation.ok) device_handle_ = Device()->Open(paths.device);
   // A driver this call brought in but cannot use goes again, so no later run finds it half done.
   if (!device_handle_) Undo(installation, paths);
   h.ReleaseNamedMutex(mutex_);
@@ -131,7 +131,7 @@ int DriverService::InitWithMutex() {
 }
 
 bool DriverService::ChooseSource(const DriverPaths& paths, std::wstring* source) {
-  os::DriverHost& h = *host();
+  os::DriverHost& h = *Host();
   if (h.CanOpenForRead(paths.override_file) && OverrideIsTrusted(paths.override_file)) {
     *source = paths.override_file;
     return true;
@@ -154,7 +154,7 @@ bool DriverService::ChooseSource(const DriverPaths& paths, std::wstring* source)
 // change files in that folder, and a kernel driver runs with the highest rights.
 bool DriverService::OverrideIsTrusted(const std::wstring& path) {
   os::FileSecurity security;
-  if (!host()->ReadFileSecurity(path, &security)) return false;
+  if (!Host()->ReadFileSecurity(path, &security)) return false;
   if (!TrustedOwner(security.owner)) return false;
   for (os::Principal writer : security.writers) {
     if (!TrustedWriter(writer)) return false;
@@ -164,16 +164,16 @@ bool DriverService::OverrideIsTrusted(const std::wstring& path) {
 
 bool DriverService::IsOlder(const std::wstring& candidate, const std::wstring& reference) {
   os::FileVersion a, b;
-  if (!host()->ReadFileVersion(candidate, &a) || !host()->ReadFileVersion(reference, &b)) return true;
+  if (!Host()->ReadFileVersion(candidate, &a) || !Host()->ReadFileVersion(reference, &b)) return true;
   return VersionIsOlder(a, b);
 }
 
 std::optional<uint32_t> DriverService::ReadRefCount() {
-  os::DeviceRegistry* reg = registry();
+  os::DeviceRegistry* reg = Registry();
   if (!reg) return std::nullopt;
   const std::wstring key_path = std::wstring(kServiceKeyFormat) + name_;
   os::RegistryKey key = 0;
-  if (reg->OpenKey(os::RegistryRoot::LocalMachine, key_path.c_str(), 0, os::kRegistryKeyRead, key) != ERROR_SUCCESS)
+  if (reg->OpenKey(os::RegistryRoot::kLocalMachine, key_path.c_str(), 0, os::kRegistryKeyRead, key) != ERROR_SUCCESS)
     return std::nullopt;
   uint32_t type = 0, value = 0, size = sizeof value;
   const LONG read = reg->QueryValue(key, kRefCountValue, &type, reinterpret_cast<uint8_t*>(&value), size);
@@ -185,7 +185,7 @@ std::optional<uint32_t> DriverService::ReadRefCount() {
 
 DriverService::Installation DriverService::InstallAndStart(const DriverPaths& paths, const std::wstring& source,
                                                            uint32_t ref_count) {
-  os::DriverHost& h = *host();
+  os::DriverHost& h = *Host();
   Installation result;
   const os::SystemHandle manager = h.OpenServiceManager(os::kScManagerAllAccess);
   if (!manager) return result;
@@ -226,13 +226,13 @@ void DriverService::Undo(const Installation& installation, const DriverPaths& pa
     StopService();
     return;
   }
-  if (StopAndDelete()) host()->DeleteFileAt(paths.installed);
+  if (StopAndDelete()) Host()->DeleteFileAt(paths.installed);
 }
 
 bool DriverService::StopAndDelete() { return StopService(true); }
 
 bool DriverService::StopService(bool and_delete) {
-  os::DriverHost& h = *host();
+  os::DriverHost& h = *Host();
   const os::SystemHandle manager = h.OpenServiceManager(os::kScManagerAllAccess);
   if (!manager) return false;
   bool done = false;
@@ -253,12 +253,12 @@ bool DriverService::StopService(bool and_delete) {
 }
 
 int DriverService::Close() {
-  os::DriverHost* h = host();
+  os::DriverHost* h = Host();
   if (device_handle_ && h) {
     if (!mutex_) mutex_ = h->CreateNamedMutex(kRefCountMutexName);
     const bool locked = LockMutex();
     const std::optional<uint32_t> with_us = locked ? ReadRefCount() : std::nullopt;
-    device()->Close(device_handle_);
+    Device()->Close(device_handle_);
     device_handle_ = 0;
     // Without the mutex another process may be installing: leave the service to the last user.
     if (locked) {
@@ -273,7 +273,7 @@ int DriverService::Close() {
         RedirectionOff redirection(*h, wow64_);
         const DriverPaths paths = PathsFor(name_, h->SystemDirectory(), h->TempPath());
         // The file of a service that could not be removed stays, so the service can still start.
-        if (redirection.ok() && StopAndDelete()) h->DeleteFileAt(paths.installed);
+        if (redirection.Ok() && StopAndDelete()) h->DeleteFileAt(paths.installed);
       }
       h->ReleaseNamedMutex(mutex_);
     }
@@ -285,7 +285,7 @@ int DriverService::Close() {
 
 BOOL DriverService::SendControl(uint32_t code, ControlBlock& block, bool with_output) {
   DWORD returned = 0;
-  return device()->IoControl(device_handle_, code, block.bytes.data(), block.size,
+  return Device()->IoControl(device_handle_, code, block.bytes.data(), block.size,
                              with_output ? block.bytes.data() : nullptr, with_output ? block.size : 0, &returned);
 }
 
@@ -293,7 +293,7 @@ int DriverService::OpenDevice(uint32_t transport_kind, uintptr_t interface_handl
                               uint32_t* handle_high) {
   *handle_low = 0;
   *handle_high = 0;
-  os::DriverHost* h = host();
+  os::DriverHost* h = Host();
   if (interface_handle == kInvalidInterfaceHandle) {
     if (h) h->SetLastErrorCode(os::kErrorInvalidParameter);
     return 0;
@@ -305,7 +305,7 @@ int DriverService::OpenDevice(uint32_t transport_kind, uintptr_t interface_handl
   kvxupx::ControlRequest request;
   request.interface_handle = interface_handle;
   request.transport_kind = transport_kind;
-  const KernelLayout kernel = layout();
+  const KernelLayout kernel = Layout();
   ControlBlock block = BuildControlBlock(kernel, request);
   if (!SendControl(kvxupx::kIoctlOpenDevice, block, true)) return 0;
   const kvxupx::ControlRequest answer = ReadControlBlock(kernel, block);
@@ -318,7 +318,7 @@ int DriverService::CloseDevice(uint32_t handle_low, uint32_t handle_high) {
   if (!device_handle_) return 0;
   kvxupx::ControlRequest request;
   request.device_handle = uint64_t(handle_high) << 32 | handle_low;
-  ControlBlock block = BuildControlBlock(layout(), request);
+  ControlBlock block = BuildControlBlock(Layout(), request);
   return SendControl(kvxupx::kIoctlCloseDevice, block, false) ? 1 : 0;
 }
 
@@ -328,12 +328,12 @@ int DriverService::SubmitUrb(uint32_t handle_low, uint32_t handle_high, void* ur
   request.device_handle = uint64_t(handle_high) << 32 | handle_low;
   request.urb_address = reinterpret_cast<uintptr_t>(urb);
   request.timeout_ms = timeout_ms;
-  ControlBlock block = BuildControlBlock(layout(), request);
+  ControlBlock block = BuildControlBlock(Layout(), request);
   return SendControl(kvxupx::kIoctlSubmitUrb, block, false) ? 1 : 0;
 }
 
 int DriverService::GetDeviceDescriptor(uint32_t handle_low, uint32_t handle_high, uint8_t* descriptor) {
-  const KernelLayout kernel = layout();
+  const KernelLayout kernel = Layout();
   RequestBlock urb = BuildDeviceDescriptorRequest(kernel, reinterpret_cast<uintptr_t>(descriptor));
   if (!SubmitUrb(handle_low, handle_high, urb.bytes.data(), kDescriptorTimeoutMs)) return 0;
   return RequestStatus(urb) == kvxupx::kUsbdStatusSuccess &&

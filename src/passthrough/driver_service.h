@@ -59,12 +59,12 @@ class DriverService {
   int SubmitUrb(uint32_t handle_low, uint32_t handle_high, void* urb, uint32_t timeout_ms);
   int GetDeviceDescriptor(uint32_t handle_low, uint32_t handle_high, uint8_t* descriptor);
 
-  bool is_open() const { return device_handle_ != 0; }
-  bool wow64() const { return wow64_; }
-  int platform_index() const { return platform_index_; }
+  bool IsOpen() const { return device_handle_ != 0; }
+  bool Wow64() const { return wow64_; }
+  int PlatformIndex() const { return platform_index_; }
   // The kernel's layouts this process builds its blocks in.
-  KernelLayout layout() const { return LayoutFor(process_is_64bit_ || wide_layout_); }
-  void set_images(const DriverImages& images) { images_ = images; }
+  KernelLayout Layout() const { return LayoutFor(process_is_64bit_ || wide_layout_); }
+  void SetImages(const DriverImages& images) { images_ = images; }
 
  private:
   struct Installation {
@@ -73,9 +73,9 @@ class DriverService {
     bool started = false;  // this call started it
   };
 
-  os::DriverHost* host() const;
-  os::DriverDevice* device() const;
-  os::DeviceRegistry* registry() const;
+  os::DriverHost* Host() const;
+  os::DriverDevice* Device() const;
+  os::DeviceRegistry* Registry() const;
 
   int InitWithMutex();
   bool ChooseSource(const DriverPaths& paths, std::wstring* source);

@@ -12,14 +12,14 @@ extern const size_t kImageArm64Size;
 }  // namespace embedded
 
 const DriverImages& EmbeddedDriverImages() {
-  static const DriverImages images = [] {
+  static const DriverImages kImages = [] {
     DriverImages table;
     table.slot[0] = {embedded::kImageX86, embedded::kImageX86Size};
     table.slot[1] = {embedded::kImageX64, embedded::kImageX64Size};
     table.slot[3] = {embedded::kImageArm64, embedded::kImageArm64Size};
     return table;
   }();
-  return images;
+  return kImages;
 }
 
 }  // namespace fcp::passthrough

@@ -12,26 +12,26 @@ inline constexpr int kKvCamMaxAncestors = 32;
 
 // One record of the camera list.
 struct KvCamDeviceInfo {
-  fcp::os::DevInst devInst;                  // the camera's device node: what KvCam_OpenDevice takes
-  wchar_t displayName[kKvCamTextChars];      // friendly name, or "Usb Video Device #<n>"
-  wchar_t deviceInstanceId[kKvCamTextChars]; // as the configuration manager gives it (at most 199 characters)
-  wchar_t locationPath[kKvCamTextChars];     // not filled by the listing
+  fcp::os::DevInst dev_inst;                  // the camera's device node: what KvCam_OpenDevice takes
+  wchar_t display_name[kKvCamTextChars];      // friendly name, or "Usb Video Device #<n>"
+  wchar_t device_instance_id[kKvCamTextChars]; // as the configuration manager gives it (at most 199 characters)
+  wchar_t location_path[kKvCamTextChars];     // not filled by the listing
 };
 
 // A camera connection. Allocated zero-filled by the caller; filled by a successful KvCam_OpenDevice.
 struct KvCamDevice {
-  char transportTag[4];                      // "KVCD": a locally attached USB camera
-  uint32_t driverHandleLow;                  // the driver's handle of the registered device; 0: none
-  uint32_t driverHandleHigh;
-  fcp::os::DevInst devInst;                  // the camera's own device node
-  fcp::os::InterfaceHandle interfaceHandle;  // the opened device interface; 0: none
-  int32_t rootHubKind;                       // 3 USB 3 root hub, 2 USB 2, 1 other
-  wchar_t displayName[kKvCamTextChars];
-  int32_t classKind;                         // 1 Image/Camera, 2 USB, 0 Media or other
+  char transport_tag[4];                      // "KVCD": a locally attached USB camera
+  uint32_t driver_handle_low;                  // the driver's handle of the registered device; 0: none
+  uint32_t driver_handle_high;
+  fcp::os::DevInst dev_inst;                  // the camera's own device node
+  fcp::os::InterfaceHandle interface_handle;  // the opened device interface; 0: none
+  int32_t root_hub_kind;                       // 3 USB 3 root hub, 2 USB 2, 1 other
+  wchar_t display_name[kKvCamTextChars];
+  int32_t class_kind;                         // 1 Image/Camera, 2 USB, 0 Media or other
   uint32_t ancestors[kKvCamMaxAncestors];    // [0] bus address before Vista (else 0), then hub .. root hub
-  wchar_t locationPath[kKvCamTextChars];
-  int32_t interfaceNumber;                   // the function's "MI_xx", 0 when none
-  int32_t ancestorCount;                     // entries of `ancestors` in use, entry 0 included
+  wchar_t location_path[kKvCamTextChars];
+  int32_t interface_number;                   // the function's "MI_xx", 0 when none
+  int32_t ancestor_count;                     // entries of `ancestors` in use, entry 0 included
 };
 
 // Class selector of KvCam_ListDevice: the image and camera setup classes.
@@ -52,12 +52,12 @@ bool KvCam_IsVistaOrLater();
 // enumeration order, skipping device nodes with a problem. On success `*records` is an array of
 // `*count` records the caller releases with KvCam_FreeDeviceList; 259 when there is none. On failure
 // `*records` is null and `*count` 0; 87 when an output is missing (outputs untouched).
-DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t classSelector);
+DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t class_selector);
 void KvCam_FreeDeviceList(KvCamDeviceInfo* records);
 
-// Opens the first device interface of `interfaceClass` on the node for exclusive use. 0 with the
+// Opens the first device interface of `interface_class` on the node for exclusive use. 0 with the
 // handle in `*handle` (nothing written when the node's set holds no device); 87 without an output.
-DWORD KvCam_OpenInterface(fcp::os::DevInst node, const fcp::os::Guid& interfaceClass,
+DWORD KvCam_OpenInterface(fcp::os::DevInst node, const fcp::os::Guid& interface_class,
                           fcp::os::InterfaceHandle* handle);
 
 // Opens a listed camera through the driver (see kvcam.h's KvCamDevice). 0 on success, otherwise a
@@ -68,8 +68,8 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, fcp::os::DevInst node);
 void KvCam_CloseDevice(KvCamDevice* device);
 
 // A vendor request with the device as recipient, carried as a vendor-device request block (function
-// 0x0017) through the driver with `timeoutMs`. True when the submission succeeded and the block's
+// 0x0017) through the driver with `timeout_ms`. True when the submission succeeded and the block's
 // status is success; `*moved` is then the block's TransferBufferLength as the device left it. `buffer`
 // is only read for a host-to-device request, and receives `*moved` bytes for a device-to-host one.
-bool KvCam_VendorRequest(const KvCamDevice& device, bool deviceToHost, uint8_t bRequest, uint16_t wValue,
-                         uint16_t wIndex, uint8_t* buffer, uint16_t length, uint32_t timeoutMs, uint32_t* moved);
+bool KvCam_VendorRequest(const KvCamDevice& device, bool device_to_host, uint8_t bRequest, uint16_t wValue,
+                         uint16_t wIndex, uint8_t* buffer, uint16_t length, uint32_t timeout_ms, uint32_t* moved);

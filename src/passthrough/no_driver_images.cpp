@@ -4,8 +4,8 @@
 namespace fcp::passthrough {
 
 const DriverImages& EmbeddedDriverImages() {
-  static const DriverImages none;
-  return none;
+  static const DriverImages kNone;
+  return kNone;
 }
 
 }  // namespace fcp::passthrough

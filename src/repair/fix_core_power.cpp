@@ -25,8 +25,8 @@ bool IsBlank(const uint8_t* bytes, size_t length) {
 // A request counts only when it moved every byte asked for. The request functions report a short
 // transfer as success; accepting one here would compare never-received bytes as zeros (and so take
 // foreign data for a blank patch area) or report a torn patch write or commit as PASS.
-bool MovedAll(int requestResult, uint16_t length) {
-  return requestResult != 0 && DFU_LastTransferLength() == length;
+bool MovedAll(int request_result, uint16_t length) {
+  return request_result != 0 && DFU_LastTransferLength() == length;
 }
 
 bool ReadConfig(uint16_t offset, uint8_t* buffer, uint16_t length) {
@@ -54,9 +54,9 @@ int RepairOverDfu(std::wstring& error, const std::stop_token& stop, bool* stoppe
   }
   if (std::equal(kReferenceBlock.begin(), kReferenceBlock.end(), pbyRead)) return 1;
 
-  const uint8_t* patchArea = pbyRead + kPatchOffset;
-  if (std::equal(kPatch.begin(), kPatch.end(), patchArea)) return 1;
-  if (!IsBlank(patchArea, kPatch.size())) {
+  const uint8_t* patch_area = pbyRead + kPatchOffset;
+  if (std::equal(kPatch.begin(), kPatch.end(), patch_area)) return 1;
+  if (!IsBlank(patch_area, kPatch.size())) {
     error = L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n";
     return 0;
   }

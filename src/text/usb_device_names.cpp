@@ -23,40 +23,40 @@ std::string UsbLocationText(std::span<const uint8_t> ports) {
   return text;
 }
 
-void FormatUsbDeviceName(uint16_t vendorId, uint16_t productId, uint16_t bcdDevice,
+void FormatUsbDeviceName(uint16_t vendor_id, uint16_t product_id, uint16_t bcdDevice,
                          char (&text)[kUsbDeviceNameLength + 1]) {
-  std::snprintf(text, sizeof text, "VID_%04X&PID_%04X&REV_%04X", static_cast<unsigned>(vendorId),
-                static_cast<unsigned>(productId), static_cast<unsigned>(bcdDevice));
+  std::snprintf(text, sizeof text, "VID_%04X&PID_%04X&REV_%04X", static_cast<unsigned>(vendor_id),
+                static_cast<unsigned>(product_id), static_cast<unsigned>(bcdDevice));
 }
 
-std::wstring UsbLocationInformation(std::wstring_view hostController, std::span<const uint8_t> ports) {
-  return std::wstring(hostController) + L"." + WidenBytes(UsbLocationText(ports));
+std::wstring UsbLocationInformation(std::wstring_view host_controller, std::span<const uint8_t> ports) {
+  return std::wstring(host_controller) + L"." + WidenBytes(UsbLocationText(ports));
 }
 
-std::wstring UsbDeviceInstanceId(uint16_t vendorId, uint16_t productId, std::wstring_view instance) {
+std::wstring UsbDeviceInstanceId(uint16_t vendor_id, uint16_t product_id, std::wstring_view instance) {
   wchar_t head[24];
-  std::swprintf(head, std::size(head), L"USB\\VID_%04X&PID_%04X\\", static_cast<unsigned>(vendorId),
-                static_cast<unsigned>(productId));
+  std::swprintf(head, std::size(head), L"USB\\VID_%04X&PID_%04X\\", static_cast<unsigned>(vendor_id),
+                static_cast<unsigned>(product_id));
   return head + std::wstring(instance);
 }
 
-std::wstring UsbInterfaceInstanceId(uint16_t vendorId, uint16_t productId, uint8_t interfaceNumber,
+std::wstring UsbInterfaceInstanceId(uint16_t vendor_id, uint16_t product_id, uint8_t interface_number,
                                     std::wstring_view instance) {
   wchar_t head[32];
-  std::swprintf(head, std::size(head), L"USB\\VID_%04X&PID_%04X&MI_%02X\\", static_cast<unsigned>(vendorId),
-                static_cast<unsigned>(productId), static_cast<unsigned>(interfaceNumber));
+  std::swprintf(head, std::size(head), L"USB\\VID_%04X&PID_%04X&MI_%02X\\", static_cast<unsigned>(vendor_id),
+                static_cast<unsigned>(product_id), static_cast<unsigned>(interface_number));
   return head + std::wstring(instance);
 }
 
-std::vector<std::wstring> UsbHardwareIds(uint16_t vendorId, uint16_t productId, uint16_t bcdDevice,
-                                         std::optional<uint8_t> interfaceNumber) {
-  wchar_t interfaceSuffix[8] = L"";
-  if (interfaceNumber) std::swprintf(interfaceSuffix, std::size(interfaceSuffix), L"&MI_%02X", static_cast<unsigned>(*interfaceNumber));
+std::vector<std::wstring> UsbHardwareIds(uint16_t vendor_id, uint16_t product_id, uint16_t bcdDevice,
+                                         std::optional<uint8_t> interface_number) {
+  wchar_t interface_suffix[8] = L"";
+  if (interface_number) std::swprintf(interface_suffix, std::size(interface_suffix), L"&MI_%02X", static_cast<unsigned>(*interface_number));
   wchar_t full[48], shorter[40];
-  std::swprintf(full, std::size(full), L"USB\\VID_%04X&PID_%04X&REV_%04X%ls", static_cast<unsigned>(vendorId),
-                static_cast<unsigned>(productId), static_cast<unsigned>(bcdDevice), interfaceSuffix);
-  std::swprintf(shorter, std::size(shorter), L"USB\\VID_%04X&PID_%04X%ls", static_cast<unsigned>(vendorId),
-                static_cast<unsigned>(productId), interfaceSuffix);
+  std::swprintf(full, std::size(full), L"USB\\VID_%04X&PID_%04X&REV_%04X%ls", static_cast<unsigned>(vendor_id),
+                static_cast<unsigned>(product_id), static_cast<unsigned>(bcdDevice), interface_suffix);
+  std::swprintf(shorter, std::size(shorter), L"USB\\VID_%04X&PID_%04X%ls", static_cast<unsigned>(vendor_id),
+                static_cast<unsigned>(product_id), interface_suffix);
   return {full, shorter};
 }
 
@@ -68,14 +68,14 @@ std::wstring GuidText(const os::Guid& g) {
   return text;
 }
 
-std::wstring DeviceInterfacePath(std::wstring_view instanceId, const os::Guid& interfaceClass, bool kernelStreaming) {
-  std::wstring id = LowerAscii(std::wstring(instanceId));
+std::wstring DeviceInterfacePath(std::wstring_view instance_id, const os::Guid& interface_class, bool kernel_streaming) {
+  std::wstring id = LowerAscii(std::wstring(instance_id));
   std::replace(id.begin(), id.end(), L'\\', L'#');
-  return L"\\\\?\\" + id + L"#" + LowerAscii(GuidText(interfaceClass)) + (kernelStreaming ? L"\\global" : L"");
+  return L"\\\\?\\" + id + L"#" + LowerAscii(GuidText(interface_class)) + (kernel_streaming ? L"\\global" : L"");
 }
 
-std::wstring CaptureInterfacePath(std::wstring_view instanceId) {
-  return DeviceInterfacePath(instanceId, kCaptureCategory, true);
+std::wstring CaptureInterfacePath(std::wstring_view instance_id) {
+  return DeviceInterfacePath(instance_id, kCaptureCategory, true);
 }
 
 }  // namespace fcp::text

@@ -24,23 +24,23 @@ void FormatUsbLocation(std::span<const uint8_t> ports, char (&text)[kLocationTex
 std::string UsbLocationText(std::span<const uint8_t> ports);
 
 // "VID_vvvv&PID_pppp&REV_rrrr" in upper-case hexadecimal.
-void FormatUsbDeviceName(uint16_t vendorId, uint16_t productId, uint16_t bcdDevice,
+void FormatUsbDeviceName(uint16_t vendor_id, uint16_t product_id, uint16_t bcdDevice,
                          char (&text)[kUsbDeviceNameLength + 1]);
 
 // The LocationInformation value: the host controller's address as the platform names it, '.', and
 // the location text ("0000.0014.0000" and {1, 3} -> "0000.0014.0000.001.003.000.000.000.000").
-std::wstring UsbLocationInformation(std::wstring_view hostController, std::span<const uint8_t> ports);
+std::wstring UsbLocationInformation(std::wstring_view host_controller, std::span<const uint8_t> ports);
 
 // The device instance ID of a whole device: USB\VID_vvvv&PID_pppp\<instance>.
-std::wstring UsbDeviceInstanceId(uint16_t vendorId, uint16_t productId, std::wstring_view instance);
+std::wstring UsbDeviceInstanceId(uint16_t vendor_id, uint16_t product_id, std::wstring_view instance);
 // The device instance ID of one interface of a composite device: USB\VID_vvvv&PID_pppp&MI_ii\<instance>.
-std::wstring UsbInterfaceInstanceId(uint16_t vendorId, uint16_t productId, uint8_t interfaceNumber,
+std::wstring UsbInterfaceInstanceId(uint16_t vendor_id, uint16_t product_id, uint8_t interface_number,
                                     std::wstring_view instance);
 
 // The hardware IDs, the most specific first: USB\VID_vvvv&PID_pppp&REV_rrrr and USB\VID_vvvv&PID_pppp,
 // each followed by &MI_ii for an interface of a composite device.
-std::vector<std::wstring> UsbHardwareIds(uint16_t vendorId, uint16_t productId, uint16_t bcdDevice,
-                                         std::optional<uint8_t> interfaceNumber);
+std::vector<std::wstring> UsbHardwareIds(uint16_t vendor_id, uint16_t product_id, uint16_t bcdDevice,
+                                         std::optional<uint8_t> interface_number);
 
 // The kernel-streaming category a camera's video capture interface is registered in.
 inline constexpr os::Guid kCaptureCategory = os::GuidOf("{65E8773D-8F56-11D0-A3B9-00A0C9223196}");
@@ -50,8 +50,8 @@ std::wstring GuidText(const os::Guid& guid);
 
 // The path of a device interface: \\?\ and the instance ID with '#' for '\', '#', the interface
 // class; all in lower case. The kernel-streaming categories' paths end in \global.
-std::wstring DeviceInterfacePath(std::wstring_view instanceId, const os::Guid& interfaceClass, bool kernelStreaming);
+std::wstring DeviceInterfacePath(std::wstring_view instance_id, const os::Guid& interface_class, bool kernel_streaming);
 // The path of a camera's capture interface, as the video input devices report it.
-std::wstring CaptureInterfacePath(std::wstring_view instanceId);
+std::wstring CaptureInterfacePath(std::wstring_view instance_id);
 
 }  // namespace fcp::text

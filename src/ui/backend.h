@@ -22,9 +22,9 @@ inline constexpr os::Guid kUsbDeviceInterfaceClass = os::GuidOf("{A5DCBF10-6530-
 // DEV_BROADCAST_DEVICEINTERFACE_W as a filter (the name is always empty).
 struct DeviceInterfaceFilter {
   DWORD size = 0;
-  DWORD deviceType = 0;
+  DWORD device_type = 0;
   DWORD reserved = 0;
-  os::Guid classGuid;
+  os::Guid class_guid;
 };
 
 // A device event of the os port as a window's device registration receives it: the wParam of
@@ -41,7 +41,7 @@ class DialogClient {
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
   // WM_CTLCOLOR*: a control is about to be drawn; the returned brush paints its background and the
   // device context's background colour (if set) fills the cell behind its text.
-  virtual HBRUSH CtlColor(CDC& dc, int controlId, UINT ctlColor) = 0;
+  virtual HBRUSH CtlColor(CDC& dc, int control_id, UINT ctl_color) = 0;
 
  protected:
   ~DialogClient() = default;
@@ -76,7 +76,7 @@ class DialogWindow {
   virtual bool HasSystemMenu() = 0;
   // AppendMenuW on the system menu: MF_SEPARATOR, or MF_STRING with a command id and text ('&' marks
   // the mnemonic). Choosing the entry sends WM_SYSCOMMAND with the id.
-  virtual bool AppendSystemMenu(UINT flags, UINT_PTR commandId, const std::wstring& text) = 0;
+  virtual bool AppendSystemMenu(UINT flags, UINT_PTR command_id, const std::wstring& text) = 0;
   virtual bool MoveWindow(int x, int y, int width, int height, bool repaint) = 0;
   virtual bool IsIconic() = 0;
   virtual int GetSystemMetrics(int index) = 0;
@@ -84,7 +84,7 @@ class DialogWindow {
   virtual std::unique_ptr<CDC> BeginPaint() = 0;
 
   // Messages and timers.
-  virtual UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs) = 0;  // 0: failed
+  virtual UINT_PTR SetTimer(UINT_PTR id, UINT elapse_ms) = 0;  // 0: failed
   virtual bool KillTimer(UINT_PTR id) = 0;
   virtual bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
   virtual int MessageBox(const std::wstring& text, const std::wstring& caption, UINT type) = 0;
@@ -95,7 +95,7 @@ class DialogWindow {
   // Default handling of a message the client did not handle itself (DefDlgProc).
   virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
   // Default WM_CTLCOLOR handling: the brush the platform would use.
-  virtual HBRUSH DefCtlColor(CDC& dc, int controlId, UINT ctlColor) = 0;
+  virtual HBRUSH DefCtlColor(CDC& dc, int control_id, UINT ctl_color) = 0;
 
   // Ends the modal loop after the current message; DoModal returns `result`.
   virtual void EndDialog(INT_PTR result) = 0;
@@ -110,7 +110,7 @@ class Backend {
   virtual const char* Name() const = 0;
   // False when there is no screen to show a window on (the headless backend).
   virtual bool HasDisplay() const = 0;
-  virtual HICON LoadIcon(int resourceId) = 0;
+  virtual HICON LoadIcon(int resource_id) = 0;
   // Shows a dialog modally on the calling thread: creates the window and its controls from the
   // template, calls client.AttachWindow(window), delivers WM_INITDIALOG, processes messages until
   // EndDialog, destroys the window (client.AttachWindow(nullptr)) and returns EndDialog's value;

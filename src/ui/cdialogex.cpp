@@ -4,19 +4,19 @@
 
 namespace fcp::ui {
 
-CDialogEx::CDialogEx(UINT templateId, CWnd* parent) : templateId_(templateId), parent_(parent) {}
+CDialogEx::CDialogEx(UINT template_id, CWnd* parent) : template_id_(template_id), parent_(parent) {}
 
 CDialogEx::~CDialogEx() = default;
 
 INT_PTR CDialogEx::DoModal() {
   Backend* backend = CurrentBackend();
-  const DialogTemplate* dialog = FindDialogTemplate(static_cast<int>(templateId_));
+  const DialogTemplate* dialog = FindDialogTemplate(static_cast<int>(template_id_));
   if (!backend || !dialog) return -1;
   // A dialog without a parent belongs to the application's main window, which stays disabled while
   // it is open (the about box over the check dialog).
   CWnd* parent = parent_;
   if (CWinApp* app = AfxGetApp(); !parent && app && app->m_pMainWnd != this) parent = app->m_pMainWnd;
-  DialogWindow* owner = parent ? parent->window() : nullptr;
+  DialogWindow* owner = parent ? parent->Window() : nullptr;
   return backend->DoModal(*dialog, *this, owner);
 }
 
@@ -31,20 +31,20 @@ void CDialogEx::AttachWindow(DialogWindow* window) {
   }
 }
 
-CWnd* CDialogEx::GetDlgItem(int controlId) {
-  if (!window_ || !window_->HasItem(controlId)) return nullptr;
-  auto& item = items_[controlId];
+CWnd* CDialogEx::GetDlgItem(int control_id) {
+  if (!window_ || !window_->HasItem(control_id)) return nullptr;
+  auto& item = items_[control_id];
   if (!item) item = std::make_unique<CWnd>();
-  item->Bind(window_, controlId);
+  item->Bind(window_, control_id);
   return item.get();
 }
 
-void CDialogEx::SetDlgItemText(int controlId, const std::wstring& text) {
-  if (window_) window_->SetItemText(controlId, text);
+void CDialogEx::SetDlgItemText(int control_id, const std::wstring& text) {
+  if (window_) window_->SetItemText(control_id, text);
 }
 
-UINT_PTR CDialogEx::SetTimer(UINT_PTR id, UINT elapseMs, void*) {
-  return window_ ? window_->SetTimer(id, elapseMs) : 0;
+UINT_PTR CDialogEx::SetTimer(UINT_PTR id, UINT elapse_ms, void*) {
+  return window_ ? window_->SetTimer(id, elapse_ms) : 0;
 }
 
 BOOL CDialogEx::KillTimer(UINT_PTR id) { return window_ && window_->KillTimer(id) ? TRUE : FALSE; }
@@ -72,8 +72,8 @@ void CDialogEx::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
   if (window_) window_->MoveWindow(x, y, width, height, repaint != FALSE);
 }
 
-HICON CDialogEx::SetIcon(HICON icon, BOOL bigIcon) {
-  if (window_) window_->SetIcon(icon, bigIcon != FALSE);
+HICON CDialogEx::SetIcon(HICON icon, BOOL big_icon) {
+  if (window_) window_->SetIcon(icon, big_icon != FALSE);
   return nullptr;
 }
 
@@ -119,20 +119,20 @@ BOOL CDialogEx::OnDeviceChange(UINT, DWORD_PTR) { return TRUE; }
 void CDialogEx::OnClose() { OnCancel(); }
 void CDialogEx::OnTimer(UINT_PTR) { Default(); }
 
-HBRUSH CDialogEx::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT ctlColor) {
+HBRUSH CDialogEx::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT ctl_color) {
   if (!window_ || !pDC) return nullptr;
-  return window_->DefCtlColor(*pDC, pWnd ? pWnd->GetDlgCtrlID() : 0, ctlColor);
+  return window_->DefCtlColor(*pDC, pWnd ? pWnd->GetDlgCtrlID() : 0, ctl_color);
 }
 
 LRESULT CDialogEx::Default() {
   return window_ ? window_->DefWindowProc(current_.message, current_.wParam, current_.lParam) : 0;
 }
 
-HBRUSH CDialogEx::CtlColor(CDC& dc, int controlId, UINT ctlColor) {
+HBRUSH CDialogEx::CtlColor(CDC& dc, int control_id, UINT ctl_color) {
   const CurrentMessage saved = current_;
   current_ = {WM_CTLCOLORSTATIC, 0, 0};
-  CWnd* control = controlId ? GetDlgItem(controlId) : this;
-  HBRUSH brush = OnCtlColor(&dc, control ? control : this, ctlColor);
+  CWnd* control = control_id ? GetDlgItem(control_id) : this;
+  HBRUSH brush = OnCtlColor(&dc, control ? control : this, ctl_color);
   current_ = saved;
   return brush;
 }

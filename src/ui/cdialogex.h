@@ -13,7 +13,7 @@ namespace fcp::ui {
 
 class CDialogEx : public CWnd, private DialogClient {
  public:
-  explicit CDialogEx(UINT templateId, CWnd* parent = nullptr);
+  explicit CDialogEx(UINT template_id, CWnd* parent = nullptr);
   ~CDialogEx() override;
 
   // Shows the dialog on the calling thread (which becomes the dialog's thread) until EndDialog.
@@ -21,18 +21,18 @@ class CDialogEx : public CWnd, private DialogClient {
   virtual INT_PTR DoModal();
   void EndDialog(int result);
 
-  UINT GetTemplateId() const { return templateId_; }
+  UINT GetTemplateId() const { return template_id_; }
 
   // Window-level calls (the dialog's thread; PostMessage from any thread).
-  CWnd* GetDlgItem(int controlId);
-  void SetDlgItemText(int controlId, const std::wstring& text);
-  UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs, void* timerProc = nullptr);
+  CWnd* GetDlgItem(int control_id);
+  void SetDlgItemText(int control_id, const std::wstring& text);
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapse_ms, void* timer_proc = nullptr);
   BOOL KillTimer(UINT_PTR id);
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   int MessageBox(const wchar_t* text, const wchar_t* caption = nullptr, UINT type = MB_OK);
   void MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
-  HICON SetIcon(HICON icon, BOOL bigIcon);
+  HICON SetIcon(HICON icon, BOOL big_icon);
   BOOL IsIconic() const;
   int GetSystemMetrics(int index) const;
   HDEVNOTIFY RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags);
@@ -50,10 +50,10 @@ class CDialogEx : public CWnd, private DialogClient {
   virtual void OnSysCommand(UINT nID, LPARAM lParam);
   virtual void OnPaint();
   virtual HCURSOR OnQueryDragIcon();
-  virtual BOOL OnDeviceChange(UINT eventType, DWORD_PTR data);
+  virtual BOOL OnDeviceChange(UINT event_type, DWORD_PTR data);
   virtual void OnClose();
   virtual void OnTimer(UINT_PTR idEvent);
-  virtual HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT ctlColor);
+  virtual HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT ctl_color);
 
   // The message being handled, to the backend's default handling.
   LRESULT Default();
@@ -62,9 +62,9 @@ class CDialogEx : public CWnd, private DialogClient {
 
  private:
   void AttachWindow(DialogWindow* window) override;
-  HBRUSH CtlColor(CDC& dc, int controlId, UINT ctlColor) override;
+  HBRUSH CtlColor(CDC& dc, int control_id, UINT ctl_color) override;
 
-  UINT templateId_;
+  UINT template_id_;
   CWnd* parent_;
   std::map<int, std::unique_ptr<CWnd>> items_;
   struct CurrentMessage {

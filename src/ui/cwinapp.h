@@ -26,7 +26,7 @@ inline constexpr DWORD AFX_RESTART_MANAGER_SUPPORT_RESTART = 0x01;
 class CWinApp {
  public:
   // Registers this object as the application. There is exactly one.
-  explicit CWinApp(const wchar_t* appName = nullptr);
+  explicit CWinApp(const wchar_t* app_name = nullptr);
   virtual ~CWinApp();
   CWinApp(const CWinApp&) = delete;
   CWinApp& operator=(const CWinApp&) = delete;
@@ -36,7 +36,7 @@ class CWinApp {
   // The process exit code.
   virtual int ExitInstance();
 
-  HICON LoadIcon(UINT resourceId) const;
+  HICON LoadIcon(UINT resource_id) const;
 
   CWnd* m_pMainWnd = nullptr;
   std::wstring m_lpCmdLine;  // the command line after the program name
@@ -48,6 +48,6 @@ CWinApp* AfxGetApp();
 
 // Runs the application object: InitInstance, then ExitInstance, whose value it returns (the process
 // exit code). -1 when there is no application object.
-int AfxWinMain(const std::wstring& commandLine);
+int AfxWinMain(const std::wstring& command_line);
 
 }  // namespace fcp::ui

@@ -3,21 +3,21 @@
 namespace fcp::ui {
 
 COLORREF CDC::SetBkColor(COLORREF color) {
-  const COLORREF previous = bkColor.value_or(RGB(255, 255, 255));
-  bkColor = color;
+  const COLORREF previous = bk_color.value_or(RGB(255, 255, 255));
+  bk_color = color;
   return previous;
 }
 
 COLORREF CDC::SetTextColor(COLORREF color) {
-  const COLORREF previous = textColor.value_or(RGB(0, 0, 0));
-  textColor = color;
+  const COLORREF previous = text_color.value_or(RGB(0, 0, 0));
+  text_color = color;
   return previous;
 }
 
 BOOL CDC::DrawIcon(int, int, HICON icon) { return icon != nullptr; }
 
 CPaintDC::CPaintDC(CWnd* wnd) {
-  if (wnd && wnd->window()) dc_ = wnd->window()->BeginPaint();
+  if (wnd && wnd->Window()) dc_ = wnd->Window()->BeginPaint();
   if (!dc_) dc_ = std::make_unique<CDC>();
 }
 
@@ -49,9 +49,9 @@ std::wstring CWnd::GetWindowText() const { return window_ ? window_->GetItemText
 
 BOOL CWnd::EnableWindow(BOOL enable) {
   if (!window_) return FALSE;
-  const bool wasDisabled = !window_->IsItemEnabled(id_);
+  const bool was_disabled = !window_->IsItemEnabled(id_);
   window_->EnableItem(id_, enable != FALSE);
-  return wasDisabled ? TRUE : FALSE;
+  return was_disabled ? TRUE : FALSE;
 }
 
 BOOL CWnd::IsWindowEnabled() const { return window_ && window_->IsItemEnabled(id_) ? TRUE : FALSE; }
@@ -64,22 +64,22 @@ void CWnd::GetClientRect(RECT* rect) const {
 CFont* CWnd::GetFont() {
   if (!window_) return nullptr;
   const LOGFONTW font = window_->GetItemFont(id_);
-  currentFont_.CreateFontIndirect(&font);
-  return &currentFont_;
+  current_font_.CreateFontIndirect(&font);
+  return &current_font_;
 }
 
 void CWnd::SetFont(CFont* font, BOOL redraw) {
-  if (window_ && font && font->IsCreated()) window_->SetItemFont(id_, font->logFont(), redraw != FALSE);
+  if (window_ && font && font->IsCreated()) window_->SetItemFont(id_, font->LogFont(), redraw != FALSE);
 }
 
 CMenu* CWnd::GetSystemMenu(BOOL) {
   if (!window_ || !window_->HasSystemMenu()) return nullptr;
-  systemMenu_.window_ = window_;
-  return &systemMenu_;
+  system_menu_.window_ = window_;
+  return &system_menu_;
 }
 
-void DDX_Control(CDataExchange* pDX, int controlId, CWnd& control) {
-  if (pDX && pDX->window() && pDX->window()->HasItem(controlId)) control.Bind(pDX->window(), controlId);
+void DDX_Control(CDataExchange* pDX, int control_id, CWnd& control) {
+  if (pDX && pDX->Window() && pDX->Window()->HasItem(control_id)) control.Bind(pDX->Window(), control_id);
 }
 
 }  // namespace fcp::ui

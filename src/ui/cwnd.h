@@ -22,8 +22,8 @@ class CDC {
   virtual HDC GetSafeHdc() const { return nullptr; }
 
   // Colours set through this context since it was made (none: the default colours).
-  std::optional<COLORREF> bkColor;
-  std::optional<COLORREF> textColor;
+  std::optional<COLORREF> bk_color;
+  std::optional<COLORREF> text_color;
 };
 
 class CWnd;
@@ -33,7 +33,7 @@ class CPaintDC {
  public:
   explicit CPaintDC(CWnd* wnd);
   CDC* operator->() { return dc_.get(); }
-  CDC& dc() { return *dc_; }
+  CDC& Dc() { return *dc_; }
   HDC GetSafeHdc() const { return dc_->GetSafeHdc(); }
   BOOL DrawIcon(int x, int y, HICON icon) { return dc_->DrawIcon(x, y, icon); }
 
@@ -47,7 +47,7 @@ class CFont {
   BOOL CreateFontIndirect(const LOGFONTW* font);
   int GetLogFont(LOGFONTW* font) const;
   bool IsCreated() const { return created_; }
-  const LOGFONTW& logFont() const { return font_; }
+  const LOGFONTW& LogFont() const { return font_; }
 
  private:
   LOGFONTW font_{};
@@ -75,7 +75,7 @@ class CWnd {
     window_ = window;
     id_ = id;
   }
-  DialogWindow* window() const { return window_; }
+  DialogWindow* Window() const { return window_; }
   bool IsBound() const { return window_ != nullptr; }
   HWND GetSafeHwnd() const { return window_ ? window_->GetHwnd() : nullptr; }
 
@@ -99,8 +99,8 @@ class CWnd {
   int id_ = 0;
 
  private:
-  CFont currentFont_;
-  CMenu systemMenu_;
+  CFont current_font_;
+  CMenu system_menu_;
 };
 
 class CButton : public CWnd {};
@@ -111,12 +111,12 @@ class CStatic : public CWnd {};
 class CDataExchange {
  public:
   explicit CDataExchange(DialogWindow* window) : window_(window) {}
-  DialogWindow* window() const { return window_; }
+  DialogWindow* Window() const { return window_; }
 
  private:
   DialogWindow* window_;
 };
 
-void DDX_Control(CDataExchange* pDX, int controlId, CWnd& control);
+void DDX_Control(CDataExchange* pDX, int control_id, CWnd& control);
 
 }  // namespace fcp::ui

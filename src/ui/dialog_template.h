@@ -9,16 +9,16 @@
 
 namespace fcp::ui {
 
-enum class ControlKind { Static, Button, Edit, Icon };
+enum class ControlKind { kStatic, kButton, kEdit, kIcon };
 
 struct ControlTemplate {
-  ControlKind kind = ControlKind::Static;
+  ControlKind kind = ControlKind::kStatic;
   int id = IDC_STATIC;
-  std::wstring_view text;  // Icon: empty, the picture is iconResource
+  std::wstring_view text;  // Icon: empty, the picture is icon_resource
   short x = 0, y = 0, cx = 0, cy = 0;  // dialog units
   DWORD style = 0;                     // WS_CHILD | WS_VISIBLE are implied
-  DWORD exStyle = 0;
-  int iconResource = 0;  // Icon only
+  DWORD ex_style = 0;
+  int icon_resource = 0;  // Icon only
 };
 
 struct DialogTemplate {
@@ -26,24 +26,24 @@ struct DialogTemplate {
   std::wstring_view caption;
   short x = 0, y = 0, cx = 0, cy = 0;  // dialog units
   DWORD style = 0;                     // DS_SETFONT is implied
-  DWORD exStyle = 0;
-  std::wstring_view fontFace;
-  WORD pointSize = 8;
-  WORD fontWeight = 400;
+  DWORD ex_style = 0;
+  std::wstring_view font_face;
+  WORD point_size = 8;
+  WORD font_weight = 400;
   BYTE italic = 0;
   BYTE charset = 1;  // DEFAULT_CHARSET
   std::span<const ControlTemplate> controls;
 
-  const ControlTemplate* FindControl(int controlId) const {
+  const ControlTemplate* FindControl(int control_id) const {
     for (const ControlTemplate& c : controls)
-      if (c.id == controlId && controlId != IDC_STATIC) return &c;
+      if (c.id == control_id && control_id != IDC_STATIC) return &c;
     return nullptr;
   }
 };
 
 // The tool's resources: dialog templates by id (nullptr: none) and the string table (empty: none).
-const DialogTemplate* FindDialogTemplate(int templateId);
-std::wstring_view LoadResourceString(UINT stringId);
+const DialogTemplate* FindDialogTemplate(int template_id);
+std::wstring_view LoadResourceString(UINT string_id);
 
 // The template's font as a logical font at 96 dots per inch (a negative height: the character height).
 LOGFONTW FontOf(const DialogTemplate& dialog);

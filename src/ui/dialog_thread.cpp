@@ -23,8 +23,8 @@ struct Sent {
 
 }  // namespace
 
-DialogThread::DialogThread(PostToLoop postToLoop)
-    : thread_(std::this_thread::get_id()), postToLoop_(std::move(postToLoop)), state_(std::make_shared<State>()) {}
+DialogThread::DialogThread(PostToLoop post_to_loop)
+    : thread_(std::this_thread::get_id()), post_to_loop_(std::move(post_to_loop)), state_(std::make_shared<State>()) {}
 
 DialogThread::~DialogThread() { Close(); }
 
@@ -39,7 +39,7 @@ bool DialogThread::Send(Task call) {
   }
   auto sent = std::make_shared<Sent>();
   sent->call = std::move(call);
-  const bool queued = postToLoop_([state = state_, sent] {
+  const bool queued = post_to_loop_([state = state_, sent] {
     std::unique_lock lock(state->mutex);
     if (sent->taken || state->closed) return;
     sent->taken = true;
@@ -66,7 +66,7 @@ bool DialogThread::Post(Task call) {
   }
   // The task and Close() both run on the dialog's thread, so the check below cannot go stale
   // before the call runs.
-  return postToLoop_([state = state_, call = std::move(call)] {
+  return post_to_loop_([state = state_, call = std::move(call)] {
     {
       std::lock_guard lock(state->mutex);
       if (state->closed) return;

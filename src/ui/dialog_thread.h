@@ -21,7 +21,7 @@ class DialogThread {
   using PostToLoop = std::function<bool(Task task)>;
 
   // The calling thread is the dialog's thread.
-  explicit DialogThread(PostToLoop postToLoop);
+  explicit DialogThread(PostToLoop post_to_loop);
   ~DialogThread();  // closes
   DialogThread(const DialogThread&) = delete;
   DialogThread& operator=(const DialogThread&) = delete;
@@ -42,7 +42,7 @@ class DialogThread {
  private:
   struct State;
   std::thread::id thread_;
-  PostToLoop postToLoop_;
+  PostToLoop post_to_loop_;
   std::shared_ptr<State> state_;  // shared with the tasks still queued, which may outlive this
 };
 

@@ -19,10 +19,10 @@ namespace {
 
 // The video input enumerator, reset to its start. Only S_OK counts: S_FALSE is an empty category.
 std::unique_ptr<MonikerEnumerator> CreateEnumerator() {
-  auto* videoInputs = fcp::os::InstalledPort<fcp::os::VideoInputs>();
-  if (videoInputs == nullptr) return nullptr;
+  auto* video_inputs = fcp::os::InstalledPort<fcp::os::VideoInputs>();
+  if (video_inputs == nullptr) return nullptr;
   std::unique_ptr<MonikerEnumerator> enumerator;
-  if (videoInputs->CreateVideoInputEnumerator(enumerator) != S_OK || !enumerator) return nullptr;
+  if (video_inputs->CreateVideoInputEnumerator(enumerator) != S_OK || !enumerator) return nullptr;
   enumerator->Reset();
   return enumerator;
 }
@@ -40,14 +40,14 @@ bool OpenMoniker(DeviceMoniker& moniker) {
   CurrentCamera& camera = Camera();
   std::unique_ptr<PropertyBag> bag;
   if (moniker.BindToStorage(bag) != S_OK || !bag) return false;
-  if (bag->Read(L"DevicePath", camera.devicePath) != S_OK) return false;
-  camera.deviceId = fcp::uvc::DeviceIdFromPath(camera.devicePath);
-  if (bag->Read(L"FriendlyName", camera.friendlyName) != S_OK) return false;
+  if (bag->Read(L"DevicePath", camera.device_path) != S_OK) return false;
+  camera.device_id = fcp::uvc::DeviceIdFromPath(camera.device_path);
+  if (bag->Read(L"FriendlyName", camera.friendly_name) != S_OK) return false;
   if (FAILED(moniker.BindToObject(camera.filter)) || !camera.filter) return false;
-  if (FAILED(camera.filter->QueryKsControl(camera.ksControl)) || !camera.ksControl) return false;
-  uint32_t nodeId = 0;
-  if (!UVC_FindExtensionUnit(nodeId)) return false;
-  camera.nodeId = nodeId;
+  if (FAILED(camera.filter->QueryKsControl(camera.ks_control)) || !camera.ks_control) return false;
+  uint32_t node_id = 0;
+  if (!UVC_FindExtensionUnit(node_id)) return false;
+  camera.node_id = node_id;
   return UVC_DevQualify() && UVC_GetDevStatus();
 }
 
@@ -92,19 +92,19 @@ int UVC_OpenByIndex(int index) {
 int UVC_OpenDefault() {
   return SelectFirst([] {
     if (UVC_IsSensorCamera()) return false;
-    std::wstring& deviceId = Camera().deviceId;
-    deviceId = fcp::text::UpperAscii(std::move(deviceId));
-    return deviceId.find(L"MI_00") != std::wstring::npos;
+    std::wstring& device_id = Camera().device_id;
+    device_id = fcp::text::UpperAscii(std::move(device_id));
+    return device_id.find(L"MI_00") != std::wstring::npos;
   });
 }
 
 int UVC_OpenByVidPid(uint16_t vid, uint16_t pid) {
   return SelectFirst([vid, pid] {
-    std::wstring& devicePath = Camera().devicePath;
-    devicePath = fcp::text::UpperAscii(std::move(devicePath));
-    const auto pathVid = fcp::uvc::HexFieldAfter(devicePath, L"VID", 4);
-    const auto pathPid = fcp::uvc::HexFieldAfter(devicePath, L"PID", 4);
-    return pathVid == vid && pathPid == pid;
+    std::wstring& device_path = Camera().device_path;
+    device_path = fcp::text::UpperAscii(std::move(device_path));
+    const auto path_vid = fcp::uvc::HexFieldAfter(device_path, L"VID", 4);
+    const auto path_pid = fcp::uvc::HexFieldAfter(device_path, L"PID", 4);
+    return path_vid == vid && path_pid == pid;
   });
 }
 
@@ -115,19 +115,19 @@ int UVC_OpenByLocationInfo(const wchar_t* location) {
   }
   const std::wstring_view wanted = location;
   return SelectFirst([wanted] {
-    std::wstring locationInformation;
-    if (!UVC_ReadDeviceRegValue(L"LocationInformation", locationInformation)) return false;
-    return fcp::text::EqualsIgnoringCase(fcp::uvc::LocationTail(locationInformation), wanted);
+    std::wstring location_information;
+    if (!UVC_ReadDeviceRegValue(L"LocationInformation", location_information)) return false;
+    return fcp::text::EqualsIgnoringCase(fcp::uvc::LocationTail(location_information), wanted);
   });
 }
 
 void UVC_Close() {
   CurrentCamera& camera = Camera();
-  camera.ksControl.reset();
+  camera.ks_control.reset();
   camera.filter.reset();
-  camera.devicePath.clear();
-  camera.deviceId.clear();
-  camera.friendlyName.clear();
-  camera.nodeId = 0;
+  camera.device_path.clear();
+  camera.device_id.clear();
+  camera.friendly_name.clear();
+  camera.node_id = 0;
   camera.status.fill(0);
 }

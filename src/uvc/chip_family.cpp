@@ -40,11 +40,11 @@ static_assert(AllNonzero(fcp::maker::kPidsVzq2201) && AllNonzero(fcp::maker::kPi
 
 }  // namespace
 
-const wchar_t* LookupChipFamily(uint16_t productId) {
-  if (productId == 0) return nullptr;
+const wchar_t* LookupChipFamily(uint16_t product_id) {
+  if (product_id == 0) return nullptr;
   for (const ChipFamily& family : kChipFamilies) {
     for (uint32_t pid : family.dwPid) {
-      if (pid == productId) return family.strName;
+      if (pid == product_id) return family.strName;
     }
   }
   return nullptr;
@@ -52,8 +52,8 @@ const wchar_t* LookupChipFamily(uint16_t productId) {
 
 int UVC_IsVZQ2202() {
   const fcp::uvc::CurrentCamera& camera = fcp::uvc::Camera();
-  if (camera.deviceId.empty()) return 0;
-  const uint16_t chipProductId = static_cast<uint16_t>(camera.status[2] | camera.status[3] << 8);
-  const wchar_t* family = LookupChipFamily(chipProductId);
+  if (camera.device_id.empty()) return 0;
+  const uint16_t chip_product_id = static_cast<uint16_t>(camera.status[2] | camera.status[3] << 8);
+  const wchar_t* family = LookupChipFamily(chip_product_id);
   return fcp::text::EqualsIgnoringCase(family != nullptr ? family : L"", L"VZQ2202") ? 1 : 0;
 }

@@ -12,11 +12,11 @@ namespace fcp::uvc {
 
 struct CurrentCamera {
   std::unique_ptr<os::VideoFilter> filter;    // null: no camera is current
-  std::unique_ptr<os::KsControl> ksControl;   // the filter's control interface
-  uint32_t nodeId = 0;                        // the extension unit's topology node
-  std::wstring devicePath;                    // moniker "DevicePath"
-  std::wstring deviceId;                      // registry key name below the Enum tree
-  std::wstring friendlyName;                  // moniker "FriendlyName"
+  std::unique_ptr<os::KsControl> ks_control;   // the filter's control interface
+  uint32_t node_id = 0;                        // the extension unit's topology node
+  std::wstring device_path;                    // moniker "DevicePath"
+  std::wstring device_id;                      // registry key name below the Enum tree
+  std::wstring friendly_name;                  // moniker "FriendlyName"
   std::array<uint8_t, kStatusBlockSize> status{};  // device status block read at open
 };
 

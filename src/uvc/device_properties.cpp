@@ -22,14 +22,14 @@ constexpr uint32_t kValueBufferSize = 260;
 
 // Queries one value of the current camera's device key (or of its subkey) into `data`; `size` is the
 // buffer's size on entry and the value's on return. Nonzero when the query returned ERROR_SUCCESS.
-bool QueryDeviceValue(const wchar_t* subKey, const wchar_t* name, uint8_t* data, uint32_t& size) {
-  const std::wstring& deviceId = Camera().deviceId;
+bool QueryDeviceValue(const wchar_t* sub_key, const wchar_t* name, uint8_t* data, uint32_t& size) {
+  const std::wstring& device_id = Camera().device_id;
   auto* registry = fcp::os::InstalledPort<DeviceRegistry>();
-  if (registry == nullptr || deviceId.empty()) return false;
-  std::wstring path = kEnumKey + deviceId;
-  if (subKey != nullptr) path += subKey;
+  if (registry == nullptr || device_id.empty()) return false;
+  std::wstring path = kEnumKey + device_id;
+  if (sub_key != nullptr) path += sub_key;
   RegistryKey key = 0;
-  if (registry->OpenKey(fcp::os::RegistryRoot::LocalMachine, path.c_str(), 0, fcp::os::kRegistryKeyRead,
+  if (registry->OpenKey(fcp::os::RegistryRoot::kLocalMachine, path.c_str(), 0, fcp::os::kRegistryKeyRead,
                         key) != ERROR_SUCCESS) {
     return false;
   }
@@ -40,11 +40,11 @@ bool QueryDeviceValue(const wchar_t* subKey, const wchar_t* name, uint8_t* data,
 
 }  // namespace
 
-int UVC_ReadDeviceRegValue(const wchar_t* valueName, std::wstring& text) {
-  if (valueName == nullptr) return 0;
+int UVC_ReadDeviceRegValue(const wchar_t* value_name, std::wstring& text) {
+  if (value_name == nullptr) return 0;
   std::array<uint8_t, kValueBufferSize> buffer{};
   uint32_t size = kValueBufferSize;
-  if (!QueryDeviceValue(nullptr, valueName, buffer.data(), size)) return 0;
+  if (!QueryDeviceValue(nullptr, value_name, buffer.data(), size)) return 0;
   // The value's type is not examined: whatever it holds is read as text up to the first NUL.
   text = fcp::text::TextFromRegistryBytes(buffer.data(), std::min<size_t>(size, buffer.size()));
   return 1;
@@ -58,37 +58,37 @@ int UVC_IsSensorCamera() {
 }
 
 int UVC_GetDeviceName(std::wstring& name) {
-  std::wstring hardwareId;
-  if (!UVC_ReadDeviceRegValue(L"HardwareID", hardwareId)) return 0;
-  auto trimmed = fcp::uvc::DeviceNameFromHardwareId(hardwareId);
+  std::wstring hardware_id;
+  if (!UVC_ReadDeviceRegValue(L"HardwareID", hardware_id)) return 0;
+  auto trimmed = fcp::uvc::DeviceNameFromHardwareId(hardware_id);
   if (!trimmed) return 0;
   name = std::move(*trimmed);
   return 1;
 }
 
 int UVC_GetLocationInfo(std::wstring& location) {
-  if (Camera().deviceId.empty()) return 0;
-  std::wstring locationInformation;
-  if (!UVC_ReadDeviceRegValue(L"LocationInformation", locationInformation)) return 0;
-  location = fcp::uvc::LocationTail(locationInformation);
+  if (Camera().device_id.empty()) return 0;
+  std::wstring location_information;
+  if (!UVC_ReadDeviceRegValue(L"LocationInformation", location_information)) return 0;
+  location = fcp::uvc::LocationTail(location_information);
   return 1;
 }
 
 int UVC_GetVidPidRev(uint16_t& vid, uint16_t& pid, uint16_t& rev) {
-  if (Camera().deviceId.empty()) return 0;
-  std::wstring& devicePath = Camera().devicePath;
-  devicePath = fcp::text::UpperAscii(std::move(devicePath));
+  if (Camera().device_id.empty()) return 0;
+  std::wstring& device_path = Camera().device_path;
+  device_path = fcp::text::UpperAscii(std::move(device_path));
   // A field without digits (or without its key) reads as the number 0, as an empty number does.
-  vid = fcp::uvc::HexFieldAfter(devicePath, L"VID_", 4).value_or(0);
-  pid = fcp::uvc::HexFieldAfter(devicePath, L"PID_", 4).value_or(0);
-  std::wstring hardwareId;
-  if (!UVC_ReadDeviceRegValue(L"HardwareID", hardwareId)) return 0;
-  rev = fcp::uvc::DecimalFieldAfter(hardwareId, L"REV_").value_or(0);
+  vid = fcp::uvc::HexFieldAfter(device_path, L"VID_", 4).value_or(0);
+  pid = fcp::uvc::HexFieldAfter(device_path, L"PID_", 4).value_or(0);
+  std::wstring hardware_id;
+  if (!UVC_ReadDeviceRegValue(L"HardwareID", hardware_id)) return 0;
+  rev = fcp::uvc::DecimalFieldAfter(hardware_id, L"REV_").value_or(0);
   return 1;
 }
 
-int UVC_GetDeviceId(std::wstring& deviceId) {
-  if (Camera().deviceId.empty()) return 0;
-  deviceId = Camera().deviceId;
+int UVC_GetDeviceId(std::wstring& device_id) {
+  if (Camera().device_id.empty()) return 0;
+  device_id = Camera().device_id;
   return 1;
 }

@@ -14,18 +14,18 @@ int HexValue(wchar_t c) {
 
 }  // namespace
 
-std::wstring DeviceIdFromPath(std::wstring_view devicePath) {
-  const size_t lastHash = devicePath.rfind(L'#');
-  std::wstring_view id = lastHash == std::wstring_view::npos ? std::wstring_view{} : devicePath.substr(0, lastHash);
+std::wstring DeviceIdFromPath(std::wstring_view device_path) {
+  const size_t last_hash = device_path.rfind(L'#');
+  std::wstring_view id = last_hash == std::wstring_view::npos ? std::wstring_view{} : device_path.substr(0, last_hash);
   if (const size_t usb = id.find(L"usb"); usb != std::wstring_view::npos) id.remove_prefix(usb);
   std::wstring result(id);
   std::replace(result.begin(), result.end(), L'#', L'\\');
   return result;
 }
 
-std::wstring_view LocationTail(std::wstring_view locationInformation) {
-  if (locationInformation.size() <= kLocationLength) return locationInformation;
-  return locationInformation.substr(locationInformation.size() - kLocationLength);
+std::wstring_view LocationTail(std::wstring_view location_information) {
+  if (location_information.size() <= kLocationLength) return location_information;
+  return location_information.substr(location_information.size() - kLocationLength);
 }
 
 std::optional<uint16_t> HexFieldAfter(std::wstring_view text, std::wstring_view key, size_t offset,
@@ -60,11 +60,11 @@ std::optional<uint16_t> DecimalFieldAfter(std::wstring_view text, std::wstring_v
   return static_cast<uint16_t>(value);
 }
 
-std::optional<std::wstring> DeviceNameFromHardwareId(std::wstring_view hardwareId) {
+std::optional<std::wstring> DeviceNameFromHardwareId(std::wstring_view hardware_id) {
   constexpr size_t kBusPrefix = 4;         // "USB\"
   constexpr size_t kInterfaceSuffix = 6;   // "&MI_00"
-  if (hardwareId.size() < kBusPrefix + kInterfaceSuffix) return std::nullopt;
-  return std::wstring(hardwareId.substr(kBusPrefix, hardwareId.size() - kBusPrefix - kInterfaceSuffix));
+  if (hardware_id.size() < kBusPrefix + kInterfaceSuffix) return std::nullopt;
+  return std::wstring(hardware_id.substr(kBusPrefix, hardware_id.size() - kBusPrefix - kInterfaceSuffix));
 }
 
 }  // namespace fcp::uvc

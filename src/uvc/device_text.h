@@ -17,10 +17,10 @@ inline constexpr size_t kLocationLength = text::kLocationTextLength;
 // The registry key name of a device from its DevicePath: the text before the last '#' (nothing when
 // there is none), from the first "usb" on (case-sensitive; all of it when "usb" does not occur),
 // with every '#' turned into '\'. \\?\usb#vid_1&pid_2&mi_00#inst#{class}\global -> usb\vid_1&pid_2&mi_00\inst
-std::wstring DeviceIdFromPath(std::wstring_view devicePath);
+std::wstring DeviceIdFromPath(std::wstring_view device_path);
 
 // The last kLocationLength characters (the whole text when it is shorter).
-std::wstring_view LocationTail(std::wstring_view locationInformation);
+std::wstring_view LocationTail(std::wstring_view location_information);
 
 // Up to `width` hexadecimal digits starting `offset` characters after the first `key`, read until
 // the first non-hex character and cut to 16 bits. None when the key is missing or no digit is there.
@@ -34,6 +34,6 @@ std::optional<uint16_t> DecimalFieldAfter(std::wstring_view text, std::wstring_v
 // The device name from a hardware identifier: without its first 4 and last 6 characters
 // (USB\VID_1234&PID_5678&REV_0100&MI_00 -> VID_1234&PID_5678&REV_0100). None when it is shorter
 // than the ten characters removed.
-std::optional<std::wstring> DeviceNameFromHardwareId(std::wstring_view hardwareId);
+std::optional<std::wstring> DeviceNameFromHardwareId(std::wstring_view hardware_id);
 
 }  // namespace fcp::uvc

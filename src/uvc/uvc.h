@@ -17,13 +17,13 @@ int UVC_GetDeviceName(std::wstring& name);
 int UVC_GetLocationInfo(std::wstring& location);
 int UVC_GetVidPidRev(uint16_t& vid, uint16_t& pid, uint16_t& rev);
 int UVC_IsSensorCamera();
-int UVC_ReadDeviceRegValue(const wchar_t* valueName, std::wstring& text);
+int UVC_ReadDeviceRegValue(const wchar_t* value_name, std::wstring& text);
 // The current camera's device identifier (its device key below the Enum tree, the platform's device
 // instance ID); fails when it is empty, so also when no camera is current.
-int UVC_GetDeviceId(std::wstring& deviceId);
+int UVC_GetDeviceId(std::wstring& device_id);
 
 // Extension-unit command channel.
-int UVC_FindExtensionUnit(uint32_t& nodeId);
+int UVC_FindExtensionUnit(uint32_t& node_id);
 HRESULT UVC_SetControl(uint32_t control, const uint8_t block[8]);
 HRESULT UVC_GetControl(uint32_t control, uint8_t* buffer, uint32_t count);
 int UVC_CommandRead(const uint8_t block[8], uint8_t* buffer, uint32_t count);
@@ -34,5 +34,5 @@ void UVC_Recover(HRESULT result);
 std::wstring VcmdStatusName(const uint8_t reply[8]);
 
 // Chip identification.
-const wchar_t* LookupChipFamily(uint16_t productId);  // nullptr: no family
+const wchar_t* LookupChipFamily(uint16_t product_id);  // nullptr: no family
 int UVC_IsVZQ2202();

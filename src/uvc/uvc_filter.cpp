@@ -34,29 +34,29 @@ struct Filter {
 
 class Control : public KsControl {
  public:
-  // `onlyNode`: a node instance answers for its own node only.
-  Control(std::shared_ptr<Filter> filter, std::optional<uint32_t> onlyNode)
-      : filter_(std::move(filter)), onlyNode_(onlyNode) {}
+  // `only_node`: a node instance answers for its own node only.
+  Control(std::shared_ptr<Filter> filter, std::optional<uint32_t> only_node)
+      : filter_(std::move(filter)), only_node_(only_node) {}
 
-  HRESULT KsProperty(const KspNode& property, uint32_t propertyLength, void* data, uint32_t dataLength,
-                     uint32_t* bytesReturned) override {
-    if (bytesReturned != nullptr) *bytesReturned = 0;
-    if (propertyLength < sizeof(KspNode) || (property.flags & kKsPropertyTypeTopology) == 0) return E_INVALIDARG;
-    if (onlyNode_ && property.nodeId != *onlyNode_) return kNotFound;
+  HRESULT KsProperty(const KspNode& property, uint32_t property_length, void* data, uint32_t data_length,
+                     uint32_t* bytes_returned) override {
+    if (bytes_returned != nullptr) *bytes_returned = 0;
+    if (property_length < sizeof(KspNode) || (property.flags & kKsPropertyTypeTopology) == 0) return E_INVALIDARG;
+    if (only_node_ && property.node_id != *only_node_) return kNotFound;
     const auto& entities = filter_->vc.entities;
-    if (property.nodeId >= entities.size()) return kNotFound;
-    const VcEntity& unit = entities[property.nodeId];
+    if (property.node_id >= entities.size()) return kNotFound;
+    const VcEntity& unit = entities[property.node_id];
     if (unit.kind != VcEntityKind::kExtensionUnit) return kNotFound;
-    if (unit.extensionCode != property.set) return kSetNotFound;
+    if (unit.extension_code != property.set) return kSetNotFound;
     if (!unit.HasControl(property.id) || property.id > 0xFF) return kNotFound;
 
     const uint32_t type = property.flags & ~kKsPropertyTypeTopology;
     if (type == kKsPropertyTypeSetSupport) return S_OK;  // from the unit's descriptor
     if (type != kKsPropertyTypeGet && type != kKsPropertyTypeSet) return kNotSupported;
-    if (data == nullptr || dataLength < kUvcExtensionControlSize) return kMoreData;
+    if (data == nullptr || data_length < kUvcExtensionControlSize) return kMoreData;
 
     const UvcControlRequest request{type == kKsPropertyTypeGet, unit.id, static_cast<uint8_t>(property.id),
-                                    filter_->vc.interfaceNumber};
+                                    filter_->vc.interface_number};
     std::array<uint8_t, kUvcExtensionControlSize> stage{};
     if (!request.get) std::memcpy(stage.data(), data, stage.size());
     uint32_t received = 0;
@@ -65,14 +65,14 @@ class Control : public KsControl {
     if (request.get) {
       received = std::min<uint32_t>(received, kUvcExtensionControlSize);
       std::memcpy(data, stage.data(), received);
-      if (bytesReturned != nullptr) *bytesReturned = received;
+      if (bytes_returned != nullptr) *bytes_returned = received;
     }
     return result;
   }
 
  private:
   std::shared_ptr<Filter> filter_;
-  std::optional<uint32_t> onlyNode_;
+  std::optional<uint32_t> only_node_;
 };
 
 class Topology : public KsTopologyInfo {
@@ -121,7 +121,7 @@ bool VcEntity::HasControl(uint32_t control) const {
 }
 
 std::optional<VideoControlInterface> ParseVideoControl(std::span<const uint8_t> configuration,
-                                                       std::optional<uint8_t> interfaceNumber) {
+                                                       std::optional<uint8_t> interface_number) {
   constexpr uint8_t kInterfaceDescriptor = 0x04;
   constexpr uint8_t kCsInterface = 0x24;
   std::optional<VideoControlInterface> vc;
@@ -133,9 +133,9 @@ std::optional<VideoControlInterface> ParseVideoControl(std::span<const uint8_t> 
     at += length;
     if (d[1] == kInterfaceDescriptor && length >= 9) {
       if (inside) break;  // the entities of the interface are complete
-      if (d[5] == 0x0E && d[6] == 0x01 && d[3] == 0 && (!interfaceNumber || *interfaceNumber == d[2])) {
+      if (d[5] == 0x0E && d[6] == 0x01 && d[3] == 0 && (!interface_number || *interface_number == d[2])) {
         vc.emplace();
-        vc->interfaceNumber = d[2];
+        vc->interface_number = d[2];
         inside = true;
       }
       continue;
@@ -148,7 +148,7 @@ std::optional<VideoControlInterface> ParseVideoControl(std::span<const uint8_t> 
       case VcEntityKind::kInputTerminal:
       case VcEntityKind::kOutputTerminal:
         if (length < 6) continue;
-        entity.terminalType = static_cast<uint16_t>(d[4] | d[5] << 8);
+        entity.terminal_type = static_cast<uint16_t>(d[4] | d[5] << 8);
         break;
       case VcEntityKind::kSelectorUnit:
       case VcEntityKind::kProcessingUnit:
@@ -156,11 +156,11 @@ std::optional<VideoControlInterface> ParseVideoControl(std::span<const uint8_t> 
       case VcEntityKind::kExtensionUnit: {
         // bUnitID, guidExtensionCode[16], bNumControls, bNrInPins, baSourceID[p], bControlSize, bmControls[n]
         if (length < 22) continue;
-        entity.extensionCode = Guid::FromBytes(d.data() + 4);
-        const size_t sizeAt = 22 + size_t{d[21]};
-        if (sizeAt >= length || sizeAt + 1 + d[sizeAt] > length) continue;
-        entity.controls.assign(d.begin() + static_cast<std::ptrdiff_t>(sizeAt) + 1,
-                               d.begin() + static_cast<std::ptrdiff_t>(sizeAt) + 1 + d[sizeAt]);
+        entity.extension_code = Guid::FromBytes(d.data() + 4);
+        const size_t size_at = 22 + size_t{d[21]};
+        if (size_at >= length || size_at + 1 + d[size_at] > length) continue;
+        entity.controls.assign(d.begin() + static_cast<std::ptrdiff_t>(size_at) + 1,
+                               d.begin() + static_cast<std::ptrdiff_t>(size_at) + 1 + d[size_at]);
         break;
       }
       default:
@@ -176,10 +176,10 @@ Guid NodeTypeOf(const VcEntity& entity) {
   constexpr uint16_t kCameraTerminal = 0x0201;
   switch (entity.kind) {
     case VcEntityKind::kInputTerminal:
-      return entity.terminalType == kCameraTerminal ? GuidOf("{DFF229E6-F70F-11D0-B917-00A0C9223196}")   // camera terminal
+      return entity.terminal_type == kCameraTerminal ? GuidOf("{DFF229E6-F70F-11D0-B917-00A0C9223196}")   // camera terminal
                                                     : GuidOf("{DFF229E2-F70F-11D0-B917-00A0C9223196}");  // input terminal
     case VcEntityKind::kOutputTerminal:
-      return entity.terminalType == kStreamingTerminal ? GuidOf("{DFF229E1-F70F-11D0-B917-00A0C9223196}")   // streaming
+      return entity.terminal_type == kStreamingTerminal ? GuidOf("{DFF229E1-F70F-11D0-B917-00A0C9223196}")   // streaming
                                                        : GuidOf("{DFF229E3-F70F-11D0-B917-00A0C9223196}");  // output terminal
     case VcEntityKind::kSelectorUnit:
       return GuidOf("{DFF229E4-F70F-11D0-B917-00A0C9223196}");

@@ -31,23 +31,23 @@ enum class VcEntityKind : uint8_t {
 struct VcEntity {
   VcEntityKind kind = VcEntityKind::kInputTerminal;
   uint8_t id = 0;                 // bTerminalID / bUnitID
-  uint16_t terminalType = 0;      // wTerminalType of a terminal
-  os::Guid extensionCode;         // guidExtensionCode of an extension unit
+  uint16_t terminal_type = 0;      // wTerminalType of a terminal
+  os::Guid extension_code;         // guidExtensionCode of an extension unit
   std::vector<uint8_t> controls;  // bmControls of an extension unit: control n is bit n-1
 
   bool HasControl(uint32_t control) const;
 };
 
 struct VideoControlInterface {
-  uint8_t interfaceNumber = 0;
+  uint8_t interface_number = 0;
   std::vector<VcEntity> entities;  // in descriptor order: the topology's node numbers
 };
 
 // The video-control interface (class 0x0E, subclass 0x01) of a configuration descriptor, the first
-// one or the one with `interfaceNumber`, with its entities; none when there is no such interface.
+// one or the one with `interface_number`, with its entities; none when there is no such interface.
 // Walks whole descriptors only: a malformed length ends the walk.
 std::optional<VideoControlInterface> ParseVideoControl(std::span<const uint8_t> configuration,
-                                                       std::optional<uint8_t> interfaceNumber = {});
+                                                       std::optional<uint8_t> interface_number = {});
 
 // The node type the platform gives each kind of entity.
 os::Guid NodeTypeOf(const VcEntity& entity);
@@ -55,9 +55,9 @@ os::Guid NodeTypeOf(const VcEntity& entity);
 // One class request to an extension-unit control.
 struct UvcControlRequest {
   bool get = false;             // GET_CUR, else SET_CUR
-  uint8_t unitId = 0;
+  uint8_t unit_id = 0;
   uint8_t selector = 0;         // control number
-  uint8_t interfaceNumber = 0;  // the video-control interface
+  uint8_t interface_number = 0;  // the video-control interface
 };
 inline constexpr uint32_t kUvcExtensionControlSize = 8;
 

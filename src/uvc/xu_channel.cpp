@@ -18,12 +18,12 @@ namespace {
 
 constexpr uint32_t kKspNodeSize = sizeof(KspNode);
 
-KspNode ExtensionUnitProperty(uint32_t control, uint32_t flags, uint32_t nodeId) {
+KspNode ExtensionUnitProperty(uint32_t control, uint32_t flags, uint32_t node_id) {
   KspNode property;
   property.set = fcp::uvc::kExtensionUnitGuid;
   property.id = control;
   property.flags = flags | fcp::os::kKsPropertyTypeTopology;
-  property.nodeId = nodeId;
+  property.node_id = node_id;
   property.reserved = 0;
   return property;
 }
@@ -35,7 +35,7 @@ bool UnitUnreachable(HRESULT result) {
 
 }  // namespace
 
-int UVC_FindExtensionUnit(uint32_t& nodeId) {
+int UVC_FindExtensionUnit(uint32_t& node_id) {
   auto& filter = Camera().filter;
   if (!filter) return 0;
   std::unique_ptr<fcp::os::KsTopologyInfo> topology;
@@ -46,12 +46,12 @@ int UVC_FindExtensionUnit(uint32_t& nodeId) {
     fcp::os::Guid type;
     if (FAILED(topology->GetNodeType(node, type))) return 0;
     if (type != fcp::os::kKsNodeTypeDevSpecific) continue;
-    std::unique_ptr<fcp::os::KsControl> nodeControl;
-    if (FAILED(topology->CreateNodeInstance(node, nodeControl)) || !nodeControl) return 0;
+    std::unique_ptr<fcp::os::KsControl> node_control;
+    if (FAILED(topology->CreateNodeInstance(node, node_control)) || !node_control) return 0;
     const KspNode query =
         ExtensionUnitProperty(fcp::uvc::kCommandControl, fcp::os::kKsPropertyTypeSetSupport, node);
-    if (SUCCEEDED(nodeControl->KsProperty(query, kKspNodeSize, nullptr, 0, nullptr))) {
-      nodeId = node;
+    if (SUCCEEDED(node_control->KsProperty(query, kKspNodeSize, nullptr, 0, nullptr))) {
+      node_id = node;
       return 1;
     }
   }
@@ -60,21 +60,21 @@ int UVC_FindExtensionUnit(uint32_t& nodeId) {
 
 HRESULT UVC_SetControl(uint32_t control, const uint8_t block[8]) {
   auto& camera = Camera();
-  if (!camera.ksControl || block == nullptr) return E_FAIL;
+  if (!camera.ks_control || block == nullptr) return E_FAIL;
   VcmdBlock data;
   std::copy_n(block, kControlSize, data.begin());
   uint32_t returned = 0;
-  return camera.ksControl->KsProperty(ExtensionUnitProperty(control, fcp::os::kKsPropertyTypeSet, camera.nodeId),
+  return camera.ks_control->KsProperty(ExtensionUnitProperty(control, fcp::os::kKsPropertyTypeSet, camera.node_id),
                                       kKspNodeSize, data.data(), kControlSize, &returned);
 }
 
 HRESULT UVC_GetControl(uint32_t control, uint8_t* buffer, uint32_t count) {
   auto& camera = Camera();
-  if (!camera.ksControl) return E_FAIL;
+  if (!camera.ks_control) return E_FAIL;
   VcmdBlock data{};
   uint32_t returned = 0;
   const HRESULT result =
-      camera.ksControl->KsProperty(ExtensionUnitProperty(control, fcp::os::kKsPropertyTypeGet, camera.nodeId),
+      camera.ks_control->KsProperty(ExtensionUnitProperty(control, fcp::os::kKsPropertyTypeGet, camera.node_id),
                                    kKspNodeSize, data.data(), kControlSize, &returned);
   if (SUCCEEDED(result) && buffer != nullptr) std::copy_n(data.begin(), std::min(count, kControlSize), buffer);
   return result;

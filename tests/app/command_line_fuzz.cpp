@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::wstring text;
   for (size_t i = 0; i < size; ++i) text.push_back(static_cast<wchar_t>(data[i] ? data[i] : 0x100 + i % 7));
   const fcp::app::CommandLineOptions options = fcp::app::ParseCommandLineOptions(text);
-  if (options.silent > 1 || options.lviOutput > 1) __builtin_trap();
+  if (options.silent > 1 || options.lvi_output > 1) __builtin_trap();
 
   // A token is free of the separators and of NUL; map the input into one.
   std::wstring token;

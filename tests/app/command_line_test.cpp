@@ -8,7 +8,7 @@ using fcp::app::CommandLineOptions;
 using fcp::app::ParseCommandLineOptions;
 
 struct Case {
-  const wchar_t* commandLine;
+  const wchar_t* command_line;
   BOOL silent;
   BOOL lvi;
   uint16_t vid;
@@ -62,10 +62,10 @@ const Case kCases[] = {
 
 TEST(CommandLine, Grammar) {
   for (const Case& c : kCases) {
-    SCOPED_TRACE(testing::Message() << "command line: [" << std::wstring(c.commandLine).c_str() << "]");
-    const CommandLineOptions options = ParseCommandLineOptions(c.commandLine);
+    SCOPED_TRACE(testing::Message() << "command line: [" << std::wstring(c.command_line).c_str() << "]");
+    const CommandLineOptions options = ParseCommandLineOptions(c.command_line);
     EXPECT_EQ(options.silent, c.silent);
-    EXPECT_EQ(options.lviOutput, c.lvi);
+    EXPECT_EQ(options.lvi_output, c.lvi);
     EXPECT_EQ(options.vid, c.vid);
     EXPECT_EQ(options.pid, c.pid);
   }

@@ -20,43 +20,43 @@ void DialogTest::SetUp() {
          ("fcp_app_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
   std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);
-  environment_.moduleFileName = (dir_ / "fixcorepower").wstring();
+  environment_.module_file_name = (dir_ / "fixcorepower").wstring();
   environment_.now = 0;
-  environment_.localTimeFails = false;
-  environment_.localTime = std::tm{};
-  environment_.localTime.tm_year = 2026 - 1900;
-  environment_.localTime.tm_mon = 11;
-  environment_.localTime.tm_mday = 10;
-  environment_.localTime.tm_hour = 4;
-  environment_.localTime.tm_min = 5;
-  environment_.localTime.tm_sec = 6;
-  previousBackend_ = ui::InstallBackend(&backend_);
-  previousEnvironment_ = os::InstallPort<os::ProcessEnvironment>(&environment_);
+  environment_.local_time_fails = false;
+  environment_.local_time = std::tm{};
+  environment_.local_time.tm_year = 2026 - 1900;
+  environment_.local_time.tm_mon = 11;
+  environment_.local_time.tm_mday = 10;
+  environment_.local_time.tm_hour = 4;
+  environment_.local_time.tm_min = 5;
+  environment_.local_time.tm_sec = 6;
+  previous_backend_ = ui::InstallBackend(&backend_);
+  previous_environment_ = os::InstallPort<os::ProcessEnvironment>(&environment_);
 }
 
 void DialogTest::TearDown() {
-  if (dialogThread_.joinable()) {
+  if (dialog_thread_.joinable()) {
     ops_.OpenGate();
     if (!closed_) backend_.Post(kDialog, WM_CLOSE);
-    dialogThread_.join();
+    dialog_thread_.join();
   }
-  ui::InstallBackend(previousBackend_);
-  os::InstallPort<os::ProcessEnvironment>(previousEnvironment_);
+  ui::InstallBackend(previous_backend_);
+  os::InstallPort<os::ProcessEnvironment>(previous_environment_);
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
 }
 
-void DialogTest::Open(const std::wstring& commandLine, bool waitForCheck) {
-  dialogThread_ = std::thread([this, commandLine] {
+void DialogTest::Open(const std::wstring& command_line, bool wait_for_check) {
+  dialog_thread_ = std::thread([this, command_line] {
     CFixCorePowerDlg dialog;
-    dialog.ParseCommandLine(commandLine);
+    dialog.ParseCommandLine(command_line);
     dialog_ = &dialog;
-    modalResult_ = dialog.DoModal();
+    modal_result_ = dialog.DoModal();
     dialog_ = nullptr;
     closed_ = true;
   });
   ASSERT_TRUE(backend_.WaitFor([&] { return backend_.IsOpen(kDialog) || closed_; }));
-  if (waitForCheck) {
+  if (wait_for_check) {
     ASSERT_TRUE(WaitCheckEnded());
   }
 }
@@ -68,7 +68,7 @@ void DialogTest::Close() {
 
 bool DialogTest::WaitClosed() {
   if (!backend_.WaitFor([&] { return closed_.load(); })) return false;
-  dialogThread_.join();
+  dialog_thread_.join();
   return true;
 }
 

@@ -28,8 +28,8 @@ class DialogTest : public ::testing::Test {
   void TearDown() override;
 
   // Opens the dialog with a command line and waits until its first check has ended (or, with
-  // `waitForCheck` false, only until the window is open).
-  void Open(const std::wstring& commandLine = L"", bool waitForCheck = true);
+  // `wait_for_check` false, only until the window is open).
+  void Open(const std::wstring& command_line = L"", bool wait_for_check = true);
   // Closes it (WM_CLOSE) and waits for DoModal to return.
   void Close();
   bool WaitClosed();
@@ -46,17 +46,17 @@ class DialogTest : public ::testing::Test {
   std::filesystem::path ResultFile() const { return dir_ / "result.txt"; }
 
   FakeDeviceOps& ops_ = FakeDeviceOps::Instance();
-  ui::headless::HeadlessBackend backend_{ui::headless::Options{.clockTimers = false}};
+  ui::headless::HeadlessBackend backend_{ui::headless::Options{.clock_timers = false}};
   FakeEnvironment environment_;
   std::filesystem::path dir_;
   std::atomic<CFixCorePowerDlg*> dialog_{nullptr};
   std::atomic<bool> closed_{false};
-  INT_PTR modalResult_ = 0;
-  std::thread dialogThread_;
+  INT_PTR modal_result_ = 0;
+  std::thread dialog_thread_;
 
  private:
-  ui::Backend* previousBackend_ = nullptr;
-  os::ProcessEnvironment* previousEnvironment_ = nullptr;
+  ui::Backend* previous_backend_ = nullptr;
+  os::ProcessEnvironment* previous_environment_ = nullptr;
 };
 
 }  // namespace fcp::test

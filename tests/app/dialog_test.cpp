@@ -19,8 +19,8 @@ TEST_F(DialogTest, NoCameraTheFirstCheckFailsAndCanBeRepeated) {
   EXPECT_TRUE(Enabled(IDC_BUTTON_CHECK));
   EXPECT_EQ(backend_.BackgroundColor(kDialog, IDC_STATUS), RGB(255, 0, 0));
   EXPECT_EQ(g_nCheckResult, -1);
-  EXPECT_EQ(ops_.openDefaultCalls.load(), 1);
-  EXPECT_EQ(ops_.openByVidPidCalls.load(), 0);
+  EXPECT_EQ(ops_.open_default_calls.load(), 1);
+  EXPECT_EQ(ops_.open_by_vid_pid_calls.load(), 0);
   EXPECT_EQ(ReadFile(ResultFile()), "fail\r\n");
   EXPECT_EQ(FailureLogs(), std::vector<std::string>{kLogName});
   EXPECT_EQ(ReadFile(dir_ / kLogName), "No vaild device.\r\n");
@@ -36,23 +36,23 @@ TEST_F(DialogTest, NoCameraTheFirstCheckFailsAndCanBeRepeated) {
   EXPECT_FALSE(backend_.WindowRect(kDialog)) << "not silent: the window stays where it is";
 
   ASSERT_TRUE(backend_.Click(kDialog, IDC_BUTTON_CHECK));
-  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairRuns == 2; }));
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repair_runs == 2; }));
   ASSERT_TRUE(WaitCheckEnded());
   EXPECT_EQ(Text(IDC_STATUS), L"FAIL");
   EXPECT_EQ(ReadFile(ResultFile()), "fail\r\n");
 
   Close();
-  EXPECT_EQ(modalResult_, IDCANCEL);
+  EXPECT_EQ(modal_result_, IDCANCEL);
 }
 
 TEST_F(DialogTest, CameraSelectedAndPassing) {
-  ops_.cameraPresent = true;
+  ops_.camera_present = true;
   ops_.verdict = 1;
   ops_.error.clear();
   Open();
   EXPECT_EQ(Text(IDC_STATUS), L"PASS");
   EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"VID_1D6B&PID_0102&REV_0100");
-  EXPECT_EQ(ops_.lastRepairLocation, L"001.003.000.000.000.000");
+  EXPECT_EQ(ops_.last_repair_location, L"001.003.000.000.000.000");
   EXPECT_EQ(backend_.BackgroundColor(kDialog, IDC_STATUS), RGB(0, 255, 0));
   EXPECT_EQ(g_nCheckResult, 0);
   EXPECT_EQ(ReadFile(ResultFile()), "pass\r\n");
@@ -62,7 +62,7 @@ TEST_F(DialogTest, CameraSelectedAndPassing) {
 TEST_F(DialogTest, ResultFilesByteForByte) {
   struct Case {
     int verdict;
-    const wchar_t* commandLine;
+    const wchar_t* command_line;
     const char* result;
     const wchar_t* error;
     const char* log;  // nullptr: no failure log
@@ -80,11 +80,11 @@ TEST_F(DialogTest, ResultFilesByteForByte) {
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     ops_.Reset();
-    ops_.cameraPresent = true;
+    ops_.camera_present = true;
     ops_.verdict = c.verdict;
     ops_.error = c.error;
     closed_ = false;
-    Open(c.commandLine);
+    Open(c.command_line);
     EXPECT_EQ(ReadFile(ResultFile()), c.result);
     if (c.log) {
       EXPECT_EQ(FailureLogs(), std::vector<std::string>{kLogName});
@@ -97,7 +97,7 @@ TEST_F(DialogTest, ResultFilesByteForByte) {
 }
 
 TEST_F(DialogTest, UnwritableDirectoryStillShowsAndReportsTheVerdict) {
-  environment_.moduleFileName = (dir_ / "missing" / "fixcorepower").wstring();
+  environment_.module_file_name = (dir_ / "missing" / "fixcorepower").wstring();
   Open();
   EXPECT_EQ(Text(IDC_STATUS), L"FAIL");
   EXPECT_EQ(g_nCheckResult, -1);
@@ -128,35 +128,35 @@ TEST_F(DialogTest, SelectionByIdsWhenEitherIsGiven) {
     ops_.Reset();
     closed_ = false;
     Open(commandLine);
-    EXPECT_EQ(ops_.openDefaultCalls.load(), defaultCalls);
-    EXPECT_EQ(ops_.openByVidPidCalls.load(), idCalls);
-    EXPECT_EQ(ops_.lastVid.load(), vid);
-    EXPECT_EQ(ops_.lastPid.load(), pid);
+    EXPECT_EQ(ops_.open_default_calls.load(), defaultCalls);
+    EXPECT_EQ(ops_.open_by_vid_pid_calls.load(), idCalls);
+    EXPECT_EQ(ops_.last_vid.load(), vid);
+    EXPECT_EQ(ops_.last_pid.load(), pid);
     Close();
   }
 }
 
 TEST_F(DialogTest, HalfKnownCameraIsNotSelected) {
-  for (const bool nameFails : {true, false}) {
+  for (const bool name_fails : {true, false}) {
     ops_.Reset();
-    ops_.cameraPresent = true;
-    ops_.nameFails = nameFails;
-    ops_.locationFails = !nameFails;
+    ops_.camera_present = true;
+    ops_.name_fails = name_fails;
+    ops_.location_fails = !name_fails;
     closed_ = false;
     Open();
     EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"");
     EXPECT_EQ(Location(), L"");
-    EXPECT_EQ(ops_.lastRepairLocation, L"");
+    EXPECT_EQ(ops_.last_repair_location, L"");
     Close();
   }
 }
 
 TEST_F(DialogTest, ButtonDisabledAndDeviceChangesIgnoredDuringACheck) {
-  ops_.cameraPresent = true;
-  ops_.holdRepair = true;
+  ops_.camera_present = true;
+  ops_.hold_repair = true;
   { std::ofstream stale(ResultFile()); stale << "pass\r\n"; }
   Open(L"", false);
-  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairs_at_gate == 1; }));
   EXPECT_FALSE(std::filesystem::exists(ResultFile())) << "no stale verdict while a check runs";
   EXPECT_FALSE(Enabled(IDC_BUTTON_CHECK));
   EXPECT_FALSE(backend_.Click(kDialog, IDC_BUTTON_CHECK));
@@ -165,11 +165,11 @@ TEST_F(DialogTest, ButtonDisabledAndDeviceChangesIgnoredDuringACheck) {
   OnDialog([&](CFixCorePowerDlg& dialog) { checking = dialog.m_bChecking != 0; });
   EXPECT_TRUE(checking);
 
-  ops_.cameraPresent = false;
+  ops_.camera_present = false;
   EXPECT_EQ(backend_.BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE), 1);
   EXPECT_EQ(backend_.BroadcastDeviceChange(DBT_DEVICEARRIVAL), 1);
   OnDialog([](CFixCorePowerDlg&) {});  // both processed
-  EXPECT_EQ(ops_.openDefaultCalls.load(), 1);
+  EXPECT_EQ(ops_.open_default_calls.load(), 1);
   EXPECT_FALSE(backend_.Timer(kDialog, 100));
 
   ops_.verdict = 1;
@@ -180,38 +180,38 @@ TEST_F(DialogTest, ButtonDisabledAndDeviceChangesIgnoredDuringACheck) {
 }
 
 TEST_F(DialogTest, RemovalRescansAtOnce) {
-  ops_.cameraPresent = true;
+  ops_.camera_present = true;
   ops_.verdict = 1;
   Open();
   ASSERT_EQ(Text(IDC_STATUS), L"PASS");
-  ops_.cameraPresent = false;
+  ops_.camera_present = false;
   backend_.BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE);
   ASSERT_TRUE(backend_.WaitFor([&] { return Text(IDC_STATUS) == L"N/A"; }));
   OnDialog([](CFixCorePowerDlg&) {});  // the rescan has ended
   EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"");
   EXPECT_FALSE(Enabled(IDC_BUTTON_CHECK));
   EXPECT_EQ(Location(), L"");
-  EXPECT_EQ(ops_.openDefaultCalls.load(), 2);
+  EXPECT_EQ(ops_.open_default_calls.load(), 2);
   EXPECT_FALSE(backend_.Timer(kDialog, 100));
 
   // Events other than arrival and removal do nothing.
   backend_.BroadcastDeviceChange(0x0007);  // DBT_DEVNODES_CHANGED
   OnDialog([](CFixCorePowerDlg&) {});
-  EXPECT_EQ(ops_.openDefaultCalls.load(), 2);
+  EXPECT_EQ(ops_.open_default_calls.load(), 2);
 }
 
 TEST_F(DialogTest, ArrivalStartsASeriesOfAtMost25Rescans) {
   Open();
   auto fire = [&] {
     OnDialog([](CFixCorePowerDlg&) {});  // the previous tick has armed the timer again
-    const int before = ops_.openDefaultCalls;
+    const int before = ops_.open_default_calls;
     if (!backend_.FireTimer(kDialog, 100)) return false;
-    return backend_.WaitFor([&] { return ops_.openDefaultCalls == before + 1; });
+    return backend_.WaitFor([&] { return ops_.open_default_calls == before + 1; });
   };
   auto armed = [&] {
     OnDialog([](CFixCorePowerDlg&) {});
     auto timer = backend_.Timer(kDialog, 100);
-    return timer && timer->elapseMs == 200;
+    return timer && timer->elapse_ms == 200;
   };
 
   backend_.BroadcastDeviceChange(DBT_DEVICEARRIVAL);
@@ -231,7 +231,7 @@ TEST_F(DialogTest, ArrivalStartsASeriesOfAtMost25Rescans) {
   backend_.BroadcastDeviceChange(DBT_DEVICEARRIVAL);
   ASSERT_TRUE(fire());
   ASSERT_TRUE(armed());
-  ops_.cameraPresent = true;
+  ops_.camera_present = true;
   ASSERT_TRUE(fire());
   EXPECT_FALSE(armed());
   EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"VID_1D6B&PID_0102&REV_0100");
@@ -241,17 +241,17 @@ TEST_F(DialogTest, ArrivalStartsASeriesOfAtMost25Rescans) {
 TEST_F(DialogTest, SilentModeMovesOffScreenAndClosesAfterTheCheck) {
   Open(L"-s");
   ASSERT_TRUE(WaitClosed());
-  EXPECT_EQ(modalResult_, IDCANCEL);
-  EXPECT_EQ(ops_.repairRuns.load(), 1);
+  EXPECT_EQ(modal_result_, IDCANCEL);
+  EXPECT_EQ(ops_.repair_runs.load(), 1);
   EXPECT_EQ(g_nCheckResult, -1);
   EXPECT_EQ(ReadFile(ResultFile()), "fail\r\n");
   EXPECT_EQ(FailureLogs().size(), 1u);
 }
 
 TEST_F(DialogTest, SilentWindowIsOffScreen) {
-  ops_.holdRepair = true;
+  ops_.hold_repair = true;
   Open(L"-s", false);
-  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairs_at_gate == 1; }));
   const auto rect = backend_.WindowRect(kDialog);
   ASSERT_TRUE(rect);
   EXPECT_EQ(rect->left, -10000);
@@ -271,37 +271,37 @@ TEST_F(DialogTest, FailedRegistrationReportsAndClosesWithoutACheck) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, L"Failed to register USB device interface.");
   EXPECT_EQ(boxes[0].type, MB_OK);
-  EXPECT_EQ(ops_.repairRuns.load(), 0);
-  EXPECT_EQ(ops_.openDefaultCalls.load(), 0);
+  EXPECT_EQ(ops_.repair_runs.load(), 0);
+  EXPECT_EQ(ops_.open_default_calls.load(), 0);
   EXPECT_EQ(ReadFile(ResultFile()), "pass\r\n") << "result files are not touched";
   EXPECT_TRUE(FailureLogs().empty());
   EXPECT_EQ(g_nCheckResult, -1) << "no check ran: the exit code must not say PASS";
 }
 
 TEST_F(DialogTest, ClosingStopsARunningCheckWhichReportsNothing) {
-  ops_.cameraPresent = true;
-  ops_.holdRepair = true;
+  ops_.camera_present = true;
+  ops_.hold_repair = true;
   Open(L"", false);
-  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairs_at_gate == 1; }));
   Close();
-  EXPECT_EQ(ops_.repairsStopped.load(), 1);
+  EXPECT_EQ(ops_.repairs_stopped.load(), 1);
   EXPECT_EQ(g_nCheckResult, -1) << "an unfinished check";
   EXPECT_FALSE(std::filesystem::exists(ResultFile()));
   EXPECT_TRUE(FailureLogs().empty());
 }
 
 TEST_F(DialogTest, NewCheckStopsARunningCheck) {
-  ops_.cameraPresent = true;
-  ops_.holdRepair = true;
+  ops_.camera_present = true;
+  ops_.hold_repair = true;
   Open(L"", false);
-  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+  ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairs_at_gate == 1; }));
   bool checking = true;
   OnDialog([&](CFixCorePowerDlg& dialog) {
     dialog.StopWorker();
     checking = dialog.m_bChecking != 0;
   });
   EXPECT_FALSE(checking);
-  EXPECT_EQ(ops_.repairsStopped.load(), 1);
+  EXPECT_EQ(ops_.repairs_stopped.load(), 1);
   EXPECT_EQ(Text(IDC_STATUS), L"N/A");
   EXPECT_FALSE(std::filesystem::exists(ResultFile()));
 
@@ -324,25 +324,25 @@ TEST_F(DialogTest, DeviceChangeJustBeforeTheCheckNeverStopsIt) {
     SCOPED_TRACE(testing::Message() << "event " << std::hex << event);
     std::filesystem::remove(ResultFile());
     ops_.Reset();
-    ops_.cameraPresent = true;
+    ops_.camera_present = true;
     ops_.verdict = 1;
-    ops_.holdSelection = true;
-    ops_.holdRepair = true;
+    ops_.hold_selection = true;
+    ops_.hold_repair = true;
     closed_ = false;
     Open(L"-s", false);
-    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.selectionsAtGate == 1; }));
+    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.selections_at_gate == 1; }));
     ASSERT_EQ(backend_.BroadcastDeviceChange(event), 1);  // queued before the worker's first call
     ops_.OpenSelectionGate();
-    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairs_at_gate == 1; }));
     if (event == DBT_DEVICEARRIVAL) {
       // The tick comes 200 ms later and finds the check running.
       ASSERT_TRUE(backend_.WaitFor([&] { return backend_.Timer(kDialog, 100).has_value(); }));
       ASSERT_TRUE(backend_.WaitFor([&] { return !backend_.Timer(kDialog, 100).has_value(); }));
     }
-    EXPECT_EQ(ops_.openDefaultCalls.load(), 1) << "no selection while the check runs";
+    EXPECT_EQ(ops_.open_default_calls.load(), 1) << "no selection while the check runs";
     ops_.OpenGate();
     ASSERT_TRUE(WaitClosed()) << "the silent run must end";
-    EXPECT_EQ(ops_.repairsStopped.load(), 0);
+    EXPECT_EQ(ops_.repairs_stopped.load(), 0);
     EXPECT_EQ(g_nCheckResult, 0);
     EXPECT_EQ(ReadFile(ResultFile()), "pass\r\n");
   }
@@ -355,7 +355,7 @@ TEST_F(DialogTest, StopAfterThePatchWriteKeepsTheVerdict) {
     int verdict;
     const char* result;
     const char* log;  // nullptr: none
-    int exitCode;
+    int exit_code;
   };
   const Case cases[] = {{0, "fail\r\n", "Failed to fix core power.\r\n", -1}, {1, "pass\r\n", nullptr, 0}};
   for (const Case& c : cases) {
@@ -363,19 +363,19 @@ TEST_F(DialogTest, StopAfterThePatchWriteKeepsTheVerdict) {
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     ops_.Reset();
-    ops_.cameraPresent = true;
+    ops_.camera_present = true;
     ops_.verdict = c.verdict;
     ops_.error = L"Failed to fix core power.\n";
-    ops_.holdRepair = true;
-    ops_.gatePastPatchWrite = true;
+    ops_.hold_repair = true;
+    ops_.gate_past_patch_write = true;
     closed_ = false;
     Open(L"", false);
-    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairsAtGate == 1; }));
+    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.repairs_at_gate == 1; }));
     backend_.Post(kDialog, WM_CLOSE);
-    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.stopRequestsSeen == 1; }));
+    ASSERT_TRUE(backend_.WaitFor([&] { return ops_.stop_requests_seen == 1; }));
     ops_.OpenGate();
     ASSERT_TRUE(WaitClosed());
-    EXPECT_EQ(g_nCheckResult, c.exitCode);
+    EXPECT_EQ(g_nCheckResult, c.exit_code);
     EXPECT_EQ(ReadFile(ResultFile()), c.result);
     if (c.log) {
       EXPECT_EQ(FailureLogs(), std::vector<std::string>{kLogName});
@@ -390,13 +390,13 @@ TEST_F(DialogTest, NoThreadForTheCheckFailsItCleanly) {
   const WorkerThreadFactory previous = SetWorkerThreadFactory([](std::function<void()>) -> std::thread {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   });
-  ops_.cameraPresent = true;
+  ops_.camera_present = true;
   ops_.verdict = 1;
   Open(L"-s", false);
   const bool closed = WaitClosed();
   SetWorkerThreadFactory(previous);
   ASSERT_TRUE(closed);
-  EXPECT_EQ(ops_.repairRuns.load(), 0);
+  EXPECT_EQ(ops_.repair_runs.load(), 0);
   EXPECT_EQ(g_nCheckResult, -1);
   EXPECT_EQ(ReadFile(ResultFile()), "fail\r\n");
   EXPECT_EQ(FailureLogs(), std::vector<std::string>{kLogName});
@@ -406,7 +406,7 @@ TEST_F(DialogTest, NoThreadForTheCheckFailsItCleanly) {
 TEST_F(DialogTest, FailureLogNameWithoutALocalTime) {
   struct Case {
     std::time_t now;
-    bool localTimeFails;
+    bool local_time_fails;
     const char* name;
   };
   const Case cases[] = {
@@ -419,7 +419,7 @@ TEST_F(DialogTest, FailureLogNameWithoutALocalTime) {
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     environment_.now = c.now;
-    environment_.localTimeFails = c.localTimeFails;
+    environment_.local_time_fails = c.local_time_fails;
     closed_ = false;
     Open(L"-s", false);
     ASSERT_TRUE(WaitClosed());

@@ -12,38 +12,38 @@ FakeDeviceOps& FakeDeviceOps::Instance() {
 
 void FakeDeviceOps::Reset() {
   std::lock_guard lock(mutex);
-  cameraPresent = false;
-  nameFails = false;
-  locationFails = false;
-  holdRepair = false;
-  holdSelection = false;
-  selectionsAtGate = 0;
-  gatePastPatchWrite = false;
+  camera_present = false;
+  name_fails = false;
+  location_fails = false;
+  hold_repair = false;
+  hold_selection = false;
+  selections_at_gate = 0;
+  gate_past_patch_write = false;
   name = L"VID_1D6B&PID_0102&REV_0100";
   location = L"001.003.000.000.000.000";
   verdict = 0;
   error = L"No vaild device.\n";
-  openDefaultCalls = 0;
-  openByVidPidCalls = 0;
-  repairRuns = 0;
-  repairsStopped = 0;
-  repairsAtGate = 0;
-  stopRequestsSeen = 0;
-  lastVid = 0;
-  lastPid = 0;
-  lastRepairLocation.clear();
+  open_default_calls = 0;
+  open_by_vid_pid_calls = 0;
+  repair_runs = 0;
+  repairs_stopped = 0;
+  repairs_at_gate = 0;
+  stop_requests_seen = 0;
+  last_vid = 0;
+  last_pid = 0;
+  last_repair_location.clear();
 }
 
 void FakeDeviceOps::OpenGate() {
   std::lock_guard lock(mutex);  // a waiting run sees the change
-  holdRepair = false;
-  holdSelection = false;
+  hold_repair = false;
+  hold_selection = false;
   changed.notify_all();
 }
 
 void FakeDeviceOps::OpenSelectionGate() {
   std::lock_guard lock(mutex);
-  holdSelection = false;
+  hold_selection = false;
   changed.notify_all();
 }
 
@@ -54,29 +54,29 @@ using fcp::test::FakeDeviceOps;
 int UVC_OpenDefault() {
   auto& ops = FakeDeviceOps::Instance();
   std::unique_lock lock(ops.mutex);
-  if (ops.holdSelection) {
-    ++ops.selectionsAtGate;
+  if (ops.hold_selection) {
+    ++ops.selections_at_gate;
     ops.changed.notify_all();
-    ops.changed.wait(lock, [&] { return !ops.holdSelection; });
-    --ops.selectionsAtGate;
+    ops.changed.wait(lock, [&] { return !ops.hold_selection; });
+    --ops.selections_at_gate;
   }
-  ++ops.openDefaultCalls;
-  return ops.cameraPresent ? 1 : 0;
+  ++ops.open_default_calls;
+  return ops.camera_present ? 1 : 0;
 }
 
 int UVC_OpenByVidPid(uint16_t vid, uint16_t pid) {
   auto& ops = FakeDeviceOps::Instance();
   std::lock_guard lock(ops.mutex);
-  ++ops.openByVidPidCalls;
-  ops.lastVid = vid;
-  ops.lastPid = pid;
-  return ops.cameraPresent ? 1 : 0;
+  ++ops.open_by_vid_pid_calls;
+  ops.last_vid = vid;
+  ops.last_pid = pid;
+  return ops.camera_present ? 1 : 0;
 }
 
 int UVC_GetDeviceName(std::wstring& name) {
   auto& ops = FakeDeviceOps::Instance();
   std::lock_guard lock(ops.mutex);
-  if (!ops.cameraPresent || ops.nameFails) return 0;
+  if (!ops.camera_present || ops.name_fails) return 0;
   name = ops.name;
   return 1;
 }
@@ -84,8 +84,8 @@ int UVC_GetDeviceName(std::wstring& name) {
 int UVC_GetLocationInfo(std::wstring& location) {
   auto& ops = FakeDeviceOps::Instance();
   std::lock_guard lock(ops.mutex);
-  if (!ops.cameraPresent) return 0;
-  if (ops.locationFails) {
+  if (!ops.camera_present) return 0;
+  if (ops.location_fails) {
     location = L"half-read";  // a failing read may leave anything behind
     return 0;
   }
@@ -98,25 +98,25 @@ int fcp::repair::FixCorePower(const std::wstring& location, std::wstring& error,
   auto& ops = FakeDeviceOps::Instance();
   std::unique_lock lock(ops.mutex);
   if (stopped) *stopped = false;
-  ++ops.repairRuns;
-  ops.lastRepairLocation = location;
-  if (ops.holdRepair) {
-    ++ops.repairsAtGate;
+  ++ops.repair_runs;
+  ops.last_repair_location = location;
+  if (ops.hold_repair) {
+    ++ops.repairs_at_gate;
     ops.changed.notify_all();
-    if (ops.gatePastPatchWrite) {
+    if (ops.gate_past_patch_write) {
       // No safe point here: only the gate ends the wait. A stop request is counted as it comes.
       std::stop_callback counted(stop, [&] {
-        ++ops.stopRequestsSeen;
+        ++ops.stop_requests_seen;
         ops.changed.notify_all();
       });
-      ops.changed.wait(lock, [&] { return !ops.holdRepair; });
-      --ops.repairsAtGate;
+      ops.changed.wait(lock, [&] { return !ops.hold_repair; });
+      --ops.repairs_at_gate;
     } else {
       // A safe point: the run waits here until the gate opens or it is asked to stop.
-      ops.changed.wait(lock, stop, [&] { return !ops.holdRepair; });
-      --ops.repairsAtGate;
+      ops.changed.wait(lock, stop, [&] { return !ops.hold_repair; });
+      --ops.repairs_at_gate;
       if (stop.stop_requested()) {
-        ++ops.repairsStopped;
+        ++ops.repairs_stopped;
         error.clear();
         if (stopped) *stopped = true;
         return 0;

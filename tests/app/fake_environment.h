@@ -10,16 +10,16 @@ namespace fcp::test {
 
 class FakeEnvironment final : public os::ProcessEnvironment {
  public:
-  std::wstring moduleFileName;
-  std::tm localTime{};
+  std::wstring module_file_name;
+  std::tm local_time{};
   std::time_t now = 0;
-  bool localTimeFails = false;
-  std::wstring ModuleFileName() override { return moduleFileName; }
+  bool local_time_fails = false;
+  std::wstring ModuleFileName() override { return module_file_name; }
   wchar_t PathSeparator() const override { return L'/'; }
   std::time_t Now() override { return now; }
   bool LocalTime(std::time_t, std::tm& out) override {
-    if (localTimeFails) return false;
-    out = localTime;
+    if (local_time_fails) return false;
+    out = local_time;
     return true;
   }
   HRESULT CoInitializeEx(DWORD) override { return S_OK; }

@@ -28,9 +28,9 @@ TEST_F(CameraRule, OpensWhereACameraSharesTheLocation) {
 
 TEST_F(CameraRule, RefusesADfuInterfaceWithoutACameraWhileACameraIsPresent) {
   Plug(sim::ChipCameraSpec("cam", {1}));
-  sim::DeviceSpec inDfuMode = sim::ChipCameraSpec("flashing", {3});
-  inDfuMode.dfu_mode = true;  // shows only its DFU interface: no camera at its location
-  Plug(inDfuMode);
+  sim::DeviceSpec in_dfu_mode = sim::ChipCameraSpec("flashing", {3});
+  in_dfu_mode.dfu_mode = true;  // shows only its DFU interface: no camera at its location
+  Plug(in_dfu_mode);
   Plug(ForeignDfuSpec("other", {4}));
   ASSERT_EQ(UVC_GetDeviceCount(), 1);
 
@@ -43,9 +43,9 @@ TEST_F(CameraRule, RefusesADfuInterfaceWithoutACameraWhileACameraIsPresent) {
 }
 
 TEST_F(CameraRule, WithoutAnyCameraEveryDfuInterfaceOpens) {
-  sim::DeviceSpec inDfuMode = sim::ChipCameraSpec("flashing", {3});
-  inDfuMode.dfu_mode = true;
-  Plug(inDfuMode);
+  sim::DeviceSpec in_dfu_mode = sim::ChipCameraSpec("flashing", {3});
+  in_dfu_mode.dfu_mode = true;
+  Plug(in_dfu_mode);
   ASSERT_EQ(UVC_GetDeviceCount(), 0);
   EXPECT_EQ(DFU_OpenByLocationInfo(L"003.000.000.000.000.000"), 1);
 }

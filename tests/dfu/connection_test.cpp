@@ -73,7 +73,7 @@ TEST_F(DfuConnection, TableStopsAtTwentyFourAndSaysSo) {
   // The last entry of the table is still node 23 of the list.
   ASSERT_EQ(DFU_OpenDevice(23), 1);
   EXPECT_STREQ(DFU_InterfaceListHead()->location, "002.000.000.000.000.000");
-  EXPECT_EQ(DFU_InterfaceListHead()->alternateSetting, 0);
+  EXPECT_EQ(DFU_InterfaceListHead()->alternate_setting, 0);
   EXPECT_EQ(DFU_OpenDevice(24), 0);
 }
 
@@ -88,7 +88,7 @@ TEST_F(DfuConnection, OpenByLocationTakesTheFirstEntryAndFreesTheNodesBeforeIt) 
 
   const auto nodes = ListedInterfaces();
   ASSERT_EQ(nodes.size(), 2u);
-  EXPECT_EQ(nodes[0]->alternateSetting, 1);  // the first of the two, found last
+  EXPECT_EQ(nodes[0]->alternate_setting, 1);  // the first of the two, found last
   EXPECT_NE(nodes[0]->handle, nullptr);
   EXPECT_STREQ(nodes[1]->location, "002.001.000.000.000.000");
   EXPECT_EQ(nodes[1]->handle, nullptr);
@@ -125,11 +125,11 @@ TEST_F(DfuConnection, PassThroughEntryWithoutItsCameraFails) {
   ASSERT_TRUE(TheDeviceTable().Add(L"002.000.000.000.000.000", L"VID_0001&PID_0002&REV_0003",
                                    DevicePath::kPassThrough));
   EXPECT_EQ(DFU_OpenDevice(1), 0);
-  EXPECT_TRUE(Connection().passThroughMode);  // set by the attempt; the close releases what it holds
+  EXPECT_TRUE(Connection().pass_through_mode);  // set by the attempt; the close releases what it holds
   EXPECT_EQ(ListedInterfaces().size(), 1u);
   EXPECT_EQ(sim::LiveLibusbObjects().handles, 0);
   EXPECT_EQ(DFU_OpenDevice(0), 1);
-  EXPECT_FALSE(Connection().passThroughMode);
+  EXPECT_FALSE(Connection().pass_through_mode);
 }
 
 TEST_F(DfuConnection, OpenByLocationIgnoresCase) {
@@ -188,7 +188,7 @@ TEST_F(DfuConnection, VendorRequestsReachTheChip) {
   auto device = Plug(sim::ChipCameraSpec("cam", {1}));
   ASSERT_EQ(DFU_OpenByLocationInfo(L"001.000.000.000.000.000"), 1);
   std::vector<std::string> setups;  // the setup packets on the wire, as the trace shows them
-  workstation_->set_trace_sink([&setups](const std::string& line) {
+  workstation_->SetTraceSink([&setups](const std::string& line) {
     const size_t from = line.find(' ') + 1;
     setups.push_back(line.substr(from, line.find(' ', from) - from));
   });
@@ -196,12 +196,12 @@ TEST_F(DfuConnection, VendorRequestsReachTheChip) {
   std::array<uint8_t, 59> config{};
   ASSERT_EQ(DFU_Vendorreqget(0x52, 0, 0, config.data(), 59), 1);
   EXPECT_EQ(DFU_LastTransferLength(), 59);
-  EXPECT_TRUE(std::equal(config.begin(), config.end(), device->chip->config().begin()));
+  EXPECT_TRUE(std::equal(config.begin(), config.end(), device->chip->Config().begin()));
 
   const std::array<uint8_t, 3> patch = {0xE1, 0x95, 0x5A};
   ASSERT_EQ(DFU_Vendorreqset(0x51, 0, 40, patch.data(), 3), 1);
   EXPECT_EQ(DFU_LastTransferLength(), 3);
-  EXPECT_TRUE(std::equal(patch.begin(), patch.end(), device->chip->config().begin() + 40));
+  EXPECT_TRUE(std::equal(patch.begin(), patch.end(), device->chip->Config().begin() + 40));
 
   std::array<uint8_t, 3> back{};
   ASSERT_EQ(DFU_Vendorreqget(0x52, 0, 40, back.data(), 3), 1);
@@ -211,19 +211,19 @@ TEST_F(DfuConnection, VendorRequestsReachTheChip) {
 
 TEST_F(DfuConnection, ShortReadSucceedsAndTellsItsLength) {
   auto device = Plug(sim::ChipCameraSpec("cam", {1}));
-  sim::FaultRule shortRead;
-  shortRead.device = "cam";
-  shortRead.match.request = 0x52;
-  shortRead.action = sim::FaultAction::kShort;
-  shortRead.length = 10;
-  workstation_->AddFault(shortRead);
+  sim::FaultRule short_read;
+  short_read.device = "cam";
+  short_read.match.request = 0x52;
+  short_read.action = sim::FaultAction::kShort;
+  short_read.length = 10;
+  workstation_->AddFault(short_read);
   ASSERT_EQ(DFU_OpenByLocationInfo(L"001.000.000.000.000.000"), 1);
 
   std::array<uint8_t, 59> buffer;
   buffer.fill(0xAA);
   EXPECT_EQ(DFU_Vendorreqget(0x52, 0, 0, buffer.data(), 59), 1);
   EXPECT_EQ(DFU_LastTransferLength(), 10);
-  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 10, device->chip->config().begin()));
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 10, device->chip->Config().begin()));
   EXPECT_TRUE(std::all_of(buffer.begin() + 10, buffer.end(), [](uint8_t b) { return b == 0xAA; }));
 }
 

@@ -90,9 +90,9 @@ TEST(DescriptorWalk, NullBlockIsEmpty) {
 
 struct LengthCase {
   uint8_t bLength;
-  uint16_t expectedVersion;
-  uint16_t expectedTransferSize;
-  const char* expectedOutput;
+  uint16_t expected_version;
+  uint16_t expected_transfer_size;
+  const char* expected_output;
 };
 
 class FunctionalDescriptorLength : public testing::TestWithParam<LengthCase> {};
@@ -106,10 +106,10 @@ TEST_P(FunctionalDescriptorLength, SettlesVersionAndTransferSize) {
   d.bcdDFUVersion = 0x011A;
   testing::internal::CaptureStdout();
   ApplyFunctionalDescriptorLength(d);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), c.expectedOutput);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), c.expected_output);
   // Packed fields are read by value: a reference to one would be misaligned.
-  EXPECT_EQ(uint16_t{d.bcdDFUVersion}, c.expectedVersion);
-  EXPECT_EQ(uint16_t{d.wTransferSize}, c.expectedTransferSize);
+  EXPECT_EQ(uint16_t{d.bcdDFUVersion}, c.expected_version);
+  EXPECT_EQ(uint16_t{d.wTransferSize}, c.expected_transfer_size);
 }
 
 constexpr char kShortDescriptorOutput[] =

@@ -11,16 +11,16 @@ namespace {
 
 struct ModeCase {
   DfuModeFacts facts;
-  bool dfuMode;
+  bool dfu_mode;
 };
 
 class DfuModeRules : public testing::TestWithParam<ModeCase> {};
 
 TEST_P(DfuModeRules, Decide) {
   const DfuModeFacts& f = GetParam().facts;
-  EXPECT_EQ(IsDfuMode(f), GetParam().dfuMode)
-      << std::hex << f.vendorId << ":" << f.productId << " version " << f.bcdDFUVersion << " protocol "
-      << int(f.interfaceProtocol) << " interfaces " << int(f.interfaceCount);
+  EXPECT_EQ(IsDfuMode(f), GetParam().dfu_mode)
+      << std::hex << f.vendor_id << ":" << f.product_id << " version " << f.bcdDFUVersion << " protocol "
+      << int(f.interface_protocol) << " interfaces " << int(f.interface_count);
 }
 
 INSTANTIATE_TEST_SUITE_P(

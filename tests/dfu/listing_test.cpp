@@ -30,10 +30,10 @@ struct Expected {
   uint8_t bLength = 9;
   uint8_t type = 0x21;  // 0 where nothing was read and the length was assumed
   uint16_t version = 0x0110;
-  uint16_t transferSize = 64;
-  bool dfuMode = false;
+  uint16_t transfer_size = 64;
+  bool dfu_mode = false;
   std::string location = "001.000.000.000.000.000";
-  bool askedForDescriptor = false;  // GET_DESCRIPTOR 0x2100 went to the device
+  bool asked_for_descriptor = false;  // GET_DESCRIPTOR 0x2100 went to the device
   std::string printed;     // standard output of the listing
   std::string diagnostic;  // the diagnostic text after it
 };
@@ -70,9 +70,9 @@ class Listing : public DfuWorkstationTest, public ::testing::WithParamInterface<
 TEST_P(Listing, OverDeviceKinds) {
   const ListingCase& c = GetParam();
   c.plug(*workstation_);
-  int descriptorRequests = 0;
-  workstation_->set_trace_sink([&descriptorRequests](const std::string& line) {
-    if (line.find(" 8006002100000900 ") != std::string::npos) ++descriptorRequests;
+  int descriptor_requests = 0;
+  workstation_->SetTraceSink([&descriptor_requests](const std::string& line) {
+    if (line.find(" 8006002100000900 ") != std::string::npos) ++descriptor_requests;
   });
   ClearDiagnostic();
   ::testing::internal::CaptureStdout();
@@ -82,7 +82,7 @@ TEST_P(Listing, OverDeviceKinds) {
   const Expected& e = c.expected;
   EXPECT_EQ(listed, e.entries);
   EXPECT_EQ(printed, e.printed);
-  EXPECT_EQ(descriptorRequests > 0, e.askedForDescriptor);
+  EXPECT_EQ(descriptor_requests > 0, e.asked_for_descriptor);
   EXPECT_EQ(std::string(Diagnostic()), e.diagnostic);
   const auto nodes = ListedInterfaces();
   ASSERT_EQ(static_cast<int>(nodes.size()), e.entries);
@@ -90,8 +90,8 @@ TEST_P(Listing, OverDeviceKinds) {
     EXPECT_EQ(node->functional.bLength, e.bLength);
     EXPECT_EQ(node->functional.bDescriptorType, e.type);
     EXPECT_EQ(uint16_t{node->functional.bcdDFUVersion}, e.version);  // by value: the field is packed
-    EXPECT_EQ(uint16_t{node->functional.wTransferSize}, e.transferSize);
-    EXPECT_EQ((node->flags & kDfuInterfaceInDfuMode) != 0, e.dfuMode);
+    EXPECT_EQ(uint16_t{node->functional.wTransferSize}, e.transfer_size);
+    EXPECT_EQ((node->flags & kDfuInterfaceInDfuMode) != 0, e.dfu_mode);
     EXPECT_EQ(node->location, e.location);
     EXPECT_EQ(node->handle, nullptr);
   }
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                         s.dfu_descriptor = sim::DfuDescriptorPlace::kOnRequest;
                       }));
                     },
-                    With([](Expected& e) { e.askedForDescriptor = true; })},
+                    With([](Expected& e) { e.asked_for_descriptor = true; })},
         ListingCase{"functional descriptor nowhere",
                     [](sim::Workstation& w) {
                       PlugSpec(w, Camera([](sim::DeviceSpec& s) {
@@ -138,11 +138,11 @@ INSTANTIATE_TEST_SUITE_P(
                       }));
                     },
                     With([](Expected& e) {
-                      e.askedForDescriptor = true;
+                      e.asked_for_descriptor = true;
                       e.bLength = 7;
                       e.type = 0;
                       e.version = 0x0100;
-                      e.transferSize = 0;
+                      e.transfer_size = 0;
                       e.printed = kDeducing;
                       e.diagnostic = kNoFunctional;
                     })},
@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
                     With([](Expected& e) {
                       e.bLength = 6;
                       e.version = 0x0100;
-                      e.transferSize = 0;
+                      e.transfer_size = 0;
                       e.printed =
                           "Error obtaining DFU functional descriptor\nPlease report this as a bug!\n"
                           "Warning: Assuming DFU version 1.0\nWarning: Transfer size can not be detected\n";
@@ -194,10 +194,10 @@ INSTANTIATE_TEST_SUITE_P(
                       s.dfu_version = 0x011A;
                       PlugSpec(w, s);
                     },
-                    With([](Expected& e) { e.dfuMode = true; })},
+                    With([](Expected& e) { e.dfu_mode = true; })},
         ListingCase{"chip in DFU mode",
                     [](sim::Workstation& w) { PlugSpec(w, Camera([](sim::DeviceSpec& s) { s.dfu_mode = true; })); },
-                    With([](Expected& e) { e.dfuMode = true; })},
+                    With([](Expected& e) { e.dfu_mode = true; })},
         ListingCase{"DFU 1.1a with protocol 0",
                     [](sim::Workstation& w) {
                       ASSERT_TRUE(w.AddDevice(
@@ -205,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     With([](Expected& e) {
                       e.version = 0x011A;
-                      e.dfuMode = true;
+                      e.dfu_mode = true;
                     })},
         ListingCase{"DFU 1.1 with protocol 0 is run-time",
                     [](sim::Workstation& w) { ASSERT_TRUE(w.AddDevice(WithDfuProtocol(Camera(), 0))); },
@@ -217,14 +217,14 @@ INSTANTIATE_TEST_SUITE_P(
                       s.product_id = 0x000C;
                       ASSERT_TRUE(w.AddDevice(WithDfuProtocol(s, 1)));
                     },
-                    With([](Expected& e) { e.dfuMode = true; })},
+                    With([](Expected& e) { e.dfu_mode = true; })},
         ListingCase{"vendor 0B0E with protocol 0 and one interface",
                     [](sim::Workstation& w) {
                       sim::DeviceSpec s = ForeignDfuSpec("headset", {1});
                       s.vendor_id = 0x0B0E;
                       ASSERT_TRUE(w.AddDevice(WithDfuProtocol(s, 0)));
                     },
-                    With([](Expected& e) { e.dfuMode = true; })},
+                    With([](Expected& e) { e.dfu_mode = true; })},
         ListingCase{"vendor 0B0E with protocol 0 beside a camera",
                     [](sim::Workstation& w) {
                       ASSERT_TRUE(
@@ -258,23 +258,23 @@ TEST_F(DfuWorkstationTest, EntryCarriesTheDeviceFacts) {
 
   const auto nodes = ListedInterfaces();
   ASSERT_EQ(nodes.size(), 2u);
-  EXPECT_EQ(nodes[0]->alternateSetting, 1);  // found last, nearer the head
-  EXPECT_EQ(nodes[1]->alternateSetting, 0);
+  EXPECT_EQ(nodes[0]->alternate_setting, 1);  // found last, nearer the head
+  EXPECT_EQ(nodes[1]->alternate_setting, 0);
   for (const DfuInterface* node : nodes) {
     char name[32];
-    std::snprintf(name, sizeof name, "VID_%04X&PID_%04X&REV_1A2B", device->vendor_id(), device->product_id());
+    std::snprintf(name, sizeof name, "VID_%04X&PID_%04X&REV_1A2B", device->VendorId(), device->ProductId());
     EXPECT_STREQ(node->name, name);
     EXPECT_STREQ(node->location, "001.004.000.000.000.000");
-    EXPECT_STREQ(node->serialName, "SN-0042");
-    EXPECT_STREQ(node->altName, "Config Area");
-    EXPECT_EQ(node->vendorId, device->vendor_id());
-    EXPECT_EQ(node->productId, device->product_id());
+    EXPECT_STREQ(node->serial_name, "SN-0042");
+    EXPECT_STREQ(node->alt_name, "Config Area");
+    EXPECT_EQ(node->vendor_id, device->VendorId());
+    EXPECT_EQ(node->product_id, device->ProductId());
     EXPECT_EQ(node->bcdDevice, 0x1a2b);
-    EXPECT_EQ(node->busNumber, 2);
-    EXPECT_EQ(node->deviceAddress, device->place().address);
-    EXPECT_EQ(node->configurationValue, 1);
-    EXPECT_EQ(node->interfaceNumber, device->dfu->interface);
-    EXPECT_EQ(node->maxPacketSize0, 32);
+    EXPECT_EQ(node->bus_number, 2);
+    EXPECT_EQ(node->device_address, device->Place().address);
+    EXPECT_EQ(node->configuration_value, 1);
+    EXPECT_EQ(node->interface_number, device->dfu->interface);
+    EXPECT_EQ(node->max_packet_size0, 32);
     EXPECT_EQ(node->quirks, 0);
     EXPECT_NE(node->device, nullptr);
   }
@@ -285,8 +285,8 @@ TEST_F(DfuWorkstationTest, EntryCarriesTheDeviceFacts) {
 struct StringCase {
   const char* what;
   std::function<void(sim::DeviceSpec&)> change;
-  std::string altName;
-  std::string serialName;
+  std::string alt_name;
+  std::string serial_name;
   std::string diagnostic;
 };
 
@@ -304,8 +304,8 @@ TEST_P(EntryStrings, ReadAsAsciiOrUnknown) {
   ClearDiagnostic();
   ASSERT_EQ(DFU_ListDevice(), 1);
   const DfuInterface* entry = DFU_InterfaceListHead();
-  EXPECT_STREQ(entry->altName, GetParam().altName.c_str());
-  EXPECT_STREQ(entry->serialName, GetParam().serialName.c_str());
+  EXPECT_STREQ(entry->alt_name, GetParam().alt_name.c_str());
+  EXPECT_STREQ(entry->serial_name, GetParam().serial_name.c_str());
   EXPECT_EQ(std::string(Diagnostic()), GetParam().diagnostic);
 }
 
@@ -349,14 +349,14 @@ INSTANTIATE_TEST_SUITE_P(
 // entry, a later device is still listed, and nothing leaks.
 class FailingMemory : public ListMemory {
  public:
-  explicit FailingMemory(int failAt) : failAt_(failAt) {}
+  explicit FailingMemory(int fail_at) : fail_at_(fail_at) {}
   void* AllocateZeroed(std::size_t size) override {
-    return ++count_ == failAt_ ? nullptr : std::calloc(1, size);
+    return ++count_ == fail_at_ ? nullptr : std::calloc(1, size);
   }
-  int count() const { return count_; }
+  int Count() const { return count_; }
 
  private:
-  int failAt_;
+  int fail_at_;
   int count_ = 0;
 };
 
@@ -364,14 +364,14 @@ TEST_F(DfuWorkstationTest, OutOfMemoryDropsOnlyTheDeviceBeingProbed) {
   Plug(sim::ChipCameraSpec("first", {1}));
   Plug(sim::ChipCameraSpec("second", {2}));
   // An entry takes five allocations: itself and four strings.
-  for (int failAt = 1; failAt <= 5; ++failAt) {
-    SCOPED_TRACE(failAt);
-    FailingMemory memory(failAt);
+  for (int fail_at = 1; fail_at <= 5; ++fail_at) {
+    SCOPED_TRACE(fail_at);
+    FailingMemory memory(fail_at);
     fcp::os::ScopedPort<ListMemory> port(&memory);
     ClearDiagnostic();
     ASSERT_EQ(DFU_ListDevice(), 1);
     EXPECT_STREQ(DFU_InterfaceListHead()->location, "002.000.000.000.000.000");
-    EXPECT_EQ(std::string(Diagnostic()), failAt == 1 ? "Cannot allocate memory of size " +
+    EXPECT_EQ(std::string(Diagnostic()), fail_at == 1 ? "Cannot allocate memory of size " +
                                                            std::to_string(sizeof(DfuInterface)) + " bytes"
                                                      : std::string("Out of memory"));
     DFU_Close();

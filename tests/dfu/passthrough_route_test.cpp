@@ -33,11 +33,11 @@ class PassThroughRoute : public DfuWorkstationTest {
     for (int i = 0; i < TheDeviceTable().Count(); ++i) entries.push_back(*TheDeviceTable().At(i));
     return entries;
   }
-  bool DriverInstalled() { return pass.windows().ServiceNamed(L"KvxUpx").has_value(); }
+  bool DriverInstalled() { return pass_.Windows().ServiceNamed(L"KvxUpx").has_value(); }
 
-  sim::windows::ScopedWindowsViews views{CurrentWs()};
-  sim::windows::PassThroughViews pass{CurrentWs()};
-  sim::windows::ScopedPassThroughPorts ports{pass, views.views().registry()};
+  sim::windows::ScopedWindowsViews views_{CurrentWs()};
+  sim::windows::PassThroughViews pass_{CurrentWs()};
+  sim::windows::ScopedPassThroughPorts ports_{pass_, views_.Views().Registry()};
 
  private:
   static std::shared_ptr<sim::Workstation> CurrentWs() { return sim::CurrentWorkstation(); }
@@ -70,7 +70,7 @@ TEST_F(PassThroughRoute, CandidatesJoinTheTableAfterTheLibusbEntries) {
 TEST_F(PassThroughRoute, OpenSendsTheVendorRequestsThroughTheDriverAndCloseRemovesIt) {
   auto hidden = Hidden("cam0", {2});
   ASSERT_EQ(DFU_OpenByLocationInfo(kRoot2), 1);
-  EXPECT_TRUE(Connection().passThroughMode);
+  EXPECT_TRUE(Connection().pass_through_mode);
   EXPECT_TRUE(DriverInstalled());
 
   std::vector<uint8_t> config(59);
@@ -80,23 +80,23 @@ TEST_F(PassThroughRoute, OpenSendsTheVendorRequestsThroughTheDriverAndCloseRemov
   const uint8_t patch[3] = {0xA1, 0xB2, 0xC3};
   ASSERT_EQ(DFU_Vendorreqset(0x51, 0, 200, patch, 3), 1);
   EXPECT_EQ(DFU_LastTransferLength(), 3);
-  EXPECT_EQ(hidden->chip->config()[200], 0xA1);
+  EXPECT_EQ(hidden->chip->Config()[200], 0xA1);
   // A stalled request fails; a short one reports its true length.
   EXPECT_EQ(DFU_Vendorreqget(0x52, 0, 250, config.data(), 10), 0);
-  sim::FaultRule shortRead;
-  shortRead.device = "cam0";
-  shortRead.match.request = 0x52;
-  shortRead.times = 1;
-  shortRead.action = sim::FaultAction::kShort;
-  shortRead.length = 7;
-  workstation_->AddFault(shortRead);
+  sim::FaultRule short_read;
+  short_read.device = "cam0";
+  short_read.match.request = 0x52;
+  short_read.times = 1;
+  short_read.action = sim::FaultAction::kShort;
+  short_read.length = 7;
+  workstation_->AddFault(short_read);
   ASSERT_EQ(DFU_Vendorreqget(0x52, 0, 0, config.data(), 59), 1);
   EXPECT_EQ(DFU_LastTransferLength(), 7);
 
   DFU_Close();
-  EXPECT_FALSE(Connection().passThroughMode);
+  EXPECT_FALSE(Connection().pass_through_mode);
   EXPECT_FALSE(DriverInstalled());
-  EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
+  EXPECT_EQ(pass_.Tree().OpenInterfaceFiles(), 0u);
   EXPECT_EQ(DFU_Vendorreqget(0x52, 0, 0, config.data(), 59), 0);
 }
 
@@ -104,30 +104,30 @@ TEST_F(PassThroughRoute, FailedOpensLeaveNoDriverBehind) {
   Hidden("cam0", {2});
   struct Case {
     const char* what;
-    std::function<void()> breakIt;
+    std::function<void()> break_it;
     const wchar_t* text;
   };
   const Case cases[] = {
-      {"the driver does not start", [&] { pass.windows().FailStartService(true); },
+      {"the driver does not start", [&] { pass_.Windows().FailStartService(true); },
        L"Failed to KvxUpx_Init. Maybe some old tool is executing.\n"},
-      {"Winsock 2.2 is missing", [&] { pass.host().winsock_version = 0x0101; }, L"Failed to KvxUpxCam_Init.\n"},
-      {"the camera list fails", [&] { pass.tree().set_fault([](std::string_view call, const std::wstring&) { return call == "GetClassDevs" ? 5u : 0u; }); },
+      {"Winsock 2.2 is missing", [&] { pass_.Host().winsock_version = 0x0101; }, L"Failed to KvxUpxCam_Init.\n"},
+      {"the camera list fails", [&] { pass_.Tree().SetFault([](std::string_view call, const std::wstring&) { return call == "GetClassDevs" ? 5u : 0u; }); },
        L"Failed to KvCam_ListDevice.\n"},
-      {"the camera cannot be opened", [&] { pass.tree().set_fault([](std::string_view call, const std::wstring&) { return call == "CreateInterfaceFile" ? 5u : 0u; }); },
+      {"the camera cannot be opened", [&] { pass_.Tree().SetFault([](std::string_view call, const std::wstring&) { return call == "CreateInterfaceFile" ? 5u : 0u; }); },
        L"Cannot open camera device.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_EQ(DFU_ListDevice(), 1);
-    c.breakIt();
+    c.break_it();
     EXPECT_EQ(DFU_OpenDevice(0), 0);
     EXPECT_EQ(std::wstring(PassThroughErrorText()), c.text);
     EXPECT_FALSE(DriverInstalled());
-    EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
+    EXPECT_EQ(pass_.Tree().OpenInterfaceFiles(), 0u);
     DFU_Close();
-    pass.windows().FailStartService(false);
-    pass.host().winsock_version = 0x0202;
-    pass.tree().set_fault(nullptr);
+    pass_.Windows().FailStartService(false);
+    pass_.Host().winsock_version = 0x0202;
+    pass_.Tree().SetFault(nullptr);
   }
   // Afterwards the route works again.
   ASSERT_EQ(DFU_OpenByLocationInfo(kRoot2), 1);

@@ -52,8 +52,8 @@ struct Outcome {
 Outcome Read(uint8_t index, std::vector<Answer> answers) {
   Outcome outcome;
   size_t next = 0;
-  auto transport = [&](uint16_t value, uint16_t languageId, uint8_t* data) {
-    outcome.requests.push_back({value, languageId});
+  auto transport = [&](uint16_t value, uint16_t language_id, uint8_t* data) {
+    outcome.requests.push_back({value, language_id});
     if (next >= answers.size()) return -9;
     const Answer& answer = answers[next++];
     std::copy_n(answer.bytes.begin(), std::min<size_t>(answer.bytes.size(), kStringRequestLength), data);

@@ -58,7 +58,7 @@ namespace fcp::dfu::testing_support {
 // DFU-mode rules look at protocols the device builder does not produce.
 inline std::shared_ptr<sim::UsbDevice> WithDfuProtocol(const sim::DeviceSpec& shape, uint8_t protocol) {
   auto built = sim::MakeDevice(shape);
-  sim::UsbDescriptors descriptors = built->descriptors();
+  sim::UsbDescriptors descriptors = built->Descriptors();
   for (sim::Bytes& config : descriptors.configurations) {
     for (size_t at = 0; at + 8 < config.size() && config[at] != 0; at += config[at]) {
       if (config[at + 1] == 0x04 && config[at + 5] == 0xFE && config[at + 6] == 0x01) config[at + 7] = protocol;

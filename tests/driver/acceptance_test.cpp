@@ -70,16 +70,16 @@ TEST_F(AcceptanceTest, ByClassHardwareIdAndDescriptorsOfEachTransportKind) {
     TestUsbDevice usb;
     usb.configuration = row.configuration;
     if (!row.hub_name.empty()) usb.strings[0x34] = StringDescriptor(row.hub_name);
-    SimKernel::DeviceObject* device = kernel.PlugDevice(
+    SimKernel::DeviceObject* device = kernel_.PlugDevice(
         usb, row.device_class, {kForeignHardwareId, row.maker_hardware_id ? MakerHardwareId() : u"USB\\COMPOSITE"});
     uint64_t handle = 0;
-    const NtStatus status = OpenDeviceControl(kernel.OpenInterface(device), row.kind, &handle);
+    const NtStatus status = OpenDeviceControl(kernel_.OpenInterface(device), row.kind, &handle);
     EXPECT_EQ(status, row.accepted ? kStatusSuccess : kStatusAccessDenied);
     EXPECT_EQ(handle != 0, row.accepted);
     if (row.accepted) {
       EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
     }
-    EXPECT_EQ(kernel.References(device), 1);
+    EXPECT_EQ(kernel_.References(device), 1);
     if (row.maker_hardware_id && row.accepted) {
       EXPECT_EQ(usb.requests, 0) << "a hardware-ID match needs no USB traffic";
     }

@@ -32,7 +32,7 @@ TEST_F(DeviceControlTest, RefusesUnknownCodesAndWrongLengths) {
               kStatusInvalidParameter)
         << c.what;
   }
-  EXPECT_EQ(kernel.SubmittedRequests(), 0);
+  EXPECT_EQ(kernel_.SubmittedRequests(), 0);
   // Longer input than the block is accepted by close-device and submit.
   EXPECT_EQ(Control(kv::kIoctlSubmitUrb, {.device_handle = handle, .urb_address = urb.address}, kBlock + 8),
             kStatusSuccess);
@@ -56,7 +56,7 @@ TEST_F(DeviceControlTest, RefusesHandlesThatNameNoRegisteredDevice) {
   EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
   EXPECT_EQ(CloseDeviceControl(handle), kStatusInvalidParameter) << "closed twice";
   EXPECT_EQ(SubmitControl(handle, urb.address, 1000), kStatusInvalidParameter) << "after close-device";
-  EXPECT_EQ(kernel.References(camera), 1) << "only the system's reference is left";
+  EXPECT_EQ(kernel_.References(camera), 1) << "only the system's reference is left";
 }
 
 TEST_F(DeviceControlTest, SameCameraFromTwoOpenersSharesOneHandleUntilBothClose) {
@@ -67,15 +67,15 @@ TEST_F(DeviceControlTest, SameCameraFromTwoOpenersSharesOneHandleUntilBothClose)
   EXPECT_EQ(first, second);
   EXPECT_NE(first, reinterpret_cast<uintptr_t>(static_cast<SimKernel::Object*>(camera)))
       << "the handle is no kernel address";
-  EXPECT_EQ(kernel.References(camera), 3);
+  EXPECT_EQ(kernel_.References(camera), 3);
 
   const CallerUrb urb = MakeDeviceDescriptorUrb();
   EXPECT_EQ(CloseDeviceControl(first), kStatusSuccess);
   EXPECT_EQ(SubmitControl(second, urb.address, 1000), kStatusSuccess) << "still registered for the other opener";
   EXPECT_EQ(CloseDeviceControl(second), kStatusSuccess);
   EXPECT_EQ(SubmitControl(second, urb.address, 1000), kStatusInvalidParameter);
-  EXPECT_EQ(kernel.References(camera), 1);
-  EXPECT_EQ(ext.high_water, -1);
+  EXPECT_EQ(kernel_.References(camera), 1);
+  EXPECT_EQ(ext_.high_water, -1);
 }
 
 TEST_F(DeviceControlTest, CameraFunctionOfACompositeOrHidDeviceIsRegisteredAsTheWholeDevice) {
@@ -84,9 +84,9 @@ TEST_F(DeviceControlTest, CameraFunctionOfACompositeOrHidDeviceIsRegisteredAsThe
     TestUsbDevice usb;
     MakeMakerCamera(usb);
     usb.device = DeviceDescriptor(maker::kUsbVendorId, 0x4242);
-    SimKernel::DeviceObject* whole = kernel.PlugComposite(usb, {MakerHardwareId()}, splitter);
-    SimKernel::DeviceObject* audio = kernel.AddFunction(whole, SimKernel::kMediaClass, {u"USB\\VID_X&MI_02"});
-    SimKernel::DeviceObject* camera = kernel.AddFunction(whole, SimKernel::kCameraClass, {u"USB\\VID_X&MI_00"});
+    SimKernel::DeviceObject* whole = kernel_.PlugComposite(usb, {MakerHardwareId()}, splitter);
+    SimKernel::DeviceObject* audio = kernel_.AddFunction(whole, SimKernel::kMediaClass, {u"USB\\VID_X&MI_02"});
+    SimKernel::DeviceObject* camera = kernel_.AddFunction(whole, SimKernel::kCameraClass, {u"USB\\VID_X&MI_00"});
     (void)audio;
 
     const uint64_t handle = Register(camera);
@@ -94,14 +94,14 @@ TEST_F(DeviceControlTest, CameraFunctionOfACompositeOrHidDeviceIsRegisteredAsThe
     const CallerUrb urb = MakeDeviceDescriptorUrb();
     ASSERT_EQ(SubmitControl(handle, urb.address, 1000), kStatusSuccess);
     EXPECT_EQ(Get<uint32_t>(Urb(urb), L().transfer_buffer_length), 18u);
-    const uint8_t* descriptor = kernel.CallerBytes(urb.buffer, 18);
+    const uint8_t* descriptor = kernel_.CallerBytes(urb.buffer, 18);
     EXPECT_EQ(std::vector<uint8_t>(descriptor, descriptor + 18), usb.device);
 
-    EXPECT_EQ(kernel.References(camera), 1) << "the function is not kept referenced";
-    EXPECT_EQ(kernel.References(whole), 3);
+    EXPECT_EQ(kernel_.References(camera), 1) << "the function is not kept referenced";
+    EXPECT_EQ(kernel_.References(whole), 3);
     EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
     EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
-    EXPECT_EQ(kernel.References(whole), 1);
+    EXPECT_EQ(kernel_.References(whole), 1);
   }
 }
 
@@ -112,32 +112,32 @@ TEST_F(DeviceControlTest, ParentSearchSkipsDeviceObjectsTheSplitterDeleted) {
   MakeMakerCamera(first_usb);
   MakeMakerCamera(second_usb);
   // The splitter's list, newest first: camera, gone function, gone parent, parent.
-  SimKernel::DeviceObject* parent = kernel.PlugComposite(first_usb, {MakerHardwareId()});
-  SimKernel::DeviceObject* gone = kernel.PlugComposite(second_usb, {MakerHardwareId()});
-  SimKernel::DeviceObject* gone_function = kernel.AddFunction(gone, SimKernel::kCameraClass, {});
-  SimKernel::DeviceObject* camera = kernel.AddFunction(parent, SimKernel::kCameraClass, {});
-  kernel.Unplug(gone);
-  kernel.DeleteDevice(gone->upper);
-  kernel.DeleteDevice(gone_function);
+  SimKernel::DeviceObject* parent = kernel_.PlugComposite(first_usb, {MakerHardwareId()});
+  SimKernel::DeviceObject* gone = kernel_.PlugComposite(second_usb, {MakerHardwareId()});
+  SimKernel::DeviceObject* gone_function = kernel_.AddFunction(gone, SimKernel::kCameraClass, {});
+  SimKernel::DeviceObject* camera = kernel_.AddFunction(parent, SimKernel::kCameraClass, {});
+  kernel_.Unplug(gone);
+  kernel_.DeleteDevice(gone->upper);
+  kernel_.DeleteDevice(gone_function);
 
   const uint64_t handle = Register(camera);
   EXPECT_NE(handle, 0u);
   EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
-  EXPECT_EQ(kernel.References(parent), 1);
-  EXPECT_EQ(kernel.References(gone->upper), 0);
+  EXPECT_EQ(kernel_.References(parent), 1);
+  EXPECT_EQ(kernel_.References(gone->upper), 0);
 }
 
 TEST_F(DeviceControlTest, FunctionWhoseParentCannotBeFoundIsRefused) {
   TestUsbDevice usb;
   MakeMakerCamera(usb);
-  SimKernel::DeviceObject* whole = kernel.PlugComposite(usb, {MakerHardwareId()});
-  SimKernel::DeviceObject* camera = kernel.AddFunction(whole, SimKernel::kCameraClass, {MakerHardwareId()});
+  SimKernel::DeviceObject* whole = kernel_.PlugComposite(usb, {MakerHardwareId()});
+  SimKernel::DeviceObject* camera = kernel_.AddFunction(whole, SimKernel::kCameraClass, {MakerHardwareId()});
   whole->upper->children.clear();  // the splitter no longer reports the function
   uint64_t handle = 1;
-  EXPECT_EQ(OpenDeviceControl(kernel.OpenInterface(camera), 0, &handle), kStatusUnsuccessful);
+  EXPECT_EQ(OpenDeviceControl(kernel_.OpenInterface(camera), 0, &handle), kStatusUnsuccessful);
   EXPECT_EQ(handle, 0u);
-  EXPECT_EQ(kernel.References(camera), 1);
-  EXPECT_EQ(kernel.References(whole), 1);
+  EXPECT_EQ(kernel_.References(camera), 1);
+  EXPECT_EQ(kernel_.References(whole), 1);
 }
 
 TEST_F(DeviceControlTest, FailuresOfTheKernelOnTheWayRegisterNothing) {
@@ -146,20 +146,20 @@ TEST_F(DeviceControlTest, FailuresOfTheKernelOnTheWayRegisterNothing) {
   uint64_t handle = 1;
 
   camera->name_query_fails = true;
-  EXPECT_EQ(OpenDeviceControl(kernel.OpenInterface(camera), 0, &handle), kStatusNoSuchDevice);
+  EXPECT_EQ(OpenDeviceControl(kernel_.OpenInterface(camera), 0, &handle), kStatusNoSuchDevice);
   camera->name_query_fails = false;
 
-  kernel.FailAllocationsOfSize(1024);  // the name buffer
-  EXPECT_EQ(OpenDeviceControl(kernel.OpenInterface(camera), 0, &handle), kStatusInsufficientResources);
-  kernel.FailAllocationsOfSize(0);
+  kernel_.FailAllocationsOfSize(1024);  // the name buffer
+  EXPECT_EQ(OpenDeviceControl(kernel_.OpenInterface(camera), 0, &handle), kStatusInsufficientResources);
+  kernel_.FailAllocationsOfSize(0);
 
   camera->target_query_fails = true;
-  EXPECT_EQ(OpenDeviceControl(kernel.OpenInterface(camera), 0, &handle), kStatusNotSupported);
+  EXPECT_EQ(OpenDeviceControl(kernel_.OpenInterface(camera), 0, &handle), kStatusNotSupported);
   camera->target_query_fails = false;
 
   EXPECT_EQ(handle, 0u);
-  EXPECT_EQ(ext.high_water, -1);
-  EXPECT_EQ(kernel.References(camera), 1);
+  EXPECT_EQ(ext_.high_water, -1);
+  EXPECT_EQ(kernel_.References(camera), 1);
 }
 
 TEST_F(DeviceControlTest, FullTableRefusesAThirtyThirdDeviceAndGivesItsReferenceBack) {
@@ -171,13 +171,13 @@ TEST_F(DeviceControlTest, FullTableRefusesAThirtyThirdDeviceAndGivesItsReference
     cameras.push_back(PlugCamera(*usbs.back()));
   }
   for (int i = 0; i < kRegisteredSlots; ++i) handles.push_back(Register(cameras[i]));
-  EXPECT_EQ(ext.high_water, kRegisteredSlots);
+  EXPECT_EQ(ext_.high_water, kRegisteredSlots);
 
   uint64_t handle = 1;
-  const uint64_t interface = kernel.OpenInterface(cameras.back());
+  const uint64_t interface = kernel_.OpenInterface(cameras.back());
   EXPECT_EQ(OpenDeviceControl(interface, 0, &handle), kStatusInsufficientResources);
   EXPECT_EQ(handle, 0u);
-  EXPECT_EQ(kernel.References(cameras.back()), 1);
+  EXPECT_EQ(kernel_.References(cameras.back()), 1);
   EXPECT_EQ(Register(cameras[3]), handles[3]) << "a registered device still gets another use";
   EXPECT_EQ(CloseDeviceControl(handles[3]), kStatusSuccess);
 
@@ -189,9 +189,9 @@ TEST_F(DeviceControlTest, FullTableRefusesAThirtyThirdDeviceAndGivesItsReference
 
   // The high-water mark follows the highest slot in use.
   EXPECT_EQ(CloseDeviceControl(handles[31]), kStatusSuccess);
-  EXPECT_EQ(ext.high_water, 31);
+  EXPECT_EQ(ext_.high_water, 31);
   EXPECT_EQ(CloseDeviceControl(handles[30]), kStatusSuccess);
-  EXPECT_EQ(ext.high_water, 30);
+  EXPECT_EQ(ext_.high_water, 30);
 }
 
 TEST_F(DeviceControlTest, UnloadDropsEveryUseOfEveryRegisteredDevice) {
@@ -201,10 +201,10 @@ TEST_F(DeviceControlTest, UnloadDropsEveryUseOfEveryRegisteredDevice) {
   Register(first);
   Register(first);
   Register(second);
-  UnloadDevice(ext);
-  EXPECT_EQ(kernel.References(first), 1);
-  EXPECT_EQ(kernel.References(second), 1);
-  EXPECT_EQ(ext.high_water, -1);
+  UnloadDevice(ext_);
+  EXPECT_EQ(kernel_.References(first), 1);
+  EXPECT_EQ(kernel_.References(second), 1);
+  EXPECT_EQ(ext_.high_water, -1);
 }
 
 // A driver device handle is a value anyone can guess; it works only through the opener that
@@ -212,14 +212,14 @@ TEST_F(DeviceControlTest, UnloadDropsEveryUseOfEveryRegisteredDevice) {
 TEST_F(DeviceControlTest, HandlesWorkOnlyThroughTheOpenerThatRegisteredThem) {
   TestUsbDevice usb;
   SimKernel::DeviceObject* camera = PlugCamera(usb);
-  const uint64_t first = kernel.OpenDriver();
-  const uint64_t second = kernel.OpenDriver();
+  const uint64_t first = kernel_.OpenDriver();
+  const uint64_t second = kernel_.OpenDriver();
   const uint64_t handle = Register(camera, 0, first);
   const CallerUrb urb = MakeDeviceDescriptorUrb();
 
   EXPECT_EQ(SubmitControl(handle, urb.address, 1000, second), kStatusInvalidParameter);
   EXPECT_EQ(CloseDeviceControl(handle, second), kStatusInvalidParameter);
-  EXPECT_EQ(kernel.SubmittedRequests(), 0);
+  EXPECT_EQ(kernel_.SubmittedRequests(), 0);
 
   // Registered by both: the same value, one use each.
   EXPECT_EQ(Register(camera, 0, second), handle);
@@ -227,10 +227,10 @@ TEST_F(DeviceControlTest, HandlesWorkOnlyThroughTheOpenerThatRegisteredThem) {
   EXPECT_EQ(CloseDeviceControl(handle, second), kStatusInvalidParameter) << "the second opener's use is gone";
   EXPECT_EQ(SubmitControl(handle, urb.address, 1000, second), kStatusInvalidParameter);
   EXPECT_EQ(SubmitControl(handle, urb.address, 1000, first), kStatusSuccess);
-  EXPECT_EQ(kernel.References(camera), 2);
-  kernel.CloseDriver(first);
-  kernel.CloseDriver(second);
-  EXPECT_EQ(kernel.References(camera), 1);
+  EXPECT_EQ(kernel_.References(camera), 2);
+  kernel_.CloseDriver(first);
+  kernel_.CloseDriver(second);
+  EXPECT_EQ(kernel_.References(camera), 1);
 }
 
 // A process that ends without closing anything: the cleanup of its driver handle releases every
@@ -241,32 +241,32 @@ TEST_F(DeviceControlTest, CleanupOfAnExitingProcessReleasesItsRegistrations) {
   SimKernel::DeviceObject* first = PlugCamera(a);
   SimKernel::DeviceObject* second = PlugCamera(b);
   const uint64_t kept = Register(first);  // the test's own opener keeps its use
-  const uint64_t opener = kernel.OpenDriver(kProcess);
+  const uint64_t opener = kernel_.OpenDriver(kProcess);
   const uint64_t handle = Register(first, 0, opener);
   Register(first, 0, opener);
   const uint64_t other = Register(second, 0, opener);
-  EXPECT_EQ(kernel.References(first), 4);
-  EXPECT_EQ(kernel.RegistryDword(kServiceKey, kRefCountValue), 2u);
+  EXPECT_EQ(kernel_.References(first), 4);
+  EXPECT_EQ(kernel_.RegistryDword(kServiceKey, kRefCountValue), 2u);
 
   const CallerUrb urb = MakeDeviceDescriptorUrb();
   b.Hold();
   NtStatus submitted = kStatusPending;
   std::thread submitter([&] { submitted = SubmitControl(other, urb.address, 5000, opener); });
   b.WaitUntilEntered();
-  kernel.ExitProcess(kProcess);
-  EXPECT_EQ(kernel.RegistryDword(kServiceKey, kRefCountValue), 1u) << "cleanup counts at once";
-  EXPECT_EQ(kernel.References(first), 2) << "the process's two uses are gone";
-  EXPECT_EQ(kernel.References(second), 2) << "only the running submission still holds the device";
+  kernel_.ExitProcess(kProcess);
+  EXPECT_EQ(kernel_.RegistryDword(kServiceKey, kRefCountValue), 1u) << "cleanup counts at once";
+  EXPECT_EQ(kernel_.References(first), 2) << "the process's two uses are gone";
+  EXPECT_EQ(kernel_.References(second), 2) << "only the running submission still holds the device";
   b.Release();
   submitter.join();
   EXPECT_EQ(submitted, kStatusSuccess);
-  EXPECT_EQ(kernel.References(second), 1);
+  EXPECT_EQ(kernel_.References(second), 1);
 
   EXPECT_EQ(SubmitControl(handle, urb.address, 1000), kStatusSuccess) << "the other opener's use";
   EXPECT_EQ(kept, handle);
   EXPECT_EQ(CloseDeviceControl(kept), kStatusSuccess);
-  EXPECT_EQ(kernel.References(first), 1);
-  EXPECT_EQ(ext.high_water, -1);
+  EXPECT_EQ(kernel_.References(first), 1);
+  EXPECT_EQ(ext_.high_water, -1);
 }
 
 // A registered device that goes away, plain or as the whole of a composite device: a submission
@@ -279,8 +279,8 @@ TEST_F(DeviceControlTest, RemovedDeviceTakesNoMoreRequests) {
     SimKernel::DeviceObject* interface = nullptr;
     if (composite) {
       MakeMakerCamera(usb);
-      device = kernel.PlugComposite(usb, {MakerHardwareId()});
-      interface = kernel.AddFunction(device, SimKernel::kCameraClass, {u"USB\\VID_X&MI_00"});
+      device = kernel_.PlugComposite(usb, {MakerHardwareId()});
+      interface = kernel_.AddFunction(device, SimKernel::kCameraClass, {u"USB\\VID_X&MI_00"});
     } else {
       device = interface = PlugCamera(usb);
     }
@@ -291,23 +291,23 @@ TEST_F(DeviceControlTest, RemovedDeviceTakesNoMoreRequests) {
     NtStatus waiting = kStatusPending;
     std::thread submitter([&] { waiting = SubmitControl(handle, urb.address, 5000); });
     usb.WaitUntilEntered();
-    kernel.Unplug(device);
+    kernel_.Unplug(device);
     usb.Release();
     submitter.join();
     EXPECT_FALSE(IsSuccess(waiting));
 
-    const int sent = kernel.SubmittedRequests();
+    const int sent = kernel_.SubmittedRequests();
     EXPECT_EQ(SubmitControl(handle, urb.address, 5000), kStatusDeviceRemoved);
-    EXPECT_EQ(kernel.SubmittedRequests(), sent);
+    EXPECT_EQ(kernel_.SubmittedRequests(), sent);
     EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
-    EXPECT_EQ(kernel.References(device), 0);
-    EXPECT_EQ(kernel.OutstandingWatches(), 0);
+    EXPECT_EQ(kernel_.References(device), 0);
+    EXPECT_EQ(kernel_.OutstandingWatches(), 0);
   }
 
   // A removal heard of after the watch started, before the registration reached its slot.
   TestUsbDevice usb;
   SimKernel::DeviceObject* camera = PlugCamera(usb);
-  NoteDeviceRemoval(&ext, uint32_t(ext.watch_sequence + 1));  // the next watch's id
+  NoteDeviceRemoval(&ext_, uint32_t(ext_.watch_sequence + 1));  // the next watch's id
   const uint64_t handle = Register(camera);
   EXPECT_EQ(SubmitControl(handle, MakeDeviceDescriptorUrb().address, 1000), kStatusDeviceRemoved);
   EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);

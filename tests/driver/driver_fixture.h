@@ -134,24 +134,24 @@ inline void MakeMakerCamera(TestUsbDevice& usb) {
 
 class DriverTest : public ::testing::Test {
  protected:
-  void SetUp() override { kernel.LoadDriver(ext); }
+  void SetUp() override { kernel_.LoadDriver(ext_); }
   void TearDown() override {
-    kernel.UnloadDriver();
-    EXPECT_EQ(kernel.Violations(), std::vector<std::string>{});
-    EXPECT_EQ(kernel.OutstandingAllocations(), 0);
-    EXPECT_EQ(kernel.OutstandingMappings(), 0);
-    EXPECT_EQ(kernel.OutstandingWatches(), 0);
+    kernel_.UnloadDriver();
+    EXPECT_EQ(kernel_.Violations(), std::vector<std::string>{});
+    EXPECT_EQ(kernel_.OutstandingAllocations(), 0);
+    EXPECT_EQ(kernel_.OutstandingMappings(), 0);
+    EXPECT_EQ(kernel_.OutstandingWatches(), 0);
   }
 
   // A maker camera on the root hub and the handle of its interface.
   SimKernel::DeviceObject* PlugCamera(TestUsbDevice& usb) {
     MakeMakerCamera(usb);
-    return kernel.PlugDevice(usb, SimKernel::kCameraClass, {MakerHardwareId()});
+    return kernel_.PlugDevice(usb, SimKernel::kCameraClass, {MakerHardwareId()});
   }
 
   // The test's own handle of the driver's device, opened on first use.
   uint64_t Opener() {
-    if (!opener_) opener_ = kernel.OpenDriver();
+    if (!opener_) opener_ = kernel_.OpenDriver();
     return opener_;
   }
 
@@ -162,7 +162,7 @@ class DriverTest : public ::testing::Test {
     const auto block = kv::EncodeControlBlock<kv::NativeControlBlock>(request);
     std::memcpy(buffer, &block, sizeof block);
     uint32_t information = 0;
-    const NtStatus status = kernel.DriverControl(opener ? opener : Opener(), code, buffer, in, out, &information);
+    const NtStatus status = kernel_.DriverControl(opener ? opener : Opener(), code, buffer, in, out, &information);
     if (answer) {
       kv::NativeControlBlock back;
       std::memcpy(&back, buffer, sizeof back);
@@ -179,7 +179,7 @@ class DriverTest : public ::testing::Test {
   }
   uint64_t Register(SimKernel::DeviceObject* device, uint32_t kind = 0, uint64_t opener = 0) {
     uint64_t handle = 0;
-    EXPECT_EQ(OpenDeviceControl(kernel.OpenInterface(device), kind, &handle, opener), kStatusSuccess);
+    EXPECT_EQ(OpenDeviceControl(kernel_.OpenInterface(device), kind, &handle, opener), kStatusSuccess);
     return handle;
   }
   NtStatus CloseDeviceControl(uint64_t handle, uint64_t opener = 0) {
@@ -198,8 +198,8 @@ class DriverTest : public ::testing::Test {
   };
   CallerUrb MakeUrb(uint16_t function, uint32_t length, SimKernel::Access buffer_access = SimKernel::Access::kReadWrite) {
     CallerUrb u;
-    u.address = kernel.MapCaller(kv::kNativeUrbSize, SimKernel::Access::kReadWrite);
-    if (length) u.buffer = kernel.MapCaller(length, buffer_access);
+    u.address = kernel_.MapCaller(kv::kNativeUrbSize, SimKernel::Access::kReadWrite);
+    if (length) u.buffer = kernel_.MapCaller(length, buffer_access);
     uint8_t* b = Urb(u);
     Put<uint16_t>(b, kv::kUrbLengthOffset, kv::kNativeUrbSize);
     Put<uint16_t>(b, kv::kUrbFunctionOffset, function);
@@ -213,7 +213,7 @@ class DriverTest : public ::testing::Test {
     Urb(u)[L().tail + 3] = 1;
     return u;
   }
-  uint8_t* Urb(const CallerUrb& u) { return kernel.CallerBytes(u.address, kv::kNativeUrbSize); }
+  uint8_t* Urb(const CallerUrb& u) { return kernel_.CallerBytes(u.address, kv::kNativeUrbSize); }
   static const kv::UrbLayout& L() { return kv::kNativeUrbLayout; }
 
   template <class T>
@@ -227,8 +227,8 @@ class DriverTest : public ::testing::Test {
     return v;
   }
 
-  SimKernel kernel;
-  DeviceExtension ext;
+  SimKernel kernel_;
+  DeviceExtension ext_;
   uint64_t opener_ = 0;
 };
 

@@ -9,29 +9,29 @@ using HandlesTest = DriverTest;
 std::optional<uint32_t> RefCount(const SimKernel& k) { return k.RegistryDword(kServiceKey, kRefCountValue); }
 
 TEST_F(HandlesTest, RefCountFollowsCreateCleanupAndCloseUpToThirtyTwoHandles) {
-  EXPECT_EQ(RefCount(kernel), 0u) << "load writes 0";
+  EXPECT_EQ(RefCount(kernel_), 0u) << "load writes 0";
   int files[kOpenerSlots + 1];
   for (int i = 0; i < kOpenerSlots; ++i) {
-    ASSERT_EQ(CreateHandle(ext, &files[i]), kStatusSuccess);
-    EXPECT_EQ(RefCount(kernel), uint32_t(i + 1));
+    ASSERT_EQ(CreateHandle(ext_, &files[i]), kStatusSuccess);
+    EXPECT_EQ(RefCount(kernel_), uint32_t(i + 1));
   }
-  EXPECT_EQ(CreateHandle(ext, &files[kOpenerSlots]), kStatusUnsuccessful) << "33rd open";
-  EXPECT_EQ(RefCount(kernel), 32u);
-  EXPECT_EQ(ext.open_count, 32);
+  EXPECT_EQ(CreateHandle(ext_, &files[kOpenerSlots]), kStatusUnsuccessful) << "33rd open";
+  EXPECT_EQ(RefCount(kernel_), 32u);
+  EXPECT_EQ(ext_.open_count, 32);
 
   // Cleanup and close of one handle both arrive; only the first counts.
-  EXPECT_EQ(CloseHandle(ext, &files[5]), kStatusSuccess);
-  EXPECT_EQ(CloseHandle(ext, &files[5]), kStatusSuccess);
-  EXPECT_EQ(RefCount(kernel), 31u);
+  EXPECT_EQ(CloseHandle(ext_, &files[5]), kStatusSuccess);
+  EXPECT_EQ(CloseHandle(ext_, &files[5]), kStatusSuccess);
+  EXPECT_EQ(RefCount(kernel_), 31u);
   // A handle that never got a slot closes without effect; its slot is now free for a new open.
-  EXPECT_EQ(CloseHandle(ext, &files[kOpenerSlots]), kStatusSuccess);
-  EXPECT_EQ(RefCount(kernel), 31u);
-  EXPECT_EQ(CreateHandle(ext, &files[kOpenerSlots]), kStatusSuccess);
-  EXPECT_EQ(RefCount(kernel), 32u);
+  EXPECT_EQ(CloseHandle(ext_, &files[kOpenerSlots]), kStatusSuccess);
+  EXPECT_EQ(RefCount(kernel_), 31u);
+  EXPECT_EQ(CreateHandle(ext_, &files[kOpenerSlots]), kStatusSuccess);
+  EXPECT_EQ(RefCount(kernel_), 32u);
 
-  for (int i = 0; i <= kOpenerSlots; ++i) CloseHandle(ext, &files[i]);
-  EXPECT_EQ(RefCount(kernel), 0u);
-  EXPECT_EQ(ext.open_count, 0);
+  for (int i = 0; i <= kOpenerSlots; ++i) CloseHandle(ext_, &files[i]);
+  EXPECT_EQ(RefCount(kernel_), 0u);
+  EXPECT_EQ(ext_.open_count, 0);
 }
 
 }  // namespace

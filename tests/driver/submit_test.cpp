@@ -31,12 +31,12 @@ TEST_F(SubmitTest, WaitIsBoundedAndASilentDeviceEndsInTimeoutWithTheRequestCance
     usb.silent = c.silent;
     usb.latency_ms = c.latency_ms;
     const CallerUrb urb = MakeDeviceDescriptorUrb();
-    const int cancelled = kernel.CancelledRequests();
-    const uint64_t start = kernel.NowMs();
+    const int cancelled = kernel_.CancelledRequests();
+    const uint64_t start = kernel_.NowMs();
     EXPECT_EQ(SubmitControl(handle, urb.address, c.timeout_ms), c.status);
-    EXPECT_EQ(kernel.NowMs() - start, c.elapsed_ms);
+    EXPECT_EQ(kernel_.NowMs() - start, c.elapsed_ms);
     const bool timed_out = c.status == kStatusTimeout;
-    EXPECT_EQ(kernel.CancelledRequests() - cancelled, timed_out ? 1 : 0);
+    EXPECT_EQ(kernel_.CancelledRequests() - cancelled, timed_out ? 1 : 0);
     // The caller judges by the block: a cancelled request says so and moved nothing.
     EXPECT_EQ(Get<uint32_t>(Urb(urb), kv::kUrbStatusOffset), timed_out ? kv::kUsbdStatusCanceled : 0u);
     EXPECT_EQ(Get<uint32_t>(Urb(urb), L().transfer_buffer_length), timed_out ? 0u : 18u);
@@ -56,7 +56,7 @@ TEST_F(SubmitTest, VendorRequestReachesTheDeviceAndComesBackWithTheCallersAddres
   ASSERT_EQ(SubmitControl(handle, urb.address, 5000), kStatusSuccess);
 
   const uint8_t expected_setup[8] = {0xC0, 0x52, 0x34, 0x12, 0x05, 0x00, 59, 0};
-  EXPECT_EQ(0, std::memcmp(kernel.CallerBytes(urb.buffer, 8), expected_setup, 8));
+  EXPECT_EQ(0, std::memcmp(kernel_.CallerBytes(urb.buffer, 8), expected_setup, 8));
   EXPECT_EQ(Get<uint32_t>(b, kv::kUrbStatusOffset), kv::kUsbdStatusSuccess);
   EXPECT_EQ(Get<uint32_t>(b, L().transfer_buffer_length), 8u);
   EXPECT_EQ(Get<uint64_t>(b, L().transfer_buffer), urb.buffer);
@@ -64,7 +64,7 @@ TEST_F(SubmitTest, VendorRequestReachesTheDeviceAndComesBackWithTheCallersAddres
   for (size_t i = 0; i < L().hca_size; ++i) ASSERT_EQ(b[L().hca + i], 0) << "no kernel scratch data leaks out";
 
   // What the stack got: the mapped system address, not the caller's.
-  const std::vector<uint8_t> sent = kernel.LastSubmittedUrb();
+  const std::vector<uint8_t> sent = kernel_.LastSubmittedUrb();
   EXPECT_NE(Get<uint64_t>(sent.data(), L().transfer_buffer), urb.buffer);
   EXPECT_EQ(Get<uint64_t>(sent.data(), L().device_handle), 0u);
 }
@@ -80,11 +80,11 @@ TEST_F(SubmitTest, ControlTransfersGoToTheDefaultPipeWhateverPipeTheCallerNames)
     std::memcpy(b + L().tail, setup, 8);
     if (function == kv::kUrbControlTransferEx) Put<uint32_t>(b, L().urb_link, 2000);  // Timeout, not a link
     ASSERT_EQ(SubmitControl(handle, urb.address, 1000), kStatusSuccess) << function;
-    const std::vector<uint8_t> sent = kernel.LastSubmittedUrb();
+    const std::vector<uint8_t> sent = kernel_.LastSubmittedUrb();
     EXPECT_EQ(Get<uint64_t>(sent.data(), L().pipe_handle), 0u);
     EXPECT_NE(Get<uint32_t>(sent.data(), L().transfer_flags) & kv::kUsbdDefaultPipeTransfer, 0u);
     EXPECT_EQ(Get<uint64_t>(b, L().pipe_handle), 0xFFFF8000'12345678) << "the caller's block keeps its own value";
-    EXPECT_EQ(std::vector<uint8_t>(kernel.CallerBytes(urb.buffer, 18), kernel.CallerBytes(urb.buffer, 18) + 18),
+    EXPECT_EQ(std::vector<uint8_t>(kernel_.CallerBytes(urb.buffer, 18), kernel_.CallerBytes(urb.buffer, 18) + 18),
               usb.device);
   }
 }
@@ -142,15 +142,15 @@ TEST_F(SubmitTest, ForwardsEachAllowedFunctionAndRefusesEveryOtherBlock) {
     CallerUrb urb = MakeUrb(c.function, 18);
     if (c.edit) c.edit(Urb(urb));
     std::vector<uint16_t> sent;
-    kernel.OnSubmission([&](const uint8_t* b) { sent.push_back(Get<uint16_t>(b, kv::kUrbFunctionOffset)); });
+    kernel_.OnSubmission([&](const uint8_t* b) { sent.push_back(Get<uint16_t>(b, kv::kUrbFunctionOffset)); });
     EXPECT_EQ(SubmitControl(handle, urb.address, 1000), c.status);
-    kernel.OnSubmission(nullptr);
+    kernel_.OnSubmission(nullptr);
     const bool forwarded = std::count(sent.begin(), sent.end(), c.function) != 0;
     EXPECT_EQ(forwarded, c.status == kStatusSuccess);
     if (c.status == kStatusSuccess) {
       EXPECT_EQ(Get<uint32_t>(Urb(urb), kv::kUrbStatusOffset), kv::kUsbdStatusSuccess);
-      EXPECT_EQ(kernel.LastSubmittedUrb().size(), kv::kNativeUrbSize);
-      EXPECT_EQ(Get<uint16_t>(kernel.LastSubmittedUrb().data(), kv::kUrbLengthOffset), kv::kNativeUrbSize);
+      EXPECT_EQ(kernel_.LastSubmittedUrb().size(), kv::kNativeUrbSize);
+      EXPECT_EQ(Get<uint16_t>(kernel_.LastSubmittedUrb().data(), kv::kUrbLengthOffset), kv::kNativeUrbSize);
     }
   }
 }
@@ -195,9 +195,9 @@ TEST_F(SubmitTest, ControlTransfersCarryOnlyReadingStandardRequestsAndNothingFor
       std::memcpy(Urb(urb) + L().tail, setup, 8);
       if (!(c.request_type & 0x80)) Put<uint32_t>(Urb(urb), L().transfer_flags, 0);
       int forwarded = 0;
-      kernel.OnSubmission([&](const uint8_t* b) { forwarded += Get<uint16_t>(b, kv::kUrbFunctionOffset) == function; });
+      kernel_.OnSubmission([&](const uint8_t* b) { forwarded += Get<uint16_t>(b, kv::kUrbFunctionOffset) == function; });
       EXPECT_EQ(SubmitControl(handle, urb.address, 1000), c.status);
-      kernel.OnSubmission(nullptr);
+      kernel_.OnSubmission(nullptr);
       EXPECT_EQ(forwarded, c.status == kStatusSuccess ? 1 : 0);
     }
   }
@@ -225,19 +225,19 @@ TEST_F(SubmitTest, TheStackGetsTheBlockAsCheckedWhateverTheCallerWritesMeanwhile
   Put<uint16_t>(rewritten.data(), kv::kUrbLengthOffset, 0xFFFF);
   Put<uint64_t>(rewritten.data(), L().pipe_handle, 0xFFFF8000'00001000);  // its configuration pointer
   int reads = 0;
-  kernel.OnCallerRead([&](uint64_t address, size_t) {
-    if (address == urb.address && reads++ == 0) kernel.WriteCaller(urb.address, rewritten.data(), rewritten.size());
+  kernel_.OnCallerRead([&](uint64_t address, size_t) {
+    if (address == urb.address && reads++ == 0) kernel_.WriteCaller(urb.address, rewritten.data(), rewritten.size());
   });
   ASSERT_EQ(SubmitControl(handle, urb.address, 1000), kStatusSuccess);
-  kernel.OnCallerRead(nullptr);
+  kernel_.OnCallerRead(nullptr);
 
-  const std::vector<uint8_t> sent = kernel.LastSubmittedUrb();
+  const std::vector<uint8_t> sent = kernel_.LastSubmittedUrb();
   EXPECT_EQ(Get<uint16_t>(sent.data(), kv::kUrbFunctionOffset), kv::kUrbGetDescriptorFromDevice);
   EXPECT_EQ(Get<uint16_t>(sent.data(), kv::kUrbLengthOffset), kv::kNativeUrbSize);
   EXPECT_EQ(Get<uint64_t>(sent.data(), L().pipe_handle), 0u);
   EXPECT_EQ(std::vector<uint8_t>(sent.begin() + L().tail, sent.end()),
             std::vector<uint8_t>(checked.begin() + L().tail, checked.end()));
-  EXPECT_EQ(kernel.SubmittedRequests(), 1);
+  EXPECT_EQ(kernel_.SubmittedRequests(), 1);
 }
 
 // What comes back: the block's status and transfer length and the data of an IN transfer, up to
@@ -251,19 +251,19 @@ TEST_F(SubmitTest, GivesBackOnlyStatusLengthAndTheTransferredInData) {
   std::memset(Urb(in) + L().hca, 0x5A, L().hca_size);
   std::vector<uint8_t> expected(Urb(in), Urb(in) + kv::kNativeUrbSize);
   Put<uint32_t>(expected.data(), L().transfer_buffer_length, 8u);  // the device echoes 8 bytes
-  std::memset(kernel.CallerBytes(in.buffer, 59), 0xEE, 59);
+  std::memset(kernel_.CallerBytes(in.buffer, 59), 0xEE, 59);
 
   // While the device works, the caller's other thread writes past what the device will answer.
   usb.Hold();
   NtStatus status = kStatusPending;
   std::thread submitter([&] { status = SubmitControl(handle, in.address, 1000); });
   usb.WaitUntilEntered();
-  std::memset(kernel.CallerBytes(in.buffer + 8, 51), 0x11, 51);
+  std::memset(kernel_.CallerBytes(in.buffer + 8, 51), 0x11, 51);
   usb.Release();
   submitter.join();
   ASSERT_EQ(status, kStatusSuccess);
   EXPECT_EQ(std::vector<uint8_t>(Urb(in), Urb(in) + kv::kNativeUrbSize), expected);
-  const uint8_t* data = kernel.CallerBytes(in.buffer, 59);
+  const uint8_t* data = kernel_.CallerBytes(in.buffer, 59);
   EXPECT_EQ(data[0], 0xC0) << "the echoed setup packet";
   EXPECT_EQ(std::count(data + 8, data + 59, 0x11), 51) << "bytes the device did not send stay the caller's";
 
@@ -283,7 +283,7 @@ TEST_F(SubmitTest, LongestTransferAndEmptyTransferAreForwarded) {
   Put<uint64_t>(Urb(empty), L().transfer_buffer, 0x1234);  // an address with no length is not passed on
   Put<uint32_t>(Urb(empty), L().transfer_flags, 0);
   EXPECT_EQ(SubmitControl(handle, empty.address, 1000), kStatusSuccess);
-  EXPECT_EQ(Get<uint64_t>(kernel.LastSubmittedUrb().data(), L().transfer_buffer), 0u);
+  EXPECT_EQ(Get<uint64_t>(kernel_.LastSubmittedUrb().data(), L().transfer_buffer), 0u);
   EXPECT_EQ(Get<uint64_t>(Urb(empty), L().transfer_buffer), 0x1234u);
 }
 
@@ -293,16 +293,16 @@ TEST_F(SubmitTest, FaultsInTheCallersMemoryEndTheSubmissionWithTheirStatus) {
   using Access = SimKernel::Access;
 
   CallerUrb read_only = MakeDeviceDescriptorUrb();
-  kernel.SetCallerAccess(read_only.address, Access::kRead);
+  kernel_.SetCallerAccess(read_only.address, Access::kRead);
   EXPECT_EQ(SubmitControl(handle, read_only.address, 1000), kStatusAccessViolation) << "block not writable";
 
   CallerUrb unmapped = MakeDeviceDescriptorUrb();
-  kernel.SetCallerAccess(unmapped.address, Access::kNone);
+  kernel_.SetCallerAccess(unmapped.address, Access::kNone);
   EXPECT_EQ(SubmitControl(handle, unmapped.address, 1000), kStatusAccessViolation) << "block not readable";
 
   // A block whose end runs past its region.
-  const uint64_t small = kernel.MapCaller(64, Access::kReadWrite);
-  std::memcpy(kernel.CallerBytes(small, 16), Urb(MakeDeviceDescriptorUrb()), 16);
+  const uint64_t small = kernel_.MapCaller(64, Access::kReadWrite);
+  std::memcpy(kernel_.CallerBytes(small, 16), Urb(MakeDeviceDescriptorUrb()), 16);
   EXPECT_EQ(SubmitControl(handle, small, 1000), kStatusAccessViolation) << "block runs off its region";
 
   CallerUrb read_only_buffer = MakeUrb(kv::kUrbGetDescriptorFromDevice, 18, Access::kRead);
@@ -310,15 +310,15 @@ TEST_F(SubmitTest, FaultsInTheCallersMemoryEndTheSubmissionWithTheirStatus) {
   CallerUrb short_buffer = MakeDeviceDescriptorUrb();
   Put<uint32_t>(Urb(short_buffer), L().transfer_buffer_length, 4096);
   EXPECT_EQ(SubmitControl(handle, short_buffer.address, 1000), kStatusAccessViolation);
-  EXPECT_EQ(kernel.SubmittedRequests(), 0);
+  EXPECT_EQ(kernel_.SubmittedRequests(), 0);
 
   CallerUrb fine = MakeDeviceDescriptorUrb();
-  kernel.FailMappings(true);
+  kernel_.FailMappings(true);
   EXPECT_EQ(SubmitControl(handle, fine.address, 1000), kStatusInsufficientResources);
-  kernel.FailMappings(false);
-  kernel.FailAllocationsOfSize(kv::kNativeUrbSize);
+  kernel_.FailMappings(false);
+  kernel_.FailAllocationsOfSize(kv::kNativeUrbSize);
   EXPECT_EQ(SubmitControl(handle, fine.address, 1000), kStatusInsufficientResources);
-  kernel.FailAllocationsOfSize(0);
+  kernel_.FailAllocationsOfSize(0);
   EXPECT_EQ(SubmitControl(handle, fine.address, 1000), kStatusSuccess);
 }
 

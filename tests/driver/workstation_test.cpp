@@ -12,12 +12,12 @@ using WorkstationTest = DriverTest;
 TEST_F(WorkstationTest, ChipCameraIsAcceptedByItsExtensionUnitAndAnswersThroughTheWorkstation) {
   sim::Workstation workstation;
   std::vector<std::string> trace;
-  workstation.set_trace_sink([&](const std::string& line) { trace.push_back(line); });
+  workstation.SetTraceSink([&](const std::string& line) { trace.push_back(line); });
   auto camera = sim::MakeChipCamera("cam0", {1, 3});
   ASSERT_TRUE(workstation.AddDevice(camera));
   sim::kernel::WorkstationPipe pipe(workstation, camera);
   // A hardware ID the vendor pattern does not match: the configuration descriptor decides.
-  SimKernel::DeviceObject* pdo = kernel.PlugDevice(pipe, SimKernel::kImageClass, {kForeignHardwareId});
+  SimKernel::DeviceObject* pdo = kernel_.PlugDevice(pipe, SimKernel::kImageClass, {kForeignHardwareId});
 
   const uint64_t handle = Register(pdo, 0);
   ASSERT_NE(handle, 0u);
@@ -25,14 +25,14 @@ TEST_F(WorkstationTest, ChipCameraIsAcceptedByItsExtensionUnitAndAnswersThroughT
 
   const CallerUrb urb = MakeDeviceDescriptorUrb();
   ASSERT_EQ(SubmitControl(handle, urb.address, 5000), kStatusSuccess);
-  const uint8_t* descriptor = kernel.CallerBytes(urb.buffer, 18);
-  EXPECT_EQ(std::vector<uint8_t>(descriptor, descriptor + 18), camera->descriptors().device);
+  const uint8_t* descriptor = kernel_.CallerBytes(urb.buffer, 18);
+  EXPECT_EQ(std::vector<uint8_t>(descriptor, descriptor + 18), camera->Descriptors().device);
   EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
 
   // Unplugged from the workstation, it answers nothing the acceptance test could accept.
-  camera->set_connected(false);
+  camera->SetConnected(false);
   uint64_t again = 0;
-  EXPECT_EQ(OpenDeviceControl(kernel.OpenInterface(pdo), 0, &again), kStatusAccessDenied);
+  EXPECT_EQ(OpenDeviceControl(kernel_.OpenInterface(pdo), 0, &again), kStatusAccessDenied);
 }
 
 }  // namespace

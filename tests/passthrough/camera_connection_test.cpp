@@ -27,26 +27,26 @@ sim::DeviceSpec Camera(std::string id, std::vector<uint8_t> ports, uint8_t bus =
 // Answers the submission control with "not ready" a number of times, then lets it through.
 class NotReadyDevice final : public os::DriverDevice {
  public:
-  NotReadyDevice(sim::windows::SimWindowsProcess& process, int notReady) : process_(process), notReady_(notReady) {}
+  NotReadyDevice(sim::windows::SimWindowsProcess& process, int not_ready) : process_(process), not_ready_(not_ready) {}
   os::SystemHandle Open(const std::wstring& path) override { return process_.Open(path); }
-  BOOL IoControl(os::SystemHandle device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+  BOOL IoControl(os::SystemHandle device, DWORD code, void* in, DWORD in_size, void* out, DWORD out_size,
                  DWORD* returned) override {
     if (code == kvxupx::kIoctlSubmitUrb) {
       ++submissions;
-      if (notReady_ != 0) {
-        if (notReady_ > 0) --notReady_;
+      if (not_ready_ != 0) {
+        if (not_ready_ > 0) --not_ready_;
         process_.SetLastErrorCode(os::kErrorNotReady);
         return 0;
       }
     }
-    return process_.IoControl(device, code, in, inSize, out, outSize, returned);
+    return process_.IoControl(device, code, in, in_size, out, out_size, returned);
   }
   BOOL Close(os::SystemHandle device) override { return process_.Close(device); }
   int submissions = 0;
 
  private:
   sim::windows::SimWindowsProcess& process_;
-  int notReady_;  // -1: for ever
+  int not_ready_;  // -1: for ever
 };
 
 class CameraConnection : public ::testing::Test {
@@ -57,16 +57,16 @@ class CameraConnection : public ::testing::Test {
   }
   void TearDown() override {
     KvxUpx_Close();
-    EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
-    EXPECT_EQ(pass.kernel_devices().OpenHandles(), 0u);
-    EXPECT_EQ(pass.tree().OpenSets(), 0u);
+    EXPECT_EQ(pass_.Tree().OpenInterfaceFiles(), 0u);
+    EXPECT_EQ(pass_.KernelDevices().OpenHandles(), 0u);
+    EXPECT_EQ(pass_.Tree().OpenSets(), 0u);
   }
 
-  void Add(const sim::DeviceSpec& shape) { ASSERT_TRUE(ws->AddDevice(sim::MakeDevice(shape))); }
-  os::DevInst Node(const std::string& id) { return pass.tree().DevInstOf(DeviceInstanceIdOf(*ws->Find(id), 0)); }
+  void Add(const sim::DeviceSpec& shape) { ASSERT_TRUE(ws_->AddDevice(sim::MakeDevice(shape))); }
+  os::DevInst Node(const std::string& id) { return pass_.Tree().DevInstOf(DeviceInstanceIdOf(*ws_->Find(id), 0)); }
   // The transport kind of the last open-device control that reached the driver.
   uint32_t LastTransportKind() {
-    const auto blocks = pass.windows().control_blocks();
+    const auto blocks = pass_.Windows().ControlBlocks();
     for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
       kvxupx::ControlBlock64 block{};
       if (it->size() != sizeof block) continue;
@@ -76,11 +76,11 @@ class CameraConnection : public ::testing::Test {
     return ~0u;
   }
 
-  std::shared_ptr<sim::Workstation> ws = std::make_shared<sim::Workstation>();
-  sim::ScopedWorkstation current{ws};
-  sim::windows::ScopedWindowsViews views{ws};
-  sim::windows::PassThroughViews pass{ws};
-  sim::windows::ScopedPassThroughPorts ports{pass, views.views().registry()};
+  std::shared_ptr<sim::Workstation> ws_ = std::make_shared<sim::Workstation>();
+  sim::ScopedWorkstation current_{ws_};
+  sim::windows::ScopedWindowsViews views_{ws_};
+  sim::windows::PassThroughViews pass_{ws_};
+  sim::windows::ScopedPassThroughPorts ports_{pass_, views_.Views().Registry()};
 };
 
 TEST_F(CameraConnection, OpenFillsTheObjectFromTheTreeAndTheDriver) {
@@ -89,9 +89,9 @@ TEST_F(CameraConnection, OpenFillsTheObjectFromTheTreeAndTheDriver) {
   Add(Camera("usb2", {3}, 2, {{"setup_class", "Camera"}}));
   struct Case {
     std::string id;
-    int32_t classKind, rootHubKind, ancestorCount;
+    int32_t class_kind, root_hub_kind, ancestor_count;
     uint32_t transport;
-    std::wstring locationPath;
+    std::wstring location_path;
   };
   const Case cases[] = {
       {"root", 1, 3, 2, 0, L"PCIROOT(0)#PCI(1401)#USBROOT(0)#USB(1)#USBMI(0)"},
@@ -104,44 +104,44 @@ TEST_F(CameraConnection, OpenFillsTheObjectFromTheTreeAndTheDriver) {
     const os::DevInst node = Node(c.id);
     KvCamDevice device{};
     ASSERT_EQ(KvCam_OpenDevice(&device, node), 0u);
-    EXPECT_EQ(std::memcmp(device.transportTag, "KVCD", 4), 0);
-    EXPECT_NE(device.driverHandleLow | device.driverHandleHigh, 0u);
-    EXPECT_NE(device.interfaceHandle, 0u);
-    EXPECT_EQ(device.devInst, node);
-    EXPECT_EQ(device.classKind, c.classKind);
-    EXPECT_EQ(device.rootHubKind, c.rootHubKind);
-    EXPECT_EQ(device.ancestorCount, c.ancestorCount);
-    EXPECT_EQ(device.interfaceNumber, 0);
+    EXPECT_EQ(std::memcmp(device.transport_tag, "KVCD", 4), 0);
+    EXPECT_NE(device.driver_handle_low | device.driver_handle_high, 0u);
+    EXPECT_NE(device.interface_handle, 0u);
+    EXPECT_EQ(device.dev_inst, node);
+    EXPECT_EQ(device.class_kind, c.class_kind);
+    EXPECT_EQ(device.root_hub_kind, c.root_hub_kind);
+    EXPECT_EQ(device.ancestor_count, c.ancestor_count);
+    EXPECT_EQ(device.interface_number, 0);
     EXPECT_EQ(device.ancestors[0], 0u);  // Vista and later
-    EXPECT_EQ(std::wstring(device.locationPath), c.locationPath);
-    EXPECT_EQ(std::wstring(device.displayName), L"Virtual Camera");
+    EXPECT_EQ(std::wstring(device.location_path), c.location_path);
+    EXPECT_EQ(std::wstring(device.display_name), L"Virtual Camera");
     EXPECT_EQ(LastTransportKind(), c.transport);
     // Ancestors: the hubs up to the root hub; the composite device is not among them.
-    const auto nodes = pass.tree().Nodes();
-    std::wstring parentOfFunction;
+    const auto nodes = pass_.Tree().Nodes();
+    std::wstring parent_of_function;
     for (const auto& n : nodes) {
-      if (n.instanceId == DeviceInstanceIdOf(*ws->Find(c.id), 0)) parentOfFunction = n.parentId;
+      if (n.instance_id == DeviceInstanceIdOf(*ws_->Find(c.id), 0)) parent_of_function = n.parent_id;
     }
     std::wstring hub;
     for (const auto& n : nodes) {
-      if (n.instanceId == parentOfFunction) hub = n.parentId;
+      if (n.instance_id == parent_of_function) hub = n.parent_id;
     }
-    EXPECT_EQ(device.ancestors[1], pass.tree().DevInstOf(hub));
+    EXPECT_EQ(device.ancestors[1], pass_.Tree().DevInstOf(hub));
     uint8_t descriptor[18];
-    EXPECT_EQ(KvxUpx_GetDeviceDescriptor(device.driverHandleLow, device.driverHandleHigh, descriptor), 1);
+    EXPECT_EQ(KvxUpx_GetDeviceDescriptor(device.driver_handle_low, device.driver_handle_high, descriptor), 1);
     KvCam_CloseDevice(&device);
-    EXPECT_EQ(device.interfaceHandle, 0u);
-    EXPECT_EQ(device.ancestorCount, 0);
-    EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
+    EXPECT_EQ(device.interface_handle, 0u);
+    EXPECT_EQ(device.ancestor_count, 0);
+    EXPECT_EQ(pass_.Tree().OpenInterfaceFiles(), 0u);
   }
 
   // Before Vista: entry 0 holds the bus address (the port), no location path.
-  pass.host().vista_or_later = false;
+  pass_.Host().vista_or_later = false;
   ASSERT_TRUE(KvxUpxCam_Init());
   KvCamDevice old{};
   ASSERT_EQ(KvCam_OpenDevice(&old, Node("behindHub")), 0u);
   EXPECT_EQ(old.ancestors[0], 4u);
-  EXPECT_EQ(old.locationPath[0], L'\0');
+  EXPECT_EQ(old.location_path[0], L'\0');
   KvCam_CloseDevice(&old);
 }
 
@@ -151,8 +151,8 @@ TEST_F(CameraConnection, FailedOpensLeaveTheObjectAndReleaseWhatTheyGot) {
   struct Case {
     const char* what;
     std::string device;
-    std::string failingCall;  // in the device tree; "" none
-    bool atRootHub;           // the call fails for the root hub rather than the function
+    std::string failing_call;  // in the device tree; "" none
+    bool at_root_hub;           // the call fails for the root hub rather than the function
     DWORD expected;
   };
   const Case cases[] = {
@@ -163,16 +163,16 @@ TEST_F(CameraConnection, FailedOpensLeaveTheObjectAndReleaseWhatTheyGot) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::wstring function = DeviceInstanceIdOf(*ws->Find(c.device), 0);
-    pass.tree().set_fault([&](std::string_view call, const std::wstring& subject) -> uint32_t {
-      if (call != c.failingCall) return 0;
-      if (c.atRootHub) return subject.find(L"ROOT_HUB") != std::wstring::npos ? 0x0D : 0;
+    const std::wstring function = DeviceInstanceIdOf(*ws_->Find(c.device), 0);
+    pass_.Tree().SetFault([&](std::string_view call, const std::wstring& subject) -> uint32_t {
+      if (call != c.failing_call) return 0;
+      if (c.at_root_hub) return subject.find(L"ROOT_HUB") != std::wstring::npos ? 0x0D : 0;
       return subject == function ? (call == "GetParent" ? 0x0D : 31) : 0;
     });
     KvCamDevice device{};
-    const size_t blocksBefore = pass.windows().control_blocks().size();
+    const size_t blocks_before = pass_.Windows().ControlBlocks().size();
     const DWORD result = KvCam_OpenDevice(&device, Node(c.device));
-    pass.tree().set_fault(nullptr);
+    pass_.Tree().SetFault(nullptr);
     if (c.expected == 87) {
       EXPECT_NE(result, 0u);
     } else {
@@ -181,20 +181,20 @@ TEST_F(CameraConnection, FailedOpensLeaveTheObjectAndReleaseWhatTheyGot) {
     const KvCamDevice zero{};
     EXPECT_EQ(std::memcmp(&device, &zero, sizeof device), 0);
     // A registration the open got (the walk fails after it) is given back: a close follows the open.
-    const auto blocks = pass.windows().control_blocks();
+    const auto blocks = pass_.Windows().ControlBlocks();
     int registrations = 0;
-    for (size_t i = blocksBefore; i < blocks.size(); ++i) {
+    for (size_t i = blocks_before; i < blocks.size(); ++i) {
       kvxupx::ControlBlock64 block{};
       if (blocks[i].size() < sizeof block) continue;
       std::memcpy(&block, blocks[i].data(), sizeof block);
       if (block.interface_handle != 0) ++registrations;                            // open-device
       if (block.interface_handle == 0 && block.urb_address == 0) --registrations;  // close-device
     }
-    if (c.atRootHub) {
+    if (c.at_root_hub) {
       EXPECT_EQ(registrations, 0);
     }
     // Neither the interface file nor a registration stays behind: the device opens again at once.
-    EXPECT_EQ(pass.tree().OpenInterfaceFiles(), 0u);
+    EXPECT_EQ(pass_.Tree().OpenInterfaceFiles(), 0u);
     if (c.device == "cam0") {
       KvCamDevice again{};
       ASSERT_EQ(KvCam_OpenDevice(&again, Node("cam0")), 0u);
@@ -202,27 +202,27 @@ TEST_F(CameraConnection, FailedOpensLeaveTheObjectAndReleaseWhatTheyGot) {
     }
   }
   // Closing a zero-filled object sends nothing to the driver and closes nothing.
-  const size_t blocks = pass.windows().control_blocks().size();
+  const size_t blocks = pass_.Windows().ControlBlocks().size();
   KvCamDevice zero{};
   KvCam_CloseDevice(&zero);
-  EXPECT_EQ(pass.windows().control_blocks().size(), blocks);
+  EXPECT_EQ(pass_.Windows().ControlBlocks().size(), blocks);
 }
 
 TEST_F(CameraConnection, ReadinessWaitIsBounded) {
   Add(Camera("cam0", {1}));
   struct Case {
-    int notReady;
+    int not_ready;
     int probes;
   };
   for (const Case c : {Case{0, 1}, Case{3, 4}, Case{-1, kKvCamReadinessProbes}}) {
-    SCOPED_TRACE(c.notReady);
-    NotReadyDevice device(pass.process(), c.notReady);
+    SCOPED_TRACE(c.not_ready);
+    NotReadyDevice device(pass_.Process(), c.not_ready);
     os::ScopedPort<os::DriverDevice> port(&device);
-    const uint64_t slept = pass.host().slept_ms;
+    const uint64_t slept = pass_.Host().slept_ms;
     KvCamDevice camera{};
     EXPECT_EQ(KvCam_OpenDevice(&camera, Node("cam0")), 0u);  // ready or not, the open succeeds
     EXPECT_EQ(device.submissions, c.probes);
-    EXPECT_EQ(pass.host().slept_ms - slept, uint64_t{kKvCamReadinessPauseMs} * c.probes);
+    EXPECT_EQ(pass_.Host().slept_ms - slept, uint64_t{kKvCamReadinessPauseMs} * c.probes);
     KvCam_CloseDevice(&camera);
   }
 }

@@ -20,12 +20,12 @@ using sim::windows::DeviceTreeView;
 class FakeCameraLayerHost final : public os::CameraLayerHost {
  public:
   bool vista = true;
-  int startupResult = 0;
+  int startup_result = 0;
   WORD granted = 0x0202;
   int startups = 0, cleanups = 0, mutexes = 0;
   std::vector<DWORD> sleeps;
-  BOOL VersionAtLeast(DWORD major, DWORD minor, WORD servicePack) override {
-    return vista && major == 6 && minor == 0 && servicePack == 0;
+  BOOL VersionAtLeast(DWORD major, DWORD minor, WORD service_pack) override {
+    return vista && major == 6 && minor == 0 && service_pack == 0;
   }
   uintptr_t CreateNamedMutex(const wchar_t* name) override {
     ++mutexes;
@@ -34,7 +34,7 @@ class FakeCameraLayerHost final : public os::CameraLayerHost {
   int WsaStartup(WORD requested, WORD* version) override {
     ++startups;
     *version = requested == 0x0202 ? granted : 0;
-    return startupResult;
+    return startup_result;
   }
   int WsaCleanup() override { return ++cleanups, 0; }
   void SleepMs(DWORD ms) override { sleeps.push_back(ms); }
@@ -48,14 +48,14 @@ sim::DeviceSpec Camera(std::string id, std::vector<uint8_t> ports, nlohmann::jso
 
 class CameraLayer : public ::testing::Test {
  protected:
-  std::shared_ptr<sim::Workstation> ws = std::make_shared<sim::Workstation>();
-  DeviceTreeView tree{ws};
-  FakeCameraLayerHost host;
-  os::ScopedPort<os::DeviceSetup> setupPort{&tree};
-  os::ScopedPort<os::CameraLayerHost> hostPort{&host};
+  std::shared_ptr<sim::Workstation> ws_ = std::make_shared<sim::Workstation>();
+  DeviceTreeView tree_{ws_};
+  FakeCameraLayerHost host_;
+  os::ScopedPort<os::DeviceSetup> setup_port_{&tree_};
+  os::ScopedPort<os::CameraLayerHost> host_port_{&host_};
 
-  void Add(const sim::DeviceSpec& shape) { ASSERT_TRUE(ws->AddDevice(sim::MakeDevice(shape))); }
-  std::wstring FunctionId(const std::string& id) { return DeviceInstanceIdOf(*ws->Find(id), 0); }
+  void Add(const sim::DeviceSpec& shape) { ASSERT_TRUE(ws_->AddDevice(sim::MakeDevice(shape))); }
+  std::wstring FunctionId(const std::string& id) { return DeviceInstanceIdOf(*ws_->Find(id), 0); }
 
   struct Listed {
     DWORD result;
@@ -73,7 +73,7 @@ class CameraLayer : public ::testing::Test {
       EXPECT_EQ(count, 0);
     }
     KvCam_FreeDeviceList(result == 0 ? records : nullptr);
-    EXPECT_EQ(tree.OpenSets(), 0u);
+    EXPECT_EQ(tree_.OpenSets(), 0u);
     return listed;
   }
 };
@@ -81,16 +81,16 @@ class CameraLayer : public ::testing::Test {
 TEST_F(CameraLayer, InitRecordsVersionOpensMutexStartsWinsock) {
   EXPECT_TRUE(KvxUpxCam_Init());
   EXPECT_TRUE(KvCam_IsVistaOrLater());
-  host.vista = false;
+  host_.vista = false;
   EXPECT_TRUE(KvxUpxCam_Init());  // a second start in the same process succeeds too
   EXPECT_FALSE(KvCam_IsVistaOrLater());
-  EXPECT_EQ(host.mutexes, 2);
-  EXPECT_EQ(host.cleanups, 0);
+  EXPECT_EQ(host_.mutexes, 2);
+  EXPECT_EQ(host_.cleanups, 0);
 
-  host.granted = 0x0101;  // another version granted: cleaned up again
+  host_.granted = 0x0101;  // another version granted: cleaned up again
   EXPECT_FALSE(KvxUpxCam_Init());
-  EXPECT_EQ(host.cleanups, 1);
-  host.startupResult = 10091;  // WSASYSNOTREADY
+  EXPECT_EQ(host_.cleanups, 1);
+  host_.startup_result = 10091;  // WSASYSNOTREADY
   EXPECT_FALSE(KvxUpxCam_Init());
   os::ScopedPort<os::CameraLayerHost> none(nullptr);
   EXPECT_FALSE(KvxUpxCam_Init());
@@ -116,8 +116,8 @@ TEST_F(CameraLayer, ListingOrderNamesAndProblemDevices) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ws = std::make_shared<sim::Workstation>();
-    DeviceTreeView view(ws);
+    ws_ = std::make_shared<sim::Workstation>();
+    DeviceTreeView view(ws_);
     os::ScopedPort<os::DeviceSetup> port(&view);
     for (const auto& shape : c.devices) Add(shape);
     KvCamDeviceInfo* records = nullptr;
@@ -127,9 +127,9 @@ TEST_F(CameraLayer, ListingOrderNamesAndProblemDevices) {
     ASSERT_EQ(count, static_cast<int32_t>(c.expected.size()));
     for (size_t i = 0; i < c.expected.size(); ++i) {
       const std::wstring id = FunctionId(c.expected[i].first);
-      EXPECT_EQ(std::wstring(records[i].deviceInstanceId), id);
-      EXPECT_EQ(std::wstring(records[i].displayName), c.expected[i].second);
-      EXPECT_EQ(records[i].devInst, view.DevInstOf(id));
+      EXPECT_EQ(std::wstring(records[i].device_instance_id), id);
+      EXPECT_EQ(std::wstring(records[i].display_name), c.expected[i].second);
+      EXPECT_EQ(records[i].dev_inst, view.DevInstOf(id));
     }
     KvCam_FreeDeviceList(records);
     EXPECT_EQ(view.OpenSets(), 0u);
@@ -146,11 +146,11 @@ TEST_F(CameraLayer, ListingFailuresLeaveNoArrayAndNoSets) {
   EXPECT_EQ(KvCam_ListDevice(&records, nullptr, 1), 87u);
 
   // A leftover ERROR_NOT_ALL_ASSIGNED after building a set is no failure; any other error is.
-  tree.set_error_left_by_class_devs(os::kErrorNotAllAssigned);
+  tree_.SetErrorLeftByClassDevs(os::kErrorNotAllAssigned);
   EXPECT_EQ(List().records.size(), 2u);
-  tree.set_error_left_by_class_devs(5);
+  tree_.SetErrorLeftByClassDevs(5);
   EXPECT_EQ(List().result, 5u);
-  tree.set_error_left_by_class_devs(0);
+  tree_.SetErrorLeftByClassDevs(0);
 
   struct Fault {
     const char* what;
@@ -164,28 +164,28 @@ TEST_F(CameraLayer, ListingFailuresLeaveNoArrayAndNoSets) {
   };
   for (const Fault& f : faults) {
     SCOPED_TRACE(f.what);
-    tree.set_fault([&](std::string_view call, const std::wstring&) { return call == f.call ? f.error : 0u; });
+    tree_.SetFault([&](std::string_view call, const std::wstring&) { return call == f.call ? f.error : 0u; });
     EXPECT_EQ(List().result, f.expected);
   }
 
   // A device goes away between counting and filling: the listing fails as a whole.
-  int statusCalls = 0;
-  tree.set_fault([&](std::string_view call, const std::wstring& subject) -> uint32_t {
+  int status_calls = 0;
+  tree_.SetFault([&](std::string_view call, const std::wstring& subject) -> uint32_t {
     if (call != "GetDevNodeStatus" || subject != FunctionId("cam1")) return 0;
-    return ++statusCalls > 1 ? os::kCrNoSuchDevnode : 0;
+    return ++status_calls > 1 ? os::kCrNoSuchDevnode : 0;
   });
   const Listed changed = List();
   EXPECT_NE(changed.result, 0u);
-  EXPECT_EQ(statusCalls, 2);
-  tree.set_fault(nullptr);
+  EXPECT_EQ(status_calls, 2);
+  tree_.SetFault(nullptr);
   EXPECT_EQ(List().records.size(), 2u);
 }
 
 TEST_F(CameraLayer, OpenInterfaceTakesTheFirstInterfaceOfTheClass) {
   Add(Camera("cam0", {1}));
   Add(Camera("cam1", {2}, {{"setup_class", "Camera"}}));
-  const os::DevInst image = tree.DevInstOf(FunctionId("cam0"));
-  const os::DevInst camera = tree.DevInstOf(FunctionId("cam1"));
+  const os::DevInst image = tree_.DevInstOf(FunctionId("cam0"));
+  const os::DevInst camera = tree_.DevInstOf(FunctionId("cam1"));
   EXPECT_EQ(KvCam_OpenInterface(image, sim::windows::interface_class::kCameraSensor, nullptr), 87u);
 
   os::InterfaceHandle handle = 0;
@@ -195,20 +195,20 @@ TEST_F(CameraLayer, OpenInterfaceTakesTheFirstInterfaceOfTheClass) {
   os::InterfaceHandle second = 0;
   EXPECT_EQ(KvCam_OpenInterface(image, sim::windows::interface_class::kCameraSensor, &second), 32u);
   EXPECT_EQ(second, 0u);
-  EXPECT_TRUE(tree.CloseInterfaceFile(handle));
+  EXPECT_TRUE(tree_.CloseInterfaceFile(handle));
 
   // A camera-class camera has no sensor interface, but its video-category one.
   EXPECT_EQ(KvCam_OpenInterface(camera, sim::windows::interface_class::kCameraSensor, &second), os::kErrorNoMoreItems);
   ASSERT_EQ(KvCam_OpenInterface(camera, sim::windows::interface_class::kKsVideo, &second), 0u);
-  EXPECT_TRUE(tree.CloseInterfaceFile(second));
+  EXPECT_TRUE(tree_.CloseInterfaceFile(second));
 
   // A node that is gone: its set is empty, which is a failure and not a success without a handle.
-  ws->SetConnected("cam1", false);
+  ws_->SetConnected("cam1", false);
   handle = 0;
   EXPECT_NE(KvCam_OpenInterface(camera, sim::windows::interface_class::kKsVideo, &handle), 0u);
   EXPECT_EQ(handle, 0u);
-  EXPECT_EQ(tree.OpenSets(), 0u);
-  EXPECT_EQ(tree.OpenInterfaceFiles(), 0u);
+  EXPECT_EQ(tree_.OpenSets(), 0u);
+  EXPECT_EQ(tree_.OpenInterfaceFiles(), 0u);
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ TEST(DriverServiceConcurrency, ProcessesComingAndGoingShareOneDriver) {
   std::string pattern = maker::kVendorPattern;
   pattern.pop_back();
   const std::string id = pattern + "&PID_F202&REV_0100";
-  auto* pdo = windows.kernel().PlugDevice(pipe, SimKernel::kCameraClass, {std::u16string(id.begin(), id.end())});
-  const uintptr_t interface_handle = static_cast<uintptr_t>(windows.kernel().OpenInterface(pdo));
+  auto* pdo = windows.Kernel().PlugDevice(pipe, SimKernel::kCameraClass, {std::u16string(id.begin(), id.end())});
+  const uintptr_t interface_handle = static_cast<uintptr_t>(windows.Kernel().OpenInterface(pdo));
   const SimDriverImages images;
 
   constexpr int kProcesses = 4, kRuns = 25;
@@ -40,7 +40,7 @@ TEST(DriverServiceConcurrency, ProcessesComingAndGoingShareOneDriver) {
     threads.emplace_back([&, p] {
       for (int run = 0; run < kRuns; ++run) {
         auto process = windows.StartProcess(p % 2 == 0);  // 64-bit and WOW64 tools side by side
-        DriverService service({process.get(), process.get(), process.get()}, images.images(), p % 2 == 0);
+        DriverService service({process.get(), process.get(), process.get()}, images.Images(), p % 2 == 0);
         uint32_t low = 0, high = 0;
         uint8_t descriptor[18] = {};
         if (service.Init() != 1 || service.OpenDevice(0, interface_handle, &low, &high) != 1 ||
@@ -62,7 +62,7 @@ TEST(DriverServiceConcurrency, ProcessesComingAndGoingShareOneDriver) {
   EXPECT_FALSE(windows.ServiceNamed(L"KvxUpx").has_value());
   EXPECT_FALSE(windows.HasFile(L"C:\\Windows\\System32\\drivers\\KvxUpx.sys"));
   EXPECT_FALSE(windows.MutexExists(kRefCountMutexName));
-  EXPECT_TRUE(windows.kernel().Violations().empty());
+  EXPECT_TRUE(windows.Kernel().Violations().empty());
 }
 
 }  // namespace

@@ -43,66 +43,66 @@ struct Tool {
 
 class DriverServiceTest : public ::testing::Test {
  protected:
-  std::unique_ptr<Tool> NewTool(bool is_64bit = true) { return std::make_unique<Tool>(windows, images.images(), is_64bit); }
+  std::unique_ptr<Tool> NewTool(bool is_64bit = true) { return std::make_unique<Tool>(windows_, images_.Images(), is_64bit); }
 
   // Nothing a later run could trip over: no service, no driver file in the system directory, no
   // scratch file, no service key, no mutex.
   void ExpectNothingLeft() {
-    EXPECT_FALSE(windows.ServiceNamed(L"KvxUpx").has_value());
-    EXPECT_FALSE(windows.HasFile(kInstalled));
-    EXPECT_FALSE(windows.HasFile(kScratch));
-    EXPECT_FALSE(windows.RefCount().has_value());
-    EXPECT_FALSE(windows.MutexExists(kRefCountMutexName));
+    EXPECT_FALSE(windows_.ServiceNamed(L"KvxUpx").has_value());
+    EXPECT_FALSE(windows_.HasFile(kInstalled));
+    EXPECT_FALSE(windows_.HasFile(kScratch));
+    EXPECT_FALSE(windows_.RefCount().has_value());
+    EXPECT_FALSE(windows_.MutexExists(kRefCountMutexName));
   }
   os::FileVersion LoadedVersion() {
-    const std::vector<uint8_t> image = windows.loaded_image();
+    const std::vector<uint8_t> image = windows_.LoadedImage();
     os::FileVersion v;
     if (image.size() >= 18) std::memcpy(v.part, image.data() + 10, 8);
     return v;
   }
 
-  SimWindows windows{os::kMachineAmd64};
-  SimDriverImages images{kEmbedded};
+  SimWindows windows_{os::kMachineAmd64};
+  SimDriverImages images_{kEmbedded};
 };
 
 TEST_F(DriverServiceTest, FirstUserInstallsOthersShareTheLastRemoves) {
   auto first = NewTool(), second = NewTool();
   ASSERT_EQ(first->service.Init(), 1);
-  const auto service = windows.ServiceNamed(L"KvxUpx");
+  const auto service = windows_.ServiceNamed(L"KvxUpx");
   ASSERT_TRUE(service);
   EXPECT_TRUE(text::EqualsIgnoringCase(service->binary_path, kInstalled)) << service->binary_path;
   EXPECT_EQ(service->type, os::kServiceKernelDriver);
   EXPECT_EQ(service->start, os::kServiceDemandStart);
   EXPECT_EQ(service->state, os::kServiceRunning);
-  EXPECT_EQ(windows.FileBytes(kInstalled), SimDriverImage(os::kMachineAmd64, kEmbedded));
-  EXPECT_TRUE(windows.HasFile(kKept));
-  EXPECT_FALSE(windows.HasFile(kScratch));
-  EXPECT_EQ(windows.RefCount(), 1u);
+  EXPECT_EQ(windows_.FileBytes(kInstalled), SimDriverImage(os::kMachineAmd64, kEmbedded));
+  EXPECT_TRUE(windows_.HasFile(kKept));
+  EXPECT_FALSE(windows_.HasFile(kScratch));
+  EXPECT_EQ(windows_.RefCount(), 1u);
   EXPECT_EQ(first->service.Init(), 1);  // already open: nothing more
-  EXPECT_EQ(windows.RefCount(), 1u);
+  EXPECT_EQ(windows_.RefCount(), 1u);
 
   ASSERT_EQ(second->service.Init(), 1);
-  EXPECT_EQ(windows.RefCount(), 2u);
-  EXPECT_EQ(windows.driver_loads(), 1);
+  EXPECT_EQ(windows_.RefCount(), 2u);
+  EXPECT_EQ(windows_.DriverLoads(), 1);
 
   EXPECT_EQ(first->service.Close(), 1);
-  EXPECT_EQ(windows.RefCount(), 1u);
-  EXPECT_TRUE(windows.ServiceNamed(L"KvxUpx"));
+  EXPECT_EQ(windows_.RefCount(), 1u);
+  EXPECT_TRUE(windows_.ServiceNamed(L"KvxUpx"));
   EXPECT_EQ(second->service.Close(), 1);
   ExpectNothingLeft();
-  EXPECT_TRUE(windows.HasFile(kKept));  // the kept copy stays for the next run
-  EXPECT_EQ(first->process->open_handles(), 0u);
-  EXPECT_EQ(second->process->open_handles(), 0u);
+  EXPECT_TRUE(windows_.HasFile(kKept));  // the kept copy stays for the next run
+  EXPECT_EQ(first->process->OpenHandles(), 0u);
+  EXPECT_EQ(second->process->OpenHandles(), 0u);
 }
 
 TEST_F(DriverServiceTest, ASecondUserNeitherStopsNorReplacesARunningDriver) {
   auto first = NewTool();
   ASSERT_EQ(first->service.Init(), 1);
   SimDriverImages newer(os::FileVersion{{1, 0, 0, 7}});
-  Tool second(windows, newer.images());
+  Tool second(windows_, newer.Images());
   ASSERT_EQ(second.service.Init(), 1);
-  EXPECT_EQ(windows.driver_loads(), 1);
-  EXPECT_EQ(windows.FileBytes(kInstalled), SimDriverImage(os::kMachineAmd64, kEmbedded));
+  EXPECT_EQ(windows_.DriverLoads(), 1);
+  EXPECT_EQ(windows_.FileBytes(kInstalled), SimDriverImage(os::kMachineAmd64, kEmbedded));
   second.service.Close();
   first->service.Close();
   ExpectNothingLeft();
@@ -113,13 +113,13 @@ TEST_F(DriverServiceTest, ARunningDriverNobodyUsesIsStoppedAndReplaced) {
   auto crashed = NewTool();
   ASSERT_EQ(crashed->service.Init(), 1);
   crashed->process->Die();
-  ASSERT_EQ(windows.RefCount(), 0u);
-  ASSERT_EQ(windows.ServiceNamed(L"KvxUpx")->state, os::kServiceRunning);
+  ASSERT_EQ(windows_.RefCount(), 0u);
+  ASSERT_EQ(windows_.ServiceNamed(L"KvxUpx")->state, os::kServiceRunning);
 
   SimDriverImages newer(os::FileVersion{{1, 0, 0, 7}});
-  Tool next(windows, newer.images());
+  Tool next(windows_, newer.Images());
   ASSERT_EQ(next.service.Init(), 1);
-  EXPECT_EQ(windows.driver_loads(), 2);
+  EXPECT_EQ(windows_.DriverLoads(), 2);
   EXPECT_EQ(LoadedVersion(), (os::FileVersion{{1, 0, 0, 7}}));
   next.service.Close();
   ExpectNothingLeft();
@@ -129,31 +129,31 @@ TEST_F(DriverServiceTest, AProcessThatDiesHoldingTheDriverOrTheMutexBlocksNoOne)
   auto survivor = NewTool(), dying = NewTool();
   ASSERT_EQ(survivor->service.Init(), 1);
   ASSERT_EQ(dying->service.Init(), 1);
-  EXPECT_EQ(windows.RefCount(), 2u);
+  EXPECT_EQ(windows_.RefCount(), 2u);
   dying->process->Die();  // the system closes its handle of the driver's device
-  EXPECT_EQ(windows.RefCount(), 1u);
+  EXPECT_EQ(windows_.RefCount(), 1u);
 
   // Another one dies while holding the mutex: the next waiter gets it abandoned and carries on.
-  auto holder = windows.StartProcess();
+  auto holder = windows_.StartProcess();
   const os::SystemHandle mutex = holder->CreateNamedMutex(kRefCountMutexName);
   ASSERT_EQ(holder->WaitForObject(mutex, os::kInfinite), os::kWaitObject0);
   holder->Die();
   auto late = NewTool();
   EXPECT_EQ(late->service.Init(), 1);
-  EXPECT_EQ(windows.RefCount(), 2u);
+  EXPECT_EQ(windows_.RefCount(), 2u);
   late->service.Close();
   survivor->service.Close();
   ExpectNothingLeft();
 }
 
 TEST_F(DriverServiceTest, TheLastUserWaitsForTheDriverToHearItsClose) {
-  windows.DeliverClosesLate(true);
+  windows_.DeliverClosesLate(true);
   auto first = NewTool(), second = NewTool();
   ASSERT_EQ(first->service.Init(), 1);
   ASSERT_EQ(second->service.Init(), 1);
   first->service.Close();
-  EXPECT_EQ(windows.RefCount(), 1u);
-  EXPECT_TRUE(windows.ServiceNamed(L"KvxUpx"));
+  EXPECT_EQ(windows_.RefCount(), 1u);
+  EXPECT_TRUE(windows_.ServiceNamed(L"KvxUpx"));
   second->service.Close();
   ExpectNothingLeft();
 }
@@ -163,19 +163,19 @@ TEST_F(DriverServiceTest, AStaleCountOfAStoppedDriverMisleadsNoOne) {
   auto crashed = NewTool();
   ASSERT_EQ(crashed->service.Init(), 1);
   crashed->process->Die();
-  auto admin = windows.StartProcess();
+  auto admin = windows_.StartProcess();
   const os::SystemHandle manager = admin->OpenServiceManager(os::kScManagerAllAccess);
   const os::SystemHandle service = admin->OpenDriverService(manager, L"KvxUpx", os::kServiceAllAccess);
   DWORD state = 0;
   ASSERT_TRUE(admin->ControlDriverService(service, os::kServiceControlStop, &state));
   admin->CloseServiceManagerHandle(service);
   admin->CloseServiceManagerHandle(manager);
-  windows.registry().SetDword(L"System\\CurrentControlSet\\Services\\KvxUpx", L"RefCount", 3);
+  windows_.Registry().SetDword(L"System\\CurrentControlSet\\Services\\KvxUpx", L"RefCount", 3);
 
   auto next = NewTool();
   ASSERT_EQ(next->service.Init(), 1);
-  EXPECT_EQ(windows.ServiceNamed(L"KvxUpx")->state, os::kServiceRunning);
-  EXPECT_EQ(windows.RefCount(), 1u);  // the driver counts afresh
+  EXPECT_EQ(windows_.ServiceNamed(L"KvxUpx")->state, os::kServiceRunning);
+  EXPECT_EQ(windows_.RefCount(), 1u);  // the driver counts afresh
   next->service.Close();
   ExpectNothingLeft();
 }
@@ -186,9 +186,9 @@ TEST_F(DriverServiceTest, CloseWithoutInitTouchesNothing) {
   owner->process->Die();  // the driver runs on with "RefCount" 0
   auto idle = NewTool();
   EXPECT_EQ(idle->service.Close(), 1);
-  EXPECT_TRUE(windows.ServiceNamed(L"KvxUpx"));
-  EXPECT_TRUE(windows.HasFile(kInstalled));
-  EXPECT_EQ(idle->process->open_handles(), 0u);
+  EXPECT_TRUE(windows_.ServiceNamed(L"KvxUpx"));
+  EXPECT_TRUE(windows_.HasFile(kInstalled));
+  EXPECT_EQ(idle->process->OpenHandles(), 0u);
 }
 
 TEST_F(DriverServiceTest, KeptAndInstalledFilesFollowTheVersionRule) {
@@ -215,10 +215,10 @@ TEST_F(DriverServiceTest, KeptAndInstalledFilesFollowTheVersionRule) {
     SimWindows machine;
     if (c.kept) machine.PutFile(kKept, *c.kept);
     if (c.installed) machine.PutFile(kInstalled, *c.installed);
-    Tool tool(machine, images.images());
+    Tool tool(machine, images_.Images());
     ASSERT_EQ(tool.service.Init(), 1);
     EXPECT_EQ(machine.FileBytes(kKept), image(c.kept_after));
-    const std::vector<uint8_t> loaded = machine.loaded_image();
+    const std::vector<uint8_t> loaded = machine.LoadedImage();
     EXPECT_EQ(loaded, image(c.loaded));
     tool.service.Close();
     EXPECT_FALSE(machine.HasFile(kInstalled));
@@ -245,9 +245,9 @@ TEST_F(DriverServiceTest, ALocalOverrideIsInstalledOnlyWhenOnlyAdministratorsCou
     SCOPED_TRACE(c.what);
     SimWindows machine;
     machine.PutFile(kOverride, override_image, c.security);
-    Tool tool(machine, images.images());
+    Tool tool(machine, images_.Images());
     ASSERT_EQ(tool.service.Init(), 1);
-    EXPECT_EQ(machine.loaded_image() == override_image, c.used);
+    EXPECT_EQ(machine.LoadedImage() == override_image, c.used);
     EXPECT_EQ(machine.HasFile(kKept), !c.used);  // the embedded image is not even written out
     tool.service.Close();
     EXPECT_FALSE(machine.HasFile(kInstalled));
@@ -293,11 +293,11 @@ TEST_F(DriverServiceTest, EachWindowsGetsItsImageAndItsKernelsLayouts) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SimWindows machine(c.machine);
-    PluggedCamera camera(machine.kernel());
-    Tool tool(machine, images.images(), c.process_64bit);
+    PluggedCamera camera(machine.Kernel());
+    Tool tool(machine, images_.Images(), c.process_64bit);
     ASSERT_EQ(tool.service.Init(), 1);
-    EXPECT_EQ(machine.loaded_image(), SimDriverImage(c.image_machine, kEmbedded));
-    EXPECT_EQ(tool.service.layout().urb.size, c.request_block);
+    EXPECT_EQ(machine.LoadedImage(), SimDriverImage(c.image_machine, kEmbedded));
+    EXPECT_EQ(tool.service.Layout().urb.size, c.request_block);
 
     uint32_t low = 0xFFFF, high = 0xFFFF;
     ASSERT_EQ(tool.service.OpenDevice(0, camera.interface_handle, &low, &high), 1);
@@ -305,12 +305,12 @@ TEST_F(DriverServiceTest, EachWindowsGetsItsImageAndItsKernelsLayouts) {
     if (c.control_block == 40) {  // the simulated 32-bit kernel forwards no request blocks
       uint8_t descriptor[18] = {};
       ASSERT_EQ(tool.service.GetDeviceDescriptor(low, high, descriptor), 1);
-      EXPECT_EQ(std::vector<uint8_t>(descriptor, descriptor + 18), camera.camera->descriptors().device);
-      ASSERT_FALSE(machine.request_blocks().empty());
-      EXPECT_EQ(machine.request_blocks().back().size(), c.request_block);
+      EXPECT_EQ(std::vector<uint8_t>(descriptor, descriptor + 18), camera.camera->Descriptors().device);
+      ASSERT_FALSE(machine.RequestBlocks().empty());
+      EXPECT_EQ(machine.RequestBlocks().back().size(), c.request_block);
     }
     EXPECT_EQ(tool.service.CloseDevice(low, high), 1);
-    for (const auto& block : machine.control_blocks()) EXPECT_EQ(block.size(), c.control_block);
+    for (const auto& block : machine.ControlBlocks()) EXPECT_EQ(block.size(), c.control_block);
     tool.service.Close();
     EXPECT_FALSE(machine.ServiceNamed(L"KvxUpx"));
   }
@@ -328,32 +328,32 @@ TEST_F(DriverServiceTest, EveryFailureLeavesNothingALaterRunTripsOver) {
       {"device does not open", [](SimWindows& w, Tool&) { w.FailDeviceOpen(true); }},
       {"installed file cannot be written", [](SimWindows& w, Tool&) { w.FailCopiesTo(L"drivers"); }},
       {"unsupported processor", [](SimWindows&, Tool&) {}},
-      {"system and temporary directories unknown", [](SimWindows& w, Tool&) { w.queries().directories_unknown = true; }},
+      {"system and temporary directories unknown", [](SimWindows& w, Tool&) { w.Queries().directories_unknown = true; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     // The unsupported case needs a machine whose processor the tool does not know.
     SimWindows machine(std::string(c.what) == "unsupported processor" ? uint16_t(0x01C4) : os::kMachineAmd64);
     {
-      Tool tool(machine, images.images());
+      Tool tool(machine, images_.Images());
       c.fault(machine, tool);
       EXPECT_EQ(tool.service.Init(), 0);
-      EXPECT_EQ(tool.process->open_handles(), 0u);
+      EXPECT_EQ(tool.process->OpenHandles(), 0u);
     }
     EXPECT_FALSE(machine.ServiceNamed(L"KvxUpx").has_value());
     EXPECT_FALSE(machine.HasFile(kInstalled));
     EXPECT_FALSE(machine.HasFile(kScratch));
     EXPECT_FALSE(machine.MutexExists(kRefCountMutexName));
     for (const std::wstring& path : machine.Files()) EXPECT_EQ(path.rfind(L"C:\\", 0), 0u) << "no drive";
-    if (machine.native_machine() != os::kMachineAmd64) continue;
+    if (machine.NativeMachine() != os::kMachineAmd64) continue;
     // The fault gone, the next run works and cleans up.
     machine.FailWritesTo(L"");
     machine.FailCopiesTo(L"");
     machine.FailCreateService(false);
     machine.FailStartService(false);
     machine.FailDeviceOpen(false);
-    machine.queries().directories_unknown = false;
-    Tool next(machine, images.images());
+    machine.Queries().directories_unknown = false;
+    Tool next(machine, images_.Images());
     EXPECT_EQ(next.service.Init(), 1);
     next.service.Close();
     EXPECT_FALSE(machine.ServiceNamed(L"KvxUpx").has_value());
@@ -364,11 +364,11 @@ TEST_F(DriverServiceTest, Wow64ToolNeedsRedirectionOff) {
   for (const bool missing : {true, false}) {
     SCOPED_TRACE(missing ? "functions missing" : "turning off fails");
     SimWindows machine;
-    machine.queries().fs_redirection = !missing;
-    machine.queries().disable_redirection_fails = !missing;
-    Tool tool(machine, images.images(), false);
+    machine.Queries().fs_redirection = !missing;
+    machine.Queries().disable_redirection_fails = !missing;
+    Tool tool(machine, images_.Images(), false);
     EXPECT_EQ(tool.service.Init(), 0);
-    EXPECT_TRUE(tool.service.layout().wide);
+    EXPECT_TRUE(tool.service.Layout().wide);
     EXPECT_TRUE(machine.Files().empty());
     EXPECT_FALSE(machine.MutexExists(kRefCountMutexName));
   }
@@ -396,10 +396,10 @@ TEST_F(DriverServiceTest, ControlsOfAClosedDriverOrABadHandleFailWithTheirError)
 }
 
 TEST_F(DriverServiceTest, TheProcessWideFunctionsUseTheInstalledPorts) {
-  PluggedCamera camera(windows.kernel());
-  auto process = windows.StartProcess();
+  PluggedCamera camera(windows_.Kernel());
+  auto process = windows_.StartProcess();
   sim::windows::ScopedProcessPorts ports(*process);
-  ProcessDriverService().set_images(images.images());
+  ProcessDriverService().SetImages(images_.Images());
   ASSERT_EQ(KvxUpx_Init(), 1);
   uint32_t low = 0, high = 0;
   ASSERT_EQ(KvxUpx_OpenDevice(0, camera.interface_handle, &low, &high), 1);
@@ -409,7 +409,7 @@ TEST_F(DriverServiceTest, TheProcessWideFunctionsUseTheInstalledPorts) {
   EXPECT_EQ(KvxUpx_CloseDevice(low, high), 1);
   EXPECT_EQ(KvxUpx_Close(), 1);
   ExpectNothingLeft();
-  ProcessDriverService().set_images(EmbeddedDriverImages());
+  ProcessDriverService().SetImages(EmbeddedDriverImages());
 }
 
 }  // namespace

@@ -36,9 +36,9 @@ TEST(PlatformSelection, ByMachineAndAvailableQueries) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SimWindows windows(c.machine);
-    windows.queries().is_wow64_process2 = c.queries == kWow64Process2 || c.queries == kWow64Process2Fails;
-    windows.queries().is_wow64_process2_fails = c.queries == kWow64Process2Fails;
-    windows.queries().is_wow64_process = c.queries != kNone;
+    windows.Queries().is_wow64_process2 = c.queries == kWow64Process2 || c.queries == kWow64Process2Fails;
+    windows.Queries().is_wow64_process2_fails = c.queries == kWow64Process2Fails;
+    windows.Queries().is_wow64_process = c.queries != kNone;
     auto process = windows.StartProcess(c.process_64bit);
     const PlatformSelection selection = SelectPlatform(*process, 3);
     EXPECT_EQ(selection.wow64, c.wow64);

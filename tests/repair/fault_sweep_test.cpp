@@ -16,57 +16,57 @@ namespace {
 using testing::TracedWorkstation;
 
 // The control transfers of one check without faults.
-size_t TransfersOfCleanRun(const char* scenario, bool passThrough, int expectedVerdict) {
-  TracedWorkstation station(scenario, passThrough);
+size_t TransfersOfCleanRun(const char* scenario, bool pass_through, int expected_verdict) {
+  TracedWorkstation station(scenario, pass_through);
   const std::wstring location = station.DefaultLocation();
   const size_t before = station.TransferCount();
   std::wstring error;
-  EXPECT_EQ(FixCorePower(location, error, {}), expectedVerdict);
+  EXPECT_EQ(FixCorePower(location, error, {}), expected_verdict);
   return station.TransferCount() - before;
 }
 
 struct SweepCase {
   const char* scenario;
-  bool patchAreaBlank;
-  bool passThrough = false;  // the workstation has the pass-through route
+  bool patch_area_blank;
+  bool pass_through = false;  // the workstation has the pass-through route
 };
 
 class FaultSweep : public ::testing::TestWithParam<SweepCase> {};
 
 TEST_P(FaultSweep, NoFaultTurnsIntoPassOrOverwrite) {
   const SweepCase& sweep = GetParam();
-  const size_t transfers = TransfersOfCleanRun(sweep.scenario, sweep.passThrough, sweep.patchAreaBlank ? 1 : 0);
+  const size_t transfers = TransfersOfCleanRun(sweep.scenario, sweep.pass_through, sweep.patch_area_blank ? 1 : 0);
   ASSERT_GT(transfers, 0u);
 
   for (sim::FaultAction action : {sim::FaultAction::kStall, sim::FaultAction::kShort, sim::FaultAction::kDisconnect}) {
     for (unsigned n = 1; n <= transfers; ++n) {
       SCOPED_TRACE(std::string(sim::FaultActionName(action)) + " at transfer " + std::to_string(n));
-      TracedWorkstation station(sweep.scenario, sweep.passThrough);
+      TracedWorkstation station(sweep.scenario, sweep.pass_through);
       const std::wstring location = station.DefaultLocation();
-      const sim::Chip& chip = station.chip();
-      const auto patchAreaBefore = std::vector<uint8_t>(chip.config().begin() + kPatchOffset,
-                                                        chip.config().begin() + kPatchOffset + kPatch.size());
-      const unsigned commitsBefore = chip.commit_count();
+      const sim::Chip& chip = station.Chip();
+      const auto patch_area_before = std::vector<uint8_t>(chip.Config().begin() + kPatchOffset,
+                                                        chip.Config().begin() + kPatchOffset + kPatch.size());
+      const unsigned commits_before = chip.CommitCount();
 
       sim::FaultRule rule;
       rule.device = "cam0";
       rule.nth = n;
       rule.action = action;
-      station.workstation().AddFault(rule);
+      station.Workstation().AddFault(rule);
 
       std::wstring error;
       const int verdict = FixCorePower(location, error, {});
       EXPECT_EQ(sim::LiveLibusbObjects().handles, 0) << "the DFU connection was left open";
-      const bool patched = std::equal(kPatch.begin(), kPatch.end(), chip.config().begin() + kPatchOffset);
+      const bool patched = std::equal(kPatch.begin(), kPatch.end(), chip.Config().begin() + kPatchOffset);
 
-      if (!sweep.patchAreaBlank) {
-        EXPECT_TRUE(std::equal(patchAreaBefore.begin(), patchAreaBefore.end(), chip.config().begin() + kPatchOffset))
+      if (!sweep.patch_area_blank) {
+        EXPECT_TRUE(std::equal(patch_area_before.begin(), patch_area_before.end(), chip.Config().begin() + kPatchOffset))
             << "a patch area that was not blank was written";
       }
       if (verdict) {
-        EXPECT_TRUE(patched || !sweep.patchAreaBlank);
-        if (sweep.patchAreaBlank) {
-          EXPECT_EQ(chip.commit_count(), commitsBefore + 1) << "PASS without the full commit";
+        EXPECT_TRUE(patched || !sweep.patch_area_blank);
+        if (sweep.patch_area_blank) {
+          EXPECT_EQ(chip.CommitCount(), commits_before + 1) << "PASS without the full commit";
           EXPECT_EQ(chip.ReadWord(kCommitAddress), 0x90731484u);
         }
       } else {
@@ -81,8 +81,8 @@ INSTANTIATE_TEST_SUITE_P(Chips, FaultSweep,
                                            SweepCase{"foreign_patch_area.json", false},
                                            SweepCase{"blank_chip_passthrough.json", true, true}),
                          [](const ::testing::TestParamInfo<SweepCase>& info) {
-                           if (info.param.passThrough) return "BlankChipThroughTheDriver";
-                           return info.param.patchAreaBlank ? "BlankChip" : "ForeignPatchArea";
+                           if (info.param.pass_through) return "BlankChipThroughTheDriver";
+                           return info.param.patch_area_blank ? "BlankChip" : "ForeignPatchArea";
                          });
 
 }  // namespace

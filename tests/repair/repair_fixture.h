@@ -24,33 +24,33 @@ class TracedWorkstation {
  public:
   // With `passThrough` the workstation also has the pass-through route: a simulated Windows with the
   // tool's driver, the device tree and the camera layer's ports.
-  explicit TracedWorkstation(const std::string& scenarioFile, bool passThrough = false)
-      : load_(sim::LoadScenarioFile(Path(scenarioFile))) {
+  explicit TracedWorkstation(const std::string& scenario_file, bool pass_through = false)
+      : load_(sim::LoadScenarioFile(Path(scenario_file))) {
     EXPECT_TRUE(load_.workstation) << load_.error;
     workstation_ = std::make_unique<sim::ScopedWorkstation>(load_.workstation);
     views_ = std::make_unique<sim::windows::ScopedWindowsViews>(load_.workstation);
-    if (passThrough) {
-      passThrough_ = std::make_unique<sim::windows::PassThroughViews>(load_.workstation);
-      passThroughPorts_ =
-          std::make_unique<sim::windows::ScopedPassThroughPorts>(*passThrough_, views_->views().registry());
+    if (pass_through) {
+      pass_through_ = std::make_unique<sim::windows::PassThroughViews>(load_.workstation);
+      pass_through_ports_ =
+          std::make_unique<sim::windows::ScopedPassThroughPorts>(*pass_through_, views_->Views().Registry());
     }
-    load_.workstation->set_trace_sink([this](const std::string& line) {
+    load_.workstation->SetTraceSink([this](const std::string& line) {
       trace_.push_back(line);
-      if (stopNth_ != 0 && SetupOf(line).rfind(stopSetup_, 0) == 0 && ++stopSeen_ == stopNth_) {
+      if (stop_nth_ != 0 && SetupOf(line).rfind(stop_setup_, 0) == 0 && ++stop_seen_ == stop_nth_) {
         stop_.request_stop();
-        transfersUntilStop_ = trace_.size();
+        transfers_until_stop_ = trace_.size();
       }
     });
   }
   ~TracedWorkstation() {
     // A failed DFU open leaves its listing until the next one; release it so a leak shows.
     DFU_Close();
-    if (passThrough_) {
-      EXPECT_FALSE(passThrough_->windows().ServiceNamed(L"KvxUpx")) << "the driver's service was left behind";
-      EXPECT_EQ(passThrough_->tree().OpenInterfaceFiles(), 0u) << "a camera interface was left open";
+    if (pass_through_) {
+      EXPECT_FALSE(pass_through_->Windows().ServiceNamed(L"KvxUpx")) << "the driver's service was left behind";
+      EXPECT_EQ(pass_through_->Tree().OpenInterfaceFiles(), 0u) << "a camera interface was left open";
     }
-    passThroughPorts_.reset();
-    passThrough_.reset();
+    pass_through_ports_.reset();
+    pass_through_.reset();
     views_.reset();
     workstation_.reset();
     EXPECT_TRUE(sim::LiveLibusbObjects().AllReleased()) << "a libusb object was left behind";
@@ -58,8 +58,8 @@ class TracedWorkstation {
 
   static std::string Path(const std::string& file) { return std::string(FCP_SCENARIO_DIR) + "/" + file; }
 
-  sim::Workstation& workstation() { return *load_.workstation; }
-  sim::Chip& chip(const std::string& device = "cam0") { return *workstation().Find(device)->chip; }
+  sim::Workstation& Workstation() { return *load_.workstation; }
+  sim::Chip& Chip(const std::string& device = "cam0") { return *Workstation().Find(device)->chip; }
 
   // The location of the camera the dialog would select.
   std::wstring DefaultLocation() {
@@ -85,23 +85,23 @@ class TracedWorkstation {
   size_t TransferCount() const { return trace_.size(); }
   const std::vector<std::string>& Trace() const { return trace_; }
   // The simulated Windows of the pass-through route (null without it).
-  sim::windows::PassThroughViews* passThrough() { return passThrough_.get(); }
+  sim::windows::PassThroughViews* PassThrough() { return pass_through_.get(); }
 
   // Requests a stop from inside the `nth` transfer from now on whose setup packet starts with
-  // `setupPrefix` (hex, as in the trace), the way a dialog may while the check waits on the device;
+  // `setup_prefix` (hex, as in the trace), the way a dialog may while the check waits on the device;
   // with `nth` 0, at once.
-  void RequestStopDuring(const std::string& setupPrefix, unsigned nth, std::stop_source stop) {
+  void RequestStopDuring(const std::string& setup_prefix, unsigned nth, std::stop_source stop) {
     stop_ = std::move(stop);
     if (nth == 0) {
       stop_.request_stop();
-      transfersUntilStop_ = trace_.size();
+      transfers_until_stop_ = trace_.size();
       return;
     }
-    stopSetup_ = setupPrefix;
-    stopNth_ = nth;
-    stopSeen_ = 0;
+    stop_setup_ = setup_prefix;
+    stop_nth_ = nth;
+    stop_seen_ = 0;
   }
-  size_t TransfersAfterStop() const { return trace_.size() - transfersUntilStop_; }
+  size_t TransfersAfterStop() const { return trace_.size() - transfers_until_stop_; }
 
  private:
   static std::string SetupOf(const std::string& line) {
@@ -114,14 +114,14 @@ class TracedWorkstation {
   sim::ScenarioLoad load_;
   std::unique_ptr<sim::ScopedWorkstation> workstation_;
   std::unique_ptr<sim::windows::ScopedWindowsViews> views_;
-  std::unique_ptr<sim::windows::PassThroughViews> passThrough_;
-  std::unique_ptr<sim::windows::ScopedPassThroughPorts> passThroughPorts_;
+  std::unique_ptr<sim::windows::PassThroughViews> pass_through_;
+  std::unique_ptr<sim::windows::ScopedPassThroughPorts> pass_through_ports_;
   std::vector<std::string> trace_;
   std::stop_source stop_{std::nostopstate};
-  std::string stopSetup_;
-  unsigned stopNth_ = 0;
-  unsigned stopSeen_ = 0;
-  size_t transfersUntilStop_ = 0;
+  std::string stop_setup_;
+  unsigned stop_nth_ = 0;
+  unsigned stop_seen_ = 0;
+  size_t transfers_until_stop_ = 0;
 };
 
 }  // namespace fcp::repair::testing

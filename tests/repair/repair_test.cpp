@@ -13,10 +13,10 @@ namespace {
 
 using testing::TracedWorkstation;
 
-sim::FaultRule FaultOn(uint8_t requestType, uint8_t request, unsigned nth, sim::FaultAction action) {
+sim::FaultRule FaultOn(uint8_t request_type, uint8_t request, unsigned nth, sim::FaultAction action) {
   sim::FaultRule rule;
   rule.device = "cam0";
-  rule.match.request_type = requestType;
+  rule.match.request_type = request_type;
   rule.match.request = request;
   rule.nth = nth;
   rule.action = action;
@@ -26,12 +26,12 @@ sim::FaultRule FaultOn(uint8_t requestType, uint8_t request, unsigned nth, sim::
 // Configuration bytes from `offset` on, with byte `flip` (an index into `bytes`) inverted.
 template <size_t N>
 void PutConfig(TracedWorkstation& b, size_t offset, const std::array<uint8_t, N>& bytes, size_t flip) {
-  std::copy(bytes.begin(), bytes.end(), b.chip().config().begin() + offset);
-  b.chip().config()[offset + flip] ^= 0xFF;
+  std::copy(bytes.begin(), bytes.end(), b.Chip().Config().begin() + offset);
+  b.Chip().Config()[offset + flip] ^= 0xFF;
 }
 
 bool PatchInPlace(const sim::Chip& chip) {
-  return std::equal(kPatch.begin(), kPatch.end(), chip.config().begin() + kPatchOffset);
+  return std::equal(kPatch.begin(), kPatch.end(), chip.Config().begin() + kPatchOffset);
 }
 
 // A stop request: during the `nth` transfer of the run whose setup packet starts with `setup`, or
@@ -48,7 +48,7 @@ struct Case {
   int verdict;
   const wchar_t* error;
   size_t writes;             // host-to-device vendor requests on the wire
-  bool patchedAfterwards;    // the chip holds the patch after the run
+  bool patched_afterwards;    // the chip holds the patch after the run
   StopAt stop = {};
 };
 
@@ -63,30 +63,30 @@ const Case kCases[] = {
      L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0, false},
     {"OtherFamilyIsRefused", "other_family.json", nullptr, 0, L"It is not VZQ2202 IC\n", 0, false},
     {"CameraGoneBeforeTheCheck", "blank_chip.json",
-     [](TracedWorkstation& b) { b.workstation().SetConnected("cam0", false); }, 0, L"Failed to UVC_OpenByLocationInfo\n", 0,
+     [](TracedWorkstation& b) { b.Workstation().SetConnected("cam0", false); }, 0, L"Failed to UVC_OpenByLocationInfo\n", 0,
      false},
     // The open reads the data control 17 times (signature, 16 status pieces); the 18th is the selector.
     {"SelectorUnreadable", "blank_chip.json",
      [](TracedWorkstation& b) {
        auto rule = FaultOn(0xA1, 0x81, 18, kStall);
        rule.match.value = 0x0B00;
-       b.workstation().AddFault(rule);
+       b.Workstation().AddFault(rule);
      },
      0, L"Failed to UVC_ReadMem 0x401002E4\n", 0, false},
     {"DfuInterfaceRefusesToOpen", "blank_chip.json",
-     [](TracedWorkstation& b) { b.workstation().Find("cam0")->libusb_open_error = -3; }, 0,
+     [](TracedWorkstation& b) { b.Workstation().Find("cam0")->libusb_open_error = -3; }, 0,
      L"Failed to DFU_OpenByLocationInfo\n", 0, false},
     {"ConfigurationReadFails", "blank_chip.json",
-     [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 1, kStall)); }, 0,
+     [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0xC0, 0x52, 1, kStall)); }, 0,
      L"Failed to DFU_Vendorreqget(0x52, 0, 0, pbyRead, 59)\n", 0, false},
-    {"PatchWriteFails", "blank_chip.json", [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0x40, 0x51, 1, kStall)); },
+    {"PatchWriteFails", "blank_chip.json", [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0x40, 0x51, 1, kStall)); },
      0, L"Failed to DFU_Vendorreqset(0x51, 0x0, 40, pbyPatch, 19)\n", 0, false},
-    {"ReadBackFails", "blank_chip.json", [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 2, kStall)); }, 0,
+    {"ReadBackFails", "blank_chip.json", [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0xC0, 0x52, 2, kStall)); }, 0,
      L"Failed to DFU_Vendorreqget(0x52, 0, 40, pbyReadPatch, 19)\n", 1, true},
     {"ReadBackDiffersRecordsNoMessage", "blank_chip.json",
-     [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData)); }, 0, L"", 1,
+     [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData)); }, 0, L"", 1,
      true},
-    {"CommitFails", "blank_chip.json", [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); }, 0,
+    {"CommitFails", "blank_chip.json", [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); }, 0,
      L"Failed to fix core power.\n", 1, true},
 
     // The edges of each comparison: its first and its last byte.
@@ -100,15 +100,15 @@ const Case kCases[] = {
     {"PatchAreaDiffersFromThePatchInItsLastByte", "blank_chip.json",
      [](TracedWorkstation& b) { PutConfig(b, kPatchOffset, kPatch, 18); }, 0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0,
      false},
-    {"PatchAreaNotBlankInItsFirstByte", "blank_chip.json", [](TracedWorkstation& b) { b.chip().config()[kPatchOffset] = 0x01; }, 0,
+    {"PatchAreaNotBlankInItsFirstByte", "blank_chip.json", [](TracedWorkstation& b) { b.Chip().Config()[kPatchOffset] = 0x01; }, 0,
      L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0, false},
-    {"PatchAreaNotBlankInItsLastByte", "blank_chip.json", [](TracedWorkstation& b) { b.chip().config()[kPatchOffset + 18] = 0x01; },
+    {"PatchAreaNotBlankInItsLastByte", "blank_chip.json", [](TracedWorkstation& b) { b.Chip().Config()[kPatchOffset + 18] = 0x01; },
      0, L"Failed to memcmp(&pbyRead[40], pbyPatch, 19)\n", 0, false},
     {"ReadBackDiffersInItsFirstByte", "blank_chip.json",
      [](TracedWorkstation& b) {
        auto rule = FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData);
        rule.data = sim::Bytes{static_cast<uint8_t>(kPatch[0] ^ 0xFF)};
-       b.workstation().AddFault(rule);
+       b.Workstation().AddFault(rule);
      },
      0, L"", 1, true},
     {"ReadBackDiffersInItsLastByte", "blank_chip.json",
@@ -116,7 +116,7 @@ const Case kCases[] = {
        auto rule = FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData);
        rule.data = sim::Bytes(kPatch.begin(), kPatch.end());
        rule.data->back() ^= 0xFF;
-       b.workstation().AddFault(rule);
+       b.Workstation().AddFault(rule);
      },
      0, L"", 1, true},
     // A transfer one byte short is no transfer.
@@ -124,19 +124,19 @@ const Case kCases[] = {
      [](TracedWorkstation& b) {
        auto rule = FaultOn(0xC0, 0x52, 1, sim::FaultAction::kShort);
        rule.length = kConfigurationLength - 1;
-       b.workstation().AddFault(rule);
+       b.Workstation().AddFault(rule);
      },
      0, L"Failed to DFU_Vendorreqget(0x52, 0, 0, pbyRead, 59)\n", 0, false},
     {"ReadBackOneByteShort", "blank_chip.json",
      [](TracedWorkstation& b) {
        auto rule = FaultOn(0xC0, 0x52, 2, sim::FaultAction::kShort);
        rule.length = kPatch.size() - 1;
-       b.workstation().AddFault(rule);
+       b.Workstation().AddFault(rule);
      },
      0, L"Failed to DFU_Vendorreqget(0x52, 0, 40, pbyReadPatch, 19)\n", 1, true},
     // Only a selector of 1 leads on to the DFU side.
-    {"SelectorTwoPassesWithoutDfu", "blank_chip.json", [](TracedWorkstation& b) { b.chip().set_selector(2); }, 1, L"", 0, false},
-    {"SelectorFFPassesWithoutDfu", "blank_chip.json", [](TracedWorkstation& b) { b.chip().set_selector(0xFF); }, 1, L"", 0, false},
+    {"SelectorTwoPassesWithoutDfu", "blank_chip.json", [](TracedWorkstation& b) { b.Chip().SetSelector(2); }, 1, L"", 0, false},
+    {"SelectorFFPassesWithoutDfu", "blank_chip.json", [](TracedWorkstation& b) { b.Chip().SetSelector(0xFF); }, 1, L"", 0, false},
     // A stop is honoured at the start, before the DFU side opens and before the patch write. The
     // 18th data read of the camera is the selector's, the last transfer before the DFU side.
     {"StopBeforeTheRun", "blank_chip.json", nullptr, 0, L"", 0, false, {"", 0}},
@@ -151,7 +151,7 @@ TEST_P(RepairSequence, VerdictTextWritesAndChipState) {
   TracedWorkstation station(c.scenario);
   const std::wstring location = station.DefaultLocation();
   ASSERT_FALSE(location.empty());
-  const unsigned commitsBefore = station.chip().commit_count();
+  const unsigned commits_before = station.Chip().CommitCount();
   if (c.prepare) c.prepare(station);
 
   std::stop_source stop;
@@ -163,12 +163,12 @@ TEST_P(RepairSequence, VerdictTextWritesAndChipState) {
   if (c.stop.setup) {
     EXPECT_EQ(station.TransfersAfterStop(), 0u) << "the run went on after the stop request";
   }
-  std::wstring deviceId;
-  EXPECT_FALSE(UVC_GetDeviceId(deviceId)) << "the camera was left open";
+  std::wstring device_id;
+  EXPECT_FALSE(UVC_GetDeviceId(device_id)) << "the camera was left open";
   EXPECT_EQ(station.VendorWrites().size(), c.writes);
-  EXPECT_EQ(PatchInPlace(station.chip()), c.patchedAfterwards);
+  EXPECT_EQ(PatchInPlace(station.Chip()), c.patched_afterwards);
   // A commit reaches the chip only in a run that passes after writing the patch.
-  EXPECT_EQ(station.chip().commit_count() - commitsBefore, c.verdict == 1 && c.writes == 2 ? 1u : 0u);
+  EXPECT_EQ(station.Chip().CommitCount() - commits_before, c.verdict == 1 && c.writes == 2 ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RepairSequence, ::testing::ValuesIn(kCases),
@@ -188,9 +188,9 @@ TEST(RepairThroughTheDriver, BlankChipWhoseDfuFunctionLibusbDoesNotList) {
   std::wstring error;
   std::vector<std::string> expected;
   {
-    TracedWorkstation throughLibusb("blank_chip.json");
-    ASSERT_EQ(FixCorePower(throughLibusb.DefaultLocation(), error, {}), 1);
-    expected = RepairRequests(throughLibusb);
+    TracedWorkstation through_libusb("blank_chip.json");
+    ASSERT_EQ(FixCorePower(through_libusb.DefaultLocation(), error, {}), 1);
+    expected = RepairRequests(through_libusb);
     ASSERT_EQ(expected.size(), 4u);
   }
   {
@@ -198,10 +198,10 @@ TEST(RepairThroughTheDriver, BlankChipWhoseDfuFunctionLibusbDoesNotList) {
     const std::wstring location = station.DefaultLocation();
     ASSERT_EQ(FixCorePower(location, error, {}), 1) << std::string(error.begin(), error.end());
     EXPECT_EQ(RepairRequests(station), expected);  // the same four requests on the wire
-    EXPECT_TRUE(std::equal(kPatch.begin(), kPatch.end(), station.chip().config().begin() + kPatchOffset));
-    EXPECT_EQ(station.chip().commit_count(), 1u);
-    EXPECT_EQ(station.chip().ReadWord(kCommitAddress), 0x90731484u);
-    EXPECT_FALSE(station.passThrough()->windows().ServiceNamed(L"KvxUpx"));
+    EXPECT_TRUE(std::equal(kPatch.begin(), kPatch.end(), station.Chip().Config().begin() + kPatchOffset));
+    EXPECT_EQ(station.Chip().CommitCount(), 1u);
+    EXPECT_EQ(station.Chip().ReadWord(kCommitAddress), 0x90731484u);
+    EXPECT_FALSE(station.PassThrough()->Windows().ServiceNamed(L"KvxUpx"));
 
     // Again: the patch is in place, nothing is written.
     const size_t writes = station.VendorWrites().size();
@@ -209,8 +209,8 @@ TEST(RepairThroughTheDriver, BlankChipWhoseDfuFunctionLibusbDoesNotList) {
     EXPECT_EQ(station.VendorWrites().size(), writes);
   }
   // Without the route (the Linux tool) the camera's DFU function is not found.
-  TracedWorkstation withoutRoute("blank_chip_passthrough.json");
-  EXPECT_EQ(FixCorePower(withoutRoute.DefaultLocation(), error, {}), 0);
+  TracedWorkstation without_route("blank_chip_passthrough.json");
+  EXPECT_EQ(FixCorePower(without_route.DefaultLocation(), error, {}), 0);
 }
 
 TEST(RepairSequenceEdges, NoCameraSelectedTouchesNoDevice) {
@@ -230,10 +230,10 @@ TEST(RepairSequenceEdges, HalfRepairedChipPassesNextTimeWithoutCommit) {
     std::function<void(TracedWorkstation&)> prepare;
     const wchar_t* error;
   } cases[] = {
-      {"commit fails", [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); },
+      {"commit fails", [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); },
        L"Failed to fix core power.\n"},
       {"read-back differs",
-       [](TracedWorkstation& b) { b.workstation().AddFault(FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData)); }, L""},
+       [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData)); }, L""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -243,12 +243,12 @@ TEST(RepairSequenceEdges, HalfRepairedChipPassesNextTimeWithoutCommit) {
     std::wstring error;
     EXPECT_EQ(FixCorePower(location, error, {}), 0);
     EXPECT_EQ(error, c.error);
-    EXPECT_TRUE(PatchInPlace(station.chip()));
-    const size_t writesAfterFirst = station.VendorWrites().size();
+    EXPECT_TRUE(PatchInPlace(station.Chip()));
+    const size_t writes_after_first = station.VendorWrites().size();
     EXPECT_EQ(FixCorePower(location, error, {}), 1);
-    EXPECT_EQ(station.VendorWrites().size(), writesAfterFirst);
-    EXPECT_EQ(station.chip().commit_count(), 0u);
-    EXPECT_NE(station.chip().ReadWord(kCommitAddress), 0x90731484u);
+    EXPECT_EQ(station.VendorWrites().size(), writes_after_first);
+    EXPECT_EQ(station.Chip().CommitCount(), 0u);
+    EXPECT_NE(station.Chip().ReadWord(kCommitAddress), 0x90731484u);
   }
 }
 
@@ -269,7 +269,7 @@ TEST(RepairSequenceEdges, StopRequestedDuringThePatchWriteEndsWithTheVerdict) {
   const std::wstring location = station.DefaultLocation();
   std::stop_source stop;
   // The request comes while the patch is on the wire.
-  station.workstation().set_trace_sink([&](const std::string& line) {
+  station.Workstation().SetTraceSink([&](const std::string& line) {
     if (line.find(" 4051") != std::string::npos) stop.request_stop();
   });
   std::wstring error;
@@ -278,7 +278,7 @@ TEST(RepairSequenceEdges, StopRequestedDuringThePatchWriteEndsWithTheVerdict) {
   EXPECT_TRUE(stop.stop_requested());
   EXPECT_FALSE(stopped) << "past the patch write the run has a verdict";
   EXPECT_EQ(error, L"Failed to fix core power.\n") << "the commit was tried";
-  EXPECT_TRUE(PatchInPlace(station.chip()));
+  EXPECT_TRUE(PatchInPlace(station.Chip()));
 }
 
 }  // namespace

@@ -138,7 +138,7 @@ TEST_P(ChipAnswers, OnTheWire) {
   const Case& c = GetParam();
   Workstation ws;
   auto camera = MakeChipCamera("cam0", {1});
-  camera->chip->set_hardware_fault(c.hardware_fault);
+  camera->chip->SetHardwareFault(c.hardware_fault);
   ASSERT_TRUE(ws.AddDevice(camera));
   for (size_t i = 0; i < c.steps.size(); ++i) {
     const Step& step = c.steps[i];
@@ -149,14 +149,14 @@ TEST_P(ChipAnswers, OnTheWire) {
       EXPECT_EQ(r.status, TransferStatus::kStall);
       continue;
     }
-    ASSERT_TRUE(r.ok());
+    ASSERT_TRUE(r.Ok());
     EXPECT_EQ(r.transferred, step.setup.wLength);
     if (step.in) {
       EXPECT_EQ(data, *step.in);
     }
   }
   Bytes status(8);
-  ASSERT_TRUE(ws.ControlTransfer(*camera, {0xA1, 0x81, 0x0A00, kXuIndex, 8}, status).ok());
+  ASSERT_TRUE(ws.ControlTransfer(*camera, {0xA1, 0x81, 0x0A00, kXuIndex, 8}, status).Ok());
   EXPECT_EQ(status[0], c.status_after);
 }
 
@@ -182,18 +182,18 @@ TEST(Chip, LongestReadEndsWithAPaddedPiece) {
   for (int i = 0; i < 8191; ++i) ASSERT_TRUE(chip.XuGetCur(uvc::kDataControl, piece));
   ASSERT_TRUE(chip.XuGetCur(uvc::kDataControl, piece));
   EXPECT_EQ(piece, (Bytes{0, 0, 0, 0, 0, 0, 0xAB, 0}));  // 7 bytes of data, one of padding
-  EXPECT_EQ(chip.status(), VcmdStatus::kRetNoErr);
+  EXPECT_EQ(chip.Status(), VcmdStatus::kRetNoErr);
   EXPECT_FALSE(chip.XuGetCur(uvc::kDataControl, piece));
 }
 
 TEST(Chip, CommitCountsOnlyTheCommitRegister) {
   Chip chip(kPid);
   Bytes word = {1, 2, 3, 4};
-  ASSERT_TRUE(chip.VendorRequest({0x40, 0x24, 0x4010, 0x0000, 4}, word).ok());
-  EXPECT_EQ(chip.commit_count(), 0u);
+  ASSERT_TRUE(chip.VendorRequest({0x40, 0x24, 0x4010, 0x0000, 4}, word).Ok());
+  EXPECT_EQ(chip.CommitCount(), 0u);
   EXPECT_EQ(chip.ReadWord(0x40100000), 0x04030201u);
-  ASSERT_TRUE(chip.VendorRequest({0x40, 0x24, 0x401E, 0x0204, 4}, word).ok());
-  EXPECT_EQ(chip.commit_count(), 1u);
+  ASSERT_TRUE(chip.VendorRequest({0x40, 0x24, 0x401E, 0x0204, 4}, word).Ok());
+  EXPECT_EQ(chip.CommitCount(), 1u);
 }
 
 }  // namespace

@@ -83,9 +83,9 @@ TEST_F(Faults, ShortTransferKeepsTheRestOfTheBuffer) {
   ws_.AddFault(rule);
   Bytes data(59, 0xEE);
   const TransferResult r = ws_.ControlTransfer(*cam0_, kReadConfig, data);
-  ASSERT_TRUE(r.ok());
+  ASSERT_TRUE(r.Ok());
   EXPECT_EQ(r.transferred, 10);
-  EXPECT_EQ(data[9], cam0_->chip->config()[9]);
+  EXPECT_EQ(data[9], cam0_->chip->Config()[9]);
   EXPECT_EQ(data[10], 0xEE);
 }
 
@@ -103,12 +103,12 @@ TEST_F(Faults, WrongDataBothWays) {
   ws_.AddFault(out);
 
   Bytes data(4);
-  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, {0xC0, 0x52, 0, 0, 4}, data).ok());
-  EXPECT_EQ(data[0], static_cast<uint8_t>(~cam0_->chip->config()[0]));
+  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, {0xC0, 0x52, 0, 0, 4}, data).Ok());
+  EXPECT_EQ(data[0], static_cast<uint8_t>(~cam0_->chip->Config()[0]));
   Bytes patch = {1, 2, 3};
-  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, {0x40, 0x51, 0, 40, 3}, patch).ok());
-  EXPECT_EQ(cam0_->chip->config()[40], 0x5A);
-  EXPECT_EQ(cam0_->chip->config()[41], 2);
+  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, {0x40, 0x51, 0, 40, 3}, patch).Ok());
+  EXPECT_EQ(cam0_->chip->Config()[40], 0x5A);
+  EXPECT_EQ(cam0_->chip->Config()[41], 2);
 }
 
 TEST_F(Faults, DisconnectIsForGood) {
@@ -126,9 +126,9 @@ TEST_F(Faults, DisconnectIsForGood) {
 
 TEST_F(Faults, PlugEventsReachTheListener) {
   std::vector<std::string> events;
-  ws_.set_connection_listener([&](const UsbDevice& device, bool connected) {
+  ws_.SetConnectionListener([&](const UsbDevice& device, bool connected) {
     // The listener may look at the workstation.
-    events.push_back(device.id() + (connected ? " in " : " out ") + std::to_string(ws_.ConnectedDevices().size()));
+    events.push_back(device.Id() + (connected ? " in " : " out ") + std::to_string(ws_.ConnectedDevices().size()));
   });
   FaultRule rule;
   rule.device = "cam0";
@@ -144,23 +144,23 @@ TEST_F(Faults, PlugEventsReachTheListener) {
 }
 
 TEST_F(Faults, WrongSignatureIsChipState) {
-  cam0_->chip->signature()[7] = '!';
+  cam0_->chip->Signature()[7] = '!';
   Bytes qualify = {0, 0xD0, 0, 0, 8, 0, 0, 0};
-  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, {0x21, 0x01, 0x0A00, 0x0400, 8}, qualify).ok());
+  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, {0x21, 0x01, 0x0A00, 0x0400, 8}, qualify).Ok());
   Bytes answer(8);
-  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, {0xA1, 0x81, 0x0B00, 0x0400, 8}, answer).ok());
+  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, {0xA1, 0x81, 0x0B00, 0x0400, 8}, answer).Ok());
   EXPECT_EQ(answer, (Bytes{'V', 'O', 'L', 'K', 'T', 'A', 'R', '!'}));
 }
 
 TEST_F(Faults, LatencyAddsUpAndTimesOut) {
   cam0_->latency = std::chrono::microseconds(1500);
-  ws_.set_default_latency(std::chrono::microseconds(100));
+  ws_.SetDefaultLatency(std::chrono::microseconds(100));
   Bytes data(59);
-  EXPECT_TRUE(ws_.ControlTransfer(*cam0_, kReadConfig, data, 2).ok());
-  EXPECT_TRUE(ws_.ControlTransfer(*cam1_, kReadConfig, data, 2).ok());
-  EXPECT_EQ(ws_.usb_time(), std::chrono::microseconds(1600));
+  EXPECT_TRUE(ws_.ControlTransfer(*cam0_, kReadConfig, data, 2).Ok());
+  EXPECT_TRUE(ws_.ControlTransfer(*cam1_, kReadConfig, data, 2).Ok());
+  EXPECT_EQ(ws_.UsbTime(), std::chrono::microseconds(1600));
   EXPECT_EQ(ws_.ControlTransfer(*cam0_, kReadConfig, data, 1).status, TransferStatus::kTimeout);
-  EXPECT_EQ(ws_.usb_time(), std::chrono::microseconds(2600));
+  EXPECT_EQ(ws_.UsbTime(), std::chrono::microseconds(2600));
 }
 
 TEST_F(Faults, IdleTimeNeverShortensTheTransfersAfterIt) {
@@ -170,10 +170,10 @@ TEST_F(Faults, IdleTimeNeverShortensTheTransfersAfterIt) {
   using namespace std::chrono_literals;
   cam0_->latency = 2ms;
   Bytes data(59);
-  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, kReadConfig, data).ok());
+  ASSERT_TRUE(ws_.ControlTransfer(*cam0_, kReadConfig, data).Ok());
   std::this_thread::sleep_for(20ms);
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 10; ++i) ASSERT_TRUE(ws_.ControlTransfer(*cam0_, kReadConfig, data).ok());
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(ws_.ControlTransfer(*cam0_, kReadConfig, data).Ok());
   EXPECT_GE(std::chrono::steady_clock::now() - start, 18ms);
 }
 

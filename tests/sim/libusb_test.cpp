@@ -78,7 +78,7 @@ TEST_F(LibusbView, ChipCameraDescriptorsFieldByField) {
   ASSERT_NE(config, nullptr);
   EXPECT_EQ(config->bLength, 9);
   EXPECT_EQ(config->bDescriptorType, LIBUSB_DT_CONFIG);
-  EXPECT_EQ(config->wTotalLength, ws_->Find("cam0")->descriptors().configurations[0].size());
+  EXPECT_EQ(config->wTotalLength, ws_->Find("cam0")->Descriptors().configurations[0].size());
   EXPECT_EQ(config->bNumInterfaces, 3);
   EXPECT_EQ(config->bConfigurationValue, 1);
   EXPECT_EQ(config->bmAttributes, 0x80);
@@ -301,7 +301,7 @@ TEST_F(LibusbView, VendorRequestsReachTheChip) {
   unsigned char back[3] = {};
   EXPECT_EQ(libusb_control_transfer(h, 0xC0, 0x52, 0, 40, back, 3, 1000), 3);
   EXPECT_EQ(0, std::memcmp(back, patch, 3));
-  EXPECT_EQ(ws_->Find("cam0")->chip->config()[41], 0xBB);
+  EXPECT_EQ(ws_->Find("cam0")->chip->Config()[41], 0xBB);
   libusb_close(h);
 }
 
@@ -329,7 +329,7 @@ TEST_F(LibusbView, ReferencesKeepDevicesAndOpenFailuresReport) {
 
 TEST_F(LibusbView, DisconnectedDevicesAreNotListed) {
   Use({ChipCameraSpec("cam0", {1}), ChipCameraSpec("cam1", {2})});
-  ws_->Find("cam0")->set_connected(false);
+  ws_->Find("cam0")->SetConnected(false);
   libusb_device** list = nullptr;
   ASSERT_EQ(libusb_get_device_list(ctx_, &list), 1);
   EXPECT_EQ(libusb_get_port_number(list[0]), 2);
@@ -384,7 +384,7 @@ TEST(Libusb, ContextsOnSeveralThreads) {
   t1.join();
   EXPECT_EQ(ok0, 20);
   EXPECT_EQ(ok1, 20);
-  EXPECT_EQ(ws->transfer_count(), 40u);
+  EXPECT_EQ(ws->TransferCount(), 40u);
   EXPECT_TRUE(LiveLibusbObjects().AllReleased());
 }
 

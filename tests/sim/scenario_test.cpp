@@ -56,10 +56,10 @@ TEST(Scenario, ExamplesHoldWhatTheySay) {
   ASSERT_NE(blank, nullptr);
   auto cam = blank->Find("cam0");
   ASSERT_NE(cam, nullptr);
-  EXPECT_EQ(cam->place().ports, (std::vector<uint8_t>{1, 3}));
-  EXPECT_EQ(cam->chip->product_id(), fcp::maker::kPidsVzq2202[0]);
-  EXPECT_EQ(cam->chip->selector(), 1);
-  EXPECT_EQ(Bytes(cam->chip->config().begin() + 40, cam->chip->config().begin() + 59), Bytes(19, 0));
+  EXPECT_EQ(cam->Place().ports, (std::vector<uint8_t>{1, 3}));
+  EXPECT_EQ(cam->chip->ProductId(), fcp::maker::kPidsVzq2202[0]);
+  EXPECT_EQ(cam->chip->Selector(), 1);
+  EXPECT_EQ(Bytes(cam->chip->Config().begin() + 40, cam->chip->Config().begin() + 59), Bytes(19, 0));
 
   // Hidden from libusb, and still so after saving and loading again.
   auto hidden = LoadScenarioFile(kDir + "/blank_chip_passthrough.json").workstation;
@@ -74,7 +74,7 @@ TEST(Scenario, ExamplesHoldWhatTheySay) {
 
   auto other = LoadScenarioFile(kDir + "/other_family.json").workstation;
   ASSERT_NE(other, nullptr);
-  EXPECT_EQ(other->Find("cam0")->chip->product_id(), fcp::maker::kPidsVzq2203[0]);
+  EXPECT_EQ(other->Find("cam0")->chip->ProductId(), fcp::maker::kPidsVzq2203[0]);
 
   auto none = LoadScenarioFile(kDir + "/no_camera.json").workstation;
   ASSERT_NE(none, nullptr);
@@ -89,7 +89,7 @@ TEST(Scenario, ExamplesHoldWhatTheySay) {
   Bytes word = {0x84, 0x14, 0x73, 0x90};
   auto fc = faulty->Find("cam0");
   EXPECT_EQ(faulty->ControlTransfer(*fc, {0x40, 0x24, 0x401E, 0x0204, 4}, word).status, TransferStatus::kStall);
-  EXPECT_TRUE(faulty->ControlTransfer(*fc, {0x40, 0x24, 0x401E, 0x0204, 4}, word).ok());
+  EXPECT_TRUE(faulty->ControlTransfer(*fc, {0x40, 0x24, 0x401E, 0x0204, 4}, word).Ok());
 }
 
 TEST(Scenario, SavedStateLoadsBackTheSame) {
@@ -100,9 +100,9 @@ TEST(Scenario, SavedStateLoadsBackTheSame) {
   // Change the chip as a check would.
   auto cam = ws.Find("cam0");
   Bytes patch = {1, 2, 3};
-  ASSERT_TRUE(ws.ControlTransfer(*cam, {0x40, 0x51, 0, 40, 3}, patch).ok());
+  ASSERT_TRUE(ws.ControlTransfer(*cam, {0x40, 0x51, 0, 40, 3}, patch).Ok());
   Bytes word = {0x84, 0x14, 0x73, 0x90};
-  ASSERT_TRUE(ws.ControlTransfer(*cam, {0x40, 0x24, 0x401E, 0x0204, 4}, word).ok());
+  ASSERT_TRUE(ws.ControlTransfer(*cam, {0x40, 0x24, 0x401E, 0x0204, 4}, word).Ok());
 
   const std::string path = testing::TempDir() + "fcp_sim_saved_scenario.json";
   std::string error;
@@ -112,10 +112,10 @@ TEST(Scenario, SavedStateLoadsBackTheSame) {
   EXPECT_EQ(ScenarioJson(*again.workstation), ScenarioJson(ws));
   EXPECT_EQ(again.workstation->views, ws.views);
   auto cam_again = again.workstation->Find("cam0");
-  EXPECT_EQ(cam_again->chip->config()[41], 2);
-  EXPECT_EQ(cam_again->chip->commit_count(), 1u);
-  EXPECT_EQ(cam_again->descriptors().configurations, cam->descriptors().configurations);
-  EXPECT_EQ(again.workstation->Find("cam2")->descriptors().strings, ws.Find("cam2")->descriptors().strings);
+  EXPECT_EQ(cam_again->chip->Config()[41], 2);
+  EXPECT_EQ(cam_again->chip->CommitCount(), 1u);
+  EXPECT_EQ(cam_again->Descriptors().configurations, cam->Descriptors().configurations);
+  EXPECT_EQ(again.workstation->Find("cam2")->Descriptors().strings, ws.Find("cam2")->Descriptors().strings);
 }
 
 // Saving writes every key the loader read, in the form it reads: the runner continues from the saved
@@ -134,17 +134,17 @@ TEST(Scenario, EveryShippedScenarioSavesAndLoadsBackEqual) {
     for (size_t i = 0; i < load.workstation->Devices().size(); ++i) {
       const UsbDevice& before = *load.workstation->Devices()[i];
       const UsbDevice& after = *again.workstation->Devices()[i];
-      SCOPED_TRACE(before.id());
-      EXPECT_EQ(after.descriptors().device, before.descriptors().device);
-      EXPECT_EQ(after.descriptors().configurations, before.descriptors().configurations);
-      EXPECT_EQ(after.descriptors().strings, before.descriptors().strings);
-      EXPECT_EQ(after.descriptors().dfu_functional, before.descriptors().dfu_functional);
-      EXPECT_EQ(after.connected(), before.connected());
+      SCOPED_TRACE(before.Id());
+      EXPECT_EQ(after.Descriptors().device, before.Descriptors().device);
+      EXPECT_EQ(after.Descriptors().configurations, before.Descriptors().configurations);
+      EXPECT_EQ(after.Descriptors().strings, before.Descriptors().strings);
+      EXPECT_EQ(after.Descriptors().dfu_functional, before.Descriptors().dfu_functional);
+      EXPECT_EQ(after.Connected(), before.Connected());
       ASSERT_EQ(after.chip != nullptr, before.chip != nullptr);
       if (!before.chip) continue;
-      EXPECT_EQ(after.chip->config(), before.chip->config());
-      EXPECT_EQ(after.chip->status_block(), before.chip->status_block());
-      EXPECT_EQ(after.chip->signature(), before.chip->signature());
+      EXPECT_EQ(after.chip->Config(), before.chip->Config());
+      EXPECT_EQ(after.chip->StatusBlock(), before.chip->StatusBlock());
+      EXPECT_EQ(after.chip->Signature(), before.chip->Signature());
       for (size_t region = 0; region < kMemoryMap.size(); ++region)
         EXPECT_EQ(after.chip->RegionBytes(region), before.chip->RegionBytes(region));
     }
@@ -360,7 +360,7 @@ TEST(Scenario, DeviceEventsInTimeOrder) {
   EXPECT_TRUE(load.events[0].connected);
   EXPECT_EQ(load.events[1].device, "cam0") << "equal times keep the order written";
   EXPECT_EQ(load.events[2].after.count(), 300);
-  EXPECT_FALSE(load.workstation->Find("cam1")->connected()) << "events change nothing before they are played";
+  EXPECT_FALSE(load.workstation->Find("cam1")->Connected()) << "events change nothing before they are played";
 
   const std::pair<std::string, std::string> bad[] = {
       {R"({})", "bad.json: /events: must be an array"},

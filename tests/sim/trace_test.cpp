@@ -26,7 +26,7 @@ TEST(Trace, LinesInTheEnvironmentFileAndTheSink) {
   ASSERT_TRUE(ws.AddDevice(MakeChipCamera("cam0", {1})));
   auto cam = ws.Find("cam0");
   std::vector<std::string> sink;
-  ws.set_trace_sink([&](const std::string& line) { sink.push_back(line); });
+  ws.SetTraceSink([&](const std::string& line) { sink.push_back(line); });
   FaultRule rule;
   rule.device = "cam0";
   rule.match.request = 0x24;
@@ -41,7 +41,7 @@ TEST(Trace, LinesInTheEnvironmentFileAndTheSink) {
   Bytes commit = {0x84, 0x14, 0x73, 0x90};
   ws.ControlTransfer(*cam, {0x40, 0x24, 0x401E, 0x0204, 4}, commit);
   ws.ControlTransfer(*cam, {0x00, 0x09, 0x0001, 0, 0}, {});
-  cam->set_connected(false);
+  cam->SetConnected(false);
   Bytes config(2);
   ws.ControlTransfer(*cam, {0xC0, 0x52, 0, 0, 2}, config);
   unsetenv("FCP_SIM_TRACE");
@@ -68,13 +68,13 @@ TEST(Trace, RepairTrafficOnTheBlankChip) {
   auto load = LoadScenarioFile(std::string(FCP_SIM_SCENARIO_DIR) + "/blank_chip.json");
   ASSERT_NE(load.workstation, nullptr) << load.error;
   std::vector<std::string> lines;
-  load.workstation->set_trace_sink([&](const std::string& line) { lines.push_back(line); });
+  load.workstation->SetTraceSink([&](const std::string& line) { lines.push_back(line); });
   ScopedWorkstation current(load.workstation);
 
   libusb_context* ctx = nullptr;
   ASSERT_EQ(libusb_init(&ctx), 0);
-  libusb_device_handle* h = libusb_open_device_with_vid_pid(ctx, load.workstation->Find("cam0")->vendor_id(),
-                                                            load.workstation->Find("cam0")->product_id());
+  libusb_device_handle* h = libusb_open_device_with_vid_pid(ctx, load.workstation->Find("cam0")->VendorId(),
+                                                            load.workstation->Find("cam0")->ProductId());
   ASSERT_NE(h, nullptr);
   unsigned char config[59] = {};
   EXPECT_EQ(libusb_control_transfer(h, 0xC0, 0x52, 0, 0, config, 59, 1000), 59);
@@ -87,7 +87,7 @@ TEST(Trace, RepairTrafficOnTheBlankChip) {
   libusb_exit(ctx);
   const uint8_t commit_setup[8] = {0x40, 0x24, 0x1E, 0x40, 0x04, 0x02, 0x04, 0x00};
   uint8_t commit[4] = {0x84, 0x14, 0x73, 0x90};
-  EXPECT_TRUE(load.workstation->ControlTransfer(*load.workstation->Find("cam0"), commit_setup, commit).ok());
+  EXPECT_TRUE(load.workstation->ControlTransfer(*load.workstation->Find("cam0"), commit_setup, commit).Ok());
 
   const std::vector<std::string> expected = {
       // Configuration bytes 0-39 of a factory chip (i * 29 + 7), then the blank patch area.
@@ -99,7 +99,7 @@ TEST(Trace, RepairTrafficOnTheBlankChip) {
       "cam0 40241E4004020400 84147390 4",
   };
   EXPECT_EQ(lines, expected);
-  EXPECT_EQ(load.workstation->Find("cam0")->chip->commit_count(), 1u);
+  EXPECT_EQ(load.workstation->Find("cam0")->chip->CommitCount(), 1u);
 }
 
 }  // namespace

@@ -58,11 +58,11 @@ class Loop {
 TEST(DialogThread, SendRunsOnTheDialogsThreadAndWaitsForIt) {
   Loop loop;
   DialogThread dialog(loop.Primitive());
-  std::thread::id ranOn;
+  std::thread::id ran_on;
   int value = 0;
   auto sender = std::async(std::launch::async, [&] {
     const bool sent = dialog.Send([&] {
-      ranOn = std::this_thread::get_id();
+      ran_on = std::this_thread::get_id();
       value = 42;
     });
     return sent && value == 42;  // the call has run by the time Send returns
@@ -71,7 +71,7 @@ TEST(DialogThread, SendRunsOnTheDialogsThreadAndWaitsForIt) {
   EXPECT_EQ(sender.wait_for(50ms), std::future_status::timeout) << "the sender waits for the dialog's thread";
   loop.RunAll();
   EXPECT_TRUE(sender.get());
-  EXPECT_EQ(ranOn, std::this_thread::get_id());
+  EXPECT_EQ(ran_on, std::this_thread::get_id());
 
   // On the dialog's thread itself the call runs at once, without the loop.
   EXPECT_TRUE(dialog.Send([&] { value = 7; }));

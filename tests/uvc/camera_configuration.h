@@ -11,16 +11,16 @@ namespace fcp::uvc::test {
 
 inline void Append(std::vector<uint8_t>& out, std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); }
 
-// A configuration with an interface-association, a video-control interface `vcInterface` holding a
+// A configuration with an interface-association, a video-control interface `vc_interface` holding a
 // camera terminal, a processing unit, extension units with the given IDs/GUIDs, an output terminal,
 // then a streaming interface.
-inline std::vector<uint8_t> CameraConfiguration(uint8_t vcInterface, std::vector<std::pair<uint8_t, os::Guid>> units,
+inline std::vector<uint8_t> CameraConfiguration(uint8_t vc_interface, std::vector<std::pair<uint8_t, os::Guid>> units,
                                          std::vector<uint8_t> controls = {0x00, 0x06}) {
   std::vector<uint8_t> d;
   Append(d, {9, 2, 0, 0, 2, 1, 0, 0x80, 50});
-  Append(d, {8, 0x0B, vcInterface, 2, 0x0E, 0x03, 0, 0});
-  Append(d, {9, 4, vcInterface, 0, 1, 0x0E, 0x01, 0, 0});
-  Append(d, {13, 0x24, 0x01, 0x00, 0x01, 0, 0, 0x00, 0x6C, 0xDC, 0x02, 1, static_cast<uint8_t>(vcInterface + 1)});
+  Append(d, {8, 0x0B, vc_interface, 2, 0x0E, 0x03, 0, 0});
+  Append(d, {9, 4, vc_interface, 0, 1, 0x0E, 0x01, 0, 0});
+  Append(d, {13, 0x24, 0x01, 0x00, 0x01, 0, 0, 0x00, 0x6C, 0xDC, 0x02, 1, static_cast<uint8_t>(vc_interface + 1)});
   Append(d, {18, 0x24, 0x02, 1, 0x01, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0});
   Append(d, {11, 0x24, 0x05, 2, 1, 0, 0, 2, 0x7F, 0x05, 0});
   for (const auto& [id, guid] : units) {
@@ -33,7 +33,7 @@ inline std::vector<uint8_t> CameraConfiguration(uint8_t vcInterface, std::vector
     d.push_back(0);
   }
   Append(d, {9, 0x24, 0x03, 9, 0x01, 0x01, 0, 2, 0});
-  Append(d, {9, 4, static_cast<uint8_t>(vcInterface + 1), 0, 1, 0x0E, 0x02, 0, 0});
+  Append(d, {9, 4, static_cast<uint8_t>(vc_interface + 1), 0, 1, 0x0E, 0x02, 0, 0});
   Append(d, {14, 0x24, 0x01, 1, 0, 0, 0x81, 0, 9, 0, 0, 0, 1, 0});
   d[2] = static_cast<uint8_t>(d.size());
   d[3] = static_cast<uint8_t>(d.size() >> 8);

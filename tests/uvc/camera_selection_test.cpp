@@ -34,7 +34,7 @@ class CameraSelection : public ::testing::Test {
     EXPECT_FALSE(UVC_GetDeviceId(text));
   }
 
-  FakePorts ports;
+  FakePorts ports_;
 };
 
 TEST(CameraSelectionWithoutPorts, NoCamerasAndEverySelectionFails) {
@@ -50,22 +50,22 @@ TEST(CameraSelectionWithoutPorts, NoCamerasAndEverySelectionFails) {
 }
 
 TEST_F(CameraSelection, EmptyCategoryOrFailedEnumeratorMeansNoCameras) {
-  ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
   for (HRESULT result : {S_FALSE, E_FAIL, static_cast<HRESULT>(0x80040154u) /* class not registered */}) {
     SCOPED_TRACE(result);
-    ports.videoInputs.createResult = result;
+    ports_.video_inputs.create_result = result;
     EXPECT_EQ(UVC_GetDeviceCount(), 0);
     ExpectNoSelection();
   }
-  ports.videoInputs.createResult = S_OK;
-  ports.videoInputs.cameras.clear();
+  ports_.video_inputs.create_result = S_OK;
+  ports_.video_inputs.cameras.clear();
   EXPECT_EQ(UVC_GetDeviceCount(), 0);
   ExpectNoSelection();
 }
 
 TEST_F(CameraSelection, OpenByIndexFillsTheCurrentCamera) {
-  auto& first = ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
-  ports.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000", L"0207");
+  auto& first = ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  ports_.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000", L"0207");
   first.status[2] = 0x34;
   EXPECT_EQ(UVC_GetDeviceCount(), 2);
 
@@ -90,40 +90,40 @@ TEST_F(CameraSelection, OpenByIndexFillsTheCurrentCamera) {
   UVC_Close();
   EXPECT_EQ(CurrentLocation(), L"");
   EXPECT_FALSE(UVC_GetVidPidRev(vid, pid, rev));
-  EXPECT_EQ(ports.registry.openKeys, 0);
+  EXPECT_EQ(ports_.registry.open_keys, 0);
 }
 
 // Each failing step of the open makes the camera invisible to every selection.
 TEST_F(CameraSelection, AnyFailedOpenStepHidesTheCamera) {
   const struct {
     const char* step;
-    std::function<void(FakeCamera&)> breakIt;
+    std::function<void(FakeCamera&)> break_it;
   } cases[] = {
-      {"property bag", [](FakeCamera& c) { c.bindToStorage = E_FAIL; }},
-      {"property bag S_FALSE", [](FakeCamera& c) { c.bindToStorage = S_FALSE; }},
-      {"DevicePath", [](FakeCamera& c) { c.readPath = E_INVALIDARG; }},
-      {"FriendlyName", [](FakeCamera& c) { c.readName = S_FALSE; }},
-      {"filter", [](FakeCamera& c) { c.bindToObject = E_NOINTERFACE; }},
-      {"IKsControl", [](FakeCamera& c) { c.queryKsControl = E_NOINTERFACE; }},
-      {"topology", [](FakeCamera& c) { c.queryTopology = E_NOINTERFACE; }},
-      {"node count", [](FakeCamera& c) { c.numNodes = E_FAIL; }},
+      {"property bag", [](FakeCamera& c) { c.bind_to_storage = E_FAIL; }},
+      {"property bag S_FALSE", [](FakeCamera& c) { c.bind_to_storage = S_FALSE; }},
+      {"DevicePath", [](FakeCamera& c) { c.read_path = E_INVALIDARG; }},
+      {"FriendlyName", [](FakeCamera& c) { c.read_name = S_FALSE; }},
+      {"filter", [](FakeCamera& c) { c.bind_to_object = E_NOINTERFACE; }},
+      {"IKsControl", [](FakeCamera& c) { c.query_ks_control = E_NOINTERFACE; }},
+      {"topology", [](FakeCamera& c) { c.query_topology = E_NOINTERFACE; }},
+      {"node count", [](FakeCamera& c) { c.num_nodes = E_FAIL; }},
       {"no unit node", [](FakeCamera& c) { c.nodes = {FakeNode{.type = os::Guid{}}}; }},
-      {"foreign unit", [](FakeCamera& c) { c.nodes[0].unitSet = os::Guid{}; }},
+      {"foreign unit", [](FakeCamera& c) { c.nodes[0].unit_set = os::Guid{}; }},
       {"signature", [](FakeCamera& c) { c.signature[7] = 1; }},
-      {"qualify write", [](FakeCamera& c) { c.failRequest = 0; }},
-      {"signature read", [](FakeCamera& c) { c.failRequest = 1; }},
-      {"last status piece", [](FakeCamera& c) { c.failRequest = 33; }},
+      {"qualify write", [](FakeCamera& c) { c.fail_request = 0; }},
+      {"signature read", [](FakeCamera& c) { c.fail_request = 1; }},
+      {"last status piece", [](FakeCamera& c) { c.fail_request = 33; }},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.step);
-    ports.videoInputs.cameras.clear();
-    ports.registry.keys.clear();
-    auto& broken = ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
-    test.breakIt(broken);
+    ports_.video_inputs.cameras.clear();
+    ports_.registry.keys.clear();
+    auto& broken = ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+    test.break_it(broken);
     EXPECT_EQ(UVC_GetDeviceCount(), 1);
     ExpectNoSelection();
     // A healthy camera behind it is found by every selection.
-    ports.AddCamera(kVid, 0x0A01, 0, L"6&2&0&0000", L"001.002.000.000.000.000");
+    ports_.AddCamera(kVid, 0x0A01, 0, L"6&2&0&0000", L"001.002.000.000.000.000");
     ASSERT_TRUE(UVC_OpenDefault());
     EXPECT_EQ(CurrentLocation(), L"001.002.000.000.000.000");
     ASSERT_TRUE(UVC_OpenByVidPid(kVid, 0x0A01));
@@ -133,15 +133,15 @@ TEST_F(CameraSelection, AnyFailedOpenStepHidesTheCamera) {
 }
 
 TEST_F(CameraSelection, DefaultSkipsSensorCamerasAndOtherInterfaces) {
-  ports.AddCamera(kVid, 0x0A01, 1, L"6&1&0&0001", L"001.001.000.000.000.000");      // interface 1
-  ports.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000");      // sensor camera
-  ports.registry.SetDword(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a02&mi_00\\6&2&0&0000\\Device Parameters",
+  ports_.AddCamera(kVid, 0x0A01, 1, L"6&1&0&0001", L"001.001.000.000.000.000");      // interface 1
+  ports_.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000");      // sensor camera
+  ports_.registry.SetDword(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a02&mi_00\\6&2&0&0000\\Device Parameters",
                           L"SensorCameraMode", 0);
   EXPECT_FALSE(UVC_OpenDefault());
   EXPECT_EQ(CurrentLocation(), L"");
 
-  ports.AddCamera(kVid, 0x0A03, 0, L"6&3&0&0000", L"001.003.000.000.000.000");
-  ports.AddCamera(kVid, 0x0A04, 0, L"6&4&0&0000", L"001.004.000.000.000.000");
+  ports_.AddCamera(kVid, 0x0A03, 0, L"6&3&0&0000", L"001.003.000.000.000.000");
+  ports_.AddCamera(kVid, 0x0A04, 0, L"6&4&0&0000", L"001.004.000.000.000.000");
   ASSERT_TRUE(UVC_OpenDefault());
   EXPECT_EQ(CurrentLocation(), L"001.003.000.000.000.000");
   EXPECT_FALSE(UVC_IsSensorCamera());
@@ -154,10 +154,10 @@ TEST_F(CameraSelection, DefaultSkipsSensorCamerasAndOtherInterfaces) {
 }
 
 TEST_F(CameraSelection, VidPidPicksTheFirstMatchAtAnyInterface) {
-  ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
-  ports.AddCamera(kVid, 0x0A02, 2, L"6&2&0&0002", L"001.002.000.000.000.000");
-  ports.AddCamera(kVid, 0x0A02, 0, L"6&3&0&0000", L"001.003.000.000.000.000");
-  ports.registry.SetDword(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a02&mi_02\\6&2&0&0002\\Device Parameters",
+  ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  ports_.AddCamera(kVid, 0x0A02, 2, L"6&2&0&0002", L"001.002.000.000.000.000");
+  ports_.AddCamera(kVid, 0x0A02, 0, L"6&3&0&0000", L"001.003.000.000.000.000");
+  ports_.registry.SetDword(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a02&mi_02\\6&2&0&0002\\Device Parameters",
                           L"SensorCameraMode", 1);
   ASSERT_TRUE(UVC_OpenByVidPid(kVid, 0x0A02));
   EXPECT_EQ(CurrentLocation(), L"001.002.000.000.000.000");
@@ -167,10 +167,10 @@ TEST_F(CameraSelection, VidPidPicksTheFirstMatchAtAnyInterface) {
 }
 
 TEST_F(CameraSelection, LocationIgnoresCaseAndComparesShortValuesWhole) {
-  ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
-  auto& second = ports.AddCamera(kVid, 0x0A01, 0, L"6&2&0&0000", L"001.002.000.000.000.000");
+  ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  auto& second = ports_.AddCamera(kVid, 0x0A01, 0, L"6&2&0&0000", L"001.002.000.000.000.000");
   (void)second;
-  ports.registry.SetString(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a01&mi_00\\6&2&0&0000",
+  ports_.registry.SetString(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a01&mi_00\\6&2&0&0000",
                            L"LocationInformation", L"Port_#0002");
   ASSERT_TRUE(UVC_OpenByLocationInfo(L"port_#0002"));
   EXPECT_EQ(CurrentLocation(), L"Port_#0002");
@@ -183,7 +183,7 @@ TEST_F(CameraSelection, LocationIgnoresCaseAndComparesShortValuesWhole) {
 }
 
 TEST_F(CameraSelection, RegistryValueRules) {
-  ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
   const std::wstring key = L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a01&mi_00\\6&1&0&0000";
   ASSERT_TRUE(UVC_OpenByIndex(0));
   std::wstring text;
@@ -191,19 +191,19 @@ TEST_F(CameraSelection, RegistryValueRules) {
   ASSERT_TRUE(UVC_ReadDeviceRegValue(L"HardwareID", text));
   EXPECT_EQ(text, L"USB\\VID_FC01&PID_0A01&REV_0100&MI_00");
   // 260 bytes fit (129 characters and the NUL); one character more does not.
-  ports.registry.SetString(key, L"LocationInformation", std::wstring(106, L'x') + L"001.001.000.000.000.000");
+  ports_.registry.SetString(key, L"LocationInformation", std::wstring(106, L'x') + L"001.001.000.000.000.000");
   ASSERT_TRUE(UVC_GetLocationInfo(text));
   EXPECT_EQ(text, L"001.001.000.000.000.000");
-  ports.registry.SetString(key, L"LocationInformation", std::wstring(107, L'x') + L"001.001.000.000.000.000");
+  ports_.registry.SetString(key, L"LocationInformation", std::wstring(107, L'x') + L"001.001.000.000.000.000");
   EXPECT_FALSE(UVC_GetLocationInfo(text));
   EXPECT_FALSE(UVC_OpenByLocationInfo(L"001.001.000.000.000.000"));
   // A value that fills the buffer without a NUL is read up to the buffer's end only.
   ASSERT_TRUE(UVC_OpenByIndex(0));
-  ports.registry.keys[key][L"HardwareID"] = Utf16Bytes(L"USB\\" + std::wstring(126, L'V'), false);
+  ports_.registry.keys[key][L"HardwareID"] = Utf16Bytes(L"USB\\" + std::wstring(126, L'V'), false);
   ASSERT_TRUE(UVC_ReadDeviceRegValue(L"HardwareID", text));
   EXPECT_EQ(text.size(), 130u);
   // A short hardware ID gives no name; without "REV_" the revision reads 0.
-  ports.registry.SetString(key, L"HardwareID", L"USB\\VID");
+  ports_.registry.SetString(key, L"HardwareID", L"USB\\VID");
   EXPECT_FALSE(UVC_GetDeviceName(text));
   uint16_t vid = 0, pid = 0, rev = 7;
   EXPECT_TRUE(UVC_GetVidPidRev(vid, pid, rev));
@@ -212,18 +212,18 @@ TEST_F(CameraSelection, RegistryValueRules) {
   EXPECT_EQ(rev, 0);
   // No such value; a missing key.
   EXPECT_FALSE(UVC_ReadDeviceRegValue(L"Nothing", text));
-  ports.registry.keys.erase(key);
+  ports_.registry.keys.erase(key);
   EXPECT_FALSE(UVC_ReadDeviceRegValue(L"HardwareID", text));
-  EXPECT_EQ(ports.registry.openKeys, 0);
+  EXPECT_EQ(ports_.registry.open_keys, 0);
 }
 
 TEST_F(CameraSelection, DevicePathsWithoutUsbOrHash) {
-  auto& noUsb = ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
-  noUsb.devicePath = L"\\\\?\\USB#VID_FC01&PID_0A01&MI_00#6&1&0&0000#{x}\\global";
-  auto& noHash = ports.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000");
-  noHash.devicePath = L"VID_FC01&PID_0A02";
-  auto& noIds = ports.AddCamera(kVid, 0x0A03, 0, L"6&3&0&0000", L"001.003.000.000.000.000");
-  noIds.devicePath = L"\\\\?\\usb#camera#6&3&0&0000#{x}";
+  auto& no_usb = ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  no_usb.device_path = L"\\\\?\\USB#VID_FC01&PID_0A01&MI_00#6&1&0&0000#{x}\\global";
+  auto& no_hash = ports_.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000");
+  no_hash.device_path = L"VID_FC01&PID_0A02";
+  auto& no_ids = ports_.AddCamera(kVid, 0x0A03, 0, L"6&3&0&0000", L"001.003.000.000.000.000");
+  no_ids.device_path = L"\\\\?\\usb#camera#6&3&0&0000#{x}";
 
   std::wstring text;
   uint16_t vid = 0, pid = 0, rev = 0;
@@ -260,7 +260,7 @@ TEST_F(CameraSelection, DevicePathsWithoutUsbOrHash) {
 TEST_F(CameraSelection, VidPidRevFieldsWithoutDigitsReadZero) {
   const struct {
     const wchar_t* path;
-    const wchar_t* hardwareId;
+    const wchar_t* hardware_id;
     uint16_t vid, pid, rev;
   } cases[] = {
       {L"\\\\?\\usb#vid_fc01&pid_0a01&mi_00#6&1&0&0000#{x}", L"USB\\VID_FC01&PID_0A01&REV_0100&MI_00", kVid, 0x0A01, 100},
@@ -268,14 +268,14 @@ TEST_F(CameraSelection, VidPidRevFieldsWithoutDigitsReadZero) {
       {L"\\\\?\\usb#vid_xyzw&pid_12g4&mi_00#6&1&0&0000#{x}", L"USB\\VID_FC01&PID_0A01&REV_010A&MI_00", 0, 0x12, 10},
       {L"\\\\?\\usb#vid_fc01#6&1&0&0000#{x}", L"USB\\REV_99", kVid, 0, 99},
   };
-  auto& camera = ports.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+  auto& camera = ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << std::string(c.path, c.path + std::wcslen(c.path)));
-    camera.devicePath = c.path;
+    camera.device_path = c.path;
     ASSERT_TRUE(UVC_OpenByIndex(0));
     std::wstring id;
     ASSERT_TRUE(UVC_GetDeviceId(id));
-    ports.registry.SetString(L"SYSTEM\\ControlSet001\\Enum\\" + id, L"HardwareID", c.hardwareId);
+    ports_.registry.SetString(L"SYSTEM\\ControlSet001\\Enum\\" + id, L"HardwareID", c.hardware_id);
     uint16_t vid = 0x5555, pid = 0x5555, rev = 0x5555;
     ASSERT_TRUE(UVC_GetVidPidRev(vid, pid, rev));
     EXPECT_EQ(vid, c.vid);

@@ -21,20 +21,20 @@ TEST(ChipFamily, LookupWalksTheTable) {
 TEST(ChipFamily, TheTestReadsTheCurrentCamerasStatusBlock) {
   FakePorts ports;
   auto& camera = ports.AddCamera(0xFC01, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
-  auto withChip = [&](uint32_t pid) {
+  auto with_chip = [&](uint32_t pid) {
     camera.status[2] = static_cast<uint8_t>(pid);
     camera.status[3] = static_cast<uint8_t>(pid >> 8);
     EXPECT_TRUE(UVC_OpenByIndex(0));
     return UVC_IsVZQ2202();
   };
-  for (uint32_t pid : fcp::maker::kPidsVzq2202) EXPECT_EQ(withChip(pid), 1) << pid;
-  EXPECT_EQ(withChip(fcp::maker::kPidsVzq2201[1]), 0);
-  EXPECT_EQ(withChip(fcp::maker::kPidsVzq2203[5]), 0);
-  EXPECT_EQ(withChip(0), 0);
-  EXPECT_EQ(withChip(0x1234), 0);
+  for (uint32_t pid : fcp::maker::kPidsVzq2202) EXPECT_EQ(with_chip(pid), 1) << pid;
+  EXPECT_EQ(with_chip(fcp::maker::kPidsVzq2201[1]), 0);
+  EXPECT_EQ(with_chip(fcp::maker::kPidsVzq2203[5]), 0);
+  EXPECT_EQ(with_chip(0), 0);
+  EXPECT_EQ(with_chip(0x1234), 0);
   // The chip's own report counts, not the product ID in the device path (0x0A01 here); and with no
   // camera current the test fails.
-  EXPECT_EQ(withChip(fcp::maker::kPidsVzq2202[0]), 1);
+  EXPECT_EQ(with_chip(fcp::maker::kPidsVzq2202[0]), 1);
   UVC_Close();
   EXPECT_EQ(UVC_IsVZQ2202(), 0);
 }

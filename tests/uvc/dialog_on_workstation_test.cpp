@@ -24,8 +24,8 @@ namespace {
 
 class TestEnvironment final : public os::ProcessEnvironment {
  public:
-  std::wstring moduleFileName;
-  std::wstring ModuleFileName() override { return moduleFileName; }
+  std::wstring module_file_name;
+  std::wstring ModuleFileName() override { return module_file_name; }
   wchar_t PathSeparator() const override { return L'/'; }
   std::time_t Now() override { return 0; }
   bool LocalTime(std::time_t, std::tm& out) override {
@@ -42,84 +42,84 @@ class DialogOnWorkstation : public ::testing::Test {
   static constexpr int kDialog = IDD_QUILLON_DIALOG_DIALOG;
 
   void SetUp() override {
-    dir = std::filesystem::temp_directory_path() / ("fcp_uvc_dialog_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    environment.moduleFileName = (dir / "fixcorepower").wstring();
-    previousBackend = ui::InstallBackend(&backend);
-    previousEnvironment = os::InstallPort<os::ProcessEnvironment>(&environment);
+    dir_ = std::filesystem::temp_directory_path() / ("fcp_uvc_dialog_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    environment_.module_file_name = (dir_ / "fixcorepower").wstring();
+    previous_backend_ = ui::InstallBackend(&backend_);
+    previous_environment_ = os::InstallPort<os::ProcessEnvironment>(&environment_);
   }
   void TearDown() override {
-    if (dialogThread.joinable()) {
-      if (!closed) backend.Post(kDialog, WM_CLOSE);
-      dialogThread.join();
+    if (dialog_thread_.joinable()) {
+      if (!closed_) backend_.Post(kDialog, WM_CLOSE);
+      dialog_thread_.join();
     }
-    ui::InstallBackend(previousBackend);
-    os::InstallPort<os::ProcessEnvironment>(previousEnvironment);
-    std::filesystem::remove_all(dir);
+    ui::InstallBackend(previous_backend_);
+    os::InstallPort<os::ProcessEnvironment>(previous_environment_);
+    std::filesystem::remove_all(dir_);
   }
 
   // Opens the dialog and waits until its first check has ended.
   void Open() {
-    dialogThread = std::thread([this] {
+    dialog_thread_ = std::thread([this] {
       CFixCorePowerDlg dialog;
       dialog.ParseCommandLine(L"");
       dialog_ = &dialog;
       dialog.DoModal();
       dialog_ = nullptr;
-      closed = true;
+      closed_ = true;
     });
-    ASSERT_TRUE(backend.WaitFor([&] { return backend.IsOpen(kDialog) || closed; }));
-    ASSERT_TRUE(backend.WaitFor([&] {
-      const auto status = backend.Control(kDialog, IDC_STATUS);
+    ASSERT_TRUE(backend_.WaitFor([&] { return backend_.IsOpen(kDialog) || closed_; }));
+    ASSERT_TRUE(backend_.WaitFor([&] {
+      const auto status = backend_.Control(kDialog, IDC_STATUS);
       bool running = true;
-      backend.Call(kDialog, [&] {
+      backend_.Call(kDialog, [&] {
         if (CFixCorePowerDlg* d = dialog_) running = d->IsWorkerRunning();
       });
-      return closed || (status && (status->text == L"PASS" || status->text == L"FAIL") && !running);
+      return closed_ || (status && (status->text == L"PASS" || status->text == L"FAIL") && !running);
     }));
   }
   std::wstring Text(int id) const {
-    const auto control = backend.Control(kDialog, id);
+    const auto control = backend_.Control(kDialog, id);
     return control ? control->text : L"<none>";
   }
   bool Enabled(int id) const {
-    const auto control = backend.Control(kDialog, id);
+    const auto control = backend_.Control(kDialog, id);
     return control && control->enabled;
   }
 
-  std::shared_ptr<sim::Workstation> workstation = std::make_shared<sim::Workstation>();
-  sim::ScopedWorkstation current{workstation};
-  sim::windows::ScopedWindowsViews views;
-  ui::headless::HeadlessBackend backend{ui::headless::Options{.clockTimers = false}};
-  TestEnvironment environment;
-  std::filesystem::path dir;
+  std::shared_ptr<sim::Workstation> workstation_ = std::make_shared<sim::Workstation>();
+  sim::ScopedWorkstation current_{workstation_};
+  sim::windows::ScopedWindowsViews views_;
+  ui::headless::HeadlessBackend backend_{ui::headless::Options{.clock_timers = false}};
+  TestEnvironment environment_;
+  std::filesystem::path dir_;
   std::atomic<CFixCorePowerDlg*> dialog_{nullptr};
-  std::atomic<bool> closed{false};
-  std::thread dialogThread;
-  ui::Backend* previousBackend = nullptr;
-  os::ProcessEnvironment* previousEnvironment = nullptr;
+  std::atomic<bool> closed_{false};
+  std::thread dialog_thread_;
+  ui::Backend* previous_backend_ = nullptr;
+  os::ProcessEnvironment* previous_environment_ = nullptr;
 };
 
 TEST_F(DialogOnWorkstation, ShowsTheVirtualCamerasNameAndEnablesCheck) {
   auto sensor = sim::MakeChipCamera("cam0", {1});
-  ASSERT_TRUE(workstation->AddDevice(sensor));
-  views.views().SetSensorCamera("cam0", 1);
+  ASSERT_TRUE(workstation_->AddDevice(sensor));
+  views_.Views().SetSensorCamera("cam0", 1);
   auto camera = sim::MakeChipCamera("cam1", {2, 3});
-  ASSERT_TRUE(workstation->AddDevice(camera));
+  ASSERT_TRUE(workstation_->AddDevice(camera));
   Open();
   wchar_t name[40];
-  std::swprintf(name, 40, L"VID_%04X&PID_%04X&REV_0100", camera->vendor_id(), camera->product_id());
+  std::swprintf(name, 40, L"VID_%04X&PID_%04X&REV_0100", camera->VendorId(), camera->ProductId());
   EXPECT_EQ(Text(IDC_EDIT_CAMERA), name);
   EXPECT_TRUE(Enabled(IDC_BUTTON_CHECK));
   std::wstring location;
-  backend.Call(kDialog, [&] {
+  backend_.Call(kDialog, [&] {
     if (CFixCorePowerDlg* d = dialog_) location = d->m_strLocation;
   });
   EXPECT_EQ(location, L"002.003.000.000.000.000");
   // The first check went to the selected camera, found through the same location on the DFU side.
   EXPECT_EQ(Text(IDC_STATUS), L"PASS");
-  EXPECT_EQ(camera->chip->commit_count(), 1u);
-  EXPECT_EQ(sensor->chip->commit_count(), 0u);
+  EXPECT_EQ(camera->chip->CommitCount(), 1u);
+  EXPECT_EQ(sensor->chip->CommitCount(), 0u);
 }
 
 TEST_F(DialogOnWorkstation, WithoutACameraNoNameAndTheCheckFails) {

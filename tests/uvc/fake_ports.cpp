@@ -14,37 +14,37 @@ class FakeKsControl : public os::KsControl {
  public:
   FakeKsControl(FakeVideoInputs& owner, FakeCamera& camera) : owner_(owner), camera_(camera) {}
 
-  HRESULT KsProperty(const os::KspNode& property, uint32_t propertyLength, void* data, uint32_t dataLength,
-                     uint32_t* bytesReturned) override {
-    if (propertyLength != sizeof(os::KspNode) || property.reserved != 0) return E_INVALIDARG;
+  HRESULT KsProperty(const os::KspNode& property, uint32_t property_length, void* data, uint32_t data_length,
+                     uint32_t* bytes_returned) override {
+    if (property_length != sizeof(os::KspNode) || property.reserved != 0) return E_INVALIDARG;
     if ((property.flags & os::kKsPropertyTypeSetSupport) != 0) {
-      ++owner_.supportQueries;
-      if (property.nodeId >= camera_.nodes.size()) return E_INVALIDARG;
-      const FakeNode& node = camera_.nodes[property.nodeId];
-      return node.unitSet == property.set && property.id == kCommandControl ? S_OK : E_NOTIMPL_;
+      ++owner_.support_queries;
+      if (property.node_id >= camera_.nodes.size()) return E_INVALIDARG;
+      const FakeNode& node = camera_.nodes[property.node_id];
+      return node.unit_set == property.set && property.id == kCommandControl ? S_OK : E_NOTIMPL_;
     }
-    if (property.set != kExtensionUnitGuid || dataLength != 8 || data == nullptr) return E_INVALIDARG;
-    UnitRequest request{property.nodeId, property.id, property.flags, {}};
+    if (property.set != kExtensionUnitGuid || data_length != 8 || data == nullptr) return E_INVALIDARG;
+    UnitRequest request{property.node_id, property.id, property.flags, {}};
     const size_t index = camera_.requests++;
-    if (camera_.failRequest && *camera_.failRequest == index) {
+    if (camera_.fail_request && *camera_.fail_request == index) {
       if ((property.flags & os::kKsPropertyTypeSet) != 0) std::memcpy(request.data.data(), data, 8);
       owner_.log.push_back(request);
-      return camera_.failWith;
+      return camera_.fail_with;
     }
     auto* bytes = static_cast<uint8_t*>(data);
     if ((property.flags & os::kKsPropertyTypeSet) != 0) {
       std::memcpy(request.data.data(), bytes, 8);
       Execute(request.data);
     } else if (property.id == kCommandControl) {
-      std::memcpy(bytes, camera_.statusReply.data(), 8);
+      std::memcpy(bytes, camera_.status_reply.data(), 8);
     } else {
       std::fill_n(bytes, 8, 0);
-      const size_t n = std::min<size_t>(8, camera_.pendingData.size());
-      std::copy_n(camera_.pendingData.begin(), n, bytes);
-      camera_.pendingData.erase(camera_.pendingData.begin(), camera_.pendingData.begin() + static_cast<long>(n));
+      const size_t n = std::min<size_t>(8, camera_.pending_data.size());
+      std::copy_n(camera_.pending_data.begin(), n, bytes);
+      camera_.pending_data.erase(camera_.pending_data.begin(), camera_.pending_data.begin() + static_cast<long>(n));
     }
     if ((property.flags & os::kKsPropertyTypeGet) != 0) std::memcpy(request.data.data(), bytes, 8);
-    if (bytesReturned != nullptr) *bytesReturned = 8;
+    if (bytes_returned != nullptr) *bytes_returned = 8;
     owner_.log.push_back(request);
     return S_OK;
   }
@@ -53,24 +53,24 @@ class FakeKsControl : public os::KsControl {
   static constexpr HRESULT E_NOTIMPL_ = static_cast<HRESULT>(0x80004001u);
 
   void Execute(const Block& block) {
-    camera_.pendingData.clear();
+    camera_.pending_data.clear();
     const uint32_t address = uint32_t(block[2]) | uint32_t(block[3]) << 8 | uint32_t(block[6]) << 16 |
                              uint32_t(block[7]) << 24;
     const uint32_t length = uint32_t(block[4]) | uint32_t(block[5]) << 8;
     if (block[0] != 0) return;  // abort
     switch (block[1]) {
       case kCmdQualify:
-        camera_.pendingData.assign(camera_.signature.begin(), camera_.signature.end());
+        camera_.pending_data.assign(camera_.signature.begin(), camera_.signature.end());
         break;
       case kCmdStatusPiece:
         if (address < 16) {
-          camera_.pendingData.assign(camera_.status.begin() + address * 8, camera_.status.begin() + address * 8 + 8);
+          camera_.pending_data.assign(camera_.status.begin() + address * 8, camera_.status.begin() + address * 8 + 8);
         }
         break;
       case kCmdReadMemory:
         for (uint32_t i = 0; i < length; ++i) {
           auto it = camera_.memory.find(address + i);
-          camera_.pendingData.push_back(it == camera_.memory.end() ? 0 : it->second);
+          camera_.pending_data.push_back(it == camera_.memory.end() ? 0 : it->second);
         }
         break;
       default:
@@ -87,12 +87,12 @@ class FakeTopology : public os::KsTopologyInfo {
   FakeTopology(FakeVideoInputs& owner, FakeCamera& camera) : owner_(owner), camera_(camera) {}
   HRESULT GetNumNodes(uint32_t& count) override {
     count = static_cast<uint32_t>(camera_.nodes.size());
-    return camera_.numNodes;
+    return camera_.num_nodes;
   }
   HRESULT GetNodeType(uint32_t node, os::Guid& type) override {
     if (node >= camera_.nodes.size()) return E_INVALIDARG;
     type = camera_.nodes[node].type;
-    return camera_.nodes[node].typeResult;
+    return camera_.nodes[node].type_result;
   }
   HRESULT CreateNodeInstance(uint32_t node, std::unique_ptr<os::KsControl>& control) override {
     if (node >= camera_.nodes.size()) return E_INVALIDARG;
@@ -110,12 +110,12 @@ class FakeFilter : public os::VideoFilter {
  public:
   FakeFilter(FakeVideoInputs& owner, FakeCamera& camera) : owner_(owner), camera_(camera) {}
   HRESULT QueryKsControl(std::unique_ptr<os::KsControl>& control) override {
-    if (FAILED(camera_.queryKsControl)) return camera_.queryKsControl;
+    if (FAILED(camera_.query_ks_control)) return camera_.query_ks_control;
     control = std::make_unique<FakeKsControl>(owner_, camera_);
     return S_OK;
   }
   HRESULT QueryTopologyInfo(std::unique_ptr<os::KsTopologyInfo>& topology) override {
-    if (FAILED(camera_.queryTopology)) return camera_.queryTopology;
+    if (FAILED(camera_.query_topology)) return camera_.query_topology;
     topology = std::make_unique<FakeTopology>(owner_, camera_);
     return S_OK;
   }
@@ -131,12 +131,12 @@ class FakeBag : public os::PropertyBag {
   HRESULT Read(const wchar_t* name, std::wstring& value) override {
     const std::wstring key = name;
     if (key == L"DevicePath") {
-      if (camera_.readPath == S_OK) value = camera_.devicePath;
-      return camera_.readPath;
+      if (camera_.read_path == S_OK) value = camera_.device_path;
+      return camera_.read_path;
     }
     if (key == L"FriendlyName") {
-      if (camera_.readName == S_OK) value = camera_.friendlyName;
-      return camera_.readName;
+      if (camera_.read_name == S_OK) value = camera_.friendly_name;
+      return camera_.read_name;
     }
     return E_INVALIDARG;
   }
@@ -149,13 +149,13 @@ class FakeMoniker : public os::DeviceMoniker {
  public:
   FakeMoniker(FakeVideoInputs& owner, FakeCamera& camera) : owner_(owner), camera_(camera) {}
   HRESULT BindToStorage(std::unique_ptr<os::PropertyBag>& bag) override {
-    if (camera_.bindToStorage == S_OK) bag = std::make_unique<FakeBag>(camera_);
-    return camera_.bindToStorage;
+    if (camera_.bind_to_storage == S_OK) bag = std::make_unique<FakeBag>(camera_);
+    return camera_.bind_to_storage;
   }
   HRESULT BindToObject(std::unique_ptr<os::VideoFilter>& filter) override {
     camera_.requests = 0;  // requests are counted per open
-    if (SUCCEEDED(camera_.bindToObject)) filter = std::make_unique<FakeFilter>(owner_, camera_);
-    return camera_.bindToObject;
+    if (SUCCEEDED(camera_.bind_to_object)) filter = std::make_unique<FakeFilter>(owner_, camera_);
+    return camera_.bind_to_object;
   }
 
  private:
@@ -189,8 +189,8 @@ class FakeEnumerator : public os::MonikerEnumerator {
 }  // namespace
 
 HRESULT FakeVideoInputs::CreateVideoInputEnumerator(std::unique_ptr<os::MonikerEnumerator>& enumerator) {
-  if (createResult == S_OK) enumerator = std::make_unique<FakeEnumerator>(*this);
-  return createResult;
+  if (create_result == S_OK) enumerator = std::make_unique<FakeEnumerator>(*this);
+  return create_result;
 }
 
 std::vector<uint8_t> Utf16Bytes(const std::wstring& text, bool terminate) {
@@ -223,18 +223,18 @@ void FakeRegistry::SetDword(const std::wstring& key, const std::wstring& name, u
                      static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
 }
 
-LONG FakeRegistry::OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+LONG FakeRegistry::OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                            os::RegistryKey& key) {
-  if (root != os::RegistryRoot::LocalMachine || options != 0 || access != os::kRegistryKeyRead) {
+  if (root != os::RegistryRoot::kLocalMachine || options != 0 || access != os::kRegistryKeyRead) {
     return ERROR_INVALID_PARAMETER;
   }
   // Key names ignore case, as the platform's do.
-  std::wstring wanted = subKey;
+  std::wstring wanted = sub_key;
   for (const auto& [path, values] : keys) {
     if (text::EqualsIgnoringCase(path, wanted)) {
       handles_.push_back(&values);
       key = handles_.size();
-      ++openKeys;
+      ++open_keys;
       return ERROR_SUCCESS;
     }
   }
@@ -261,7 +261,7 @@ LONG FakeRegistry::QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t
 LONG FakeRegistry::CloseKey(os::RegistryKey key) {
   if (key == 0 || key > handles_.size() || handles_[key - 1] == nullptr) return ERROR_INVALID_PARAMETER;
   handles_[key - 1] = nullptr;
-  --openKeys;
+  --open_keys;
   return ERROR_SUCCESS;
 }
 
@@ -275,17 +275,17 @@ std::wstring UsbDevicePath(uint16_t vid, uint16_t pid, int interface, const std:
 FakeCamera& FakePorts::AddCamera(uint16_t vid, uint16_t pid, int interface, const std::wstring& instance,
                                  const std::wstring& location, const std::wstring& revision) {
   FakeCamera camera;
-  camera.devicePath = UsbDevicePath(vid, pid, interface, instance);
+  camera.device_path = UsbDevicePath(vid, pid, interface, instance);
   wchar_t id[96];
   std::swprintf(id, std::size(id), L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_%04x&pid_%04x&mi_%02d\\%ls", vid, pid,
                 interface, instance.c_str());
   registry.SetString(id, L"LocationInformation", L"Port_#0003.Hub_#0001." + location);
-  wchar_t hardwareId[64];
-  std::swprintf(hardwareId, std::size(hardwareId), L"USB\\VID_%04X&PID_%04X&REV_%ls&MI_%02d", vid, pid,
+  wchar_t hardware_id[64];
+  std::swprintf(hardware_id, std::size(hardware_id), L"USB\\VID_%04X&PID_%04X&REV_%ls&MI_%02d", vid, pid,
                 revision.c_str(), interface);
-  registry.SetMultiString(id, L"HardwareID", {hardwareId, hardwareId});
-  videoInputs.cameras.push_back(camera);
-  return videoInputs.cameras.back();
+  registry.SetMultiString(id, L"HardwareID", {hardware_id, hardware_id});
+  video_inputs.cameras.push_back(camera);
+  return video_inputs.cameras.back();
 }
 
 }  // namespace fcp::uvc::test

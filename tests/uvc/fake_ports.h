@@ -30,41 +30,41 @@ struct UnitRequest {
 
 struct FakeNode {
   os::Guid type = os::kKsNodeTypeDevSpecific;
-  os::Guid unitSet = kExtensionUnitGuid;  // the property set the node answers the support query for
+  os::Guid unit_set = kExtensionUnitGuid;  // the property set the node answers the support query for
   HRESULT create = S_OK;
-  HRESULT typeResult = S_OK;
+  HRESULT type_result = S_OK;
 };
 
 struct FakeCamera {
-  std::wstring devicePath;
-  std::wstring friendlyName = L"USB Camera";
-  HRESULT bindToStorage = S_OK;
-  HRESULT readPath = S_OK;
-  HRESULT readName = S_OK;
-  HRESULT bindToObject = S_OK;
-  HRESULT queryKsControl = S_OK;
-  HRESULT queryTopology = S_OK;
-  HRESULT numNodes = S_OK;
+  std::wstring device_path;
+  std::wstring friendly_name = L"USB Camera";
+  HRESULT bind_to_storage = S_OK;
+  HRESULT read_path = S_OK;
+  HRESULT read_name = S_OK;
+  HRESULT bind_to_object = S_OK;
+  HRESULT query_ks_control = S_OK;
+  HRESULT query_topology = S_OK;
+  HRESULT num_nodes = S_OK;
   std::vector<FakeNode> nodes{FakeNode{}};
   Block signature = kVendorSignature;
   std::array<uint8_t, 128> status{};
   std::map<uint32_t, uint8_t> memory;
-  Block statusReply = {0xFE, 0, 0, 0, 0, 0, 0, 0};
-  // Fail the n-th (0-based) set/get request to the unit of each open with `failWith`.
-  std::optional<size_t> failRequest;
-  HRESULT failWith = E_FAIL;
+  Block status_reply = {0xFE, 0, 0, 0, 0, 0, 0, 0};
+  // Fail the n-th (0-based) set/get request to the unit of each open with `fail_with`.
+  std::optional<size_t> fail_request;
+  HRESULT fail_with = E_FAIL;
 
   // Run-time state of the unit.
-  std::vector<uint8_t> pendingData;
+  std::vector<uint8_t> pending_data;
   size_t requests = 0;
 };
 
 class FakeVideoInputs : public os::VideoInputs {
  public:
-  HRESULT createResult = S_OK;
+  HRESULT create_result = S_OK;
   std::deque<FakeCamera> cameras;  // a deque: references stay valid as cameras are added
   std::vector<UnitRequest> log;  // set/get requests to units, in order
-  int supportQueries = 0;
+  int support_queries = 0;
 
   HRESULT CreateVideoInputEnumerator(std::unique_ptr<os::MonikerEnumerator>& enumerator) override;
 };
@@ -73,13 +73,13 @@ class FakeRegistry : public os::DeviceRegistry {
  public:
   // key path (as passed, below the root) -> value name -> bytes
   std::map<std::wstring, std::map<std::wstring, std::vector<uint8_t>>> keys;
-  int openKeys = 0;
+  int open_keys = 0;
 
   void SetString(const std::wstring& key, const std::wstring& name, const std::wstring& text);
   void SetMultiString(const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& texts);
   void SetDword(const std::wstring& key, const std::wstring& name, uint32_t value);
 
-  LONG OpenKey(os::RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+  LONG OpenKey(os::RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                os::RegistryKey& key) override;
   LONG QueryValue(os::RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data, uint32_t& size) override;
   LONG CloseKey(os::RegistryKey key) override;
@@ -96,10 +96,10 @@ std::wstring UsbDevicePath(uint16_t vid, uint16_t pid, int interface, const std:
 
 // Both fakes installed for a test's life.
 struct FakePorts {
-  FakeVideoInputs videoInputs;
+  FakeVideoInputs video_inputs;
   FakeRegistry registry;
-  os::ScopedPort<os::VideoInputs> videoPort{&videoInputs};
-  os::ScopedPort<os::DeviceRegistry> registryPort{&registry};
+  os::ScopedPort<os::VideoInputs> video_port{&video_inputs};
+  os::ScopedPort<os::DeviceRegistry> registry_port{&registry};
 
   // Adds a camera and its registry key with "LocationInformation" and "HardwareID".
   FakeCamera& AddCamera(uint16_t vid, uint16_t pid, int interface, const std::wstring& instance,

@@ -9,8 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
-  for (std::optional<uint8_t> interfaceNumber : {std::optional<uint8_t>{}, std::optional<uint8_t>{0}}) {
-    const auto vc = fcp::uvc::ParseVideoControl(bytes, interfaceNumber);
+  for (std::optional<uint8_t> interface_number : {std::optional<uint8_t>{}, std::optional<uint8_t>{0}}) {
+    const auto vc = fcp::uvc::ParseVideoControl(bytes, interface_number);
     if (!vc) continue;
     size_t total = 0;
     for (const auto& entity : vc->entities) {

@@ -46,19 +46,19 @@ std::string GetCur(const std::string& id, uint8_t control, std::array<uint8_t, 8
 class CameraSideOnWorkstation : public ::testing::Test {
  protected:
   void SetUp() override {
-    workstation->set_trace_sink([this](const std::string& line) { trace.push_back(line); });
+    workstation_->SetTraceSink([this](const std::string& line) { trace_.push_back(line); });
   }
   void TearDown() override { UVC_Close(); }
 
   std::shared_ptr<sim::UsbDevice> Add(const std::string& id, std::vector<uint8_t> ports) {
     auto device = sim::MakeChipCamera(id, std::move(ports));
-    EXPECT_TRUE(workstation->AddDevice(device));
+    EXPECT_TRUE(workstation_->AddDevice(device));
     return device;
   }
   // Lines without the fault annotation, which the comparisons below do not care about.
   std::vector<std::string> Trace() const {
     std::vector<std::string> lines;
-    for (std::string line : trace) {
+    for (std::string line : trace_) {
       if (const size_t at = line.find(" fault="); at != std::string::npos) line.resize(at);
       lines.push_back(line);
     }
@@ -69,10 +69,10 @@ class CameraSideOnWorkstation : public ::testing::Test {
     return UVC_GetLocationInfo(location) ? location : L"";
   }
 
-  std::shared_ptr<sim::Workstation> workstation = std::make_shared<sim::Workstation>();
-  sim::ScopedWorkstation current{workstation};
-  sim::windows::ScopedWindowsViews views;
-  std::vector<std::string> trace;
+  std::shared_ptr<sim::Workstation> workstation_ = std::make_shared<sim::Workstation>();
+  sim::ScopedWorkstation current_{workstation_};
+  sim::windows::ScopedWindowsViews views_;
+  std::vector<std::string> trace_;
 };
 
 TEST_F(CameraSideOnWorkstation, OpenQualifiesAndReadsTheStatusBlockOnTheWire) {
@@ -80,7 +80,7 @@ TEST_F(CameraSideOnWorkstation, OpenQualifiesAndReadsTheStatusBlockOnTheWire) {
   ASSERT_TRUE(UVC_OpenByIndex(0));
   std::vector<std::string> expected = {SetCur("cam0", 10, {0x00, 0xD0, 0, 0, 8, 0, 0, 0}),
                                        GetCur("cam0", 11, {'V', 'O', 'L', 'K', 'T', 'A', 'R', 0})};
-  const auto& status = cam->chip->status_block();
+  const auto& status = cam->chip->StatusBlock();
   for (uint8_t piece = 0; piece < 16; ++piece) {
     expected.push_back(SetCur("cam0", 10, {0x00, 0xCD, piece, 0, 8, 0, 0, 0}));
     std::array<uint8_t, 8> bytes;
@@ -92,14 +92,14 @@ TEST_F(CameraSideOnWorkstation, OpenQualifiesAndReadsTheStatusBlockOnTheWire) {
   std::wstring text;
   ASSERT_TRUE(UVC_GetDeviceName(text));
   wchar_t name[40];
-  std::swprintf(name, 40, L"VID_%04X&PID_%04X&REV_0100", cam->vendor_id(), cam->product_id());
+  std::swprintf(name, 40, L"VID_%04X&PID_%04X&REV_0100", cam->VendorId(), cam->ProductId());
   EXPECT_EQ(text, name);
   // The registry's location and libusb's port path agree.
   EXPECT_EQ(Location(), L"001.003.000.000.000.000");
   uint16_t vid = 0, pid = 0, rev = 0;
   ASSERT_TRUE(UVC_GetVidPidRev(vid, pid, rev));
-  EXPECT_EQ(vid, cam->vendor_id());
-  EXPECT_EQ(pid, cam->product_id());
+  EXPECT_EQ(vid, cam->VendorId());
+  EXPECT_EQ(pid, cam->ProductId());
   EXPECT_EQ(rev, 100);
   EXPECT_TRUE(UVC_IsVZQ2202());
 }
@@ -111,7 +111,7 @@ TEST_F(CameraSideOnWorkstation, ReadMemOnTheWire) {
   ASSERT_TRUE(UVC_OpenByIndex(0));
   for (uint32_t length : {0u, 1u, 4u, 8u, 9u}) {
     SCOPED_TRACE(length);
-    trace.clear();
+    trace_.clear();
     std::vector<uint8_t> buffer(12, 0xEE);
     ASSERT_TRUE(UVC_ReadMem(0x20000100, buffer.data(), length));
     // One command, then ceil(length / 8) pieces; the chip pads the last piece with zeros.
@@ -129,7 +129,7 @@ TEST_F(CameraSideOnWorkstation, ReadMemOnTheWire) {
   // The selector register the repair reads, and the pass-through word.
   uint8_t selector = 0;
   ASSERT_TRUE(UVC_ReadMem(0x401002E4, &selector, 1));
-  EXPECT_EQ(selector, cam->chip->selector());
+  EXPECT_EQ(selector, cam->chip->Selector());
   uint8_t word[4] = {};
   ASSERT_TRUE(UVC_ReadMem(0x40100000, word, 4));
   EXPECT_EQ(word[0] | word[1] << 8 | word[2] << 16 | word[3] << 24, int(cam->chip->ReadWord(0x40100000)));
@@ -149,8 +149,8 @@ TEST_F(CameraSideOnWorkstation, RecoveryOnTheWire) {
   timeout.match.value = 0x0B00;
   timeout.nth = 2;
   timeout.action = FaultAction::kTimeout;
-  workstation->AddFault(timeout);
-  trace.clear();
+  workstation_->AddFault(timeout);
+  trace_.clear();
   uint8_t buffer[16];
   EXPECT_FALSE(UVC_ReadMem(0x40100000, buffer, 16));
   const auto lines = Trace();
@@ -168,8 +168,8 @@ TEST_F(CameraSideOnWorkstation, RecoveryOnTheWire) {
   stall.match.request = 0x01;
   stall.nth = 1;
   stall.action = FaultAction::kStall;
-  workstation->AddFault(stall);
-  trace.clear();
+  workstation_->AddFault(stall);
+  trace_.clear();
   EXPECT_FALSE(UVC_ReadMem(0x40100000, buffer, 16));
   EXPECT_EQ(Trace(), (std::vector<std::string>{SetCur("cam0", 10, command, "STALL")}));
 }
@@ -179,18 +179,18 @@ TEST_F(CameraSideOnWorkstation, SelectionsAmongVirtualCameras) {
   auto cam1 = Add("cam1", {2, 4});
   sim::DeviceSpec foreign = sim::ChipCameraSpec("other", {3});
   foreign.kind = sim::DeviceKind::kForeignCamera;
-  ASSERT_TRUE(workstation->AddDevice(sim::MakeDevice(foreign)));
-  auto wrongSignature = Add("cam3", {5});
-  wrongSignature->chip->signature()[7] = 'X';
+  ASSERT_TRUE(workstation_->AddDevice(sim::MakeDevice(foreign)));
+  auto wrong_signature = Add("cam3", {5});
+  wrong_signature->chip->Signature()[7] = 'X';
   EXPECT_EQ(UVC_GetDeviceCount(), 4);
 
   ASSERT_TRUE(UVC_OpenDefault());
   EXPECT_EQ(Location(), L"001.000.000.000.000.000");
-  views.views().SetSensorCamera("cam0", 0);
+  views_.Views().SetSensorCamera("cam0", 0);
   ASSERT_TRUE(UVC_OpenDefault());
   EXPECT_EQ(Location(), L"002.004.000.000.000.000");
   // The ID selection ignores the sensor mark: the first camera with the IDs.
-  ASSERT_TRUE(UVC_OpenByVidPid(cam0->vendor_id(), cam0->product_id()));
+  ASSERT_TRUE(UVC_OpenByVidPid(cam0->VendorId(), cam0->ProductId()));
   EXPECT_EQ(Location(), L"001.000.000.000.000.000");
   ASSERT_TRUE(UVC_OpenByLocationInfo(L"002.004.000.000.000.000"));
   EXPECT_EQ(Location(), L"002.004.000.000.000.000");
@@ -200,7 +200,7 @@ TEST_F(CameraSideOnWorkstation, SelectionsAmongVirtualCameras) {
   EXPECT_FALSE(UVC_OpenByIndex(2));
   EXPECT_FALSE(UVC_OpenByIndex(3));
   // Unplugged: gone from every view.
-  cam1->set_connected(false);
+  cam1->SetConnected(false);
   EXPECT_EQ(UVC_GetDeviceCount(), 3);
   EXPECT_FALSE(UVC_OpenByLocationInfo(L"002.004.000.000.000.000"));
 }
@@ -208,10 +208,10 @@ TEST_F(CameraSideOnWorkstation, SelectionsAmongVirtualCameras) {
 TEST_F(CameraSideOnWorkstation, ChipFamilyFromTheChipsOwnReport) {
   sim::DeviceSpec shape = sim::ChipCameraSpec("cam0", {1});
   shape.chip_product_id = static_cast<uint16_t>(fcp::maker::kPidsVzq2203[2]);
-  ASSERT_TRUE(workstation->AddDevice(sim::MakeDevice(shape)));
+  ASSERT_TRUE(workstation_->AddDevice(sim::MakeDevice(shape)));
   ASSERT_TRUE(UVC_OpenByIndex(0));
   EXPECT_FALSE(UVC_IsVZQ2202());
-  workstation->Find("cam0")->chip->set_product_id(static_cast<uint16_t>(fcp::maker::kPidsVzq2202[3]));
+  workstation_->Find("cam0")->chip->SetProductId(static_cast<uint16_t>(fcp::maker::kPidsVzq2202[3]));
   ASSERT_TRUE(UVC_OpenByIndex(0));  // the status block is read at open
   EXPECT_TRUE(UVC_IsVZQ2202());
 }
@@ -242,7 +242,7 @@ TEST(CameraSideFromScenario, SoftwareCameraIsPassedOver) {
   sim::windows::ScopedWindowsViews views;
   // Listed first, with a name but no device path, as the platform's enumerator shows one.
   std::unique_ptr<os::MonikerEnumerator> inputs;
-  ASSERT_EQ(views.views().videoInputs().CreateVideoInputEnumerator(inputs), S_OK);
+  ASSERT_EQ(views.Views().VideoInputs().CreateVideoInputEnumerator(inputs), S_OK);
   std::unique_ptr<os::DeviceMoniker> software;
   ASSERT_EQ(inputs->Next(software), S_OK);
   std::unique_ptr<os::PropertyBag> bag;
@@ -276,16 +276,16 @@ TEST(CameraSideFromScenario, ShippedScenarios) {
       if (device->video) cameras.push_back(device);
     }
     const auto windows = load.workstation->views.find("windows");
-    const size_t softwareCameras =
+    const size_t software_cameras =
         windows != load.workstation->views.end() ? windows->value("software_cameras", nlohmann::json::array()).size() : 0;
-    EXPECT_EQ(UVC_GetDeviceCount(), static_cast<int>(cameras.size() + softwareCameras));
+    EXPECT_EQ(UVC_GetDeviceCount(), static_cast<int>(cameras.size() + software_cameras));
     for (const auto& camera : cameras) {
-      const std::string location = text::UsbLocationText(camera->place().ports);
-      SCOPED_TRACE(camera->id() + " at " + location);
+      const std::string location = text::UsbLocationText(camera->Place().ports);
+      SCOPED_TRACE(camera->Id() + " at " + location);
       std::shared_ptr<sim::UsbDevice> expected;
       for (const auto& other : cameras) {
-        if (text::UsbLocationText(other->place().ports) == location && other->chip &&
-            other->chip->signature() == kVendorSignature) {
+        if (text::UsbLocationText(other->Place().ports) == location && other->chip &&
+            other->chip->Signature() == kVendorSignature) {
           expected = other;
           break;
         }
@@ -296,10 +296,10 @@ TEST(CameraSideFromScenario, ShippedScenarios) {
       std::wstring name;
       ASSERT_TRUE(UVC_GetDeviceName(name));
       wchar_t wanted[40];
-      std::swprintf(wanted, 40, L"VID_%04X&PID_%04X&REV_%04X", expected->vendor_id(), expected->product_id(),
-                    expected->bcd_device());
+      std::swprintf(wanted, 40, L"VID_%04X&PID_%04X&REV_%04X", expected->VendorId(), expected->ProductId(),
+                    expected->BcdDevice());
       EXPECT_EQ(name, wanted);
-      const wchar_t* family = LookupChipFamily(expected->chip->product_id());
+      const wchar_t* family = LookupChipFamily(expected->chip->ProductId());
       EXPECT_EQ(UVC_IsVZQ2202() != 0, family != nullptr && std::wstring(family) == L"VZQ2202");
     }
     UVC_Close();

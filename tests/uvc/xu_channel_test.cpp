@@ -16,33 +16,33 @@ const HRESULT kGenFailure = os::HresultFromWin32(ERROR_GEN_FAILURE);
 class XuChannel : public ::testing::Test {
  protected:
   void SetUp() override {
-    camera = &ports.AddCamera(0xFC01, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
+    camera_ = &ports_.AddCamera(0xFC01, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
     // Three nodes: an ordinary one, a vendor node of another unit, then ours.
-    camera->nodes = {FakeNode{.type = os::Guid{.data1 = 7}}, FakeNode{.unitSet = os::Guid{.data1 = 9}}, FakeNode{}};
-    for (uint32_t i = 0; i < 16; ++i) camera->memory[0x40100000 + i] = static_cast<uint8_t>(0xA0 + i);
+    camera_->nodes = {FakeNode{.type = os::Guid{.data1 = 7}}, FakeNode{.unit_set = os::Guid{.data1 = 9}}, FakeNode{}};
+    for (uint32_t i = 0; i < 16; ++i) camera_->memory[0x40100000 + i] = static_cast<uint8_t>(0xA0 + i);
   }
   void TearDown() override { UVC_Close(); }
 
   // Opens the camera and forgets the open's own requests.
   void Open() {
-    camera->failRequest.reset();
+    camera_->fail_request.reset();
     ASSERT_TRUE(UVC_OpenByIndex(0));
-    ports.videoInputs.log.clear();
-    camera->requests = 0;
+    ports_.video_inputs.log.clear();
+    camera_->requests = 0;
   }
 
   static UnitRequest Set(Block data) { return {2, kCommandControl, kSet, data}; }
   static UnitRequest Get(uint32_t control, Block data) { return {2, control, kGet, data}; }
 
-  FakePorts ports;
-  FakeCamera* camera = nullptr;
+  FakePorts ports_;
+  FakeCamera* camera_ = nullptr;
 };
 
 TEST_F(XuChannel, OpenQualifiesAndReadsTheSixteenStatusPieces) {
-  for (size_t i = 0; i < camera->status.size(); ++i) camera->status[i] = static_cast<uint8_t>(i * 3);
+  for (size_t i = 0; i < camera_->status.size(); ++i) camera_->status[i] = static_cast<uint8_t>(i * 3);
   ASSERT_TRUE(UVC_OpenByIndex(0));
   // One support query per vendor node up to the unit.
-  EXPECT_EQ(ports.videoInputs.supportQueries, 2);
+  EXPECT_EQ(ports_.video_inputs.support_queries, 2);
   std::vector<UnitRequest> expected = {Set({0x00, 0xD0, 0, 0, 8, 0, 0, 0}),
                                        Get(kDataControl, {'V', 'O', 'L', 'K', 'T', 'A', 'R', 0})};
   for (uint8_t piece = 0; piece < 16; ++piece) {
@@ -51,7 +51,7 @@ TEST_F(XuChannel, OpenQualifiesAndReadsTheSixteenStatusPieces) {
     for (uint8_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>((piece * 8 + i) * 3);
     expected.push_back(Get(kDataControl, bytes));
   }
-  EXPECT_EQ(ports.videoInputs.log, expected);
+  EXPECT_EQ(ports_.video_inputs.log, expected);
   uint32_t node = 0;
   ASSERT_TRUE(UVC_FindExtensionUnit(node));
   EXPECT_EQ(node, 2u);
@@ -65,10 +65,10 @@ TEST_F(XuChannel, ReadMemSendsOneCommandAndEightBytePieces) {
   Open();
   for (const auto& test : cases) {
     SCOPED_TRACE(test.length);
-    ports.videoInputs.log.clear();
+    ports_.video_inputs.log.clear();
     std::vector<uint8_t> buffer(test.length + 4, 0x55);
     ASSERT_TRUE(UVC_ReadMem(0x40100000, buffer.data(), test.length));
-    const auto& log = ports.videoInputs.log;
+    const auto& log = ports_.video_inputs.log;
     ASSERT_EQ(log.size(), 1 + test.reads);
     EXPECT_EQ(log[0], Set({0x00, 0xC2, 0x00, 0x00, static_cast<uint8_t>(test.length), 0, 0x10, 0x40}));
     for (size_t i = 1; i < log.size(); ++i) EXPECT_EQ(log[i].control, kDataControl);
@@ -76,28 +76,28 @@ TEST_F(XuChannel, ReadMemSendsOneCommandAndEightBytePieces) {
     for (size_t i = test.length; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0x55) << "written past the length";
   }
   // Address bytes 2, 3, 6, 7 and the 16-bit length.
-  ports.videoInputs.log.clear();
+  ports_.video_inputs.log.clear();
   std::vector<uint8_t> big(0x1234);
   ASSERT_TRUE(UVC_ReadMem(0x401002E4, big.data(), 0x1234));
-  EXPECT_EQ(ports.videoInputs.log[0], Set({0x00, 0xC2, 0xE4, 0x02, 0x34, 0x12, 0x10, 0x40}));
-  EXPECT_EQ(ports.videoInputs.log.size(), 1u + 0x1234 / 8 + 1);
+  EXPECT_EQ(ports_.video_inputs.log[0], Set({0x00, 0xC2, 0xE4, 0x02, 0x34, 0x12, 0x10, 0x40}));
+  EXPECT_EQ(ports_.video_inputs.log.size(), 1u + 0x1234 / 8 + 1);
   // A length the command cannot carry is refused before anything is sent.
-  ports.videoInputs.log.clear();
+  ports_.video_inputs.log.clear();
   std::vector<uint8_t> huge(0x10000);
   EXPECT_FALSE(UVC_ReadMem(0, huge.data(), 0x10000));
-  EXPECT_TRUE(ports.videoInputs.log.empty());
+  EXPECT_TRUE(ports_.video_inputs.log.empty());
 }
 
 // A failed request is followed by one status read and one abort, except after E_NOINTERFACE or
 // ERROR_GEN_FAILURE; and only once per failed operation.
 TEST_F(XuChannel, RecoveryOncePerFailedOperation) {
-  const UnitRequest statusRead = Get(kCommandControl, {0xFE, 0, 0, 0, 0, 0, 0, 0});
+  const UnitRequest status_read = Get(kCommandControl, {0xFE, 0, 0, 0, 0, 0, 0, 0});
   const UnitRequest abort = Set({0xFF, 0, 0, 0, 0, 0, 0, 0});
   const struct {
     const char* name;
-    size_t failAt;  // 0-based request of the operation
-    HRESULT failWith;
-    size_t requestsBeforeRecovery;
+    size_t fail_at;  // 0-based request of the operation
+    HRESULT fail_with;
+    size_t requests_before_recovery;
   } cases[] = {
       {"command write", 0, E_FAIL, 1},
       {"first data read", 1, static_cast<HRESULT>(0x80070079u), 2},
@@ -108,45 +108,45 @@ TEST_F(XuChannel, RecoveryOncePerFailedOperation) {
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     Open();
-    camera->failRequest = test.failAt;
-    camera->failWith = test.failWith;
+    camera_->fail_request = test.fail_at;
+    camera_->fail_with = test.fail_with;
     uint8_t buffer[16];
     EXPECT_FALSE(UVC_ReadMem(0x40100000, buffer, 16));
-    const auto& log = ports.videoInputs.log;
-    const bool recovers = test.failWith != E_NOINTERFACE && test.failWith != kGenFailure;
-    ASSERT_EQ(log.size(), test.requestsBeforeRecovery + (recovers ? 2 : 0));
+    const auto& log = ports_.video_inputs.log;
+    const bool recovers = test.fail_with != E_NOINTERFACE && test.fail_with != kGenFailure;
+    ASSERT_EQ(log.size(), test.requests_before_recovery + (recovers ? 2 : 0));
     if (recovers) {
-      EXPECT_EQ(log[log.size() - 2], statusRead);
+      EXPECT_EQ(log[log.size() - 2], status_read);
       EXPECT_EQ(log.back(), abort);
     }
   }
   // A failing status read or abort is not recovered again.
   Open();
-  camera->failRequest = 0;
-  camera->failWith = E_FAIL;
-  ports.videoInputs.log.clear();
+  camera_->fail_request = 0;
+  camera_->fail_with = E_FAIL;
+  ports_.video_inputs.log.clear();
   UVC_Recover(E_FAIL);
-  EXPECT_EQ(ports.videoInputs.log.size(), 2u);
+  EXPECT_EQ(ports_.video_inputs.log.size(), 2u);
   // Qualify and the status block recover the same way.
   Open();
-  camera->failRequest = 1;
+  camera_->fail_request = 1;
   EXPECT_FALSE(UVC_DevQualify());
-  EXPECT_EQ(ports.videoInputs.log.size(), 4u);
+  EXPECT_EQ(ports_.video_inputs.log.size(), 4u);
   Open();
-  camera->failRequest = 6;  // the fourth piece's command
-  camera->status.fill(0x77);
+  camera_->fail_request = 6;  // the fourth piece's command
+  camera_->status.fill(0x77);
   EXPECT_FALSE(UVC_GetDevStatus());
-  EXPECT_EQ(ports.videoInputs.log.size(), 9u);
-  EXPECT_EQ(ports.videoInputs.log[7], statusRead);
+  EXPECT_EQ(ports_.video_inputs.log.size(), 9u);
+  EXPECT_EQ(ports_.video_inputs.log[7], status_read);
 }
 
 TEST_F(XuChannel, SignatureMustMatchAllEightBytes) {
   Open();
   EXPECT_TRUE(UVC_DevQualify());
-  camera->signature[7] = 'S';
-  ports.videoInputs.log.clear();
+  camera_->signature[7] = 'S';
+  ports_.video_inputs.log.clear();
   EXPECT_FALSE(UVC_DevQualify());
-  EXPECT_EQ(ports.videoInputs.log.size(), 2u);  // a wrong answer is no failed request: no recovery
+  EXPECT_EQ(ports_.video_inputs.log.size(), 2u);  // a wrong answer is no failed request: no recovery
 }
 
 TEST_F(XuChannel, ControlPrimitives) {
@@ -160,35 +160,35 @@ TEST_F(XuChannel, ControlPrimitives) {
   EXPECT_EQ(small[2], 9);
   uint8_t data[8];
   EXPECT_FALSE(UVC_CommandRead(command, data, 9));
-  EXPECT_EQ(ports.videoInputs.log.size(), 2u);  // nothing sent for a count above 8
+  EXPECT_EQ(ports_.video_inputs.log.size(), 2u);  // nothing sent for a count above 8
   ASSERT_TRUE(UVC_CommandRead(command, data, 8));
   EXPECT_EQ(data[7], 0xA7);
   // A failed request of a primitive runs no recovery.
-  camera->failRequest = camera->requests;
+  camera_->fail_request = camera_->requests;
   EXPECT_EQ(UVC_SetControl(kCommandControl, command), E_FAIL);
-  EXPECT_EQ(ports.videoInputs.log.size(), 5u);
+  EXPECT_EQ(ports_.video_inputs.log.size(), 5u);
 
   UVC_Close();
-  ports.videoInputs.log.clear();
+  ports_.video_inputs.log.clear();
   EXPECT_EQ(UVC_SetControl(kCommandControl, command), E_FAIL);
   EXPECT_EQ(UVC_GetControl(kDataControl, data, 8), E_FAIL);
   EXPECT_FALSE(UVC_ReadMem(0x40100000, data, 4));
-  EXPECT_TRUE(ports.videoInputs.log.empty());
+  EXPECT_TRUE(ports_.video_inputs.log.empty());
 }
 
 TEST_F(XuChannel, FindExtensionUnitRules) {
   // A failing node instance ends the search, even though a later node would answer.
-  camera->nodes = {FakeNode{.create = E_FAIL}, FakeNode{}};
+  camera_->nodes = {FakeNode{.create = E_FAIL}, FakeNode{}};
   EXPECT_EQ(UVC_GetDeviceCount(), 1);
   EXPECT_FALSE(UVC_OpenByIndex(0));
   // The lowest-numbered node that answers the support query wins.
-  camera->nodes = {FakeNode{.unitSet = os::Guid{}}, FakeNode{}, FakeNode{}};
+  camera_->nodes = {FakeNode{.unit_set = os::Guid{}}, FakeNode{}, FakeNode{}};
   ASSERT_TRUE(UVC_OpenByIndex(0));
   uint32_t node = 99;
   ASSERT_TRUE(UVC_FindExtensionUnit(node));
   EXPECT_EQ(node, 1u);
   // A node type that cannot be read ends the search.
-  camera->nodes = {FakeNode{.typeResult = E_FAIL}, FakeNode{}};
+  camera_->nodes = {FakeNode{.type_result = E_FAIL}, FakeNode{}};
   EXPECT_FALSE(UVC_OpenByIndex(0));
   UVC_Close();
   EXPECT_FALSE(UVC_FindExtensionUnit(node));

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  int exitCode = 0;
+  int exit_code = 0;
   {
     fcp::sim::ScopedWorkstation workstation(scenario.workstation);
     fcp::sim::windows::ScopedWindowsViews views(scenario.workstation);
@@ -62,27 +62,27 @@ int main(int argc, char** argv) {
     // leaves them out, as the Linux tool does (usbfs reaches every USB device), so that a trace
     // compares with the Linux tool's on a real kernel.
     const char* face = std::getenv("FCP_SIM_FACE");
-    std::optional<fcp::sim::windows::PassThroughViews> passThrough;
-    std::optional<fcp::sim::windows::ScopedPassThroughPorts> passThroughPorts;
+    std::optional<fcp::sim::windows::PassThroughViews> pass_through;
+    std::optional<fcp::sim::windows::ScopedPassThroughPorts> pass_through_ports;
     if (!face || std::string(face) != "linux") {
-      passThrough.emplace(scenario.workstation);
-      passThroughPorts.emplace(*passThrough, views.views().registry());
+      pass_through.emplace(scenario.workstation);
+      pass_through_ports.emplace(*pass_through, views.Views().Registry());
     }
     fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
-    fcp::sim::WorkstationDeviceEvents deviceEvents(scenario.workstation, scenario.events);
-    fcp::os::ScopedPort<fcp::os::DeviceEvents> deviceEventsPort(&deviceEvents);
+    fcp::sim::WorkstationDeviceEvents device_events(scenario.workstation, scenario.events);
+    fcp::os::ScopedPort<fcp::os::DeviceEvents> device_events_port(&device_events);
 
     // The tool sees its own name followed by the options after the scenario file.
-    std::vector<char*> toolArgs{argv[0]};
-    toolArgs.insert(toolArgs.end(), argv + 2, argv + argc);
-    toolArgs.push_back(nullptr);
-    exitCode = fcp::ui::LinuxMain(static_cast<int>(toolArgs.size() - 1), toolArgs.data());
+    std::vector<char*> tool_args{argv[0]};
+    tool_args.insert(tool_args.end(), argv + 2, argv + argc);
+    tool_args.push_back(nullptr);
+    exit_code = fcp::ui::LinuxMain(static_cast<int>(tool_args.size() - 1), tool_args.data());
   }
 
   std::string error;
-  const std::string statePath = StateFilePath().string();
-  if (!fcp::sim::SaveScenarioFile(*scenario.workstation, statePath, &error)) {
-    std::fprintf(stderr, "could not save the workstation state to %s: %s\n", statePath.c_str(), error.c_str());
+  const std::string state_path = StateFilePath().string();
+  if (!fcp::sim::SaveScenarioFile(*scenario.workstation, state_path, &error)) {
+    std::fprintf(stderr, "could not save the workstation state to %s: %s\n", state_path.c_str(), error.c_str());
   }
-  return exitCode;
+  return exit_code;
 }

@@ -18,22 +18,22 @@ namespace {
 // player's stop request.
 struct Queue {
   std::mutex mutex;
-  std::condition_variable stopChanged;
+  std::condition_variable stop_changed;
   bool stop = false;
   std::deque<os::DeviceEvent> pending;
-  int readEnd = -1;
-  int writeEnd = -1;
+  int read_end = -1;
+  int write_end = -1;
 
   ~Queue() {
-    if (readEnd >= 0) close(readEnd);
-    if (writeEnd >= 0) close(writeEnd);
+    if (read_end >= 0) close(read_end);
+    if (write_end >= 0) close(write_end);
   }
 
   void Push(os::DeviceEvent event) {
     std::lock_guard lock(mutex);
     pending.push_back(event);
     const char byte = 1;
-    while (write(writeEnd, &byte, 1) < 0 && errno == EINTR) {
+    while (write(write_end, &byte, 1) < 0 && errno == EINTR) {
     }
   }
 };
@@ -44,7 +44,7 @@ class WorkstationDeviceEventSource final : public os::DeviceEventSource {
                                                             std::vector<DeviceEvent> events);
   ~WorkstationDeviceEventSource() override;
 
-  int Fd() const override { return queue_->readEnd; }
+  int Fd() const override { return queue_->read_end; }
   os::DeviceEvent ReadEvent() override;
 
  private:
@@ -61,12 +61,12 @@ std::unique_ptr<WorkstationDeviceEventSource> WorkstationDeviceEventSource::Open
   self->queue_ = std::make_shared<Queue>();
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
-  self->queue_->readEnd = ends[0];
-  self->queue_->writeEnd = ends[1];
+  self->queue_->read_end = ends[0];
+  self->queue_->write_end = ends[1];
 
   // Every change of a device's connection, whoever makes it, is a notification.
   std::weak_ptr<Queue> target = self->queue_;
-  self->workstation_->set_connection_listener([target](const UsbDevice&, bool connected) {
+  self->workstation_->SetConnectionListener([target](const UsbDevice&, bool connected) {
     if (auto queue = target.lock()) queue->Push(connected ? os::DeviceEvent::kArrival : os::DeviceEvent::kRemoval);
   });
 
@@ -77,13 +77,13 @@ std::unique_ptr<WorkstationDeviceEventSource> WorkstationDeviceEventSource::Open
       for (const DeviceEvent& event : events) {
         {
           std::unique_lock lock(queue->mutex);
-          if (queue->stopChanged.wait_until(lock, start + event.after, [&] { return queue->stop; })) return;
+          if (queue->stop_changed.wait_until(lock, start + event.after, [&] { return queue->stop; })) return;
         }
         workstation->SetConnected(event.device, event.connected);
       }
     });
   } catch (const std::system_error&) {
-    self->workstation_->set_connection_listener(nullptr);
+    self->workstation_->SetConnectionListener(nullptr);
     return nullptr;
   }
   return self;
@@ -95,15 +95,15 @@ WorkstationDeviceEventSource::~WorkstationDeviceEventSource() {
       std::lock_guard lock(queue_->mutex);
       queue_->stop = true;
     }
-    queue_->stopChanged.notify_all();
+    queue_->stop_changed.notify_all();
     player_.join();
   }
-  if (workstation_) workstation_->set_connection_listener(nullptr);
+  if (workstation_) workstation_->SetConnectionListener(nullptr);
 }
 
 os::DeviceEvent WorkstationDeviceEventSource::ReadEvent() {
   char byte;
-  if (read(queue_->readEnd, &byte, 1) != 1) return os::DeviceEvent::kOther;
+  if (read(queue_->read_end, &byte, 1) != 1) return os::DeviceEvent::kOther;
   std::lock_guard lock(queue_->mutex);
   if (queue_->pending.empty()) return os::DeviceEvent::kOther;
   const os::DeviceEvent event = queue_->pending.front();

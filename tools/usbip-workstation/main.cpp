@@ -34,21 +34,21 @@ struct Options {
   std::string scenario;
   std::string save;
   std::string vhci = "/sys/devices/platform/vhci_hcd.0";
-  long attachAfterMs = 0;
+  long attach_after_ms = 0;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--save" && hasValue) {
+    const bool has_value = i + 1 < argc;
+    if (arg == "--save" && has_value) {
       options.save = argv[++i];
-    } else if (arg == "--vhci" && hasValue) {
+    } else if (arg == "--vhci" && has_value) {
       options.vhci = argv[++i];
-    } else if (arg == "--attach-after-ms" && hasValue) {
+    } else if (arg == "--attach-after-ms" && has_value) {
       char* end = nullptr;
-      options.attachAfterMs = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || options.attachAfterMs < 0) return false;
+      options.attach_after_ms = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || options.attach_after_ms < 0) return false;
     } else if (options.scenario.empty() && !arg.starts_with("--")) {
       options.scenario = arg;
     } else {
@@ -113,13 +113,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", scenario.error.c_str());
     return 2;
   }
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // every thread inherits it; main waits for them
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);  // every thread inherits it; main waits for them
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(options.attachAfterMs));
+  std::this_thread::sleep_for(std::chrono::milliseconds(options.attach_after_ms));
 
   struct Served {
     std::unique_ptr<fcp::usbip::Session> session;
@@ -127,20 +127,20 @@ int main(int argc, char** argv) {
     std::thread thread;
   };
   std::vector<Served> served;
-  int exitCode = 0;
+  int exit_code = 0;
   for (const auto& device : scenario.workstation->ConnectedDevices()) {
-    if (device->kind() == fcp::sim::DeviceKind::kHub) continue;
+    if (device->Kind() == fcp::sim::DeviceKind::kHub) continue;
     std::string error;
     int client = -1, server = -1;
-    const std::string busId = fcp::usbip::BusIdOf(*device);
+    const std::string bus_id = fcp::usbip::BusIdOf(*device);
     std::unique_ptr<fcp::usbip::Session> session;
     bool ok = LoopbackPair(client, server, error);
     if (ok) {
       session = std::make_unique<fcp::usbip::Session>(scenario.workstation, device, server);
       bool answered = false;
-      std::thread serverEnd([&] { answered = session->AnswerImport(); });
-      ok = fcp::usbip::RequestImport(client, busId, &error);
-      serverEnd.join();
+      std::thread server_end([&] { answered = session->AnswerImport(); });
+      ok = fcp::usbip::RequestImport(client, bus_id, &error);
+      server_end.join();
       ok = ok && answered;
       if (!ok) error = "import handshake failed: " + error;
     }
@@ -149,12 +149,12 @@ int main(int argc, char** argv) {
     if (ok) ok = Attach(options.vhci, port, client, fcp::usbip::DevIdOf(*device), error);
     if (client >= 0) ::close(client);  // once attached the kernel holds its own reference
     if (!ok) {
-      std::fprintf(stderr, "%s: %s\n", device->id().c_str(), error.c_str());
+      std::fprintf(stderr, "%s: %s\n", device->Id().c_str(), error.c_str());
       if (server >= 0) ::close(server);
-      exitCode = 1;
+      exit_code = 1;
       continue;
     }
-    std::printf("attached %s (bus ID %s) at port %d\n", device->id().c_str(), busId.c_str(), port);
+    std::printf("attached %s (bus ID %s) at port %d\n", device->Id().c_str(), bus_id.c_str(), port);
     std::fflush(stdout);
     Served entry{std::move(session), server, {}};
     entry.thread = std::thread([s = entry.session.get(), server] {
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
 
   if (!served.empty()) {
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    sigwait(&stop_signals, &signal);
   }
   for (auto& entry : served) ::shutdown(entry.fd, SHUT_RDWR);
   for (auto& entry : served) {
@@ -177,8 +177,8 @@ int main(int argc, char** argv) {
     std::string error;
     if (!fcp::sim::SaveScenarioFile(*scenario.workstation, options.save, &error)) {
       std::fprintf(stderr, "could not save the workstation to %s: %s\n", options.save.c_str(), error.c_str());
-      exitCode = 1;
+      exit_code = 1;
     }
   }
-  return exitCode;
+  return exit_code;
 }

@@ -54,19 +54,19 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 }  // namespace
 
 std::string BusIdOf(const sim::UsbDevice& device) {
-  std::string id = std::to_string(device.place().bus) + "-";
-  for (size_t i = 0; i < device.place().ports.size(); ++i) {
+  std::string id = std::to_string(device.Place().bus) + "-";
+  for (size_t i = 0; i < device.Place().ports.size(); ++i) {
     if (i) id += '.';
-    id += std::to_string(device.place().ports[i]);
+    id += std::to_string(device.Place().ports[i]);
   }
   return id;
 }
 
 uint32_t DevIdOf(const sim::UsbDevice& device) {
-  return uint32_t{device.place().bus} << 16 | device.place().address;
+  return uint32_t{device.Place().bus} << 16 | device.Place().address;
 }
 
-bool RequestImport(int fd, const std::string& busId, std::string* error) {
+bool RequestImport(int fd, const std::string& bus_id, std::string* error) {
   auto fail = [&](const char* why) {
     if (error) *error = why;
     return false;
@@ -74,7 +74,7 @@ bool RequestImport(int fd, const std::string& busId, std::string* error) {
   uint8_t request[8 + kBusIdSize] = {};
   Put16(request, kProtocolVersion);
   Put16(request + 2, kOpReqImport);
-  std::memcpy(request + 8, busId.data(), std::min(busId.size(), kBusIdSize - 1));
+  std::memcpy(request + 8, bus_id.data(), std::min(bus_id.size(), kBusIdSize - 1));
   if (!WriteAll(fd, request, sizeof request)) return fail("the server went away");
   uint8_t reply[kImportReplySize];
   if (!ReadAll(fd, reply, 8)) return fail("the server went away");
@@ -91,9 +91,9 @@ Session::Session(std::shared_ptr<sim::Workstation> workstation, std::shared_ptr<
 bool Session::AnswerImport() {
   uint8_t request[8 + kBusIdSize];
   if (!ReadAll(fd_, request, sizeof request)) return false;
-  const std::string busId = BusIdOf(*device_);
+  const std::string bus_id = BusIdOf(*device_);
   const bool mine = Get16(request + 2) == kOpReqImport &&
-                    std::string(reinterpret_cast<const char*>(request + 8), strnlen(reinterpret_cast<const char*>(request + 8), kBusIdSize)) == busId;
+                    std::string(reinterpret_cast<const char*>(request + 8), strnlen(reinterpret_cast<const char*>(request + 8), kBusIdSize)) == bus_id;
   uint8_t reply[kImportReplySize] = {};
   Put16(reply, kProtocolVersion);
   Put16(reply + 2, kOpRepImport);
@@ -107,20 +107,20 @@ bool Session::AnswerImport() {
   // bcdDevice, bDeviceClass, bDeviceSubClass, bDeviceProtocol, bConfigurationValue,
   // bNumConfigurations, bNumInterfaces.
   uint8_t* d = reply + 8;
-  const std::string path = "/sys/devices/virtual-workstation/" + device_->id();
+  const std::string path = "/sys/devices/virtual-workstation/" + device_->Id();
   std::memcpy(d, path.data(), std::min<size_t>(path.size(), 255));
-  std::memcpy(d + 256, busId.data(), std::min(busId.size(), kBusIdSize - 1));
-  Put32(d + 288, device_->place().bus);
-  Put32(d + 292, device_->place().address);
+  std::memcpy(d + 256, bus_id.data(), std::min(bus_id.size(), kBusIdSize - 1));
+  Put32(d + 288, device_->Place().bus);
+  Put32(d + 292, device_->Place().address);
   Put32(d + 296, kSpeedHigh);
-  Put16(d + 300, device_->vendor_id());
-  Put16(d + 302, device_->product_id());
-  Put16(d + 304, device_->bcd_device());
-  const sim::Bytes& dev = device_->descriptors().device;
+  Put16(d + 300, device_->VendorId());
+  Put16(d + 302, device_->ProductId());
+  Put16(d + 304, device_->BcdDevice());
+  const sim::Bytes& dev = device_->Descriptors().device;
   d[306] = dev.size() > 4 ? dev[4] : 0;
   d[307] = dev.size() > 5 ? dev[5] : 0;
   d[308] = dev.size() > 6 ? dev[6] : 0;
-  const auto& configs = device_->descriptors().configurations;
+  const auto& configs = device_->Descriptors().configurations;
   d[309] = !configs.empty() && configs[0].size() > 5 ? configs[0][5] : 0;
   d[310] = static_cast<uint8_t>(configs.size());
   d[311] = !configs.empty() && configs[0].size() > 4 ? configs[0][4] : 0;
@@ -186,8 +186,8 @@ bool Session::HandleSubmit(const uint8_t* header) {
 bool Session::HandleUnlink(const uint8_t* header) {
   const uint32_t seqnum = Get32(header + 4);
   const uint32_t victim = Get32(header + 20);
-  const bool wasPending = pending_.erase(victim) == 1;
-  return Reply(kRetUnlink, seqnum, wasPending ? -ECONNRESET : 0, nullptr, 0);
+  const bool was_pending = pending_.erase(victim) == 1;
+  return Reply(kRetUnlink, seqnum, was_pending ? -ECONNRESET : 0, nullptr, 0);
 }
 
 bool Session::Reply(uint32_t command, uint32_t seqnum, int32_t status, const uint8_t* data, uint32_t length) {

@@ -45,9 +45,9 @@ std::string BusIdOf(const sim::UsbDevice& device);
 // The device ID the attach names a device with: bus << 16 | address.
 uint32_t DevIdOf(const sim::UsbDevice& device);
 
-// Client side of the handshake on a fresh connection: asks for `busId` and checks the answer. False
+// Client side of the handshake on a fresh connection: asks for `bus_id` and checks the answer. False
 // with a reason when the server refused or the answer is malformed.
-bool RequestImport(int fd, const std::string& busId, std::string* error);
+bool RequestImport(int fd, const std::string& bus_id, std::string* error);
 
 class Session {
  public:

@@ -17,7 +17,7 @@ static void MakeSid(TwoPartSid* sid, UCHAR parts, ULONG first, ULONG second) {
   if (parts > 1) *RtlSubAuthoritySid(&sid->sid, 1) = second;
 }
 
-NTSTATUS kvx_secure_device(PDEVICE_OBJECT device) {
+NTSTATUS KvxSecureDevice(PDEVICE_OBJECT device) {
   TwoPartSid system, administrators;
   MakeSid(&system, 1, SECURITY_LOCAL_SYSTEM_RID, 0);
   MakeSid(&administrators, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);

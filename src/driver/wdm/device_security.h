@@ -3,4 +3,4 @@
 #pragma once
 #include <ddk/ntifs.h>
 
-NTSTATUS kvx_secure_device(PDEVICE_OBJECT device);
+NTSTATUS KvxSecureDevice(PDEVICE_OBJECT device);

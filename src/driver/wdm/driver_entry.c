@@ -19,19 +19,19 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  return Complete(irp, kvx_core_create(device->DeviceExtension, stack->FileObject), 0);
+  return Complete(irp, KvxCoreCreate(device->DeviceExtension, stack->FileObject), 0);
 }
 
 /* Cleanup and close both come here. */
 static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  return Complete(irp, kvx_core_close(device->DeviceExtension, stack->FileObject), 0);
+  return Complete(irp, KvxCoreClose(device->DeviceExtension, stack->FileObject), 0);
 }
 
 static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   uint32_t information = 0;
-  NTSTATUS status = kvx_core_device_control(
+  NTSTATUS status = KvxCoreDeviceControl(
       device->DeviceExtension, stack->FileObject, stack->Parameters.DeviceIoControl.IoControlCode,
       irp->AssociatedIrp.SystemBuffer,
       stack->Parameters.DeviceIoControl.InputBufferLength, stack->Parameters.DeviceIoControl.OutputBufferLength,
@@ -47,7 +47,7 @@ static NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT device, PIRP irp) {
 static VOID NTAPI Unload(PDRIVER_OBJECT driver) {
   UNICODE_STRING link = RTL_CONSTANT_STRING(KVX_LINK_NAME);
   PDEVICE_OBJECT device = driver->DeviceObject;
-  if (device) kvx_core_unload(device->DeviceExtension);
+  if (device) KvxCoreUnload(device->DeviceExtension);
   IoDeleteSymbolicLink(&link);
   if (device) IoDeleteDevice(device);
 }
@@ -57,18 +57,18 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
   UNICODE_STRING name = RTL_CONSTANT_STRING(KVX_DEVICE_NAME);
   UNICODE_STRING link = RTL_CONSTANT_STRING(KVX_LINK_NAME);
   PDEVICE_OBJECT device = NULL;
-  NTSTATUS status = IoCreateDevice(driver, (ULONG)kvx_core_storage_bytes(), &name, FILE_DEVICE_UNKNOWN,
+  NTSTATUS status = IoCreateDevice(driver, (ULONG)KvxCoreStorageBytes(), &name, FILE_DEVICE_UNKNOWN,
                                    FILE_DEVICE_SECURE_OPEN, FALSE, &device);
   if (!NT_SUCCESS(status)) return status;
   /* Nobody but the local system and the administrators may open the device. */
-  status = kvx_secure_device(device);
+  status = KvxSecureDevice(device);
   if (NT_SUCCESS(status)) status = IoCreateSymbolicLink(&link, &name);
   if (!NT_SUCCESS(status)) {
     IoDeleteDevice(device);
     return status;
   }
 
-  kvx_core_load(device->DeviceExtension, driver);
+  KvxCoreLoad(device->DeviceExtension, driver);
   for (int i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = DispatchOther;
   driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
   driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchClose;

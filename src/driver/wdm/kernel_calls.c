@@ -12,45 +12,45 @@
 NTKERNELAPI NTSTATUS NTAPI MmCopyVirtualMemory(PEPROCESS from_process, PVOID from, PEPROCESS to_process, PVOID to,
                                                SIZE_T bytes, KPROCESSOR_MODE mode, PSIZE_T copied);
 
-_Static_assert(sizeof(KSPIN_LOCK) <= kvx_lock_storage_bytes, "lock storage");
-_Static_assert(sizeof(KLOCK_QUEUE_HANDLE) <= kvx_lock_token_bytes, "lock token storage");
+_Static_assert(sizeof(KSPIN_LOCK) <= kKvxLockStorageBytes, "lock storage");
+_Static_assert(sizeof(KLOCK_QUEUE_HANDLE) <= kKvxLockTokenBytes, "lock token storage");
 
 /* Set once at load, before any request arrives. */
-static PDRIVER_OBJECT kvx_driver;
+static PDRIVER_OBJECT g_kvx_driver;
 /* No-execute pool where the kernel has it (Windows 8 and later): memory-integrity systems demand it.
  * Older kernels would stop on the unknown pool type. */
-static POOL_TYPE kvx_pool = NonPagedPool;
+static POOL_TYPE g_kvx_pool = NonPagedPool;
 
-void kvx_kernel_init(void* driver) {
-  kvx_driver = driver;
+void KvxKernelInit(void* driver) {
+  g_kvx_driver = driver;
   RTL_OSVERSIONINFOW version;
   version.dwOSVersionInfoSize = sizeof version;
   if (NT_SUCCESS(RtlGetVersion(&version)) &&
       (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2))) {
-    kvx_pool = NonPagedPoolNx;
+    g_kvx_pool = NonPagedPoolNx;
   }
 }
 
-void* kvx_allocate(size_t bytes) { return ExAllocatePoolWithTag(kvx_pool, bytes, KVX_POOL_TAG); }
+void* KvxAllocate(size_t bytes) { return ExAllocatePoolWithTag(g_kvx_pool, bytes, KVX_POOL_TAG); }
 
-void kvx_free(void* block) {
+void KvxFree(void* block) {
   if (block) ExFreePoolWithTag(block, KVX_POOL_TAG);
 }
 
-void kvx_lock_init(void* lock) { KeInitializeSpinLock((PKSPIN_LOCK)lock); }
-void kvx_lock_acquire(void* lock, void* token) {
+void KvxLockInit(void* lock) { KeInitializeSpinLock((PKSPIN_LOCK)lock); }
+void KvxLockAcquire(void* lock, void* token) {
   KeAcquireInStackQueuedSpinLock((PKSPIN_LOCK)lock, (PKLOCK_QUEUE_HANDLE)token);
 }
-void kvx_lock_release(void* token) { KeReleaseInStackQueuedSpinLock((PKLOCK_QUEUE_HANDLE)token); }
+void KvxLockRelease(void* token) { KeReleaseInStackQueuedSpinLock((PKLOCK_QUEUE_HANDLE)token); }
 
-KvxStatus kvx_reference_file_by_handle(uint64_t user_handle, void** file) {
+KvxStatus KvxReferenceFileByHandle(uint64_t user_handle, void** file) {
   return ObReferenceObjectByHandle((HANDLE)(ULONG_PTR)user_handle, 0, *IoFileObjectType, UserMode, file, NULL);
 }
 
-void kvx_reference_object(void* object) { ObReferenceObject(object); }
-void kvx_dereference_object(void* object) { ObDereferenceObject(object); }
+void KvxReferenceObject(void* object) { ObReferenceObject(object); }
+void KvxDereferenceObject(void* object) { ObDereferenceObject(object); }
 
-void* kvx_top_device_of_file(void* file) { return IoGetRelatedDeviceObject((PFILE_OBJECT)file); }
+void* KvxTopDeviceOfFile(void* file) { return IoGetRelatedDeviceObject((PFILE_OBJECT)file); }
 
 /* A synchronous device-relations query; the answer's objects come referenced. */
 static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type, PDEVICE_RELATIONS* relations) {
@@ -76,7 +76,7 @@ static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type,
   return status;
 }
 
-KvxStatus kvx_query_target_device(void* device, void** physical_device) {
+KvxStatus KvxQueryTargetDevice(void* device, void** physical_device) {
   PDEVICE_RELATIONS relations;
   NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, TargetDeviceRelation, &relations);
   if (!NT_SUCCESS(status)) return status;
@@ -90,7 +90,7 @@ KvxStatus kvx_query_target_device(void* device, void** physical_device) {
   return status;
 }
 
-KvxStatus kvx_query_bus_relations(void* device, void** relations, void*** objects, uint32_t* count) {
+KvxStatus KvxQueryBusRelations(void* device, void** relations, void*** objects, uint32_t* count) {
   PDEVICE_RELATIONS list;
   NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, BusRelations, &list);
   if (!NT_SUCCESS(status)) return status;
@@ -100,25 +100,25 @@ KvxStatus kvx_query_bus_relations(void* device, void** relations, void*** object
   return STATUS_SUCCESS;
 }
 
-void kvx_release_relations(void* relations) {
+void KvxReleaseRelations(void* relations) {
   PDEVICE_RELATIONS list = relations;
   if (!list) return;
   for (ULONG i = 0; i < list->Count; ++i) ObDereferenceObject(list->Objects[i]);
   ExFreePool(list);
 }
 
-KvxStatus kvx_query_device_name(void* physical_device, void* buffer, uint32_t bytes) {
+KvxStatus KvxQueryDeviceName(void* physical_device, void* buffer, uint32_t bytes) {
   ULONG returned = 0;
   return ObQueryNameString(physical_device, (POBJECT_NAME_INFORMATION)buffer, bytes, &returned);
 }
 
-KvxStatus kvx_query_class_guid(void* physical_device, uint16_t* text, uint32_t chars) {
+KvxStatus KvxQueryClassGuid(void* physical_device, uint16_t* text, uint32_t chars) {
   ULONG returned = 0;
   return IoGetDeviceProperty((PDEVICE_OBJECT)physical_device, DevicePropertyClassGuid, chars * sizeof(WCHAR), text,
                              &returned);
 }
 
-KvxStatus kvx_query_hardware_ids(void* physical_device, uint16_t* list, uint32_t bytes, uint32_t* returned) {
+KvxStatus KvxQueryHardwareIds(void* physical_device, uint16_t* list, uint32_t bytes, uint32_t* returned) {
   ULONG length = 0;
   NTSTATUS status = IoGetDeviceProperty((PDEVICE_OBJECT)physical_device, DevicePropertyHardwareID, bytes, list,
                                         &length);
@@ -126,7 +126,7 @@ KvxStatus kvx_query_hardware_ids(void* physical_device, uint16_t* list, uint32_t
   return status;
 }
 
-int kvx_creator_driver_name(void* device, uint16_t* text, uint32_t chars) {
+int KvxCreatorDriverName(void* device, uint16_t* text, uint32_t chars) {
   PDRIVER_OBJECT driver = ((PDEVICE_OBJECT)device)->DriverObject;
   if (!driver || chars == 0) return 0;
   ULONG n = driver->DriverName.Length / sizeof(WCHAR);
@@ -138,13 +138,13 @@ int kvx_creator_driver_name(void* device, uint16_t* text, uint32_t chars) {
 
 /* The creating driver's device objects, each referenced by the kernel: a snapshot that stays valid
  * while that driver deletes devices (its own list may not be walked without its lock). */
-KvxStatus kvx_devices_of_driver(void* device, void** list, void*** objects, uint32_t* count) {
+KvxStatus KvxDevicesOfDriver(void* device, void** list, void*** objects, uint32_t* count) {
   PDRIVER_OBJECT driver = ((PDEVICE_OBJECT)device)->DriverObject;
   ULONG wanted = 0;
   NTSTATUS status = IoEnumerateDeviceObjectList(driver, NULL, 0, &wanted);
   for (int attempt = 0; attempt < 4 && status == STATUS_BUFFER_TOO_SMALL; ++attempt) {
     const ULONG room = wanted + 4; /* devices may appear meanwhile */
-    PDEVICE_OBJECT* array = kvx_allocate(room * sizeof *array);
+    PDEVICE_OBJECT* array = KvxAllocate(room * sizeof *array);
     if (!array) return STATUS_INSUFFICIENT_RESOURCES;
     ULONG actual = 0;
     status = IoEnumerateDeviceObjectList(driver, array, room * sizeof *array, &actual);
@@ -154,15 +154,15 @@ KvxStatus kvx_devices_of_driver(void* device, void** list, void*** objects, uint
       *count = actual;
       return STATUS_SUCCESS;
     }
-    kvx_free(array);
+    KvxFree(array);
     wanted = actual;
   }
   return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status; /* success with room 0: no devices at all */
 }
 
-void kvx_release_devices_of_driver(void* list, void** objects, uint32_t count) {
+void KvxReleaseDevicesOfDriver(void* list, void** objects, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) ObDereferenceObject(objects[i]);
-  kvx_free(list);
+  KvxFree(list);
 }
 
 /* Removal watches. The callback's context is the watch id itself, never a pointer: the kernel may
@@ -174,47 +174,47 @@ typedef struct RemovalWatch {
 
 static int IsRemoveComplete(const GUID* event) {
   /* GUID_TARGET_DEVICE_REMOVE_COMPLETE: an orderly or a surprise removal has happened. */
-  static const GUID remove_complete = {0xcb3a4008, 0x46f0, 0x11d0, {0xb0, 0x8f, 0x00, 0x60, 0x97, 0x13, 0x05, 0x3f}};
-  if (event->Data1 != remove_complete.Data1 || event->Data2 != remove_complete.Data2 ||
-      event->Data3 != remove_complete.Data3) {
+  static const GUID kRemoveComplete = {0xcb3a4008, 0x46f0, 0x11d0, {0xb0, 0x8f, 0x00, 0x60, 0x97, 0x13, 0x05, 0x3f}};
+  if (event->Data1 != kRemoveComplete.Data1 || event->Data2 != kRemoveComplete.Data2 ||
+      event->Data3 != kRemoveComplete.Data3) {
     return 0;
   }
   for (int i = 0; i < 8; ++i) {
-    if (event->Data4[i] != remove_complete.Data4[i]) return 0;
+    if (event->Data4[i] != kRemoveComplete.Data4[i]) return 0;
   }
   return 1;
 }
 
 static NTSTATUS NTAPI TargetDeviceChanged(PVOID notification, PVOID context) {
   const PLUGPLAY_NOTIFICATION_HEADER* header = notification;
-  if (IsRemoveComplete(&header->Event)) kvx_core_device_removed((uint32_t)(ULONG_PTR)context);
+  if (IsRemoveComplete(&header->Event)) KvxCoreDeviceRemoved((uint32_t)(ULONG_PTR)context);
   return STATUS_SUCCESS;
 }
 
-KvxStatus kvx_watch_removal(void* file, uint32_t watch_id, void** watch_out) {
-  RemovalWatch* watch = kvx_allocate(sizeof *watch);
+KvxStatus KvxWatchRemoval(void* file, uint32_t watch_id, void** watch_out) {
+  RemovalWatch* watch = KvxAllocate(sizeof *watch);
   if (!watch) return STATUS_INSUFFICIENT_RESOURCES;
   watch->file = file;
   ObReferenceObject(file);
-  NTSTATUS status = IoRegisterPlugPlayNotification(EventCategoryTargetDeviceChange, 0, file, kvx_driver,
+  NTSTATUS status = IoRegisterPlugPlayNotification(EventCategoryTargetDeviceChange, 0, file, g_kvx_driver,
                                                    TargetDeviceChanged, (PVOID)(ULONG_PTR)watch_id, &watch->entry);
   if (!NT_SUCCESS(status)) {
     ObDereferenceObject(file);
-    kvx_free(watch);
+    KvxFree(watch);
     return status;
   }
   *watch_out = watch;
   return STATUS_SUCCESS;
 }
 
-void kvx_end_watch(void* watch_in) {
+void KvxEndWatch(void* watch_in) {
   RemovalWatch* watch = watch_in;
   IoUnregisterPlugPlayNotification(watch->entry);
   ObDereferenceObject(watch->file);
-  kvx_free(watch);
+  KvxFree(watch);
 }
 
-int kvx_is_bus_enumerated(void* device) {
+int KvxIsBusEnumerated(void* device) {
   return (((PDEVICE_OBJECT)device)->Flags & DO_BUS_ENUMERATED_DEVICE) != 0;
 }
 
@@ -230,18 +230,18 @@ static NTSTATUS NTAPI UsbRequestCompleted(PDEVICE_OBJECT device, PIRP irp, PVOID
   UsbRequest* request = context;
   request->on_complete(request->context, irp->IoStatus.Status);
   KeSetEvent(&request->done, IO_NO_INCREMENT, FALSE);
-  /* The IRP is ours: it stays until kvx_usb_free, so a late cancel never meets a freed IRP. */
+  /* The IRP is ours: it stays until KvxUsbFree, so a late cancel never meets a freed IRP. */
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-KvxStatus kvx_usb_start(void* physical_device, void* urb, KvxUsbCompletion on_complete, void* context,
+KvxStatus KvxUsbStart(void* physical_device, void* urb, KvxUsbCompletion on_complete, void* context,
                          void** request_out) {
   PDEVICE_OBJECT device = physical_device;
-  UsbRequest* request = kvx_allocate(sizeof *request);
+  UsbRequest* request = KvxAllocate(sizeof *request);
   if (!request) return STATUS_INSUFFICIENT_RESOURCES;
   request->irp = IoAllocateIrp(device->StackSize, FALSE);
   if (!request->irp) {
-    kvx_free(request);
+    KvxFree(request);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   KeInitializeEvent(&request->done, NotificationEvent, FALSE);
@@ -258,7 +258,7 @@ KvxStatus kvx_usb_start(void* physical_device, void* urb, KvxUsbCompletion on_co
   return STATUS_SUCCESS;
 }
 
-int kvx_usb_wait(void* request_in, uint32_t timeout_ms) {
+int KvxUsbWait(void* request_in, uint32_t timeout_ms) {
   UsbRequest* request = request_in;
   LARGE_INTEGER timeout;
   timeout.QuadPart = -10000LL * (LONGLONG)timeout_ms;
@@ -266,15 +266,15 @@ int kvx_usb_wait(void* request_in, uint32_t timeout_ms) {
                                timeout_ms == 0xFFFFFFFFu ? NULL : &timeout) == STATUS_SUCCESS;
 }
 
-void kvx_usb_cancel(void* request) { IoCancelIrp(((UsbRequest*)request)->irp); }
+void KvxUsbCancel(void* request) { IoCancelIrp(((UsbRequest*)request)->irp); }
 
-void kvx_usb_free(void* request_in) {
+void KvxUsbFree(void* request_in) {
   UsbRequest* request = request_in;
   IoFreeIrp(request->irp);
-  kvx_free(request);
+  KvxFree(request);
 }
 
-KvxStatus kvx_probe_caller(uint64_t address, size_t bytes) {
+KvxStatus KvxProbeCaller(uint64_t address, size_t bytes) {
   if (bytes == 0) return STATUS_SUCCESS;
   const uint64_t end = address + bytes;
   if (end < address || end > (uint64_t)MmUserProbeAddress) return STATUS_ACCESS_VIOLATION;
@@ -283,14 +283,14 @@ KvxStatus kvx_probe_caller(uint64_t address, size_t bytes) {
 
 /* Proves a caller range writable without structured exception handling: every page's first byte in
  * the range is read and written back with itself, each copy fault-safe. */
-KvxStatus kvx_probe_caller_write(uint64_t address, size_t bytes) {
-  NTSTATUS status = kvx_probe_caller(address, bytes);
+KvxStatus KvxProbeCallerWrite(uint64_t address, size_t bytes) {
+  NTSTATUS status = KvxProbeCaller(address, bytes);
   if (!NT_SUCCESS(status) || bytes == 0) return status;
   const uint64_t last = address + bytes - 1;
   for (uint64_t at = address;;) {
     uint8_t byte;
-    status = kvx_copy_from_caller(&byte, at, 1);
-    if (NT_SUCCESS(status)) status = kvx_copy_to_caller(at, &byte, 1);
+    status = KvxCopyFromCaller(&byte, at, 1);
+    if (NT_SUCCESS(status)) status = KvxCopyToCaller(at, &byte, 1);
     if (!NT_SUCCESS(status)) return status;
     const uint64_t next_page = (at | (PAGE_SIZE - 1)) + 1;
     if (next_page > last) return STATUS_SUCCESS;
@@ -298,23 +298,23 @@ KvxStatus kvx_probe_caller_write(uint64_t address, size_t bytes) {
   }
 }
 
-KvxStatus kvx_copy_from_caller(void* to, uint64_t from, size_t bytes) {
-  NTSTATUS status = kvx_probe_caller(from, bytes);
+KvxStatus KvxCopyFromCaller(void* to, uint64_t from, size_t bytes) {
+  NTSTATUS status = KvxProbeCaller(from, bytes);
   if (!NT_SUCCESS(status) || bytes == 0) return status;
   SIZE_T copied = 0;
   return MmCopyVirtualMemory(PsGetCurrentProcess(), (PVOID)(ULONG_PTR)from, PsGetCurrentProcess(), to, bytes,
                              KernelMode, &copied);
 }
 
-KvxStatus kvx_copy_to_caller(uint64_t to, const void* from, size_t bytes) {
-  NTSTATUS status = kvx_probe_caller(to, bytes);
+KvxStatus KvxCopyToCaller(uint64_t to, const void* from, size_t bytes) {
+  NTSTATUS status = KvxProbeCaller(to, bytes);
   if (!NT_SUCCESS(status) || bytes == 0) return status;
   SIZE_T copied = 0;
   return MmCopyVirtualMemory(PsGetCurrentProcess(), (PVOID)from, PsGetCurrentProcess(), (PVOID)(ULONG_PTR)to, bytes,
                              KernelMode, &copied);
 }
 
-KvxStatus kvx_write_registry_dword(const uint16_t* key, const uint16_t* value, uint32_t data) {
+KvxStatus KvxWriteRegistryDword(const uint16_t* key, const uint16_t* value, uint32_t data) {
   UNICODE_STRING key_name, value_name;
   RtlInitUnicodeString(&key_name, (PCWSTR)key);
   RtlInitUnicodeString(&value_name, (PCWSTR)value);
@@ -330,6 +330,6 @@ KvxStatus kvx_write_registry_dword(const uint16_t* key, const uint16_t* value, u
   return status;
 }
 
-void kvx_stop_system(void) {
+void KvxStopSystem(void) {
   KeBugCheckEx(0x000000E2 /* MANUALLY_INITIATED_CRASH */, KVX_POOL_TAG, 0, 0, 0);
 }

@@ -8,13 +8,13 @@ extern "C" {
 #endif
 
 // Storage the driver's device extension must give the core (extension plus port).
-size_t kvx_core_storage_bytes(void);
+size_t KvxCoreStorageBytes(void);
 
-void kvx_core_load(void* storage, void* driver_object);
-void kvx_core_unload(void* storage);
-int32_t kvx_core_create(void* storage, void* file);
-int32_t kvx_core_close(void* storage, void* file);
-int32_t kvx_core_device_control(void* storage, void* file, uint32_t code, void* buffer, uint32_t input_length,
+void KvxCoreLoad(void* storage, void* driver_object);
+void KvxCoreUnload(void* storage);
+int32_t KvxCoreCreate(void* storage, void* file);
+int32_t KvxCoreClose(void* storage, void* file);
+int32_t KvxCoreDeviceControl(void* storage, void* file, uint32_t code, void* buffer, uint32_t input_length,
                                  uint32_t output_length, uint32_t* information);
 
 #ifdef __cplusplus

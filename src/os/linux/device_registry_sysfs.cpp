@@ -21,21 +21,21 @@ using text::UpperAscii;
 
 struct OpenedKey {
   UsbCameraInterface device;
-  bool deviceParameters = false;
+  bool device_parameters = false;
 };
 
 class SysfsRegistry : public DeviceRegistry {
  public:
-  explicit SysfsRegistry(std::string sysRoot) : sysfs_(std::move(sysRoot)) {}
+  explicit SysfsRegistry(std::string sys_root) : sysfs_(std::move(sys_root)) {}
 
-  LONG OpenKey(RegistryRoot root, const wchar_t* subKey, uint32_t, uint32_t, RegistryKey& key) override {
+  LONG OpenKey(RegistryRoot root, const wchar_t* sub_key, uint32_t, uint32_t, RegistryKey& key) override {
     key = 0;
-    if (root != RegistryRoot::LocalMachine || subKey == nullptr) return ERROR_INVALID_PARAMETER;
-    std::wstring path = UpperAscii(subKey);
+    if (root != RegistryRoot::kLocalMachine || sub_key == nullptr) return ERROR_INVALID_PARAMETER;
+    std::wstring path = UpperAscii(sub_key);
     if (!path.starts_with(kEnumPrefix)) return ERROR_FILE_NOT_FOUND;
     path.erase(0, kEnumPrefix.size());
-    const bool deviceParameters = path.ends_with(kDeviceParameters);
-    if (deviceParameters) path.erase(path.size() - kDeviceParameters.size());
+    const bool device_parameters = path.ends_with(kDeviceParameters);
+    if (device_parameters) path.erase(path.size() - kDeviceParameters.size());
     // USB\VID_vvvv&PID_pppp&MI_ii\<interface name>
     const size_t cut = path.rfind(L'\\');
     if (cut == std::wstring::npos) return ERROR_FILE_NOT_FOUND;
@@ -43,7 +43,7 @@ class SysfsRegistry : public DeviceRegistry {
     auto device = sysfs_.Interface(std::string(name.begin(), name.end()));
     if (!device || UpperAscii(InstanceIdOf(*device)) != path) return ERROR_FILE_NOT_FOUND;
     key = next_++;
-    open_[key] = {std::move(*device), deviceParameters};
+    open_[key] = {std::move(*device), device_parameters};
     return ERROR_SUCCESS;
   }
 
@@ -67,12 +67,12 @@ class SysfsRegistry : public DeviceRegistry {
  private:
   static std::optional<std::pair<uint32_t, std::vector<uint8_t>>> ValueOf(const OpenedKey& key,
                                                                           const std::wstring& name) {
-    if (key.deviceParameters) return std::nullopt;
+    if (key.device_parameters) return std::nullopt;
     const UsbCameraInterface& d = key.device;
     if (name == L"LOCATIONINFORMATION") return std::pair{kRegSz, text::RegistryStringBytes(LocationInformationOf(d))};
     if (name == L"HARDWAREID") {
       return std::pair{kRegMultiSz, text::RegistryMultiStringBytes(
-                                        text::UsbHardwareIds(d.vendorId, d.productId, d.bcdDevice, d.interfaceNumber))};
+                                        text::UsbHardwareIds(d.vendor_id, d.product_id, d.bcdDevice, d.interface_number))};
     }
     return std::nullopt;
   }
@@ -89,8 +89,8 @@ DeviceRegistry& SysfsDeviceRegistry() {
   return instance;
 }
 
-std::unique_ptr<DeviceRegistry> MakeSysfsDeviceRegistry(const std::string& sysRoot) {
-  return std::make_unique<SysfsRegistry>(sysRoot);
+std::unique_ptr<DeviceRegistry> MakeSysfsDeviceRegistry(const std::string& sys_root) {
+  return std::make_unique<SysfsRegistry>(sys_root);
 }
 
 }  // namespace fcp::os

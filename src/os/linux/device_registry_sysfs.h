@@ -13,6 +13,6 @@ namespace fcp::os {
 // The process's instance over the machine's /sys, to be installed with InstallPort<DeviceRegistry>.
 DeviceRegistry& SysfsDeviceRegistry();
 // The same over another root.
-std::unique_ptr<DeviceRegistry> MakeSysfsDeviceRegistry(const std::string& sysRoot);
+std::unique_ptr<DeviceRegistry> MakeSysfsDeviceRegistry(const std::string& sys_root);
 
 }  // namespace fcp::os

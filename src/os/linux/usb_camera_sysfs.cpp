@@ -57,30 +57,30 @@ unsigned NodeNumber(const std::string& node) {
 }  // namespace
 
 std::wstring InstanceIdOf(const UsbCameraInterface& camera) {
-  return text::UsbInterfaceInstanceId(camera.vendorId, camera.productId, camera.interfaceNumber,
-                                      text::WidenBytes(camera.interfaceName));
+  return text::UsbInterfaceInstanceId(camera.vendor_id, camera.product_id, camera.interface_number,
+                                      text::WidenBytes(camera.interface_name));
 }
 
 std::wstring DevicePathOf(const UsbCameraInterface& camera) { return text::CaptureInterfacePath(InstanceIdOf(camera)); }
 
 std::wstring LocationInformationOf(const UsbCameraInterface& camera) {
-  wchar_t hostController[32];
-  std::swprintf(hostController, std::size(hostController), L"%04u.0000.0000", camera.bus);
-  return text::UsbLocationInformation(hostController, camera.ports);
+  wchar_t host_controller[32];
+  std::swprintf(host_controller, std::size(host_controller), L"%04u.0000.0000", camera.bus);
+  return text::UsbLocationInformation(host_controller, camera.ports);
 }
 
-std::optional<UsbCameraInterface> UsbCameraSysfs::ReadInterface(const std::string& interfaceDir) const {
-  const fs::path dir = interfaceDir;
+std::optional<UsbCameraInterface> UsbCameraSysfs::ReadInterface(const std::string& interface_dir) const {
+  const fs::path dir = interface_dir;
   const fs::path device = dir.parent_path();
   const auto number = ReadNumber(dir / "bInterfaceNumber", 16);
   const auto vid = ReadNumber(device / "idVendor", 16);
   const auto pid = ReadNumber(device / "idProduct", 16);
   if (!number || !vid || !pid) return std::nullopt;
   UsbCameraInterface camera;
-  camera.interfaceName = dir.filename().string();
-  camera.interfaceNumber = static_cast<uint8_t>(*number);
-  camera.vendorId = static_cast<uint16_t>(*vid);
-  camera.productId = static_cast<uint16_t>(*pid);
+  camera.interface_name = dir.filename().string();
+  camera.interface_number = static_cast<uint8_t>(*number);
+  camera.vendor_id = static_cast<uint16_t>(*vid);
+  camera.product_id = static_cast<uint16_t>(*pid);
   camera.bcdDevice = static_cast<uint16_t>(ReadNumber(device / "bcdDevice", 16).value_or(0));
   camera.bus = static_cast<unsigned>(ReadNumber(device / "busnum", 10).value_or(0));
   camera.ports = PortsOf(ReadText(device / "devpath").value_or(""));
@@ -91,34 +91,34 @@ std::optional<UsbCameraInterface> UsbCameraSysfs::ReadInterface(const std::strin
 std::vector<UsbCameraInterface> UsbCameraSysfs::Cameras() const {
   std::vector<UsbCameraInterface> cameras;
   std::error_code error;
-  const fs::path classDir = fs::path(sysRoot_) / "class" / "video4linux";
-  for (const auto& entry : fs::directory_iterator(classDir, error)) {
+  const fs::path class_dir = fs::path(sys_root_) / "class" / "video4linux";
+  for (const auto& entry : fs::directory_iterator(class_dir, error)) {
     const fs::path node = entry.path();
     // uvcvideo gives each interface a capture node (index 0) and a metadata node.
     if (ReadNumber(node / "index", 10).value_or(1) != 0) continue;
-    const fs::path interfaceDir = fs::canonical(node / "device", error);
+    const fs::path interface_dir = fs::canonical(node / "device", error);
     if (error) continue;
-    if (ReadNumber(interfaceDir / "bInterfaceClass", 16) != 0x0Eul ||
-        ReadNumber(interfaceDir / "bInterfaceSubClass", 16) != 0x01ul) {
+    if (ReadNumber(interface_dir / "bInterfaceClass", 16) != 0x0Eul ||
+        ReadNumber(interface_dir / "bInterfaceSubClass", 16) != 0x01ul) {
       continue;
     }
-    auto camera = ReadInterface(interfaceDir.string());
+    auto camera = ReadInterface(interface_dir.string());
     if (!camera) continue;
-    camera->videoNode = node.filename().string();
+    camera->video_node = node.filename().string();
     camera->name = ReadText(node / "name").value_or("");
     cameras.push_back(std::move(*camera));
   }
   std::sort(cameras.begin(), cameras.end(),
-            [](const auto& a, const auto& b) { return NodeNumber(a.videoNode) < NodeNumber(b.videoNode); });
+            [](const auto& a, const auto& b) { return NodeNumber(a.video_node) < NodeNumber(b.video_node); });
   return cameras;
 }
 
-std::optional<UsbCameraInterface> UsbCameraSysfs::Interface(const std::string& interfaceName) const {
-  if (interfaceName.empty() || interfaceName.find('/') != std::string::npos || interfaceName.find(':') == std::string::npos) {
+std::optional<UsbCameraInterface> UsbCameraSysfs::Interface(const std::string& interface_name) const {
+  if (interface_name.empty() || interface_name.find('/') != std::string::npos || interface_name.find(':') == std::string::npos) {
     return std::nullopt;
   }
   std::error_code error;
-  const fs::path dir = fs::canonical(fs::path(sysRoot_) / "bus" / "usb" / "devices" / interfaceName, error);
+  const fs::path dir = fs::canonical(fs::path(sys_root_) / "bus" / "usb" / "devices" / interface_name, error);
   if (error) return std::nullopt;
   return ReadInterface(dir.string());
 }

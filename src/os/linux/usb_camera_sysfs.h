@@ -9,12 +9,12 @@
 namespace fcp::os {
 
 struct UsbCameraInterface {
-  std::string videoNode;       // "video0": /dev/video0
-  std::string interfaceName;   // the interface's sysfs name, "1-3.2:1.0"
+  std::string video_node;       // "video0": /dev/video0
+  std::string interface_name;   // the interface's sysfs name, "1-3.2:1.0"
   std::string name;            // the video node's name
-  uint8_t interfaceNumber = 0;
-  uint16_t vendorId = 0;
-  uint16_t productId = 0;
+  uint8_t interface_number = 0;
+  uint16_t vendor_id = 0;
+  uint16_t product_id = 0;
   uint16_t bcdDevice = 0;
   unsigned bus = 0;
   std::vector<uint8_t> ports;        // hub ports from the root hub down ("3.2" -> 3, 2)
@@ -32,16 +32,16 @@ std::wstring LocationInformationOf(const UsbCameraInterface& camera);
 
 class UsbCameraSysfs {
  public:
-  explicit UsbCameraSysfs(std::string sysRoot = "/sys") : sysRoot_(std::move(sysRoot)) {}
+  explicit UsbCameraSysfs(std::string sys_root = "/sys") : sys_root_(std::move(sys_root)) {}
 
   // Capture nodes of USB video-control interfaces, in video node order.
   std::vector<UsbCameraInterface> Cameras() const;
   // One USB interface by its sysfs name (any interface of a USB device, with or without a node).
-  std::optional<UsbCameraInterface> Interface(const std::string& interfaceName) const;
+  std::optional<UsbCameraInterface> Interface(const std::string& interface_name) const;
 
  private:
-  std::optional<UsbCameraInterface> ReadInterface(const std::string& interfaceDir) const;
-  std::string sysRoot_;
+  std::optional<UsbCameraInterface> ReadInterface(const std::string& interface_dir) const;
+  std::string sys_root_;
 };
 
 }  // namespace fcp::os

@@ -75,7 +75,7 @@ UvcTransport IoctlTransport(std::shared_ptr<OpenNode> node) {
   return [node](const UvcControlRequest& request, std::span<uint8_t, kUvcExtensionControlSize> data,
                 uint32_t& received) -> HRESULT {
     uvc_xu_control_query query{};
-    query.unit = request.unitId;
+    query.unit = request.unit_id;
     query.selector = request.selector;
     query.query = request.get ? UVC_GET_CUR : UVC_SET_CUR;
     query.size = static_cast<__u16>(data.size());
@@ -111,16 +111,16 @@ class V4l2Properties : public PropertyBag {
 
 class V4l2Moniker : public DeviceMoniker {
  public:
-  V4l2Moniker(UsbCameraInterface camera, std::string devRoot) : camera_(std::move(camera)), devRoot_(std::move(devRoot)) {}
+  V4l2Moniker(UsbCameraInterface camera, std::string dev_root) : camera_(std::move(camera)), dev_root_(std::move(dev_root)) {}
   HRESULT BindToStorage(std::unique_ptr<PropertyBag>& bag) override {
     bag = std::make_unique<V4l2Properties>(camera_);
     return S_OK;
   }
   HRESULT BindToObject(std::unique_ptr<VideoFilter>& filter) override {
-    auto vc = ParseVideoControl(camera_.descriptors, camera_.interfaceNumber);
+    auto vc = ParseVideoControl(camera_.descriptors, camera_.interface_number);
     if (!vc) return E_NOINTERFACE;
     auto node = std::make_shared<OpenNode>();
-    const std::string path = devRoot_ + "/" + camera_.videoNode;
+    const std::string path = dev_root_ + "/" + camera_.video_node;
     node->fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (node->fd < 0) {
       const int error = errno;
@@ -133,13 +133,13 @@ class V4l2Moniker : public DeviceMoniker {
 
  private:
   UsbCameraInterface camera_;
-  std::string devRoot_;
+  std::string dev_root_;
 };
 
 class V4l2Enumerator : public MonikerEnumerator {
  public:
-  V4l2Enumerator(std::vector<UsbCameraInterface> cameras, std::string devRoot)
-      : cameras_(std::move(cameras)), devRoot_(std::move(devRoot)) {}
+  V4l2Enumerator(std::vector<UsbCameraInterface> cameras, std::string dev_root)
+      : cameras_(std::move(cameras)), dev_root_(std::move(dev_root)) {}
   HRESULT Reset() override {
     next_ = 0;
     return S_OK;
@@ -151,29 +151,29 @@ class V4l2Enumerator : public MonikerEnumerator {
   }
   HRESULT Next(std::unique_ptr<DeviceMoniker>& moniker) override {
     if (next_ >= cameras_.size()) return S_FALSE;
-    moniker = std::make_unique<V4l2Moniker>(cameras_[next_++], devRoot_);
+    moniker = std::make_unique<V4l2Moniker>(cameras_[next_++], dev_root_);
     return S_OK;
   }
 
  private:
   std::vector<UsbCameraInterface> cameras_;
-  std::string devRoot_;
+  std::string dev_root_;
   size_t next_ = 0;
 };
 
 class V4l2Inputs : public VideoInputs {
  public:
-  V4l2Inputs(std::string sysRoot, std::string devRoot) : sysfs_(std::move(sysRoot)), devRoot_(std::move(devRoot)) {}
+  V4l2Inputs(std::string sys_root, std::string dev_root) : sysfs_(std::move(sys_root)), dev_root_(std::move(dev_root)) {}
   HRESULT CreateVideoInputEnumerator(std::unique_ptr<MonikerEnumerator>& enumerator) override {
     auto cameras = sysfs_.Cameras();
     if (cameras.empty()) return S_FALSE;
-    enumerator = std::make_unique<V4l2Enumerator>(std::move(cameras), devRoot_);
+    enumerator = std::make_unique<V4l2Enumerator>(std::move(cameras), dev_root_);
     return S_OK;
   }
 
  private:
   UsbCameraSysfs sysfs_;
-  std::string devRoot_;
+  std::string dev_root_;
 };
 
 }  // namespace
@@ -183,8 +183,8 @@ VideoInputs& V4l2VideoInputs() {
   return instance;
 }
 
-std::unique_ptr<VideoInputs> MakeV4l2VideoInputs(const std::string& sysRoot, const std::string& devRoot) {
-  return std::make_unique<V4l2Inputs>(sysRoot, devRoot);
+std::unique_ptr<VideoInputs> MakeV4l2VideoInputs(const std::string& sys_root, const std::string& dev_root) {
+  return std::make_unique<V4l2Inputs>(sys_root, dev_root);
 }
 
 }  // namespace fcp::os

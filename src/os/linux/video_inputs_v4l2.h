@@ -12,6 +12,6 @@ namespace fcp::os {
 // InstallPort<VideoInputs>.
 VideoInputs& V4l2VideoInputs();
 // The same over other roots (tests build a sysfs tree of their own).
-std::unique_ptr<VideoInputs> MakeV4l2VideoInputs(const std::string& sysRoot, const std::string& devRoot);
+std::unique_ptr<VideoInputs> MakeV4l2VideoInputs(const std::string& sys_root, const std::string& dev_root);
 
 }  // namespace fcp::os

@@ -8,7 +8,7 @@ namespace {
 
 HKEY RootKey(RegistryRoot root) {
   switch (root) {
-    case RegistryRoot::LocalMachine:
+    case RegistryRoot::kLocalMachine:
       return HKEY_LOCAL_MACHINE;
   }
   return nullptr;
@@ -16,19 +16,19 @@ HKEY RootKey(RegistryRoot root) {
 
 class Win32Registry : public DeviceRegistry {
  public:
-  LONG OpenKey(RegistryRoot root, const wchar_t* subKey, uint32_t options, uint32_t access,
+  LONG OpenKey(RegistryRoot root, const wchar_t* sub_key, uint32_t options, uint32_t access,
                RegistryKey& key) override {
     HKEY opened = nullptr;
-    const LONG result = RegOpenKeyExW(RootKey(root), subKey, options, access, &opened);
+    const LONG result = RegOpenKeyExW(RootKey(root), sub_key, options, access, &opened);
     key = result == ERROR_SUCCESS ? reinterpret_cast<RegistryKey>(opened) : 0;
     return result;
   }
   LONG QueryValue(RegistryKey key, const wchar_t* name, uint32_t* type, uint8_t* data, uint32_t& size) override {
-    DWORD valueType = 0;
-    DWORD valueSize = size;
-    const LONG result = RegQueryValueExW(reinterpret_cast<HKEY>(key), name, nullptr, &valueType, data, &valueSize);
-    if (type != nullptr) *type = valueType;
-    size = valueSize;
+    DWORD value_type = 0;
+    DWORD value_size = size;
+    const LONG result = RegQueryValueExW(reinterpret_cast<HKEY>(key), name, nullptr, &value_type, data, &value_size);
+    if (type != nullptr) *type = value_type;
+    size = value_size;
     return result;
   }
   LONG CloseKey(RegistryKey key) override { return RegCloseKey(reinterpret_cast<HKEY>(key)); }

@@ -22,8 +22,8 @@ HDEVINFO ToSet(DeviceInfoSet set) { return reinterpret_cast<HDEVINFO>(set); }
 SP_DEVINFO_DATA ToInfo(const DeviceInfoData& d) {
   SP_DEVINFO_DATA out{};
   out.cbSize = sizeof out;
-  out.ClassGuid = ToPlatform(d.classGuid);
-  out.DevInst = d.devInst;
+  out.ClassGuid = ToPlatform(d.class_guid);
+  out.DevInst = d.dev_inst;
   out.Reserved = d.reserved;
   return out;
 }
@@ -35,7 +35,7 @@ DeviceInfoData FromInfo(const SP_DEVINFO_DATA& d) {
 SP_DEVICE_INTERFACE_DATA ToInterface(const DeviceInterfaceData& d) {
   SP_DEVICE_INTERFACE_DATA out{};
   out.cbSize = sizeof out;
-  out.InterfaceClassGuid = ToPlatform(d.interfaceClass);
+  out.InterfaceClassGuid = ToPlatform(d.interface_class);
   out.Flags = d.flags;
   out.Reserved = d.reserved;
   return out;
@@ -43,10 +43,10 @@ SP_DEVICE_INTERFACE_DATA ToInterface(const DeviceInterfaceData& d) {
 
 class Win32DeviceSetupPort final : public DeviceSetup {
  public:
-  DeviceInfoSet GetClassDevs(const Guid* classGuid, const wchar_t* enumerator, DWORD flags) override {
+  DeviceInfoSet GetClassDevs(const Guid* class_guid, const wchar_t* enumerator, DWORD flags) override {
     GUID guid{};
-    if (classGuid != nullptr) guid = ToPlatform(*classGuid);
-    const HDEVINFO set = SetupDiGetClassDevsW(classGuid != nullptr ? &guid : nullptr, enumerator, nullptr, flags);
+    if (class_guid != nullptr) guid = ToPlatform(*class_guid);
+    const HDEVINFO set = SetupDiGetClassDevsW(class_guid != nullptr ? &guid : nullptr, enumerator, nullptr, flags);
     return set == INVALID_HANDLE_VALUE ? kInvalidDeviceInfoSet : reinterpret_cast<DeviceInfoSet>(set);
   }
   BOOL EnumDeviceInfo(DeviceInfoSet set, DWORD index, DeviceInfoData* data) override {
@@ -61,38 +61,38 @@ class Win32DeviceSetupPort final : public DeviceSetup {
     SP_DEVINFO_DATA info = ToInfo(device);
     return SetupDiGetDeviceRegistryPropertyW(ToSet(set), &info, property, type, buffer, size, required);
   }
-  BOOL EnumDeviceInterfaces(DeviceInfoSet set, const DeviceInfoData* device, const Guid& interfaceClass, DWORD index,
+  BOOL EnumDeviceInterfaces(DeviceInfoSet set, const DeviceInfoData* device, const Guid& interface_class, DWORD index,
                             DeviceInterfaceData* data) override {
     SP_DEVINFO_DATA info{};
     if (device != nullptr) info = ToInfo(*device);
-    const GUID guid = ToPlatform(interfaceClass);
+    const GUID guid = ToPlatform(interface_class);
     SP_DEVICE_INTERFACE_DATA out{};
     out.cbSize = sizeof out;
     const BOOL ok = SetupDiEnumDeviceInterfaces(ToSet(set), device != nullptr ? &info : nullptr, &guid, index, &out);
     if (ok) *data = DeviceInterfaceData{FromPlatform(out.InterfaceClassGuid), out.Flags, static_cast<uintptr_t>(out.Reserved)};
     return ok;
   }
-  BOOL GetDeviceInterfacePath(DeviceInfoSet set, const DeviceInterfaceData& data, wchar_t* path, DWORD pathChars,
-                              DWORD* requiredChars) override {
+  BOOL GetDeviceInterfacePath(DeviceInfoSet set, const DeviceInterfaceData& data, wchar_t* path, DWORD path_chars,
+                              DWORD* required_chars) override {
     SP_DEVICE_INTERFACE_DATA iface = ToInterface(data);
     constexpr DWORD kFixed = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
     if (path == nullptr) {
       DWORD required = 0;
       const BOOL ok = SetupDiGetDeviceInterfaceDetailW(ToSet(set), &iface, nullptr, 0, &required, nullptr);
       const DWORD error = GetLastError();
-      if (requiredChars != nullptr) *requiredChars = required > kFixed ? (required - kFixed) / sizeof(wchar_t) : 0;
+      if (required_chars != nullptr) *required_chars = required > kFixed ? (required - kFixed) / sizeof(wchar_t) : 0;
       SetLastError(error);
       return ok;
     }
-    std::vector<uint8_t> bytes(kFixed + static_cast<size_t>(pathChars) * sizeof(wchar_t));
+    std::vector<uint8_t> bytes(kFixed + static_cast<size_t>(path_chars) * sizeof(wchar_t));
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(bytes.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     DWORD required = 0;
     const BOOL ok = SetupDiGetDeviceInterfaceDetailW(ToSet(set), &iface, detail, static_cast<DWORD>(bytes.size()),
                                                      &required, nullptr);
     const DWORD error = GetLastError();
-    if (requiredChars != nullptr) *requiredChars = required > kFixed ? (required - kFixed) / sizeof(wchar_t) : 0;
-    if (ok) std::memcpy(path, detail->DevicePath, static_cast<size_t>(pathChars) * sizeof(wchar_t));
+    if (required_chars != nullptr) *required_chars = required > kFixed ? (required - kFixed) / sizeof(wchar_t) : 0;
+    if (ok) std::memcpy(path, detail->DevicePath, static_cast<size_t>(path_chars) * sizeof(wchar_t));
     SetLastError(error);
     return ok;
   }
@@ -132,12 +132,12 @@ class Win32DeviceSetupPort final : public DeviceSetup {
 
 class Win32CameraLayerHostPort final : public CameraLayerHost {
  public:
-  BOOL VersionAtLeast(DWORD major, DWORD minor, WORD servicePackMajor) override {
+  BOOL VersionAtLeast(DWORD major, DWORD minor, WORD service_pack_major) override {
     OSVERSIONINFOEXW info{};
     info.dwOSVersionInfoSize = sizeof info;
     info.dwMajorVersion = major;
     info.dwMinorVersion = minor;
-    info.wServicePackMajor = servicePackMajor;
+    info.wServicePackMajor = service_pack_major;
     ULONGLONG mask = 0;
     mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
     mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);

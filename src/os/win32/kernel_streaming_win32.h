@@ -17,7 +17,7 @@ struct IKsTopologyInfo : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE get_Category(DWORD index, GUID* category) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_NumConnections(DWORD* count) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_ConnectionInfo(DWORD index, KSTOPOLOGY_CONNECTION* connection) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_NodeName(DWORD node, WCHAR* name, DWORD bufferSize, DWORD* nameLength) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_NodeName(DWORD node, WCHAR* name, DWORD buffer_size, DWORD* name_length) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_NumNodes(DWORD* count) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_NodeType(DWORD node, GUID* type) = 0;
   virtual HRESULT STDMETHODCALLTYPE CreateNodeInstance(DWORD node, REFIID iid, void** object) = 0;

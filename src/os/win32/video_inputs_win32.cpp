@@ -24,18 +24,18 @@ constexpr GUID kIidIBaseFilter = {0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00,
 class Win32KsControl : public KsControl {
  public:
   explicit Win32KsControl(ComPtr<IKsControl> control) : control_(std::move(control)) {}
-  HRESULT KsProperty(const KspNode& property, uint32_t propertyLength, void* data, uint32_t dataLength,
-                     uint32_t* bytesReturned) override {
+  HRESULT KsProperty(const KspNode& property, uint32_t property_length, void* data, uint32_t data_length,
+                     uint32_t* bytes_returned) override {
     KSP_NODE node{};
     node.Property.Set = ToPlatform(property.set);
     node.Property.Id = property.id;
     node.Property.Flags = property.flags;
-    node.NodeId = property.nodeId;
+    node.NodeId = property.node_id;
     node.Reserved = property.reserved;
     ULONG returned = 0;
     const HRESULT result =
-        control_->KsProperty(reinterpret_cast<PKSPROPERTY>(&node), propertyLength, data, dataLength, &returned);
-    if (bytesReturned != nullptr) *bytesReturned = returned;
+        control_->KsProperty(reinterpret_cast<PKSPROPERTY>(&node), property_length, data, data_length, &returned);
+    if (bytes_returned != nullptr) *bytes_returned = returned;
     return result;
   }
 
@@ -54,15 +54,15 @@ class Win32Topology : public KsTopologyInfo {
     return result;
   }
   HRESULT GetNodeType(uint32_t node, Guid& type) override {
-    GUID platformType{};
-    const HRESULT result = topology_->get_NodeType(node, &platformType);
-    type = FromPlatform(platformType);
+    GUID platform_type{};
+    const HRESULT result = topology_->get_NodeType(node, &platform_type);
+    type = FromPlatform(platform_type);
     return result;
   }
   HRESULT CreateNodeInstance(uint32_t node, std::unique_ptr<KsControl>& control) override {
-    ComPtr<IKsControl> nodeControl;
-    const HRESULT result = topology_->CreateNodeInstance(node, kIidIKsControl, nodeControl.PutVoid());
-    if (SUCCEEDED(result) && nodeControl) control = std::make_unique<Win32KsControl>(std::move(nodeControl));
+    ComPtr<IKsControl> node_control;
+    const HRESULT result = topology_->CreateNodeInstance(node, kIidIKsControl, node_control.PutVoid());
+    if (SUCCEEDED(result) && node_control) control = std::make_unique<Win32KsControl>(std::move(node_control));
     return result;
   }
 
@@ -74,9 +74,9 @@ class Win32Filter : public VideoFilter {
  public:
   explicit Win32Filter(ComPtr<IBaseFilter> filter) : filter_(std::move(filter)) {}
   HRESULT QueryKsControl(std::unique_ptr<KsControl>& control) override {
-    ComPtr<IKsControl> ksControl;
-    const HRESULT result = filter_->QueryInterface(kIidIKsControl, ksControl.PutVoid());
-    if (SUCCEEDED(result) && ksControl) control = std::make_unique<Win32KsControl>(std::move(ksControl));
+    ComPtr<IKsControl> ks_control;
+    const HRESULT result = filter_->QueryInterface(kIidIKsControl, ks_control.PutVoid());
+    if (SUCCEEDED(result) && ks_control) control = std::make_unique<Win32KsControl>(std::move(ks_control));
     return result;
   }
   HRESULT QueryTopologyInfo(std::unique_ptr<KsTopologyInfo>& topology) override {
@@ -117,15 +117,15 @@ class Win32Moniker : public DeviceMoniker {
  public:
   explicit Win32Moniker(ComPtr<IMoniker> moniker) : moniker_(std::move(moniker)) {}
   HRESULT BindToStorage(std::unique_ptr<PropertyBag>& bag) override {
-    ComPtr<IPropertyBag> propertyBag;
-    const HRESULT result = moniker_->BindToStorage(nullptr, nullptr, kIidIPropertyBag, propertyBag.PutVoid());
-    if (SUCCEEDED(result) && propertyBag) bag = std::make_unique<Win32PropertyBag>(std::move(propertyBag));
+    ComPtr<IPropertyBag> property_bag;
+    const HRESULT result = moniker_->BindToStorage(nullptr, nullptr, kIidIPropertyBag, property_bag.PutVoid());
+    if (SUCCEEDED(result) && property_bag) bag = std::make_unique<Win32PropertyBag>(std::move(property_bag));
     return result;
   }
   HRESULT BindToObject(std::unique_ptr<VideoFilter>& filter) override {
-    ComPtr<IBaseFilter> baseFilter;
-    const HRESULT result = moniker_->BindToObject(nullptr, nullptr, kIidIBaseFilter, baseFilter.PutVoid());
-    if (SUCCEEDED(result) && baseFilter) filter = std::make_unique<Win32Filter>(std::move(baseFilter));
+    ComPtr<IBaseFilter> base_filter;
+    const HRESULT result = moniker_->BindToObject(nullptr, nullptr, kIidIBaseFilter, base_filter.PutVoid());
+    if (SUCCEEDED(result) && base_filter) filter = std::make_unique<Win32Filter>(std::move(base_filter));
     return result;
   }
 
@@ -152,12 +152,12 @@ class Win32MonikerEnumerator : public MonikerEnumerator {
 class Win32VideoInputs : public VideoInputs {
  public:
   HRESULT CreateVideoInputEnumerator(std::unique_ptr<MonikerEnumerator>& enumerator) override {
-    ComPtr<ICreateDevEnum> deviceEnumerator;
+    ComPtr<ICreateDevEnum> device_enumerator;
     HRESULT result = CoCreateInstance(kClsidSystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, kIidICreateDevEnum,
-                                      deviceEnumerator.PutVoid());
+                                      device_enumerator.PutVoid());
     if (FAILED(result)) return result;
     ComPtr<IEnumMoniker> monikers;
-    result = deviceEnumerator->CreateClassEnumerator(kClsidVideoInputDeviceCategory, monikers.Put(), 0);
+    result = device_enumerator->CreateClassEnumerator(kClsidVideoInputDeviceCategory, monikers.Put(), 0);
     if (result == S_OK && monikers) enumerator = std::make_unique<Win32MonikerEnumerator>(std::move(monikers));
     return result;
   }

@@ -99,7 +99,7 @@ bool PostToMainLoop(DialogThread::Task task) {
 }
 
 struct Control {
-  ControlKind kind = ControlKind::Static;
+  ControlKind kind = ControlKind::kStatic;
   int id = 0;
   DWORD style = 0;
   GtkWidget* widget = nullptr;
@@ -112,19 +112,19 @@ struct Control {
 class GtkDialogWindow final : public DialogWindow {
  public:
   GtkDialogWindow(const DialogTemplate& dialog, DialogClient& client, GtkDialogWindow* owner, HICON icon,
-                  os::DeviceEvents* deviceEvents)
+                  os::DeviceEvents* device_events)
       : template_(dialog),
         client_(client),
         owner_(owner),
-        deviceEvents_(deviceEvents),
-        dialogThread_(PostToMainLoop) {
+        device_events_(device_events),
+        dialog_thread_(PostToMainLoop) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
     if (owner_) {
       gtk_window_set_transient_for(GTK_WINDOW(window_), GTK_WINDOW(owner_->window_));
       gtk_window_set_modal(GTK_WINDOW(window_), TRUE);
     }
-    gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), (dialog.exStyle & WS_EX_APPWINDOW) == 0 && owner_);
+    gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), (dialog.ex_style & WS_EX_APPWINDOW) == 0 && owner_);
     if (icon) gtk_window_set_icon(GTK_WINDOW(window_), reinterpret_cast<GdkPixbuf*>(icon));
 
     // The window manager's title bar, until the system menu needs a header bar of the window's own.
@@ -133,20 +133,20 @@ class GtkDialogWindow final : public DialogWindow {
     fixed_ = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(window_), fixed_);
 
-    dialogFont_ = FontOf(dialog);
-    const DialogBaseUnits units = BaseUnitsOf(window_, dialogFont_);
+    dialog_font_ = FontOf(dialog);
+    const DialogBaseUnits units = BaseUnitsOf(window_, dialog_font_);
     client_rect_ = DialogUnitsToPixels(units, 0, 0, dialog.cx, dialog.cy);
     gtk_widget_set_size_request(fixed_, client_rect_.right, client_rect_.bottom);
 
-    int staticCount = 0;
+    int static_count = 0;
     for (const ControlTemplate& c : dialog.controls) {
       auto control = std::make_unique<Control>();
       control->kind = c.kind;
-      control->id = c.id == IDC_STATIC ? -1000 - staticCount++ : c.id;
+      control->id = c.id == IDC_STATIC ? -1000 - static_count++ : c.id;
       control->style = c.style;
       control->text = std::wstring(c.text);
       control->rect = DialogUnitsToPixels(units, c.x, c.y, c.cx, c.cy);
-      control->font = dialogFont_;
+      control->font = dialog_font_;
       CreateWidget(*control, c, icon);
       controls_[control->id] = std::move(control);
     }
@@ -165,13 +165,13 @@ class GtkDialogWindow final : public DialogWindow {
   }
 
   ~GtkDialogWindow() override {
-    dialogThread_.Close();
+    dialog_thread_.Close();
     for (auto& [id, source] : timers_) g_source_remove(source);
-    if (deviceWatch_) g_source_remove(deviceWatch_);
+    if (device_watch_) g_source_remove(device_watch_);
     gtk_widget_destroy(window_);
   }
 
-  GtkWidget* widget() const { return window_; }
+  GtkWidget* Widget() const { return window_; }
 
   INT_PTR Run() {
     client_.AttachWindow(this);
@@ -201,9 +201,9 @@ class GtkDialogWindow final : public DialogWindow {
       Control* control = Find(id);
       if (!control) return;
       control->text = text;
-      if (control->kind == ControlKind::Button) {
+      if (control->kind == ControlKind::kButton) {
         gtk_button_set_label(GTK_BUTTON(control->widget), MnemonicLabel(text).c_str());
-      } else if (control->kind == ControlKind::Edit) {
+      } else if (control->kind == ControlKind::kEdit) {
         gtk_entry_set_text(GTK_ENTRY(control->widget), Utf8(text).c_str());
       } else {
         gtk_widget_queue_draw(control->widget);
@@ -245,7 +245,7 @@ class GtkDialogWindow final : public DialogWindow {
     return rect;
   }
   LOGFONTW GetItemFont(int id) override {
-    LOGFONTW font = dialogFont_;
+    LOGFONTW font = dialog_font_;
     OnDialogThread([&] {
       if (Control* control = Find(id)) font = control->font;
     });
@@ -265,7 +265,7 @@ class GtkDialogWindow final : public DialogWindow {
     if (icon && big) gtk_window_set_icon(GTK_WINDOW(window_), reinterpret_cast<GdkPixbuf*>(icon));
   }
   bool HasSystemMenu() override { return (template_.style & WS_SYSMENU) != 0; }
-  bool AppendSystemMenu(UINT flags, UINT_PTR commandId, const std::wstring& text) override {
+  bool AppendSystemMenu(UINT flags, UINT_PTR command_id, const std::wstring& text) override {
     if (!menu_) {
       // The system menu lives in a header bar: the title, the menu button, the close button.
       header_ = gtk_header_bar_new();
@@ -273,19 +273,19 @@ class GtkDialogWindow final : public DialogWindow {
       gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(header_), TRUE);
       gtk_window_set_titlebar(GTK_WINDOW(window_), header_);
       menu_ = gtk_menu_new();
-      menuButton_ = gtk_menu_button_new();
-      gtk_button_set_image(GTK_BUTTON(menuButton_), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_MENU));
-      gtk_menu_button_set_popup(GTK_MENU_BUTTON(menuButton_), menu_);
-      gtk_header_bar_pack_end(GTK_HEADER_BAR(header_), menuButton_);
+      menu_button_ = gtk_menu_button_new();
+      gtk_button_set_image(GTK_BUTTON(menu_button_), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_MENU));
+      gtk_menu_button_set_popup(GTK_MENU_BUTTON(menu_button_), menu_);
+      gtk_header_bar_pack_end(GTK_HEADER_BAR(header_), menu_button_);
     }
     GtkWidget* item;
     if (flags & MF_SEPARATOR) {
       // A separator first in the menu separates nothing here: the window manager's entries are not in it.
-      if (systemMenuItems_ == 0) return true;
+      if (system_menu_items_ == 0) return true;
       item = gtk_separator_menu_item_new();
     } else {
       item = gtk_menu_item_new_with_mnemonic(MnemonicLabel(text).c_str());
-      g_object_set_data(G_OBJECT(item), "fcp-command", reinterpret_cast<gpointer>(commandId));
+      g_object_set_data(G_OBJECT(item), "fcp-command", reinterpret_cast<gpointer>(command_id));
       g_signal_connect(item, "activate", G_CALLBACK(+[](GtkMenuItem* menuItem, gpointer self) {
                          const auto command = reinterpret_cast<UINT_PTR>(g_object_get_data(G_OBJECT(menuItem), "fcp-command"));
                          auto* window = static_cast<GtkDialogWindow*>(self);
@@ -293,7 +293,7 @@ class GtkDialogWindow final : public DialogWindow {
                          window->PostMessage(WM_SYSCOMMAND, command, 0);
                        }),
                        this);
-      ++systemMenuItems_;
+      ++system_menu_items_;
     }
     gtk_menu_shell_append(GTK_MENU_SHELL(menu_), item);
     gtk_widget_show(item);
@@ -306,17 +306,17 @@ class GtkDialogWindow final : public DialogWindow {
     return true;
   }
   bool IsIconic() override {
-    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
-    return gdkWindow && (gdk_window_get_state(gdkWindow) & GDK_WINDOW_STATE_ICONIFIED);
+    GdkWindow* gdk_window = gtk_widget_get_window(window_);
+    return gdk_window && (gdk_window_get_state(gdk_window) & GDK_WINDOW_STATE_ICONIFIED);
   }
   int GetSystemMetrics(int index) override { return index == SM_CXICON || index == SM_CYICON ? 32 : 0; }
   std::unique_ptr<CDC> BeginPaint() override { return std::make_unique<CDC>(); }
 
-  UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs) override {
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapse_ms) override {
     KillTimer(id);
     auto* tick = new TimerTick{this, id};
     const guint source = g_timeout_add_full(
-        G_PRIORITY_DEFAULT, elapseMs,
+        G_PRIORITY_DEFAULT, elapse_ms,
         +[](gpointer data) -> gboolean {
           auto* t = static_cast<TimerTick*>(data);
           t->window->Deliver(WM_TIMER, t->id, 0);
@@ -334,7 +334,7 @@ class GtkDialogWindow final : public DialogWindow {
     return true;
   }
   bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
-    return dialogThread_.Post([this, message, wParam, lParam] { Deliver(message, wParam, lParam); });
+    return dialog_thread_.Post([this, message, wParam, lParam] { Deliver(message, wParam, lParam); });
   }
   int MessageBox(const std::wstring& text, const std::wstring& caption, UINT) override {
     GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
@@ -345,11 +345,11 @@ class GtkDialogWindow final : public DialogWindow {
     return IDOK;
   }
   HDEVNOTIFY RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags) override {
-    if (filter.deviceType != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
+    if (filter.device_type != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
     if (monitor_) return nullptr;  // one registration per window
-    if (deviceEvents_) monitor_ = deviceEvents_->Open();
+    if (device_events_) monitor_ = device_events_->Open();
     if (!monitor_) return nullptr;
-    deviceWatch_ = g_unix_fd_add(monitor_->Fd(), G_IO_IN, +[](gint, GIOCondition, gpointer self) -> gboolean {
+    device_watch_ = g_unix_fd_add(monitor_->Fd(), G_IO_IN, +[](gint, GIOCondition, gpointer self) -> gboolean {
       auto* window = static_cast<GtkDialogWindow*>(self);
       if (const WPARAM event = DeviceChangeOf(window->monitor_->ReadEvent())) window->Deliver(WM_DEVICECHANGE, event, 0);
       return G_SOURCE_CONTINUE;
@@ -358,8 +358,8 @@ class GtkDialogWindow final : public DialogWindow {
   }
   bool UnregisterDeviceNotification(HDEVNOTIFY handle) override {
     if (!monitor_ || handle != reinterpret_cast<HDEVNOTIFY>(monitor_.get())) return false;
-    g_source_remove(deviceWatch_);
-    deviceWatch_ = 0;
+    g_source_remove(device_watch_);
+    device_watch_ = 0;
     monitor_.reset();
     return true;
   }
@@ -395,10 +395,10 @@ class GtkDialogWindow final : public DialogWindow {
 
   // Runs `call` on the dialog's thread and waits for it there (SendMessage); dropped once the
   // window is gone.
-  void OnDialogThread(const std::function<void()>& call) { dialogThread_.Send(call); }
+  void OnDialogThread(const std::function<void()>& call) { dialog_thread_.Send(call); }
 
   void ApplyFont(Control& control) {
-    if (control.kind == ControlKind::Static) return;  // drawn with control.font
+    if (control.kind == ControlKind::kStatic) return;  // drawn with control.font
     PangoFontDescription* description = PangoFontOf(control.font);
     GtkCssProvider* css = gtk_css_provider_new();
     const std::string rule = std::string("* { font: ") + std::to_string(std::lround(pango_font_description_get_size(description) / double(PANGO_SCALE))) +
@@ -418,7 +418,7 @@ class GtkDialogWindow final : public DialogWindow {
     const int width = control.rect.right - control.rect.left;
     const int height = control.rect.bottom - control.rect.top;
     switch (control.kind) {
-      case ControlKind::Button:
+      case ControlKind::kButton:
         control.widget = gtk_button_new_with_mnemonic(MnemonicLabel(control.text).c_str());
         g_object_set_data(G_OBJECT(control.widget), "fcp-id", GINT_TO_POINTER(control.id));
         g_signal_connect(control.widget, "clicked", G_CALLBACK(+[](GtkButton* button, gpointer self) {
@@ -431,14 +431,14 @@ class GtkDialogWindow final : public DialogWindow {
           gtk_window_set_default(GTK_WINDOW(window_), control.widget);
         }
         break;
-      case ControlKind::Edit:
+      case ControlKind::kEdit:
         control.widget = gtk_entry_new();
         gtk_editable_set_editable(GTK_EDITABLE(control.widget), (c.style & ES_READONLY) == 0);
         gtk_entry_set_has_frame(GTK_ENTRY(control.widget), (c.style & WS_BORDER) != 0);
         gtk_entry_set_width_chars(GTK_ENTRY(control.widget), 1);
         gtk_entry_set_text(GTK_ENTRY(control.widget), Utf8(control.text).c_str());
         break;
-      case ControlKind::Icon: {
+      case ControlKind::kIcon: {
         GdkPixbuf* pixbuf = reinterpret_cast<GdkPixbuf*>(icon);
         GdkPixbuf* scaled = pixbuf ? gdk_pixbuf_scale_simple(pixbuf, 32, 32, GDK_INTERP_BILINEAR) : nullptr;
         control.widget = scaled ? gtk_image_new_from_pixbuf(scaled) : gtk_image_new();
@@ -447,7 +447,7 @@ class GtkDialogWindow final : public DialogWindow {
         gtk_widget_set_valign(control.widget, GTK_ALIGN_START);
         break;
       }
-      case ControlKind::Static:
+      case ControlKind::kStatic:
         control.widget = gtk_drawing_area_new();
         g_object_set_data(G_OBJECT(control.widget), "fcp-control", &control);
         g_signal_connect(control.widget, "draw", G_CALLBACK(+[](GtkWidget* widget, cairo_t* cr, gpointer self) -> gboolean {
@@ -458,22 +458,22 @@ class GtkDialogWindow final : public DialogWindow {
                          this);
         break;
     }
-    int requestWidth = width;
-    if (control.kind == ControlKind::Static && (control.style & 0x3) == SS_LEFT) {
+    int request_width = width;
+    if (control.kind == ControlKind::kStatic && (control.style & 0x3) == SS_LEFT) {
       // The substitute font may be wider than the one the layout was made for: a left-aligned label
       // may grow to the right rather than lose its end.
       PangoLayout* layout = gtk_widget_create_pango_layout(window_, Utf8(control.text).c_str());
       PangoFontDescription* description = PangoFontOf(control.font);
       pango_layout_set_font_description(layout, description);
-      int textWidth = 0, textHeight = 0;
-      pango_layout_get_pixel_size(layout, &textWidth, &textHeight);
-      requestWidth = std::max(width, textWidth);
+      int text_width = 0, text_height = 0;
+      pango_layout_get_pixel_size(layout, &text_width, &text_height);
+      request_width = std::max(width, text_width);
       pango_font_description_free(description);
       g_object_unref(layout);
-    } else if (control.kind != ControlKind::Icon) {
+    } else if (control.kind != ControlKind::kIcon) {
       ApplyFont(control);
     }
-    gtk_widget_set_size_request(control.widget, requestWidth, height);
+    gtk_widget_set_size_request(control.widget, request_width, height);
     gtk_fixed_put(GTK_FIXED(fixed_), control.widget, control.rect.left, control.rect.top);
   }
 
@@ -486,26 +486,26 @@ class GtkDialogWindow final : public DialogWindow {
     PangoLayout* layout = gtk_widget_create_pango_layout(widget, Utf8(control.text).c_str());
     PangoFontDescription* description = PangoFontOf(control.font);
     pango_layout_set_font_description(layout, description);
-    int textWidth = 0, textHeight = 0;
-    pango_layout_get_pixel_size(layout, &textWidth, &textHeight);
+    int text_width = 0, text_height = 0;
+    pango_layout_get_pixel_size(layout, &text_width, &text_height);
     const int width = gtk_widget_get_allocated_width(widget);
     int x = 0;
-    if ((control.style & 0x3) == SS_CENTER) x = (width - textWidth) / 2;
-    if (dc.bkColor && !control.text.empty()) {
-      const COLORREF bk = *dc.bkColor;
+    if ((control.style & 0x3) == SS_CENTER) x = (width - text_width) / 2;
+    if (dc.bk_color && !control.text.empty()) {
+      const COLORREF bk = *dc.bk_color;
       cairo_set_source_rgb(cr, GetRValue(bk) / 255.0, GetGValue(bk) / 255.0, GetBValue(bk) / 255.0);
-      const int cellHeight = std::max(textHeight, control.font.lfHeight > 0 ? int(control.font.lfHeight) : 0);
-      cairo_rectangle(cr, x, 0, textWidth, cellHeight);
+      const int cell_height = std::max(text_height, control.font.lfHeight > 0 ? int(control.font.lfHeight) : 0);
+      cairo_rectangle(cr, x, 0, text_width, cell_height);
       cairo_fill(cr);
     }
     GdkRGBA foreground;
     gtk_style_context_get_color(gtk_widget_get_style_context(widget), gtk_widget_get_state_flags(widget), &foreground);
-    if (dc.textColor) {
-      const COLORREF fg = *dc.textColor;
+    if (dc.text_color) {
+      const COLORREF fg = *dc.text_color;
       foreground = {GetRValue(fg) / 255.0, GetGValue(fg) / 255.0, GetBValue(fg) / 255.0, 1.0};
     }
     gdk_cairo_set_source_rgba(cr, &foreground);
-    const int top = control.font.lfHeight > 0 ? std::max(0, (int(control.font.lfHeight) - textHeight) / 2) : 0;
+    const int top = control.font.lfHeight > 0 ? std::max(0, (int(control.font.lfHeight) - text_height) / 2) : 0;
     cairo_move_to(cr, x, top);
     pango_cairo_show_layout(cr, layout);
     pango_font_description_free(description);
@@ -515,20 +515,20 @@ class GtkDialogWindow final : public DialogWindow {
   const DialogTemplate& template_;
   DialogClient& client_;
   GtkDialogWindow* owner_;
-  os::DeviceEvents* deviceEvents_;
-  DialogThread dialogThread_;
+  os::DeviceEvents* device_events_;
+  DialogThread dialog_thread_;
   GtkWidget* window_ = nullptr;
   GtkWidget* header_ = nullptr;
   GtkWidget* fixed_ = nullptr;
   GtkWidget* menu_ = nullptr;
-  GtkWidget* menuButton_ = nullptr;
-  int systemMenuItems_ = 0;
-  LOGFONTW dialogFont_{};
+  GtkWidget* menu_button_ = nullptr;
+  int system_menu_items_ = 0;
+  LOGFONTW dialog_font_{};
   RECT client_rect_{};
   std::map<int, std::unique_ptr<Control>> controls_;
   std::map<UINT_PTR, guint> timers_;
   std::unique_ptr<os::DeviceEventSource> monitor_;
-  guint deviceWatch_ = 0;
+  guint device_watch_ = 0;
   bool moved_ = false;
   bool ended_ = false;
   INT_PTR result_ = 0;
@@ -536,15 +536,15 @@ class GtkDialogWindow final : public DialogWindow {
 
 class GtkBackend final : public Backend {
  public:
-  explicit GtkBackend(os::DeviceEvents* deviceEvents) : deviceEvents_(deviceEvents) {}
+  explicit GtkBackend(os::DeviceEvents* device_events) : device_events_(device_events) {}
   ~GtkBackend() override {
     if (icon_) g_object_unref(icon_);
   }
   const char* Name() const override { return "gtk"; }
   bool HasDisplay() const override { return true; }
 
-  HICON LoadIcon(int resourceId) override {
-    if (resourceId != IDR_MAINFRAME) return nullptr;
+  HICON LoadIcon(int resource_id) override {
+    if (resource_id != IDR_MAINFRAME) return nullptr;
     if (!icon_) {
       GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
       if (gdk_pixbuf_loader_write(loader, kAppIconData, kAppIconSize, nullptr) &&
@@ -560,20 +560,20 @@ class GtkBackend final : public Backend {
 
   INT_PTR DoModal(const DialogTemplate& dialog, DialogClient& client, DialogWindow* owner) override {
     GtkDialogWindow window(dialog, client, static_cast<GtkDialogWindow*>(owner), LoadIcon(IDR_MAINFRAME),
-                           deviceEvents_);
+                           device_events_);
     return window.Run();
   }
 
  private:
-  os::DeviceEvents* deviceEvents_;
+  os::DeviceEvents* device_events_;
   GdkPixbuf* icon_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> CreateBackend(os::DeviceEvents* deviceEvents) {
+std::unique_ptr<Backend> CreateBackend(os::DeviceEvents* device_events) {
   if (!gtk_init_check(nullptr, nullptr)) return nullptr;
-  return std::make_unique<GtkBackend>(deviceEvents);
+  return std::make_unique<GtkBackend>(device_events);
 }
 
 }  // namespace fcp::ui::gtk

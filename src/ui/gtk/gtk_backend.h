@@ -10,7 +10,7 @@
 namespace fcp::ui::gtk {
 
 // Opens the display; nullptr when there is none (no DISPLAY, or it cannot be reached). A window's
-// device registration reads a source that `deviceEvents` opens (none: the registration fails).
-std::unique_ptr<Backend> CreateBackend(os::DeviceEvents* deviceEvents);
+// device registration reads a source that `device_events` opens (none: the registration fails).
+std::unique_ptr<Backend> CreateBackend(os::DeviceEvents* device_events);
 
 }  // namespace fcp::ui::gtk

@@ -10,12 +10,12 @@
 #include "ui/gtk/gtk_backend.h"
 
 extern "C" __attribute__((visibility("default"))) fcp::ui::gtk::GtkModuleStatus fcp_gtk_module_open(
-    const char* interfaceStamp, fcp::os::DeviceEvents* deviceEvents, fcp::ui::Backend** backend) {
+    const char* interface_stamp, fcp::os::DeviceEvents* device_events, fcp::ui::Backend** backend) {
   using fcp::ui::gtk::GtkModuleStatus;
   // The stamp is checked before anything of the caller's is touched: with another interface even
   // the port's layout may differ.
-  if (!interfaceStamp || std::strcmp(interfaceStamp, FCP_GTK_MODULE_STAMP) != 0) return GtkModuleStatus::kWrongStamp;
-  std::unique_ptr<fcp::ui::Backend> made = fcp::ui::gtk::CreateBackend(deviceEvents);
+  if (!interface_stamp || std::strcmp(interface_stamp, FCP_GTK_MODULE_STAMP) != 0) return GtkModuleStatus::kWrongStamp;
+  std::unique_ptr<fcp::ui::Backend> made = fcp::ui::gtk::CreateBackend(device_events);
   if (!made) return GtkModuleStatus::kNoDisplay;
   *backend = made.release();
   return GtkModuleStatus::kOpened;

@@ -22,9 +22,9 @@ enum class GtkModuleStatus : int {
   kWrongStamp = 2,   // the module was built with another interface
 };
 
-// Opens the display and makes the backend. `deviceEvents` (may be null: no device notifications)
+// Opens the display and makes the backend. `device_events` (may be null: no device notifications)
 // must outlive the backend.
-using GtkModuleEntry = GtkModuleStatus (*)(const char* interfaceStamp, os::DeviceEvents* deviceEvents,
+using GtkModuleEntry = GtkModuleStatus (*)(const char* interface_stamp, os::DeviceEvents* device_events,
                                            Backend** backend);
 
 }  // namespace fcp::ui::gtk

@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 // Dialog base units of a font without a font to measure: the character cell height at 96 dots per
 // inch and an average width typical of the sans-serif dialog fonts.
 DialogBaseUnits BaseUnitsOf(const DialogTemplate& dialog) {
-  const double cell = std::round(dialog.pointSize * 96.0 / 72.0 * 1.2);
+  const double cell = std::round(dialog.point_size * 96.0 / 72.0 * 1.2);
   return {static_cast<int>(std::lround(cell * 0.46)), static_cast<int>(cell)};
 }
 
@@ -29,7 +29,7 @@ class HeadlessWindow final : public DialogWindow {
       : backend_(backend),
         template_(dialog),
         client_(client),
-        dialogThread_([&backend, this](DialogThread::Task task) { return backend.PostTask(this, std::move(task)); }) {
+        dialog_thread_([&backend, this](DialogThread::Task task) { return backend.PostTask(this, std::move(task)); }) {
     const DialogBaseUnits units = BaseUnitsOf(dialog);
     const LOGFONTW font = FontOf(dialog);
     ControlState self;
@@ -46,11 +46,11 @@ class HeadlessWindow final : public DialogWindow {
       state.font = font;
       controls_[c.id] = state;
     }
-    hasSystemMenu_ = (dialog.style & WS_SYSMENU) != 0;
+    has_system_menu_ = (dialog.style & WS_SYSMENU) != 0;
   }
 
-  int templateId() const { return template_.id; }
-  DialogClient& client() { return client_; }
+  int TemplateId() const { return template_.id; }
+  DialogClient& Client() { return client_; }
 
   // DialogWindow.
   HWND GetHwnd() const override { return reinterpret_cast<HWND>(const_cast<HeadlessWindow*>(this)); }
@@ -99,17 +99,17 @@ class HeadlessWindow final : public DialogWindow {
 
   void SetIcon(HICON icon, bool big) override {
     std::lock_guard lock(backend_.mutex_);
-    (big ? bigIcon_ : smallIcon_) = icon;
+    (big ? big_icon_ : small_icon_) = icon;
   }
-  bool HasSystemMenu() override { return hasSystemMenu_; }
-  bool AppendSystemMenu(UINT flags, UINT_PTR commandId, const std::wstring&) override {
+  bool HasSystemMenu() override { return has_system_menu_; }
+  bool AppendSystemMenu(UINT flags, UINT_PTR command_id, const std::wstring&) override {
     std::lock_guard lock(backend_.mutex_);
-    systemMenu_.push_back(flags & MF_SEPARATOR ? 0 : commandId);
+    system_menu_.push_back(flags & MF_SEPARATOR ? 0 : command_id);
     return true;
   }
   bool MoveWindow(int x, int y, int width, int height, bool) override {
     std::lock_guard lock(backend_.mutex_);
-    windowRect_ = RECT{x, y, x + width, y + height};
+    window_rect_ = RECT{x, y, x + width, y + height};
     backend_.Changed();
     return true;
   }
@@ -117,9 +117,9 @@ class HeadlessWindow final : public DialogWindow {
   int GetSystemMetrics(int index) override { return index == SM_CXICON || index == SM_CYICON ? 32 : 0; }
   std::unique_ptr<CDC> BeginPaint() override { return std::make_unique<CDC>(); }
 
-  UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs) override {
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapse_ms) override {
     std::lock_guard lock(backend_.mutex_);
-    timers_[id] = {elapseMs, Clock::now() + std::chrono::milliseconds(elapseMs)};
+    timers_[id] = {elapse_ms, Clock::now() + std::chrono::milliseconds(elapse_ms)};
     backend_.Changed();
     return id ? id : 1;
   }
@@ -141,29 +141,29 @@ class HeadlessWindow final : public DialogWindow {
   }
   int MessageBox(const std::wstring& text, const std::wstring& caption, UINT type) override {
     std::lock_guard lock(backend_.mutex_);
-    backend_.messageBoxes_.push_back({template_.id, text, caption, type});
-    if (backend_.options_.echoMessageBoxes) std::fprintf(stderr, "%s\n", fcp::text::PrintableAscii(text).c_str());
+    backend_.message_boxes_.push_back({template_.id, text, caption, type});
+    if (backend_.options_.echo_message_boxes) std::fprintf(stderr, "%s\n", fcp::text::PrintableAscii(text).c_str());
     backend_.Changed();
     return IDOK;  // no operator: the only button is taken
   }
   HDEVNOTIFY RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags) override {
-    decltype(Options::watchDevices) watchDevices;
+    decltype(Options::watch_devices) watch_devices;
     {
       std::lock_guard lock(backend_.mutex_);
-      if (backend_.options_.failDeviceRegistration) return nullptr;
-      if (filter.deviceType != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
-      watchDevices = backend_.options_.watchDevices;
+      if (backend_.options_.fail_device_registration) return nullptr;
+      if (filter.device_type != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
+      watch_devices = backend_.options_.watch_devices;
     }
     // Started outside the lock: its first event may come at once.
     std::shared_ptr<void> watch;
-    if (watchDevices) {
-      watch = watchDevices([this](os::DeviceEvent event) {
+    if (watch_devices) {
+      watch = watch_devices([this](os::DeviceEvent event) {
         if (const WPARAM change = DeviceChangeOf(event)) PostMessage(WM_DEVICECHANGE, change, 0);
       });
       if (!watch) return nullptr;
     }
     std::lock_guard lock(backend_.mutex_);
-    const auto handle = reinterpret_cast<HDEVNOTIFY>(nextRegistration_++);
+    const auto handle = reinterpret_cast<HDEVNOTIFY>(next_registration_++);
     registrations_.insert(handle);
     if (watch) watches_[handle] = std::move(watch);
     return handle;
@@ -199,7 +199,7 @@ class HeadlessWindow final : public DialogWindow {
   // A change of control state: on the dialog's thread it happens at once; from another thread it is
   // carried out there and waited for, like SendMessage.
   void Change(std::function<void()> change) {
-    dialogThread_.Send([this, change = std::move(change)] {
+    dialog_thread_.Send([this, change = std::move(change)] {
       std::lock_guard lock(backend_.mutex_);
       change();
       backend_.Changed();
@@ -209,22 +209,22 @@ class HeadlessWindow final : public DialogWindow {
   HeadlessBackend& backend_;
   const DialogTemplate& template_;
   DialogClient& client_;
-  DialogThread dialogThread_;
+  DialogThread dialog_thread_;
   // Guarded by backend_.mutex_.
   std::map<int, ControlState> controls_;
   struct Timer {
-    UINT elapseMs = 0;
+    UINT elapse_ms = 0;
     Clock::time_point due;
   };
   std::map<UINT_PTR, Timer> timers_;
   std::set<HDEVNOTIFY> registrations_;
   std::map<HDEVNOTIFY, std::shared_ptr<void>> watches_;
-  uintptr_t nextRegistration_ = 1;
-  std::vector<UINT_PTR> systemMenu_;
-  bool hasSystemMenu_ = false;
-  HICON bigIcon_ = nullptr;
-  HICON smallIcon_ = nullptr;
-  std::optional<RECT> windowRect_;
+  uintptr_t next_registration_ = 1;
+  std::vector<UINT_PTR> system_menu_;
+  bool has_system_menu_ = false;
+  HICON big_icon_ = nullptr;
+  HICON small_icon_ = nullptr;
+  std::optional<RECT> window_rect_;
   bool ended_ = false;
   bool destroyed_ = false;
   INT_PTR result_ = 0;
@@ -233,9 +233,9 @@ class HeadlessWindow final : public DialogWindow {
 HeadlessBackend::HeadlessBackend(Options options) : options_(options) {}
 HeadlessBackend::~HeadlessBackend() = default;
 
-HICON HeadlessBackend::LoadIcon(int resourceId) {
+HICON HeadlessBackend::LoadIcon(int resource_id) {
   // Icons are only passed around here: the resource id stands for the icon.
-  return resourceId > 0 ? reinterpret_cast<HICON>(static_cast<uintptr_t>(resourceId)) : nullptr;
+  return resource_id > 0 ? reinterpret_cast<HICON>(static_cast<uintptr_t>(resource_id)) : nullptr;
 }
 
 INT_PTR HeadlessBackend::DoModal(const DialogTemplate& dialog, DialogClient& client, DialogWindow*) {
@@ -262,7 +262,7 @@ INT_PTR HeadlessBackend::DoModal(const DialogTemplate& dialog, DialogClient& cli
     std::erase_if(queue_, [&](const QueueItem& item) { return item.window == window.get(); });
     Changed();
   }
-  window->dialogThread_.Close();  // callers waiting on a dropped call are let go
+  window->dialog_thread_.Close();  // callers waiting on a dropped call are let go
   // Watches the dialog did not end itself end with the window (outside the lock, as above).
   std::map<HDEVNOTIFY, std::shared_ptr<void>> watches;
   {
@@ -274,13 +274,13 @@ INT_PTR HeadlessBackend::DoModal(const DialogTemplate& dialog, DialogClient& cli
   const INT_PTR result = window->result_;
   // The object stays: a thread that still holds it finds it destroyed instead of freed.
   std::lock_guard lock(mutex_);
-  closedWindows_.push_back(std::move(window));
+  closed_windows_.push_back(std::move(window));
   return result;
 }
 
-HeadlessWindow* HeadlessBackend::FindLocked(int templateId) const {
+HeadlessWindow* HeadlessBackend::FindLocked(int template_id) const {
   for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
-    if ((*it)->templateId() == templateId) return *it;
+    if ((*it)->TemplateId() == template_id) return *it;
   return nullptr;
 }
 
@@ -307,24 +307,24 @@ bool HeadlessBackend::ProcessOne(std::chrono::milliseconds wait) {
       queue_.pop_front();
       break;
     }
-    auto wakeUp = deadline;
-    bool timerDue = false;
-    if (options_.clockTimers) {
+    auto wake_up = deadline;
+    bool timer_due = false;
+    if (options_.clock_timers) {
       const auto now = Clock::now();
       for (HeadlessWindow* window : windows_) {
         for (auto& [id, timer] : window->timers_) {
-          if (timer.due <= now && !timerDue) {
+          if (timer.due <= now && !timer_due) {
             item = {window, WM_TIMER, id, 0, {}};
-            timer.due = now + std::chrono::milliseconds(timer.elapseMs);
-            timerDue = true;
+            timer.due = now + std::chrono::milliseconds(timer.elapse_ms);
+            timer_due = true;
           }
-          wakeUp = std::min(wakeUp, timer.due);
+          wake_up = std::min(wake_up, timer.due);
         }
       }
     }
-    if (timerDue) break;
+    if (timer_due) break;
     if (Clock::now() >= deadline) return false;
-    changed_.wait_until(lock, wakeUp);
+    changed_.wait_until(lock, wake_up);
   }
   const bool alive = std::find(windows_.begin(), windows_.end(), item.window) != windows_.end();
   lock.unlock();
@@ -338,38 +338,38 @@ void HeadlessBackend::Dispatch(QueueItem& item) {
   if (item.call) {
     item.call();
   } else {
-    item.window->client().WindowProc(item.message, item.wParam, item.lParam);
+    item.window->Client().WindowProc(item.message, item.wParam, item.lParam);
   }
 }
 
-bool HeadlessBackend::IsOpen(int templateId) const {
+bool HeadlessBackend::IsOpen(int template_id) const {
   std::lock_guard lock(mutex_);
-  return FindLocked(templateId) != nullptr;
+  return FindLocked(template_id) != nullptr;
 }
 
-bool HeadlessBackend::Post(int templateId, UINT message, WPARAM wParam, LPARAM lParam) {
+bool HeadlessBackend::Post(int template_id, UINT message, WPARAM wParam, LPARAM lParam) {
   std::lock_guard lock(mutex_);
-  HeadlessWindow* window = FindLocked(templateId);
+  HeadlessWindow* window = FindLocked(template_id);
   if (!window) return false;
   PostLocked(window, message, wParam, lParam);
   return true;
 }
 
-bool HeadlessBackend::Click(int templateId, int controlId) {
+bool HeadlessBackend::Click(int template_id, int control_id) {
   std::lock_guard lock(mutex_);
-  HeadlessWindow* window = FindLocked(templateId);
+  HeadlessWindow* window = FindLocked(template_id);
   if (!window) return false;
-  auto it = window->controls_.find(controlId);
+  auto it = window->controls_.find(control_id);
   if (it == window->controls_.end() || !it->second.enabled) return false;
-  PostLocked(window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(controlId), BN_CLICKED), 0);
+  PostLocked(window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(control_id), BN_CLICKED), 0);
   return true;
 }
 
-bool HeadlessBackend::FireTimer(int templateId, UINT_PTR timerId) {
+bool HeadlessBackend::FireTimer(int template_id, UINT_PTR timer_id) {
   std::lock_guard lock(mutex_);
-  HeadlessWindow* window = FindLocked(templateId);
-  if (!window || !window->timers_.count(timerId)) return false;
-  PostLocked(window, WM_TIMER, timerId, 0);
+  HeadlessWindow* window = FindLocked(template_id);
+  if (!window || !window->timers_.count(timer_id)) return false;
+  PostLocked(window, WM_TIMER, timer_id, 0);
   return true;
 }
 
@@ -384,81 +384,81 @@ int HeadlessBackend::BroadcastDeviceChange(WPARAM event) {
   return delivered;
 }
 
-bool HeadlessBackend::Call(int templateId, const std::function<void()>& call) {
+bool HeadlessBackend::Call(int template_id, const std::function<void()>& call) {
   HeadlessWindow* window;
   {
     std::lock_guard lock(mutex_);
-    window = FindLocked(templateId);
+    window = FindLocked(template_id);
     if (!window) return false;
   }
-  return window->dialogThread_.Send(call);
+  return window->dialog_thread_.Send(call);
 }
 
-std::optional<ControlState> HeadlessBackend::Control(int templateId, int controlId) const {
+std::optional<ControlState> HeadlessBackend::Control(int template_id, int control_id) const {
   std::lock_guard lock(mutex_);
-  HeadlessWindow* window = FindLocked(templateId);
+  HeadlessWindow* window = FindLocked(template_id);
   if (!window) return std::nullopt;
-  auto it = window->controls_.find(controlId);
+  auto it = window->controls_.find(control_id);
   if (it == window->controls_.end()) return std::nullopt;
   return it->second;
 }
 
-std::optional<TimerState> HeadlessBackend::Timer(int templateId, UINT_PTR timerId) const {
+std::optional<TimerState> HeadlessBackend::Timer(int template_id, UINT_PTR timer_id) const {
   std::lock_guard lock(mutex_);
-  HeadlessWindow* window = FindLocked(templateId);
+  HeadlessWindow* window = FindLocked(template_id);
   if (!window) return std::nullopt;
-  auto it = window->timers_.find(timerId);
+  auto it = window->timers_.find(timer_id);
   if (it == window->timers_.end()) return std::nullopt;
-  return TimerState{it->second.elapseMs};
+  return TimerState{it->second.elapse_ms};
 }
 
-std::optional<COLORREF> HeadlessBackend::BackgroundColor(int templateId, int controlId) {
+std::optional<COLORREF> HeadlessBackend::BackgroundColor(int template_id, int control_id) {
   std::optional<COLORREF> color;
-  std::optional<ControlState> control = Control(templateId, controlId);
+  std::optional<ControlState> control = Control(template_id, control_id);
   if (!control) return std::nullopt;
-  const UINT kind = control->kind == ControlKind::Edit ? CTLCOLOR_EDIT : CTLCOLOR_STATIC;
+  const UINT kind = control->kind == ControlKind::kEdit ? CTLCOLOR_EDIT : CTLCOLOR_STATIC;
   HeadlessWindow* window;
   {
     std::lock_guard lock(mutex_);
-    window = FindLocked(templateId);
+    window = FindLocked(template_id);
   }
   if (!window) return std::nullopt;
-  window->dialogThread_.Send([&] {
+  window->dialog_thread_.Send([&] {
     CDC dc;
-    window->client().CtlColor(dc, controlId, kind);
-    color = dc.bkColor;
+    window->Client().CtlColor(dc, control_id, kind);
+    color = dc.bk_color;
   });
   return color;
 }
 
-std::optional<RECT> HeadlessBackend::WindowRect(int templateId) const {
+std::optional<RECT> HeadlessBackend::WindowRect(int template_id) const {
   std::lock_guard lock(mutex_);
-  HeadlessWindow* window = FindLocked(templateId);
-  return window ? window->windowRect_ : std::nullopt;
+  HeadlessWindow* window = FindLocked(template_id);
+  return window ? window->window_rect_ : std::nullopt;
 }
 
-int HeadlessBackend::DeviceRegistrations(int templateId) const {
+int HeadlessBackend::DeviceRegistrations(int template_id) const {
   std::lock_guard lock(mutex_);
-  HeadlessWindow* window = FindLocked(templateId);
+  HeadlessWindow* window = FindLocked(template_id);
   return window ? static_cast<int>(window->registrations_.size()) : 0;
 }
 
-std::vector<UINT_PTR> HeadlessBackend::SystemMenu(int templateId) const {
+std::vector<UINT_PTR> HeadlessBackend::SystemMenu(int template_id) const {
   std::lock_guard lock(mutex_);
-  HeadlessWindow* window = FindLocked(templateId);
-  return window ? window->systemMenu_ : std::vector<UINT_PTR>{};
+  HeadlessWindow* window = FindLocked(template_id);
+  return window ? window->system_menu_ : std::vector<UINT_PTR>{};
 }
 
 std::vector<MessageBoxRecord> HeadlessBackend::MessageBoxes() const {
   std::lock_guard lock(mutex_);
-  return messageBoxes_;
+  return message_boxes_;
 }
 
-HICON HeadlessBackend::Icon(int templateId, bool big) const {
+HICON HeadlessBackend::Icon(int template_id, bool big) const {
   std::lock_guard lock(mutex_);
-  HeadlessWindow* window = FindLocked(templateId);
+  HeadlessWindow* window = FindLocked(template_id);
   if (!window) return nullptr;
-  return big ? window->bigIcon_ : window->smallIcon_;
+  return big ? window->big_icon_ : window->small_icon_;
 }
 
 bool HeadlessBackend::WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) const {
@@ -473,12 +473,12 @@ bool HeadlessBackend::WaitFor(const std::function<bool()>& condition, std::chron
 
 void HeadlessBackend::SetFailDeviceRegistration(bool fail) {
   std::lock_guard lock(mutex_);
-  options_.failDeviceRegistration = fail;
+  options_.fail_device_registration = fail;
 }
 
 void HeadlessBackend::SetClockTimers(bool on) {
   std::lock_guard lock(mutex_);
-  options_.clockTimers = on;
+  options_.clock_timers = on;
   Changed();
 }
 

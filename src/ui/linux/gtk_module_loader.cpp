@@ -20,12 +20,12 @@ bool DisplayNamed() {
   return false;
 }
 
-std::vector<std::filesystem::path> GtkModuleCandidates(const std::filesystem::path& programDirectory) {
+std::vector<std::filesystem::path> GtkModuleCandidates(const std::filesystem::path& program_directory) {
   const std::filesystem::path file = gtk::kGtkModuleFileName;
   std::vector<std::filesystem::path> candidates;
-  if (!programDirectory.empty()) {
-    candidates.push_back(programDirectory / file);
-    candidates.push_back(programDirectory.parent_path() / FCP_GTK_MODULE_LIBDIR / file);
+  if (!program_directory.empty()) {
+    candidates.push_back(program_directory / file);
+    candidates.push_back(program_directory.parent_path() / FCP_GTK_MODULE_LIBDIR / file);
   }
   candidates.push_back(std::filesystem::path(FCP_GTK_MODULE_PACKAGE_DIR) / file);
   return candidates;
@@ -59,7 +59,7 @@ std::string UntrustedReason(const std::filesystem::path& candidate) {
 
 }  // namespace
 
-GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates, os::DeviceEvents* deviceEvents) {
+GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates, os::DeviceEvents* device_events) {
   GtkModuleLoad load;
   const std::filesystem::path* found = nullptr;
   for (const auto& candidate : candidates) {
@@ -91,7 +91,7 @@ GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidate
     return load;  // not closed, here or below: a module that has loaded GTK cannot be unloaded safely
   }
   Backend* backend = nullptr;
-  switch (entry(FCP_GTK_MODULE_STAMP, deviceEvents, &backend)) {
+  switch (entry(FCP_GTK_MODULE_STAMP, device_events, &backend)) {
     case gtk::GtkModuleStatus::kOpened:
       load.backend.reset(backend);
       break;

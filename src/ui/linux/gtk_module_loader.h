@@ -18,7 +18,7 @@ bool DisplayNamed();
 // an installation the program lies in (<prefix>/bin/../lib/fixcorepower), and in the package's
 // (for a copy of the installed program run from a station directory). Absolute paths only: no
 // search path of the environment decides what code this process runs.
-std::vector<std::filesystem::path> GtkModuleCandidates(const std::filesystem::path& programDirectory);
+std::vector<std::filesystem::path> GtkModuleCandidates(const std::filesystem::path& program_directory);
 
 struct GtkModuleLoad {
   std::unique_ptr<Backend> backend;  // null with an empty error: the display could not be opened
@@ -28,7 +28,7 @@ struct GtkModuleLoad {
 // Loads the first candidate that exists (never falling through past one that fails) and opens the
 // display with it. A module that another user could have put or changed is refused. The module
 // stays loaded for the life of the process. The backend opens device-event sources through
-// `deviceEvents` (may be null), which must outlive it.
-GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates, os::DeviceEvents* deviceEvents);
+// `device_events` (may be null), which must outlive it.
+GtkModuleLoad LoadGtkBackend(const std::vector<std::filesystem::path>& candidates, os::DeviceEvents* device_events);
 
 }  // namespace fcp::ui

@@ -23,13 +23,13 @@ int LinuxMain(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
 
   // The command line after the program name, as one text (the application cuts it into tokens).
-  std::wstring commandLine;
+  std::wstring command_line;
   for (int i = 1; i < argc; ++i) {
-    if (i > 1) commandLine += L' ';
-    commandLine += text::WidenLocaleText(argv[i]);
+    if (i > 1) command_line += L' ';
+    command_line += text::WidenLocaleText(argv[i]);
   }
 
-  os::DeviceEvents* deviceEvents = os::InstalledPort<os::DeviceEvents>();
+  os::DeviceEvents* device_events = os::InstalledPort<os::DeviceEvents>();
 
   std::unique_ptr<Backend> backend;
 #ifdef FCP_HAVE_GTK
@@ -37,7 +37,7 @@ int LinuxMain(int argc, char** argv) {
     std::error_code error;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
     GtkModuleLoad load = LoadGtkBackend(GtkModuleCandidates(error ? std::filesystem::path() : program.parent_path()),
-                                        deviceEvents);
+                                        device_events);
     if (!load.error.empty()) {
       // A display is named, so the operator expects the dialog: a run without it would not be the
       // run asked for. It ends as a failed check ends, with nothing checked.
@@ -49,17 +49,17 @@ int LinuxMain(int argc, char** argv) {
 #endif
   if (!backend) {
     headless::Options options;
-    options.echoMessageBoxes = true;
+    options.echo_message_boxes = true;
     // USB arrival and removal reach the headless dialog as they would reach a window: read on a
     // thread of their own for as long as the dialog is registered.
-    options.watchDevices = [deviceEvents](std::function<void(os::DeviceEvent)> deliver) -> std::shared_ptr<void> {
-      if (!deviceEvents) return nullptr;
-      return os::DeviceEventThread::Start(deviceEvents->Open(), std::move(deliver));
+    options.watch_devices = [device_events](std::function<void(os::DeviceEvent)> deliver) -> std::shared_ptr<void> {
+      if (!device_events) return nullptr;
+      return os::DeviceEventThread::Start(device_events->Open(), std::move(deliver));
     };
     backend = std::make_unique<headless::HeadlessBackend>(options);
   }
   InstallBackend(backend.get());
-  const int code = AfxWinMain(commandLine);
+  const int code = AfxWinMain(command_line);
   InstallBackend(nullptr);
   return code;
 }

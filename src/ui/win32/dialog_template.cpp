@@ -10,23 +10,23 @@ namespace {
 // the final storage aligns to a DWORD.
 class WordWriter {
  public:
-  void word(WORD w) { words_.push_back(w); }
-  void dword(DWORD d) {
-    word(LOWORD(d));
-    word(HIWORD(d));
+  void Word(WORD w) { words_.push_back(w); }
+  void Dword(DWORD d) {
+    Word(LOWORD(d));
+    Word(HIWORD(d));
   }
-  void text(std::wstring_view s) {  // zero-terminated UTF-16
-    for (wchar_t c : s) word(static_cast<WORD>(c));
-    word(0);
+  void Text(std::wstring_view s) {  // zero-terminated UTF-16
+    for (wchar_t c : s) Word(static_cast<WORD>(c));
+    Word(0);
   }
-  void ordinal(WORD id) {  // a resource or class named by number
-    word(0xFFFF);
-    word(id);
+  void Ordinal(WORD id) {  // a resource or class named by number
+    Word(0xFFFF);
+    Word(id);
   }
-  void alignDword() {
-    if (words_.size() % 2) word(0);
+  void AlignDword() {
+    if (words_.size() % 2) Word(0);
   }
-  const std::vector<WORD>& words() const { return words_; }
+  const std::vector<WORD>& Words() const { return words_; }
 
  private:
   std::vector<WORD> words_;
@@ -34,10 +34,10 @@ class WordWriter {
 
 const wchar_t* WindowClassOf(ControlKind kind) {
   switch (kind) {
-    case ControlKind::Button: return L"BUTTON";
-    case ControlKind::Edit: return L"EDIT";
-    case ControlKind::Static:
-    case ControlKind::Icon: break;
+    case ControlKind::kButton: return L"BUTTON";
+    case ControlKind::kEdit: return L"EDIT";
+    case ControlKind::kStatic:
+    case ControlKind::kIcon: break;
   }
   return L"STATIC";
 }
@@ -46,44 +46,44 @@ const wchar_t* WindowClassOf(ControlKind kind) {
 
 DialogTemplateBuffer::DialogTemplateBuffer(const DialogTemplate& dialog) {
   WordWriter out;
-  out.word(1);       // dlgVer
-  out.word(0xFFFF);  // signature: extended template
-  out.dword(0);      // helpID
-  out.dword(dialog.exStyle);
-  out.dword(dialog.style | DS_SETFONT);
-  out.word(static_cast<WORD>(dialog.controls.size()));
-  out.word(static_cast<WORD>(dialog.x));
-  out.word(static_cast<WORD>(dialog.y));
-  out.word(static_cast<WORD>(dialog.cx));
-  out.word(static_cast<WORD>(dialog.cy));
-  out.word(0);  // no menu
-  out.word(0);  // the predefined dialog class
-  out.text(dialog.caption);
-  out.word(dialog.pointSize);
-  out.word(dialog.fontWeight);
-  out.word(static_cast<WORD>(dialog.italic | dialog.charset << 8));
-  out.text(dialog.fontFace);
+  out.Word(1);       // dlgVer
+  out.Word(0xFFFF);  // signature: extended template
+  out.Dword(0);      // helpID
+  out.Dword(dialog.ex_style);
+  out.Dword(dialog.style | DS_SETFONT);
+  out.Word(static_cast<WORD>(dialog.controls.size()));
+  out.Word(static_cast<WORD>(dialog.x));
+  out.Word(static_cast<WORD>(dialog.y));
+  out.Word(static_cast<WORD>(dialog.cx));
+  out.Word(static_cast<WORD>(dialog.cy));
+  out.Word(0);  // no menu
+  out.Word(0);  // the predefined dialog class
+  out.Text(dialog.caption);
+  out.Word(dialog.point_size);
+  out.Word(dialog.font_weight);
+  out.Word(static_cast<WORD>(dialog.italic | dialog.charset << 8));
+  out.Text(dialog.font_face);
 
   for (const ControlTemplate& control : dialog.controls) {
-    out.alignDword();
-    out.dword(0);  // helpID
-    out.dword(control.exStyle);
-    out.dword(control.style | WS_CHILD | WS_VISIBLE);
-    out.word(static_cast<WORD>(control.x));
-    out.word(static_cast<WORD>(control.y));
-    out.word(static_cast<WORD>(control.cx));
-    out.word(static_cast<WORD>(control.cy));
-    out.dword(static_cast<DWORD>(control.id));
-    out.text(WindowClassOf(control.kind));
-    if (control.kind == ControlKind::Icon) {
-      out.ordinal(static_cast<WORD>(control.iconResource));  // loaded from the module by the dialog
+    out.AlignDword();
+    out.Dword(0);  // helpID
+    out.Dword(control.ex_style);
+    out.Dword(control.style | WS_CHILD | WS_VISIBLE);
+    out.Word(static_cast<WORD>(control.x));
+    out.Word(static_cast<WORD>(control.y));
+    out.Word(static_cast<WORD>(control.cx));
+    out.Word(static_cast<WORD>(control.cy));
+    out.Dword(static_cast<DWORD>(control.id));
+    out.Text(WindowClassOf(control.kind));
+    if (control.kind == ControlKind::kIcon) {
+      out.Ordinal(static_cast<WORD>(control.icon_resource));  // loaded from the module by the dialog
     } else {
-      out.text(control.text);
+      out.Text(control.text);
     }
-    out.word(0);  // no creation data
+    out.Word(0);  // no creation data
   }
 
-  const std::vector<WORD>& words = out.words();
+  const std::vector<WORD>& words = out.Words();
   storage_.assign((words.size() + 1) / 2, 0);
   std::memcpy(storage_.data(), words.data(), words.size() * sizeof(WORD));
 }

@@ -13,7 +13,7 @@ namespace fcp::ui::win32 {
 class DialogTemplateBuffer {
  public:
   explicit DialogTemplateBuffer(const DialogTemplate& dialog);
-  const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(storage_.data()); }
+  const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(storage_.data()); }
 
  private:
   std::vector<DWORD> storage_;

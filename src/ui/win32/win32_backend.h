@@ -19,7 +19,7 @@ class Win32Backend final : public Backend {
 
   const char* Name() const override { return "win32"; }
   bool HasDisplay() const override { return true; }
-  HICON LoadIcon(int resourceId) override;
+  HICON LoadIcon(int resource_id) override;
   INT_PTR DoModal(const DialogTemplate& dialog, DialogClient& client, DialogWindow* owner) override;
 
  private:

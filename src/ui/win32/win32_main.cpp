@@ -5,12 +5,12 @@
 
 namespace fcp::ui {
 
-int Win32Main(HINSTANCE instance, const wchar_t* commandLine) {
+int Win32Main(HINSTANCE instance, const wchar_t* command_line) {
   win32::Win32Backend backend(instance);
   InstallBackend(&backend);
-  const int exitCode = AfxWinMain(commandLine ? commandLine : L"");
+  const int exit_code = AfxWinMain(command_line ? command_line : L"");
   InstallBackend(nullptr);
-  return exitCode;
+  return exit_code;
 }
 
 }  // namespace fcp::ui

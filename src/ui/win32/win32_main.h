@@ -5,5 +5,5 @@
 #include <windows.h>
 
 namespace fcp::ui {
-int Win32Main(HINSTANCE instance, const wchar_t* commandLine);
+int Win32Main(HINSTANCE instance, const wchar_t* command_line);
 }

@@ -12,8 +12,8 @@ namespace {
 
 // A private message that carries a call to the dialog's thread.
 UINT RunOnDialogThreadMessage() {
-  static const UINT message = RegisterWindowMessageW(L"FixCorePower.RunOnDialogThread");
-  return message;
+  static const UINT kMessage = RegisterWindowMessageW(L"FixCorePower.RunOnDialogThread");
+  return kMessage;
 }
 
 bool IsCtlColorMessage(UINT message) { return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC; }
@@ -37,28 +37,28 @@ void Win32Window::Attach(HWND hwnd) {
   hwnd_ = hwnd;
   thread_ = GetCurrentThreadId();
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  dialogManagerProc_ = reinterpret_cast<WNDPROC>(
+  dialog_manager_proc_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Win32Window::SubclassProc)));
   alive_ = true;
   client_.AttachWindow(this);
 }
 
 bool Win32Window::Detach() {
-  const bool wasCreated = hwnd_ != nullptr;
+  const bool was_created = hwnd_ != nullptr;
   alive_ = false;
   for (auto& [id, font] : fonts_) DeleteObject(font);
   fonts_.clear();
-  return wasCreated;
+  return was_created;
 }
 
 LRESULT CALLBACK Win32Window::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (message == WM_NCDESTROY) {
     // The last message: hand the window back to the dialog manager for its own clean-up.
-    const WNDPROC dialogManager = self->dialogManagerProc_;
-    SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dialogManager));
+    const WNDPROC dialog_manager = self->dialog_manager_proc_;
+    SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dialog_manager));
     self->alive_ = false;
-    return CallWindowProcW(dialogManager, hwnd, message, wParam, lParam);
+    return CallWindowProcW(dialog_manager, hwnd, message, wParam, lParam);
   }
   return self->Route(message, wParam, lParam);
 }
@@ -71,11 +71,11 @@ LRESULT Win32Window::Route(UINT message, WPARAM wParam, LPARAM lParam) {
   if (IsCtlColorMessage(message)) {
     Win32DC dc(reinterpret_cast<HDC>(wParam));
     const auto control = reinterpret_cast<HWND>(lParam);
-    const HWND outer = ctlColorControl_;
-    ctlColorControl_ = control;
-    const int controlId = control == hwnd_ ? 0 : GetDlgCtrlID(control);
-    const HBRUSH brush = client_.CtlColor(dc, controlId, message - WM_CTLCOLORMSGBOX);
-    ctlColorControl_ = outer;
+    const HWND outer = ctl_color_control_;
+    ctl_color_control_ = control;
+    const int control_id = control == hwnd_ ? 0 : GetDlgCtrlID(control);
+    const HBRUSH brush = client_.CtlColor(dc, control_id, message - WM_CTLCOLORMSGBOX);
+    ctl_color_control_ = outer;
     return reinterpret_cast<LRESULT>(brush);
   }
   return client_.WindowProc(message, wParam, lParam);
@@ -83,13 +83,13 @@ LRESULT Win32Window::Route(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT Win32Window::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (!alive_) return 0;
-  return CallWindowProcW(dialogManagerProc_, hwnd_, message, wParam, lParam);
+  return CallWindowProcW(dialog_manager_proc_, hwnd_, message, wParam, lParam);
 }
 
-HBRUSH Win32Window::DefCtlColor(CDC& dc, int controlId, UINT ctlColor) {
+HBRUSH Win32Window::DefCtlColor(CDC& dc, int control_id, UINT ctl_color) {
   if (!alive_) return nullptr;
-  HWND control = ctlColorControl_ ? ctlColorControl_ : Item(controlId);
-  const LRESULT brush = CallWindowProcW(dialogManagerProc_, hwnd_, WM_CTLCOLORMSGBOX + ctlColor,
+  HWND control = ctl_color_control_ ? ctl_color_control_ : Item(control_id);
+  const LRESULT brush = CallWindowProcW(dialog_manager_proc_, hwnd_, WM_CTLCOLORMSGBOX + ctl_color,
                                         reinterpret_cast<WPARAM>(dc.GetSafeHdc()),
                                         reinterpret_cast<LPARAM>(control));
   return reinterpret_cast<HBRUSH>(brush);
@@ -170,10 +170,10 @@ void Win32Window::SetIcon(HICON icon, bool big) {
 
 bool Win32Window::HasSystemMenu() { return alive_ && ::GetSystemMenu(hwnd_, FALSE) != nullptr; }
 
-bool Win32Window::AppendSystemMenu(UINT flags, UINT_PTR commandId, const std::wstring& text) {
+bool Win32Window::AppendSystemMenu(UINT flags, UINT_PTR command_id, const std::wstring& text) {
   HMENU menu = alive_ ? ::GetSystemMenu(hwnd_, FALSE) : nullptr;
   if (!menu) return false;
-  return AppendMenuW(menu, flags, commandId, (flags & MF_SEPARATOR) ? nullptr : text.c_str()) != FALSE;
+  return AppendMenuW(menu, flags, command_id, (flags & MF_SEPARATOR) ? nullptr : text.c_str()) != FALSE;
 }
 
 bool Win32Window::MoveWindow(int x, int y, int width, int height, bool repaint) {
@@ -190,8 +190,8 @@ std::unique_ptr<CDC> Win32Window::BeginPaint() {
 }
 
 // Messages and timers.
-UINT_PTR Win32Window::SetTimer(UINT_PTR id, UINT elapseMs) {
-  return alive_ ? ::SetTimer(hwnd_, id, elapseMs, nullptr) : 0;
+UINT_PTR Win32Window::SetTimer(UINT_PTR id, UINT elapse_ms) {
+  return alive_ ? ::SetTimer(hwnd_, id, elapse_ms, nullptr) : 0;
 }
 
 bool Win32Window::KillTimer(UINT_PTR id) { return alive_ && ::KillTimer(hwnd_, id); }
@@ -208,10 +208,10 @@ HDEVNOTIFY Win32Window::RegisterDeviceNotification(const DeviceInterfaceFilter& 
   if (!alive_) return nullptr;
   DEV_BROADCAST_DEVICEINTERFACE_W broadcast{};
   broadcast.dbcc_size = filter.size;
-  broadcast.dbcc_devicetype = filter.deviceType;
+  broadcast.dbcc_devicetype = filter.device_type;
   broadcast.dbcc_reserved = filter.reserved;
   static_assert(sizeof(broadcast.dbcc_classguid) == 16);
-  const auto guid = filter.classGuid.Bytes();
+  const auto guid = filter.class_guid.Bytes();
   std::memcpy(&broadcast.dbcc_classguid, guid.data(), guid.size());
   broadcast.dbcc_name[0] = L'\0';
   return ::RegisterDeviceNotificationW(hwnd_, &broadcast, flags);

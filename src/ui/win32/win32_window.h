@@ -35,19 +35,19 @@ class Win32Window final : public DialogWindow {
   void SetItemFont(int id, const LOGFONTW& font, bool redraw) override;
   void SetIcon(HICON icon, bool big) override;
   bool HasSystemMenu() override;
-  bool AppendSystemMenu(UINT flags, UINT_PTR commandId, const std::wstring& text) override;
+  bool AppendSystemMenu(UINT flags, UINT_PTR command_id, const std::wstring& text) override;
   bool MoveWindow(int x, int y, int width, int height, bool repaint) override;
   bool IsIconic() override;
   int GetSystemMetrics(int index) override;
   std::unique_ptr<CDC> BeginPaint() override;
-  UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs) override;
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapse_ms) override;
   bool KillTimer(UINT_PTR id) override;
   bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   int MessageBox(const std::wstring& text, const std::wstring& caption, UINT type) override;
   HDEVNOTIFY RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags) override;
   bool UnregisterDeviceNotification(HDEVNOTIFY handle) override;
   LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-  HBRUSH DefCtlColor(CDC& dc, int controlId, UINT ctlColor) override;
+  HBRUSH DefCtlColor(CDC& dc, int control_id, UINT ctl_color) override;
   void EndDialog(INT_PTR result) override;
   void WaitWithMessages(const std::function<bool()>& done) override;
 
@@ -61,10 +61,10 @@ class Win32Window final : public DialogWindow {
 
   DialogClient& client_;
   HWND hwnd_ = nullptr;
-  WNDPROC dialogManagerProc_ = nullptr;  // the dialog class's procedure, for default handling
+  WNDPROC dialog_manager_proc_ = nullptr;  // the dialog class's procedure, for default handling
   DWORD thread_ = 0;
   std::atomic<bool> alive_{false};
-  HWND ctlColorControl_ = nullptr;  // the control of the WM_CTLCOLOR* being handled
+  HWND ctl_color_control_ = nullptr;  // the control of the WM_CTLCOLOR* being handled
   std::map<int, HFONT> fonts_;      // fonts this window gave its controls (dialog's thread only)
 };
 

@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 class LinuxUvcAdapters : public ::testing::Test {
  protected:
   void SetUp() override {
-    root = fs::temp_directory_path() / ("fcp-sysfs-" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    const fs::path usb = root / "sys/devices/pci0000:00/0000:00:14.0/usb1";
+    root_ = fs::temp_directory_path() / ("fcp-sysfs-" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    const fs::path usb = root_ / "sys/devices/pci0000:00/0000:00:14.0/usb1";
     // A camera at bus 1, ports 3.2: video-control interface 0 with a capture and a metadata node.
     const fs::path device = usb / "1-3.2";
     Write(device / "idVendor", "fc01\n");
@@ -42,34 +42,34 @@ class LinuxUvcAdapters : public ::testing::Test {
     Node("video0", vc, 0, "Virtual Camera");
     Node("video1", vc, 1, "Virtual Camera");
     // A capture node of something that is no USB video-control interface.
-    const fs::path other = root / "sys/devices/platform/vivid.0";
+    const fs::path other = root_ / "sys/devices/platform/vivid.0";
     Write(other / "bInterfaceClass", "ff\n");
     Node("video2", other, 0, "vivid");
-    fs::create_directories(root / "sys/bus/usb/devices");
-    fs::create_directory_symlink(vc, root / "sys/bus/usb/devices/1-3.2:1.0");
-    fs::create_directories(root / "dev");
-    Write(root / "dev/video0", "");
+    fs::create_directories(root_ / "sys/bus/usb/devices");
+    fs::create_directory_symlink(vc, root_ / "sys/bus/usb/devices/1-3.2:1.0");
+    fs::create_directories(root_ / "dev");
+    Write(root_ / "dev/video0", "");
   }
-  void TearDown() override { fs::remove_all(root); }
+  void TearDown() override { fs::remove_all(root_); }
 
   static void Write(const fs::path& file, const std::string& text) {
     fs::create_directories(file.parent_path());
     std::ofstream(file) << text;
   }
-  void Node(const std::string& name, const fs::path& interfaceDir, int index, const std::string& label) {
-    const fs::path node = interfaceDir / "video4linux" / name;
+  void Node(const std::string& name, const fs::path& interface_dir, int index, const std::string& label) {
+    const fs::path node = interface_dir / "video4linux" / name;
     Write(node / "index", std::to_string(index) + "\n");
     Write(node / "name", label + "\n");
-    fs::create_directory_symlink(interfaceDir, node / "device");
-    fs::create_directories(root / "sys/class/video4linux");
-    fs::create_directory_symlink(node, root / "sys/class/video4linux" / name);
+    fs::create_directory_symlink(interface_dir, node / "device");
+    fs::create_directories(root_ / "sys/class/video4linux");
+    fs::create_directory_symlink(node, root_ / "sys/class/video4linux" / name);
   }
 
-  fs::path root;
+  fs::path root_;
 };
 
 TEST_F(LinuxUvcAdapters, CameraNamesTopologyAndRequests) {
-  auto inputs = MakeV4l2VideoInputs((root / "sys").string(), (root / "dev").string());
+  auto inputs = MakeV4l2VideoInputs((root_ / "sys").string(), (root_ / "dev").string());
   std::unique_ptr<MonikerEnumerator> enumerator;
   ASSERT_EQ(inputs->CreateVideoInputEnumerator(enumerator), S_OK);
   std::unique_ptr<DeviceMoniker> moniker;
@@ -103,15 +103,15 @@ TEST_F(LinuxUvcAdapters, CameraNamesTopologyAndRequests) {
   EXPECT_EQ(control->KsProperty({uvc::kExtensionUnitGuid, 10, 0x10000001, 2, 0}, 32, data, 8, nullptr),
             HresultFromWin32(31));
   // No device node: the filter cannot be made.
-  fs::remove(root / "dev/video0");
+  fs::remove(root_ / "dev/video0");
   EXPECT_EQ(moniker->BindToObject(filter), HresultFromWin32(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(LinuxUvcAdapters, RegistryFactsFromSysfs) {
-  auto registry = MakeSysfsDeviceRegistry((root / "sys").string());
+  auto registry = MakeSysfsDeviceRegistry((root_ / "sys").string());
   RegistryKey key = 0;
   // The key name the camera side derives from the device path, in any case.
-  ASSERT_EQ(registry->OpenKey(RegistryRoot::LocalMachine, L"SYSTEM\\ControlSet001\\Enum\\USB\\VID_FC01&PID_0A01&MI_00\\1-3.2:1.0",
+  ASSERT_EQ(registry->OpenKey(RegistryRoot::kLocalMachine, L"SYSTEM\\ControlSet001\\Enum\\USB\\VID_FC01&PID_0A01&MI_00\\1-3.2:1.0",
                               0, kRegistryKeyRead, key), ERROR_SUCCESS);
   uint8_t buffer[260];
   uint32_t size = sizeof buffer;
@@ -130,7 +130,7 @@ TEST_F(LinuxUvcAdapters, RegistryFactsFromSysfs) {
   EXPECT_EQ(registry->QueryValue(key, L"HardwareID", nullptr, buffer, size), ERROR_MORE_DATA);
   EXPECT_EQ(registry->CloseKey(key), ERROR_SUCCESS);
 
-  ASSERT_EQ(registry->OpenKey(RegistryRoot::LocalMachine,
+  ASSERT_EQ(registry->OpenKey(RegistryRoot::kLocalMachine,
                               L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a01&mi_00\\1-3.2:1.0\\Device Parameters", 0,
                               kRegistryKeyRead, key), ERROR_SUCCESS);
   size = 4;
@@ -141,7 +141,7 @@ TEST_F(LinuxUvcAdapters, RegistryFactsFromSysfs) {
                               L"SYSTEM\\ControlSet002\\Enum\\usb\\vid_fc01&pid_0a01&mi_00\\1-3.2:1.0",
                               L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_fc01&pid_0a01&mi_00\\..",
                               L"SYSTEM\\ControlSet001\\Enum\\"}) {
-    EXPECT_EQ(registry->OpenKey(RegistryRoot::LocalMachine, path, 0, kRegistryKeyRead, key), ERROR_FILE_NOT_FOUND)
+    EXPECT_EQ(registry->OpenKey(RegistryRoot::kLocalMachine, path, 0, kRegistryKeyRead, key), ERROR_FILE_NOT_FOUND)
         << std::string(path, path + std::wcslen(path));
   }
 }

@@ -19,11 +19,11 @@
 
 namespace {
 
-int failures = 0;
+int g_failures = 0;
 
 void Check(bool condition, const char* what) {
   std::printf("%s: %s\n", condition ? "ok  " : "FAIL", what);
-  if (!condition) ++failures;
+  if (!condition) ++g_failures;
 }
 
 constexpr wchar_t kDeviceKey[] = L"SYSTEM\\ControlSet001\\Enum\\USB\\VID_FC01&PID_0A01&MI_00\\6&PROBE&0&0000";
@@ -63,11 +63,11 @@ bool SeedDeviceKey() {
 
 int main() {
   fcp::os::ScopedPort<fcp::os::DeviceRegistry> registry(&fcp::os::win32::Win32DeviceRegistry());
-  fcp::os::ScopedPort<fcp::os::VideoInputs> videoInputs(&fcp::os::win32::DirectShowVideoInputs());
+  fcp::os::ScopedPort<fcp::os::VideoInputs> video_inputs(&fcp::os::win32::DirectShowVideoInputs());
 
   Check(SeedDeviceKey(), "device key written");
   // The identifier the camera side derives from \\?\usb#vid_fc01&pid_0a01&mi_00#6&probe&0&0000#{...}\global.
-  fcp::uvc::Camera().deviceId = L"usb\\vid_fc01&pid_0a01&mi_00\\6&probe&0&0000";
+  fcp::uvc::Camera().device_id = L"usb\\vid_fc01&pid_0a01&mi_00\\6&probe&0&0000";
   std::wstring text;
   Check(UVC_GetLocationInfo(text) && text == L"001.003.000.000.000.000", "location information, last 23 characters");
   Check(UVC_GetDeviceName(text) && text == L"VID_FC01&PID_0A01&REV_0100", "device name from the first hardware ID");
@@ -75,7 +75,7 @@ int main() {
   Check(!UVC_ReadDeviceRegValue(L"TooLong", text), "a value of 262 bytes is not");
   Check(!UVC_ReadDeviceRegValue(L"Missing", text), "a missing value is not");
   Check(UVC_IsSensorCamera() != 0, "SensorCameraMode marks a sensor camera");
-  fcp::uvc::Camera().deviceId = L"usb\\vid_fc01&pid_0a01&mi_00\\6&absent&0&0000";
+  fcp::uvc::Camera().device_id = L"usb\\vid_fc01&pid_0a01&mi_00\\6&absent&0&0000";
   Check(!UVC_GetLocationInfo(text) && !UVC_IsSensorCamera(), "a missing device key");
   UVC_Close();
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kDeviceKey);
@@ -90,6 +90,6 @@ int main() {
   Check(!UVC_OpenDefault() && !UVC_OpenByLocationInfo(L"001.003.000.000.000.000"), "no selection");
   if (SUCCEEDED(com)) CoUninitialize();
 
-  if (failures == 0) std::printf("all checks passed\n");
-  return failures == 0 ? 0 : 1;
+  if (g_failures == 0) std::printf("all checks passed\n");
+  return g_failures == 0 ? 0 : 1;
 }

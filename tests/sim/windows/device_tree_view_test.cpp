@@ -14,17 +14,17 @@ namespace fcp::sim::windows {
 namespace {
 
 std::map<std::wstring, DeviceNode> ById(const std::vector<DeviceNode>& nodes) {
-  std::map<std::wstring, DeviceNode> byId;
-  for (const auto& node : nodes) byId[node.instanceId] = node;
-  return byId;
+  std::map<std::wstring, DeviceNode> by_id;
+  for (const auto& node : nodes) by_id[node.instance_id] = node;
+  return by_id;
 }
 
 // The instance IDs from a node up to the tree's root.
-std::vector<std::wstring> Ancestry(const std::map<std::wstring, DeviceNode>& byId, std::wstring id) {
+std::vector<std::wstring> Ancestry(const std::map<std::wstring, DeviceNode>& by_id, std::wstring id) {
   std::vector<std::wstring> chain;
   while (!id.empty()) {
     chain.push_back(id);
-    id = byId.at(id).parentId;
+    id = by_id.at(id).parent_id;
   }
   return chain;
 }
@@ -40,15 +40,15 @@ TEST(DeviceTreeView, TreeOfHubsCompositeCamerasAndFunctions) {
   hub.id = "hub";
   hub.kind = DeviceKind::kHub;
   hub.place = {1, {3}, 0};
-  DeviceSpec cam2Shape = ChipCameraSpec("cam2", {3, 1}, 1);
+  DeviceSpec cam2_shape = ChipCameraSpec("cam2", {3, 1}, 1);
   ASSERT_TRUE(ws->AddDevice(cam));
   ASSERT_TRUE(ws->AddDevice(cam1));
   ASSERT_TRUE(ws->AddDevice(MakeDevice(hub)));
-  ASSERT_TRUE(ws->AddDevice(MakeDevice(cam2Shape)));
+  ASSERT_TRUE(ws->AddDevice(MakeDevice(cam2_shape)));
 
-  const auto byId = ById(BuildDeviceTree(ws.get()));
+  const auto by_id = ById(BuildDeviceTree(ws.get()));
   const std::wstring video0 = DeviceInstanceIdOf(*cam, 0);
-  const auto chain = Ancestry(byId, video0);
+  const auto chain = Ancestry(by_id, video0);
   ASSERT_EQ(chain.size(), 6u);  // function, composite device, generic hub, root hub, controller, tree root
   EXPECT_TRUE(chain[1].starts_with(L"USB\\VID_FC01&PID_") && chain[1].ends_with(L"&0&4")) << chain[1];
   EXPECT_TRUE(chain[2].starts_with(L"USB\\VID_F0E1&PID_0001\\5&")) << chain[2];
@@ -56,29 +56,29 @@ TEST(DeviceTreeView, TreeOfHubsCompositeCamerasAndFunctions) {
   EXPECT_TRUE(chain[4].starts_with(L"PCI\\VEN_")) << chain[4];
   EXPECT_EQ(chain[5], L"HTREE\\ROOT\\0");
 
-  const DeviceNode& function = byId.at(video0);
-  EXPECT_EQ(function.className, L"Image");
-  EXPECT_EQ(function.classGuid, setup_class::kImage);
-  EXPECT_TRUE(function.friendlyName.has_value());
-  EXPECT_EQ(function.locationPaths, std::vector<std::wstring>{L"PCIROOT(0)#PCI(1401)#USBROOT(0)#USB(2)#USB(4)#USBMI(0)"});
-  EXPECT_EQ(byId.at(chain[1]).className, L"USB");
+  const DeviceNode& function = by_id.at(video0);
+  EXPECT_EQ(function.class_name, L"Image");
+  EXPECT_EQ(function.class_guid, setup_class::kImage);
+  EXPECT_TRUE(function.friendly_name.has_value());
+  EXPECT_EQ(function.location_paths, std::vector<std::wstring>{L"PCIROOT(0)#PCI(1401)#USBROOT(0)#USB(2)#USB(4)#USBMI(0)"});
+  EXPECT_EQ(by_id.at(chain[1]).class_name, L"USB");
   // The chip's DFU function is a function of its own, served by the user-mode driver.
-  EXPECT_EQ(byId.at(DeviceInstanceIdOf(*cam, 2)).className, L"USBDevice");
+  EXPECT_EQ(by_id.at(DeviceInstanceIdOf(*cam, 2)).class_name, L"USBDevice");
 
   // Scenario facts: class, no friendly name, problem; the DFU function without a driver.
-  const DeviceNode& other = byId.at(DeviceInstanceIdOf(*cam1, 0));
-  EXPECT_EQ(other.classGuid, setup_class::kCamera);
-  EXPECT_FALSE(other.friendlyName.has_value());
+  const DeviceNode& other = by_id.at(DeviceInstanceIdOf(*cam1, 0));
+  EXPECT_EQ(other.class_guid, setup_class::kCamera);
+  EXPECT_FALSE(other.friendly_name.has_value());
   EXPECT_EQ(other.problem, 10u);
-  EXPECT_TRUE(Ancestry(byId, other.instanceId)[2].starts_with(L"USB\\ROOT_HUB20\\"));
-  const DeviceNode& dfu = byId.at(DeviceInstanceIdOf(*cam1, 2));
-  EXPECT_TRUE(dfu.className.empty());
+  EXPECT_TRUE(Ancestry(by_id, other.instance_id)[2].starts_with(L"USB\\ROOT_HUB20\\"));
+  const DeviceNode& dfu = by_id.at(DeviceInstanceIdOf(*cam1, 2));
+  EXPECT_TRUE(dfu.class_name.empty());
   EXPECT_EQ(dfu.problem, kProblemFailedInstall);
 
   // A workstation hub stands where it is plugged in, with the workstation's IDs.
-  const auto hubChain = Ancestry(byId, DeviceInstanceIdOf(*ws->Find("cam2"), 0));
-  EXPECT_TRUE(hubChain[2].starts_with(L"USB\\VID_F0E1&PID_0E01\\5&")) << hubChain[2];
-  EXPECT_EQ(hubChain[3], chain[3]);  // the same root hub as cam0's
+  const auto hub_chain = Ancestry(by_id, DeviceInstanceIdOf(*ws->Find("cam2"), 0));
+  EXPECT_TRUE(hub_chain[2].starts_with(L"USB\\VID_F0E1&PID_0E01\\5&")) << hub_chain[2];
+  EXPECT_EQ(hub_chain[3], chain[3]);  // the same root hub as cam0's
 
   // A device unplugged is gone from the tree.
   ws->SetConnected("cam0", false);
@@ -90,17 +90,17 @@ TEST(DeviceTreeView, PortServesSetsPropertiesStatusAndInterfaceFiles) {
   auto cam = MakeChipCamera("cam0", {1, 3});
   ASSERT_TRUE(ws->AddDevice(cam));
   DeviceTreeView view(ws);
-  const std::wstring functionId = DeviceInstanceIdOf(*cam, 0);
-  const os::DevInst node = view.DevInstOf(functionId);
+  const std::wstring function_id = DeviceInstanceIdOf(*cam, 0);
+  const os::DevInst node = view.DevInstOf(function_id);
   ASSERT_NE(node, 0u);
-  EXPECT_EQ(view.DevInstOf(functionId), node);  // stable
+  EXPECT_EQ(view.DevInstOf(function_id), node);  // stable
 
   constexpr os::Guid kImage = setup_class::kImage;
   const os::DeviceInfoSet set = view.GetClassDevs(&kImage, L"USB", os::kDigcfPresent);
   ASSERT_NE(set, os::kInvalidDeviceInfoSet);
   os::DeviceInfoData info;
   ASSERT_TRUE(view.EnumDeviceInfo(set, 0, &info));
-  EXPECT_EQ(info.devInst, node);
+  EXPECT_EQ(info.dev_inst, node);
   EXPECT_FALSE(view.EnumDeviceInfo(set, 1, &info));
   EXPECT_EQ(view.LastError(), os::kErrorNoMoreItems);
 
@@ -116,11 +116,11 @@ TEST(DeviceTreeView, PortServesSetsPropertiesStatusAndInterfaceFiles) {
   EXPECT_EQ(status & os::kDnHasProblem, 0u);
   wchar_t id[8];
   EXPECT_EQ(view.GetDeviceId(node, id, 8, 0), os::kCrBufferSmall);  // cut, terminated
-  EXPECT_EQ(std::wstring(id), functionId.substr(0, 7));
+  EXPECT_EQ(std::wstring(id), function_id.substr(0, 7));
   EXPECT_TRUE(view.DestroyDeviceInfoList(set));
 
   // An interface file: exclusive, closed again; gone with its device.
-  const os::DeviceInfoSet one = view.GetClassDevs(nullptr, functionId.c_str(),
+  const os::DeviceInfoSet one = view.GetClassDevs(nullptr, function_id.c_str(),
                                                   os::kDigcfPresent | os::kDigcfAllClasses | os::kDigcfDeviceInterface);
   ASSERT_TRUE(view.EnumDeviceInfo(one, 0, &info));
   os::DeviceInterfaceData data;

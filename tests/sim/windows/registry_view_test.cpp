@@ -13,7 +13,7 @@ TEST(RegistryView, KeysValuesAndSizes) {
                                 {L"USB\\VID_FC01&PID_0A01&REV_0100&MI_00", L"USB\\VID_FC01&PID_0A01&MI_00"}, 1});
   os::RegistryKey key = 0;
   // Names ignore case; parents exist; a missing key is not found.
-  ASSERT_EQ(registry.OpenKey(os::RegistryRoot::LocalMachine, L"system\\controlset001\\enum\\usb\\vid_fc01&pid_0a01&mi_00\\6&1&0&0000",
+  ASSERT_EQ(registry.OpenKey(os::RegistryRoot::kLocalMachine, L"system\\controlset001\\enum\\usb\\vid_fc01&pid_0a01&mi_00\\6&1&0&0000",
                              0, os::kRegistryKeyRead, key), ERROR_SUCCESS);
   std::array<uint8_t, 260> buffer{};
   uint32_t size = 4;
@@ -28,13 +28,13 @@ TEST(RegistryView, KeysValuesAndSizes) {
   EXPECT_EQ(registry.QueryValue(key, L"Missing", nullptr, buffer.data(), size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(registry.CloseKey(key), ERROR_SUCCESS);
   EXPECT_NE(registry.CloseKey(key), ERROR_SUCCESS);
-  EXPECT_EQ(registry.OpenKey(os::RegistryRoot::LocalMachine, L"SYSTEM\\ControlSet001\\Enum\\USB", 0,
+  EXPECT_EQ(registry.OpenKey(os::RegistryRoot::kLocalMachine, L"SYSTEM\\ControlSet001\\Enum\\USB", 0,
                              os::kRegistryKeyRead, key), ERROR_SUCCESS);
   registry.CloseKey(key);
-  EXPECT_EQ(registry.OpenKey(os::RegistryRoot::LocalMachine, L"SYSTEM\\ControlSet001\\Enum\\USB\\X", 0,
+  EXPECT_EQ(registry.OpenKey(os::RegistryRoot::kLocalMachine, L"SYSTEM\\ControlSet001\\Enum\\USB\\X", 0,
                              os::kRegistryKeyRead, key), ERROR_FILE_NOT_FOUND);
   // The sensor mark.
-  ASSERT_EQ(registry.OpenKey(os::RegistryRoot::LocalMachine,
+  ASSERT_EQ(registry.OpenKey(os::RegistryRoot::kLocalMachine,
                              L"SYSTEM\\ControlSet001\\Enum\\USB\\VID_FC01&PID_0A01&MI_00\\6&1&0&0000\\Device Parameters",
                              0, os::kRegistryKeyRead, key), ERROR_SUCCESS);
   size = 4;

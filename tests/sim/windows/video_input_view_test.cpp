@@ -48,13 +48,13 @@ TEST(UvcDescriptors, VideoControlEntities) {
   const auto configuration = CameraConfiguration(2, {{4, other}, {6, uvc::kExtensionUnitGuid}});
   const auto vc = ParseVideoControl(configuration);
   ASSERT_TRUE(vc);
-  EXPECT_EQ(vc->interfaceNumber, 2);
+  EXPECT_EQ(vc->interface_number, 2);
   ASSERT_EQ(vc->entities.size(), 5u);
   EXPECT_EQ(vc->entities[0].kind, VcEntityKind::kInputTerminal);
-  EXPECT_EQ(vc->entities[0].terminalType, 0x0201);
+  EXPECT_EQ(vc->entities[0].terminal_type, 0x0201);
   EXPECT_EQ(vc->entities[2].id, 4);
-  EXPECT_EQ(vc->entities[2].extensionCode, other);
-  EXPECT_EQ(vc->entities[3].extensionCode, uvc::kExtensionUnitGuid);
+  EXPECT_EQ(vc->entities[2].extension_code, other);
+  EXPECT_EQ(vc->entities[3].extension_code, uvc::kExtensionUnitGuid);
   EXPECT_TRUE(vc->entities[3].HasControl(10));
   EXPECT_TRUE(vc->entities[3].HasControl(11));
   EXPECT_FALSE(vc->entities[3].HasControl(12));
@@ -77,16 +77,16 @@ TEST(UvcDescriptors, VideoControlEntities) {
 
 class VideoInputViewTest : public ::testing::Test {
  protected:
-  VideoInputView view{[this] {
+  VideoInputView view_{[this] {
     return std::vector<VideoInputDevice>{{L"\\\\?\\usb#vid_fc01&pid_0a01&mi_00#1#{x}\\global", L"Virtual Camera",
                                           CameraConfiguration(0, {{3, os::Guid{}}, {5, uvc::kExtensionUnitGuid}}),
-                                          wire.Fn()}};
+                                          wire_.Fn()}};
   }};
-  Wire wire;
+  Wire wire_;
 
   std::unique_ptr<os::VideoFilter> Filter() {
     std::unique_ptr<os::MonikerEnumerator> enumerator;
-    EXPECT_EQ(view.CreateVideoInputEnumerator(enumerator), S_OK);
+    EXPECT_EQ(view_.CreateVideoInputEnumerator(enumerator), S_OK);
     std::unique_ptr<os::DeviceMoniker> moniker;
     EXPECT_EQ(enumerator->Next(moniker), S_OK);
     std::unique_ptr<os::VideoFilter> filter;
@@ -99,8 +99,8 @@ TEST_F(VideoInputViewTest, PropertyRequestsBecomeClassRequests) {
   auto filter = Filter();
   std::unique_ptr<os::KsControl> control;
   ASSERT_EQ(filter->QueryKsControl(control), S_OK);
-  const uint32_t unitNode = 3;  // camera terminal, processing unit, foreign unit, our unit
-  os::KspNode set{uvc::kExtensionUnitGuid, 10, os::kKsPropertyTypeSet | os::kKsPropertyTypeTopology, unitNode, 0};
+  const uint32_t unit_node = 3;  // camera terminal, processing unit, foreign unit, our unit
+  os::KspNode set{uvc::kExtensionUnitGuid, 10, os::kKsPropertyTypeSet | os::kKsPropertyTypeTopology, unit_node, 0};
   uint8_t block[8] = {0x00, 0xC2, 0xE4, 0x02, 0x01, 0x00, 0x10, 0x40};
   EXPECT_EQ(control->KsProperty(set, 32, block, 8, nullptr), S_OK);
   os::KspNode get = set;
@@ -111,10 +111,10 @@ TEST_F(VideoInputViewTest, PropertyRequestsBecomeClassRequests) {
   EXPECT_EQ(control->KsProperty(get, 32, data, 8, &returned), S_OK);
   EXPECT_EQ(returned, 8u);
   EXPECT_EQ(data[7], 8);
-  ASSERT_EQ(wire.setups.size(), 2u);
-  EXPECT_EQ(wire.setups[0], (SetupBytes{0x21, 0x01, 0x00, 10, 0x00, 5, 8, 0}));
-  EXPECT_EQ(wire.setups[1], (SetupBytes{0xA1, 0x81, 0x00, 11, 0x00, 5, 8, 0}));
-  EXPECT_EQ(wire.written[0], (std::array<uint8_t, 8>{0x00, 0xC2, 0xE4, 0x02, 0x01, 0x00, 0x10, 0x40}));
+  ASSERT_EQ(wire_.setups.size(), 2u);
+  EXPECT_EQ(wire_.setups[0], (SetupBytes{0x21, 0x01, 0x00, 10, 0x00, 5, 8, 0}));
+  EXPECT_EQ(wire_.setups[1], (SetupBytes{0xA1, 0x81, 0x00, 11, 0x00, 5, 8, 0}));
+  EXPECT_EQ(wire_.written[0], (std::array<uint8_t, 8>{0x00, 0xC2, 0xE4, 0x02, 0x01, 0x00, 0x10, 0x40}));
 
   // Wire outcomes as the driver's result codes.
   const struct {
@@ -124,22 +124,22 @@ TEST_F(VideoInputViewTest, PropertyRequestsBecomeClassRequests) {
                   {WireStatus::kNoDevice, static_cast<HRESULT>(0x8007048Fu)},
                   {WireStatus::kTimeout, static_cast<HRESULT>(0x80070079u)}};
   for (const auto& outcome : outcomes) {
-    wire.answer = {outcome.status, 0};
+    wire_.answer = {outcome.status, 0};
     EXPECT_EQ(control->KsProperty(get, 32, data, 8, nullptr), outcome.result);
   }
   // Requests the driver refuses never reach the wire.
-  wire.setups.clear();
-  os::KspNode wrongNode = get;
-  wrongNode.nodeId = 1;
-  EXPECT_LT(control->KsProperty(wrongNode, 32, data, 8, nullptr), 0);
-  os::KspNode foreignSet = get;
-  foreignSet.nodeId = 2;
-  EXPECT_LT(control->KsProperty(foreignSet, 32, data, 8, nullptr), 0);
-  os::KspNode unknownControl = get;
-  unknownControl.id = 12;
-  EXPECT_LT(control->KsProperty(unknownControl, 32, data, 8, nullptr), 0);
+  wire_.setups.clear();
+  os::KspNode wrong_node = get;
+  wrong_node.node_id = 1;
+  EXPECT_LT(control->KsProperty(wrong_node, 32, data, 8, nullptr), 0);
+  os::KspNode foreign_set = get;
+  foreign_set.node_id = 2;
+  EXPECT_LT(control->KsProperty(foreign_set, 32, data, 8, nullptr), 0);
+  os::KspNode unknown_control = get;
+  unknown_control.id = 12;
+  EXPECT_LT(control->KsProperty(unknown_control, 32, data, 8, nullptr), 0);
   EXPECT_LT(control->KsProperty(get, 32, data, 4, nullptr), 0);
-  EXPECT_TRUE(wire.setups.empty());
+  EXPECT_TRUE(wire_.setups.empty());
 }
 
 TEST_F(VideoInputViewTest, TopologyAndSupportQuery) {
@@ -149,22 +149,22 @@ TEST_F(VideoInputViewTest, TopologyAndSupportQuery) {
   uint32_t nodes = 0;
   ASSERT_EQ(topology->GetNumNodes(nodes), S_OK);
   EXPECT_EQ(nodes, 5u);
-  std::vector<uint32_t> vendorNodes;
+  std::vector<uint32_t> vendor_nodes;
   for (uint32_t node = 0; node < nodes; ++node) {
     os::Guid type;
     ASSERT_EQ(topology->GetNodeType(node, type), S_OK);
-    if (type == os::kKsNodeTypeDevSpecific) vendorNodes.push_back(node);
+    if (type == os::kKsNodeTypeDevSpecific) vendor_nodes.push_back(node);
   }
-  EXPECT_EQ(vendorNodes, (std::vector<uint32_t>{2, 3}));
+  EXPECT_EQ(vendor_nodes, (std::vector<uint32_t>{2, 3}));
   const os::KspNode query{uvc::kExtensionUnitGuid, 10, 0x10000100, 0, 0};
-  for (uint32_t node : vendorNodes) {
-    std::unique_ptr<os::KsControl> nodeControl;
-    ASSERT_EQ(topology->CreateNodeInstance(node, nodeControl), S_OK);
+  for (uint32_t node : vendor_nodes) {
+    std::unique_ptr<os::KsControl> node_control;
+    ASSERT_EQ(topology->CreateNodeInstance(node, node_control), S_OK);
     os::KspNode q = query;
-    q.nodeId = node;
-    EXPECT_EQ(SUCCEEDED(nodeControl->KsProperty(q, 32, nullptr, 0, nullptr)), node == 3) << node;
+    q.node_id = node;
+    EXPECT_EQ(SUCCEEDED(node_control->KsProperty(q, 32, nullptr, 0, nullptr)), node == 3) << node;
   }
-  EXPECT_TRUE(wire.setups.empty());  // answered from the descriptor
+  EXPECT_TRUE(wire_.setups.empty());  // answered from the descriptor
 }
 
 TEST(VideoInputViewEmpty, NoCamerasIsAnEmptyCategory) {

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   }
   const auto patience = std::chrono::seconds(argc > 2 ? std::atoi(argv[2]) : 60);
   fcp::os::ScopedPort<fcp::os::ProcessEnvironment> environment(&fcp::os::PlatformProcessEnvironment());
-  fcp::os::ScopedPort<fcp::os::VideoInputs> videoInputs(&fcp::os::V4l2VideoInputs());
+  fcp::os::ScopedPort<fcp::os::VideoInputs> video_inputs(&fcp::os::V4l2VideoInputs());
   fcp::os::ScopedPort<fcp::os::DeviceRegistry> registry(&fcp::os::SysfsDeviceRegistry());
 
   fcp::ui::headless::HeadlessBackend backend;
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
 
   std::atomic<CFixCorePowerDlg*> dialog{nullptr};
   std::atomic<bool> closed{false};
-  std::thread dialogThread([&] {
+  std::thread dialog_thread([&] {
     CFixCorePowerDlg d;
     d.ParseCommandLine(L"");
     dialog = &d;
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     const auto control = backend.Control(kDialog, id);
     return control ? control->text : std::wstring(L"<none>");
   };
-  auto verdictShown = [&] {
+  auto verdict_shown = [&] {
     bool running = true;
     backend.Call(kDialog, [&] {
       if (CFixCorePowerDlg* d = dialog) running = d->IsWorkerRunning();
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   };
 
   int code = 1;
-  if (backend.WaitFor([&] { return backend.IsOpen(kDialog) || closed; }) && backend.WaitFor(verdictShown)) {
+  if (backend.WaitFor([&] { return backend.IsOpen(kDialog) || closed; }) && backend.WaitFor(verdict_shown)) {
     std::printf("first check: %s, camera \"%s\"\n", PrintableAscii(text(IDC_STATUS)).c_str(),
                 PrintableAscii(text(IDC_EDIT_CAMERA)).c_str());
     std::fflush(stdout);
@@ -95,14 +95,14 @@ int main(int argc, char** argv) {
     std::printf("after the arrival: camera \"%s\"%s\n", PrintableAscii(text(IDC_EDIT_CAMERA)).c_str(),
                 selected ? "" : " (none selected in time)");
     // The selection left the status at "N/A", so the verdict below is the pressed check's.
-    if (selected && backend.Click(kDialog, IDC_BUTTON_CHECK) && backend.WaitFor(verdictShown, std::chrono::seconds(60))) {
+    if (selected && backend.Click(kDialog, IDC_BUTTON_CHECK) && backend.WaitFor(verdict_shown, std::chrono::seconds(60))) {
       const std::wstring status = text(IDC_STATUS);
       std::printf("check after the arrival: %s\n", PrintableAscii(status).c_str());
       if (status == L"PASS") code = 0;
     }
   }
   backend.Post(kDialog, WM_CLOSE);
-  dialogThread.join();
+  dialog_thread.join();
   monitor.reset();
   fcp::ui::InstallBackend(nullptr);
   return code;

@@ -26,12 +26,12 @@
 namespace {
 
 namespace pt = fcp::passthrough;
-int failures = 0;
+int g_failures = 0;
 
 void Check(bool ok, const char* what, long detail = 0) {
   std::printf("%s %s (%ld)\n", ok ? "ok" : "FAIL", what, detail);
   std::fflush(stdout);
-  if (!ok) ++failures;
+  if (!ok) ++g_failures;
 }
 void Limit(const char* what, long detail) {
   std::printf("limit %s (%ld)\n", what, detail);
@@ -223,7 +223,7 @@ int Second(const wchar_t* ready_name, const wchar_t* go_name) {
   KvxUpx_Close();
   CloseHandle(ready);
   CloseHandle(go);
-  return failures ? 1 : 0;
+  return g_failures ? 1 : 0;
 }
 
 void Main(const wchar_t* self) {
@@ -321,7 +321,7 @@ void Wow64() {
   Check(wow64, "running as a 32-bit process on 64-bit Windows");
   CleanUp();
   Check(InitWhenReady() == 1, "32-bit tool installs, starts and opens the driver", long(GetLastError()));
-  const pt::KernelLayout layout = pt::ProcessDriverService().layout();
+  const pt::KernelLayout layout = pt::ProcessDriverService().Layout();
   Check(layout.control_block_size == 40 && layout.urb.size == 136, "40-byte control and 136-byte request blocks",
         long(layout.control_block_size * 1000 + layout.urb.size));
   CheckBlockLengthAccepted("driver accepts the 32-bit tool's control block");
@@ -352,6 +352,6 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("usage: kvxupx_service_probe main | wow64\n");
     return 2;
   }
-  std::printf("%d check(s) failed\n", failures);
-  return failures ? 1 : 0;
+  std::printf("%d check(s) failed\n", g_failures);
+  return g_failures ? 1 : 0;
 }

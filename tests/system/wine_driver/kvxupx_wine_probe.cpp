@@ -19,11 +19,11 @@ namespace {
 namespace kv = fcp::kvxupx;
 constexpr wchar_t kName[] = L"KvxUpx";
 constexpr wchar_t kDevicePath[] = L"\\\\.\\KvxUpx";
-int failures = 0;
+int g_failures = 0;
 
 void Check(bool ok, const char* what, DWORD detail = 0) {
   std::printf("%s %s (%lu)\n", ok ? "ok" : "FAIL", what, detail);
-  if (!ok) ++failures;
+  if (!ok) ++g_failures;
 }
 void Limit(const char* what, DWORD detail) { std::printf("limit %s (%lu)\n", what, detail); }
 
@@ -173,6 +173,6 @@ int wmain(int argc, wchar_t** argv) {
   CloseServiceHandle(service);
   RemoveService(scm);
   CloseServiceHandle(scm);
-  std::printf("%d check(s) failed\n", failures);
-  return failures ? 1 : 0;
+  std::printf("%d check(s) failed\n", g_failures);
+  return g_failures ? 1 : 0;
 }

@@ -60,13 +60,13 @@ std::wstring ClassOf(HWND window) {
 // The about box's template, opened over the probe dialog without a parent, as the tool opens it.
 class OwnedDialog final : public fcp::ui::CDialogEx {
  public:
-  explicit OwnedDialog(HWND mainWindow) : CDialogEx(IDD_ABOUTBOX), mainWindow_(mainWindow) {}
+  explicit OwnedDialog(HWND main_window) : CDialogEx(IDD_ABOUTBOX), main_window_(main_window) {}
 
  protected:
   BOOL OnInitDialog() override {
     CDialogEx::OnInitDialog();
-    Check(GetWindow(GetSafeHwnd(), GW_OWNER) == mainWindow_, "a dialog without parent is owned by the main window");
-    Check(!::IsWindowEnabled(mainWindow_), "the main window is disabled under it");
+    Check(GetWindow(GetSafeHwnd(), GW_OWNER) == main_window_, "a dialog without parent is owned by the main window");
+    Check(!::IsWindowEnabled(main_window_), "the main window is disabled under it");
     Check(::SendDlgItemMessageW(GetSafeHwnd(), IDC_STATIC, STM_GETICON, 0, 0) != 0 ||
               ::SendMessageW(::GetWindow(GetSafeHwnd(), GW_CHILD), STM_GETICON, 0, 0) != 0,
           "the about box shows icon 128");
@@ -75,7 +75,7 @@ class OwnedDialog final : public fcp::ui::CDialogEx {
   }
 
  private:
-  HWND mainWindow_;
+  HWND main_window_;
 };
 
 class ProbeDialog final : public fcp::ui::CDialogEx {
@@ -83,10 +83,10 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
   ProbeDialog() : CDialogEx(IDD_QUILLON_DIALOG_DIALOG) {}
 
   fcp::ui::CButton m_btnCheck;
-  UINT_PTR timerSeen = 0;
-  UINT deviceEventSeen = 0;
-  UINT sysCommandSeen = 0;
-  std::atomic<bool> workerDone{false};
+  UINT_PTR timer_seen = 0;
+  UINT device_event_seen = 0;
+  UINT sys_command_seen = 0;
+  std::atomic<bool> worker_done{false};
   std::thread worker;
   std::thread closer;
 
@@ -113,9 +113,9 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
           "camera box at 36, 58, 138, 14");
     // The layout the other backends compute from the same template agrees with the dialog manager,
     // given the base units it used.
-    RECT baseUnits{0, 0, 4, 8};
-    MapDialogRect(hwnd, &baseUnits);
-    const fcp::ui::DialogBaseUnits units{baseUnits.right, baseUnits.bottom};
+    RECT base_units{0, 0, 4, 8};
+    MapDialogRect(hwnd, &base_units);
+    const fcp::ui::DialogBaseUnits units{base_units.right, base_units.bottom};
     const fcp::ui::DialogTemplate& layout = *fcp::ui::FindDialogTemplate(IDD_QUILLON_DIALOG_DIALOG);
     Check(SameRect(client, fcp::ui::DialogUnitsToPixels(units, 0, 0, layout.cx, layout.cy)),
           "framework layout: client area");
@@ -162,7 +162,7 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
       Check(GetMenuState(system, static_cast<UINT>(last - 1), MF_BYPOSITION) & MF_SEPARATOR, "separator before it");
     }
     ::SendMessageW(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    Check(sysCommandSeen == IDM_ABOUTBOX, "WM_SYSCOMMAND reaches OnSysCommand");
+    Check(sys_command_seen == IDM_ABOUTBOX, "WM_SYSCOMMAND reaches OnSysCommand");
 
     // Icons from the executable's resources.
     HICON icon = fcp::ui::AfxGetApp()->LoadIcon(IDR_MAINFRAME);
@@ -176,35 +176,35 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
     // USB device-interface notifications.
     fcp::ui::DeviceInterfaceFilter filter;
     filter.size = 32;
-    filter.deviceType = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.classGuid = fcp::ui::kUsbDeviceInterfaceClass;
+    filter.device_type = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.class_guid = fcp::ui::kUsbDeviceInterfaceClass;
     HDEVNOTIFY notification = RegisterDeviceNotification(filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     Check(notification != nullptr, "device notification registered");
     Check(notification && UnregisterDeviceNotification(notification), "device notification unregistered");
     Check(::SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0) == TRUE &&
-              deviceEventSeen == DBT_DEVICEREMOVECOMPLETE,
+              device_event_seen == DBT_DEVICEREMOVECOMPLETE,
           "WM_DEVICECHANGE reaches OnDeviceChange");
 
     // A timer, and a worker that uses the controls while this thread waits for it.
     Check(SetTimer(100, 50) != 0, "timer 100 armed");
-    LOGFONTW bold = GetDlgItem(IDC_STATUS)->GetFont()->logFont();
+    LOGFONTW bold = GetDlgItem(IDC_STATUS)->GetFont()->LogFont();
     bold.lfHeight = 40;
     bold.lfWeight = FW_BOLD;
     worker = std::thread([this, bold] {
       m_btnCheck.EnableWindow(FALSE);
       SetDlgItemText(IDC_STATUS, L"FAIL");
-      window()->SetItemFont(IDC_STATUS, bold, true);
+      Window()->SetItemFont(IDC_STATUS, bold, true);
       m_btnCheck.EnableWindow(TRUE);
-      workerDone = true;
+      worker_done = true;
     });
-    WaitWithMessages([this] { return workerDone.load() && timerSeen == 100; });
+    WaitWithMessages([this] { return worker_done.load() && timer_seen == 100; });
     worker.join();
     Check(GetItemText(IDC_STATUS) == L"FAIL", "status text set from the worker");
     Check(::IsWindowEnabled(::GetDlgItem(hwnd, IDC_BUTTON_CHECK)), "button enabled again from the worker");
-    LOGFONTW statusFont{};
-    GetObjectW(reinterpret_cast<HFONT>(::SendDlgItemMessageW(hwnd, IDC_STATUS, WM_GETFONT, 0, 0)), sizeof(statusFont),
-               &statusFont);
-    Check(statusFont.lfHeight == 40 && statusFont.lfWeight == FW_BOLD, "status font set from the worker");
+    LOGFONTW status_font{};
+    GetObjectW(reinterpret_cast<HFONT>(::SendDlgItemMessageW(hwnd, IDC_STATUS, WM_GETFONT, 0, 0)), sizeof(status_font),
+               &status_font);
+    Check(status_font.lfHeight == 40 && status_font.lfWeight == FW_BOLD, "status font set from the worker");
 
     // Once the dialog is on screen: the colour of the status cell, then the close.
     SetTimer(200, 300);
@@ -231,7 +231,7 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
 
   void OnTimer(UINT_PTR idEvent) override {
     if (idEvent == 100) {
-      timerSeen = idEvent;
+      timer_seen = idEvent;
       KillTimer(100);
     } else if (idEvent == 200) {
       KillTimer(200);
@@ -239,13 +239,13 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
     }
     CDialogEx::OnTimer(idEvent);
   }
-  BOOL OnDeviceChange(UINT eventType, DWORD_PTR) override {
-    deviceEventSeen = eventType;
+  BOOL OnDeviceChange(UINT event_type, DWORD_PTR) override {
+    device_event_seen = event_type;
     return TRUE;
   }
   void OnSysCommand(UINT nID, LPARAM lParam) override {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
-      sysCommandSeen = nID;
+      sys_command_seen = nID;
       OwnedDialog about(GetSafeHwnd());
       Check(about.DoModal() == IDOK, "a second dialog runs modally over the first");
       Check(::IsWindowEnabled(GetSafeHwnd()), "the main window is enabled again after it");
@@ -253,8 +253,8 @@ class ProbeDialog final : public fcp::ui::CDialogEx {
     }
     CDialogEx::OnSysCommand(nID, lParam);
   }
-  HBRUSH OnCtlColor(fcp::ui::CDC* pDC, CWnd* pWnd, UINT ctlColor) override {
-    HBRUSH brush = CDialogEx::OnCtlColor(pDC, pWnd, ctlColor);
+  HBRUSH OnCtlColor(fcp::ui::CDC* pDC, CWnd* pWnd, UINT ctl_color) override {
+    HBRUSH brush = CDialogEx::OnCtlColor(pDC, pWnd, ctl_color);
     if (pWnd && pWnd->GetDlgCtrlID() == IDC_STATUS && pWnd->GetWindowText() == L"FAIL") pDC->SetBkColor(RGB(255, 0, 0));
     return brush;
   }
@@ -269,24 +269,24 @@ void CheckResources() {
   LoadStringW(module, IDS_ABOUTBOX, about, 64);
   Check(std::wstring(about) == fcp::ui::LoadResourceString(IDS_ABOUTBOX), "string 101 as in the framework");
 
-  HRSRC manifestInfo = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+  HRSRC manifest_info = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
   std::string manifest;
-  if (manifestInfo) {
-    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, manifestInfo)));
-    manifest.assign(bytes, SizeofResource(module, manifestInfo));
+  if (manifest_info) {
+    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, manifest_info)));
+    manifest.assign(bytes, SizeofResource(module, manifest_info));
   }
   Check(manifest.find("level=\"requireAdministrator\"") != std::string::npos, "manifest requires administrator");
   Check(manifest.find(">true</dpiAware>") != std::string::npos, "manifest declares DPI awareness");
 
-  HRSRC versionInfo = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));  // RT_VERSION
-  bool namesTool = false;
-  if (versionInfo) {
-    const auto* bytes = static_cast<const wchar_t*>(LockResource(LoadResource(module, versionInfo)));
-    const std::wstring block(bytes, SizeofResource(module, versionInfo) / sizeof(wchar_t));
-    namesTool = block.find(std::wstring(L"OriginalFilename\0", 17)) != std::wstring::npos &&
+  HRSRC version_info = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));  // RT_VERSION
+  bool names_tool = false;
+  if (version_info) {
+    const auto* bytes = static_cast<const wchar_t*>(LockResource(LoadResource(module, version_info)));
+    const std::wstring block(bytes, SizeofResource(module, version_info) / sizeof(wchar_t));
+    names_tool = block.find(std::wstring(L"OriginalFilename\0", 17)) != std::wstring::npos &&
                 block.find(L"FixCorePower.exe") != std::wstring::npos;
   }
-  Check(namesTool, "version resource names FixCorePower.exe");
+  Check(names_tool, "version resource names FixCorePower.exe");
 }
 
 class ProbeApp final : public fcp::ui::CWinApp {
@@ -315,8 +315,8 @@ ProbeApp g_app;
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
-  const int code = fcp::ui::Win32Main(instance, commandLine);
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR command_line, int) {
+  const int code = fcp::ui::Win32Main(instance, command_line);
   std::printf("win32 backend: %d passed, %d failed\n", g_passed, g_failed);
   return code;
 }
