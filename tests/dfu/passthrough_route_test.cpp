@@ -12,6 +12,7 @@
 #include "sim/devices.h"
 #include "sim/windows/passthrough_views.h"
 #include "sim/windows/windows_views.h"
+#include "uvc/uvc.h"
 #include "workstation_fixture.h"
 
 namespace fcp::dfu::testing_support {
@@ -50,8 +51,13 @@ TEST_F(PassThroughRoute, CandidatesJoinTheTableAfterTheLibusbEntries) {
   zero->chip->WriteWord(0x40100000, 0);
   Hidden("sameLocationFirst", {4}, 1);
   Hidden("sameLocationSecond", {4}, 2);  // another bus, the same six ports: one location
+  // The whole word qualifies: a camera whose only set bit is in its second, third or fourth byte joins.
+  const uint32_t one_byte_words[] = {0x00000100, 0x00010000, 0x80000000};
+  for (uint8_t i = 0; i < 3; ++i) {
+    Hidden("word" + std::to_string(i), {static_cast<uint8_t>(5 + i)})->chip->WriteWord(0x40100000, one_byte_words[i]);
+  }
 
-  ASSERT_EQ(DFU_ListDevice(), 3);
+  ASSERT_EQ(DFU_ListDevice(), 6);
   const auto table = Table();
   EXPECT_EQ(table[0].path, DevicePath::kLibusb);
   EXPECT_EQ(table[0].location, kRoot1);
@@ -59,6 +65,12 @@ TEST_F(PassThroughRoute, CandidatesJoinTheTableAfterTheLibusbEntries) {
   EXPECT_EQ(table[1].location, kRoot2);
   EXPECT_TRUE(table[1].name.ends_with(L"&REV_0100")) << table[1].name;  // bcdDevice 0x0100 read back in decimal
   EXPECT_EQ(table[2].location, L"004.000.000.000.000.000");
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(table[3 + i].location, L"00" + std::to_wstring(5 + i) + L".000.000.000.000.000");
+  }
+  // The walk leaves no camera open behind it (the last candidate included).
+  std::wstring still_open;
+  EXPECT_EQ(UVC_GetDeviceId(still_open), 0) << still_open;
 
   // Without the device-setup port (the Linux tool) there are no pass-through entries.
   {

@@ -24,10 +24,12 @@ sim::DeviceSpec Camera(std::string id, std::vector<uint8_t> ports, uint8_t bus =
   return shape;
 }
 
-// Answers the submission control with "not ready" a number of times, then lets it through.
+// Answers the submission control with an error (by default "not ready") a number of times, then lets
+// it through.
 class NotReadyDevice final : public os::DriverDevice {
  public:
-  NotReadyDevice(sim::windows::SimWindowsProcess& process, int not_ready) : process_(process), not_ready_(not_ready) {}
+  NotReadyDevice(sim::windows::SimWindowsProcess& process, int not_ready, DWORD error = os::kErrorNotReady)
+      : process_(process), not_ready_(not_ready), error_(error) {}
   os::SystemHandle Open(const std::wstring& path) override { return process_.Open(path); }
   BOOL IoControl(os::SystemHandle device, DWORD code, void* in, DWORD in_size, void* out, DWORD out_size,
                  DWORD* returned) override {
@@ -35,7 +37,7 @@ class NotReadyDevice final : public os::DriverDevice {
       ++submissions;
       if (not_ready_ != 0) {
         if (not_ready_ > 0) --not_ready_;
-        process_.SetLastErrorCode(os::kErrorNotReady);
+        process_.SetLastErrorCode(error_);
         return 0;
       }
     }
@@ -47,6 +49,7 @@ class NotReadyDevice final : public os::DriverDevice {
  private:
   sim::windows::SimWindowsProcess& process_;
   int not_ready_;  // -1: for ever
+  DWORD error_;
 };
 
 class CameraConnection : public ::testing::Test {
@@ -213,10 +216,12 @@ TEST_F(CameraConnection, ReadinessWaitIsBounded) {
   struct Case {
     int not_ready;
     int probes;
+    DWORD error = os::kErrorNotReady;
   };
-  for (const Case c : {Case{0, 1}, Case{3, 4}, Case{-1, kKvCamReadinessProbes}}) {
-    SCOPED_TRACE(c.not_ready);
-    NotReadyDevice device(pass_.Process(), c.not_ready);
+  constexpr DWORD kErrorGenFailure = 31;  // a stalled descriptor read: waiting longer changes nothing
+  for (const Case c : {Case{0, 1}, Case{3, 4}, Case{-1, kKvCamReadinessProbes}, Case{-1, 1, kErrorGenFailure}}) {
+    SCOPED_TRACE(::testing::Message() << c.not_ready << " answers of error " << c.error);
+    NotReadyDevice device(pass_.Process(), c.not_ready, c.error);
     os::ScopedPort<os::DriverDevice> port(&device);
     const uint64_t slept = pass_.Host().slept_ms;
     KvCamDevice camera{};
@@ -225,6 +230,31 @@ TEST_F(CameraConnection, ReadinessWaitIsBounded) {
     EXPECT_EQ(pass_.Host().slept_ms - slept, uint64_t{kKvCamReadinessPauseMs} * c.probes);
     KvCam_CloseDevice(&camera);
   }
+}
+
+// The walk up the USB tree keeps at most 31 ancestors (entry 0 is the bus address): a root hub that is
+// the 31st ancestor is reached, one that would be the 32nd is not, and the open fails with 2.
+TEST_F(CameraConnection, WalkToTheRootHubStopsAfter31Ancestors) {
+  // A camera behind n-1 hubs has n ancestors: the hubs and the root hub.
+  const auto behind = [](size_t ancestors) { return std::vector<uint8_t>(ancestors, 1); };
+  Add(Camera("deepest", behind(kKvCamMaxAncestors - 1)));
+  Add(Camera("tooDeep", behind(kKvCamMaxAncestors), 2));
+
+  KvCamDevice device{};
+  ASSERT_EQ(KvCam_OpenDevice(&device, Node("deepest")), 0u);
+  EXPECT_EQ(device.ancestor_count, kKvCamMaxAncestors);
+  EXPECT_EQ(device.root_hub_kind, 3);
+  std::wstring root_hub;  // bus 1's; bus 2 has a USB 2 root hub
+  for (const auto& n : pass_.Tree().Nodes()) {
+    if (n.instance_id.find(L"ROOT_HUB30") != std::wstring::npos) root_hub = n.instance_id;
+  }
+  EXPECT_EQ(device.ancestors[kKvCamMaxAncestors - 1], pass_.Tree().DevInstOf(root_hub));
+  KvCam_CloseDevice(&device);
+
+  KvCamDevice too_deep{};
+  EXPECT_EQ(KvCam_OpenDevice(&too_deep, Node("tooDeep")), 2u);
+  const KvCamDevice zero{};
+  EXPECT_EQ(std::memcmp(&too_deep, &zero, sizeof too_deep), 0);
 }
 
 }  // namespace
