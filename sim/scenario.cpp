@@ -256,6 +256,7 @@ struct DeviceEntry {
   bool connected = true;
   bool libusb_visible = true;
   int libusb_open_error = 0;
+  int not_ready = 0;  // UsbDevice::not_ready
   std::vector<FaultRule> faults;
 };
 
@@ -274,6 +275,7 @@ DeviceEntry EntryOf(const UsbDevice& device, const std::vector<FaultRule>& fault
   entry.latency = device.latency;
   entry.connected = device.Connected();
   entry.libusb_visible = device.libusb_visible;
+  entry.not_ready = device.not_ready.load();
   entry.libusb_open_error = device.libusb_open_error;
   for (const FaultRule& rule : faults)
     if (rule.device == device.Id()) entry.faults.push_back(rule);
@@ -285,6 +287,23 @@ bool IsDeviceId(const std::string& id) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
            c == '.';
   });
+}
+
+constexpr uint64_t kMaxNotReadyAnswers = 1000000;
+
+// "not_ready": a count of answers, or "always".
+ValueFormat<int> NotReadyAnswers() {
+  return {[](JsonReader& r, const json& value, const std::string& place) -> std::optional<int> {
+            if (value == "always") return UsbDevice::kAlwaysNotReady;
+            if (value.is_string() && !value.get_ref<const std::string&>().starts_with("0x")) {
+              r.Fail(place, "must be a number of answers or \"always\"");
+              return std::nullopt;
+            }
+            const auto n = r.Number(value, place, 0, kMaxNotReadyAnswers);
+            if (!n) return std::nullopt;
+            return static_cast<int>(*n);
+          },
+          [](const int& answers) { return answers == UsbDevice::kAlwaysNotReady ? json("always") : json(answers); }};
 }
 
 bool IsPacketSize0(const uint8_t& size) { return size == 8 || size == 16 || size == 32 || size == 64; }
@@ -407,6 +426,9 @@ const Format<DeviceEntry>& DeviceFormat() {
       Stored<DeviceEntry>("libusb_open_error", Choice(LibusbErrors(), "LIBUSB_ERROR_OTHER"),
                           &DeviceEntry::libusb_open_error)
           .SavedWhen([](const DeviceEntry& d) { return d.libusb_open_error < 0; }),
+      Stored<DeviceEntry>("not_ready", NotReadyAnswers(), &DeviceEntry::not_ready).SavedWhen([](const DeviceEntry& d) {
+        return d.not_ready != 0;
+      }),
       Each<DeviceEntry>(
           "faults", FaultFormat(), {0, SIZE_MAX, "must be an array", ""},
           [](const DeviceEntry& d) {
@@ -430,6 +452,7 @@ bool AddDevice(JsonReader& r, const std::string& place, Workstation& ws, DeviceE
   device->SetConnected(entry.connected);
   device->libusb_open_error = entry.libusb_open_error;
   device->libusb_visible = entry.libusb_visible;
+  device->not_ready = entry.not_ready;
   std::string why;
   if (!ws.AddDevice(device, &why)) return r.Fail(place, why);
   for (auto& rule : entry.faults) ws.AddFault(std::move(rule));

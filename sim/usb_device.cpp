@@ -95,6 +95,14 @@ uint16_t UsbDevice::BcdDevice() const {
   return static_cast<uint16_t>(descriptors_.device[12] | descriptors_.device[13] << 8);
 }
 
+bool UsbDevice::TakeNotReadyAnswer() {
+  int left = not_ready.load();
+  while (left != 0) {
+    if (left == kAlwaysNotReady || not_ready.compare_exchange_weak(left, left - 1)) return true;
+  }
+  return false;
+}
+
 TransferResult UsbDevice::Handle(const SetupPacket& setup, std::span<uint8_t> data) {
   const uint8_t type = setup.bmRequestType & kTypeMask;
   const uint8_t recipient = setup.bmRequestType & kRecipientMask;

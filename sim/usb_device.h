@@ -87,6 +87,13 @@ class UsbDevice {
   // False: libusb does not list the device at all (no user-mode driver serves it); the other views
   // still see it.
   bool libusb_visible = true;
+  // Requests through the Windows USB stack (the pass-through driver's) that fail "not ready" without
+  // reaching the device, as while it is still starting: a count, each such answer taking one, or
+  // kAlwaysNotReady. libusb's transfers are not affected.
+  static constexpr int kAlwaysNotReady = -1;
+  std::atomic<int> not_ready{0};
+  // Takes one "not ready" answer when one is left (always with kAlwaysNotReady).
+  bool TakeNotReadyAnswer();
 
   // Plugged in or not. SetConnected tells no one; Workstation::SetConnected also tells the
   // workstation's connection listener.

@@ -11,7 +11,8 @@ namespace fcp::sim::kernel {
 using fcp::sim::SetupPacket;
 
 struct ControlAnswer {
-  enum Kind { kDone, kStall, kNoAnswer } kind = kDone;
+  // kNotReady: the stack fails the request "device not ready" before it reaches the device.
+  enum Kind { kDone, kStall, kNoAnswer, kNotReady } kind = kDone;
   uint32_t length = 0;      // bytes transferred (kDone)
   uint32_t latency_ms = 0;  // time the device takes to answer
 };

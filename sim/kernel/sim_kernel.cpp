@@ -20,6 +20,8 @@ constexpr const char16_t kHubDriver[] = u"\\Driver\\USBHUB3";
 constexpr const char16_t kFunctionDriver[] = u"\\Driver\\usbvideo";
 constexpr uint64_t kRegionAlignment = 0x10000;
 constexpr uint32_t kUsbdStatusDeviceGone = 0xC0007000;
+constexpr uint32_t kUsbdStatusDeviceNotResponding = 0xC0000005;
+constexpr driver::NtStatus kStatusDeviceNotReady = driver::Status(0xC00000A3);
 
 SimKernel::Object* AsObject(KernelObject o) { return static_cast<SimKernel::Object*>(o); }
 SimKernel::DeviceObject* AsDevice(KernelObject o) { return static_cast<SimKernel::DeviceObject*>(AsObject(o)); }
@@ -598,6 +600,8 @@ bool SimKernel::WaitUsbRequest(driver::UsbRequest* request, uint32_t timeout_ms)
       FinishRequest(r, driver::kStatusNoSuchDevice, kUsbdStatusDeviceGone, 0);
     } else if (r->answer.kind == ControlAnswer::kDone) {
       FinishRequest(r, driver::kStatusSuccess, kv::kUsbdStatusSuccess, r->answer.length);
+    } else if (r->answer.kind == ControlAnswer::kNotReady) {
+      FinishRequest(r, kStatusDeviceNotReady, kUsbdStatusDeviceNotResponding, 0);
     } else {
       FinishRequest(r, driver::kStatusUnsuccessful, kv::kUsbdStatusStallPid, 0);
     }

@@ -6,6 +6,7 @@
 #include "driver/kvxupx_driver.h"
 #include "driver/kvxupx_ioctl.h"
 #include "driver/urb_layout.h"
+#include "os/device_setup.h"
 #include "text/ascii_case.h"
 
 namespace fcp::sim::windows {
@@ -59,6 +60,7 @@ DWORD ErrorOfStatus(driver::NtStatus status) {
     case 0xC00000BB: return kErrorNotSupported;
     case 0xC000009A: return kErrorNoSystemResources;
     case 0xC0000005: return 998;  // ERROR_NOACCESS
+    case 0xC00000A3: return os::kErrorNotReady;
     default: return kErrorGenFailure;
   }
 }
@@ -93,7 +95,9 @@ SimWindows::~SimWindows() {
 
 std::unique_ptr<SimWindowsProcess> SimWindows::StartProcess(bool is_64bit) {
   std::lock_guard lock(mutex_);
-  return std::make_unique<SimWindowsProcess>(*this, next_pid_++, is_64bit);
+  auto process = std::make_unique<SimWindowsProcess>(*this, next_pid_++, is_64bit);
+  processes_.insert(process.get());
+  return process;
 }
 
 std::wstring SimWindows::Key(const std::wstring& path) {
@@ -221,7 +225,11 @@ void SimWindows::PublishRefCount() {
 SimWindowsProcess::SimWindowsProcess(SimWindows& machine, uint32_t pid, bool is_64bit)
     : machine_(machine), pid_(pid), is_64bit_(is_64bit) {}
 
-SimWindowsProcess::~SimWindowsProcess() { Die(); }
+SimWindowsProcess::~SimWindowsProcess() {
+  Die();
+  std::lock_guard lock(machine_.mutex_);
+  machine_.processes_.erase(this);
+}
 
 bool SimWindowsProcess::Wow64() const {
   return !is_64bit_ && (machine_.native_machine_ == os::kMachineAmd64 || machine_.native_machine_ == os::kMachineArm64);
@@ -682,6 +690,25 @@ LONG SimWindowsProcess::QueryValue(os::RegistryKey key, const wchar_t* name, uin
 LONG SimWindowsProcess::CloseKey(os::RegistryKey key) {
   std::lock_guard lock(machine_.mutex_);
   return machine_.registry_.CloseKey(key);
+}
+
+// --- What the machine holds.
+
+SimWindows::Holdings SimWindows::Holding() const {
+  std::lock_guard lock(mutex_);
+  Holdings h;
+  h.services = services_;
+  h.driver_service_key = registry_.HasKey(std::wstring(kServicesKey) + kDriverName);
+  for (const auto& [path, file] : files_) h.files.insert(path);
+  for (const auto& [name, m] : mutexes_) h.mutexes[name] = {m.handles, m.owner, m.abandoned};
+  h.driver_loaded = driver_loaded_;
+  h.driver_loads = driver_loads_;
+  h.driver_handles = driver_handles_.size();
+  if (driver_loaded_) {
+    for (const auto& device : extension_.registered) h.registered_devices += device != nullptr ? 1 : 0;
+  }
+  for (const SimWindowsProcess* process : processes_) h.process_handles[process->pid_] = process->handles_.size();
+  return h;
 }
 
 }  // namespace fcp::sim::windows

@@ -97,6 +97,25 @@ class SimWindows {
   // --- Named mutexes: whether one exists (some process holds a handle) and who owns it.
   bool MutexExists(const std::wstring& name) const;
 
+  // --- Everything the machine holds at one moment, taken at once: what a run may leave behind.
+  struct NamedMutex {
+    int handles = 0;
+    uint32_t owner = 0;  // process id; 0: free
+    bool abandoned = false;
+  };
+  struct Holdings {
+    std::map<std::wstring, Service> services;      // upper-cased names
+    bool driver_service_key = false;                // the KvxUpx key below the services key
+    std::set<std::wstring> files;                   // as Files()
+    std::map<std::wstring, NamedMutex> mutexes;     // upper-cased names
+    bool driver_loaded = false;
+    int driver_loads = 0;
+    size_t driver_handles = 0;       // handles open on the driver's device, of every process
+    int registered_devices = 0;      // USB devices registered with the loaded driver
+    std::map<uint32_t, size_t> process_handles;  // process id -> handles it holds (living processes)
+  };
+  Holdings Holding() const;
+
   // --- The kernel under the driver. Other views plug USB devices into it and open interface
   // handles with kernel().OpenInterface(device object): such a handle is what KvxUpx_OpenDevice
   // takes. A 32-bit machine's driver reads 32-byte control blocks (and forwards no submissions: the
@@ -153,6 +172,7 @@ class SimWindows {
   std::wstring fail_writes_to_, fail_copies_to_;
   bool fail_create_service_ = false, fail_start_service_ = false, fail_device_open_ = false;
   uint32_t next_pid_ = 100;
+  std::set<const SimWindowsProcess*> processes_;  // living processes, for Holding()
   os::SystemHandle next_handle_ = 0x1000;
 };
 
@@ -214,6 +234,7 @@ class SimWindowsProcess final : public os::DriverHost, public os::DriverDevice, 
   LONG CloseKey(os::RegistryKey key) override;
 
  private:
+  friend class SimWindows;  // Holding() counts the handles of living processes
   enum class Kind { kMutex, kManager, kService, kDevice };
   struct Handle {
     Kind kind;

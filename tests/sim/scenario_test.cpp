@@ -173,7 +173,7 @@ TEST(Scenario, EveryKeySavesAsItWasRead) {
                    "serial": {"text": "", "present": false}},
        "langid_descriptor": "0203",
        "latency_us": 100, "connected": false, "libusb_visible": false,
-       "libusb_open_error": "LIBUSB_ERROR_ACCESS",
+       "libusb_open_error": "LIBUSB_ERROR_ACCESS", "not_ready": "always",
        "views": {"device_tree": {"friendly_name": "Front camera", "problem": 28}},
        "chip": {"product_id": "0xF2F3", "signature": "5651000000000001",
                 "memory": [{"address": "0x20000010", "bytes": "0102"},
@@ -187,7 +187,7 @@ TEST(Scenario, EveryKeySavesAsItWasRead) {
        "vendor_id": "0xF0D2", "product_id": "0x0002", "bcd_device": "0x0100", "max_packet_size0": 8,
        "dfu": {"present": true, "mode": "runtime", "alt_settings": 4, "functional_descriptor": "configuration",
                "descriptor_length": 9, "version": "0x0110", "transfer_size": 0},
-       "langids": ["0x0409", "0x0407"], "connected": true}
+       "langids": ["0x0409", "0x0407"], "connected": true, "not_ready": 5}
     ],
     "events": [{"after_ms": 5, "device": "dfu0", "connected": false}]
   })");
@@ -279,6 +279,8 @@ TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
       {cam + R"(,"faults":[{"action":"stall","length":3}]}]})", "bad.json: /devices/0/faults/0/length: only a short fault has a length"},
       {cam + R"(,"faults":[{"action":"stall","match":{"request":256}}]}]})", "bad.json: /devices/0/faults/0/match/request: 256 is out of range 0..255"},
       {cam + R"(,"libusb_open_error":"LIBUSB_ERROR_SAD"}]})", "bad.json: /devices/0/libusb_open_error: must be one of"},
+      {cam + R"(,"not_ready":"sometimes"}]})", "bad.json: /devices/0/not_ready: must be a number of answers or \"always\""},
+      {cam + R"(,"not_ready":-1}]})", "bad.json: /devices/0/not_ready: -1 is out of range 0..1000000"},
       {cam + R"(},{"id":"cam0","kind":"hub","ports":[2]}]})", "bad.json: /devices/1: device id \"cam0\" is used twice"},
       {cam + R"(},{"id":"b","kind":"hub","ports":[1]}]})", "bad.json: /devices/1: devices \"cam0\" and \"b\" sit on the same port"},
       {"{\"devices\": [{\"id\":\"x\",\"kind\":\"hub\",\n  \"ports\":[1], \"bus\": -1e400}]}",

@@ -3,7 +3,10 @@
 // Runs the tool on the virtual workstation that the scenario file describes. The result files go
 // beside this program, as the tool writes them beside itself. After the run the workstation, with
 // every chip's state as the run left it, is saved as the scenario file "workstation-state.json"
-// beside this program too: running again with that file continues on the same chips.
+// beside this program too: running again with that file continues on the same chips. What the
+// simulated Windows of the pass-through route holds when the tool has returned (services, RefCount,
+// files, mutexes, the driver's registrations and open handles) goes to "windows-state.json" beside
+// it; FCP_SIM_FACE=linux has no such Windows and removes an earlier report.
 // FCP_SIM_TRACE names a file that receives one line per control transfer; FCP_SIM_FACE=linux runs
 // without the Windows pass-through route. The dialog's device
 // notifications come from the workstation: the scenario's events plug devices in and out while the
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +26,7 @@
 #include "os/process_environment.h"
 #include "sim/scenario.h"
 #include "sim/windows/passthrough_views.h"
+#include "sim/windows/windows_state.h"
 #include "sim/windows/windows_views.h"
 #include "sim/workstation.h"
 #include "ui/linux/linux_main.h"
@@ -30,11 +35,24 @@
 namespace {
 
 constexpr char kStateFileName[] = "workstation-state.json";
+constexpr char kWindowsStateFileName[] = "windows-state.json";
 
-std::filesystem::path StateFilePath() {
+std::filesystem::path BesideThisProgram(const char* name) {
   std::error_code error;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return (error ? std::filesystem::current_path() : self.parent_path()) / kStateFileName;
+  return (error ? std::filesystem::current_path() : self.parent_path()) / name;
+}
+
+// The simulated Windows' holdings after the run, or no report at all (never an earlier run's).
+void SaveWindowsState(std::optional<fcp::sim::windows::PassThroughViews>& pass_through) {
+  const auto path = BesideThisProgram(kWindowsStateFileName);
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  if (!pass_through) return;
+  std::ofstream out(path, std::ios::binary);
+  out << fcp::sim::windows::WindowsStateJson(*pass_through).dump(2)
+      << '\n';
+  if (!out.flush()) std::fprintf(stderr, "could not save the Windows state to %s\n", path.string().c_str());
 }
 
 }  // namespace
@@ -77,10 +95,11 @@ int main(int argc, char** argv) {
     tool_args.insert(tool_args.end(), argv + 2, argv + argc);
     tool_args.push_back(nullptr);
     exit_code = fcp::ui::LinuxMain(static_cast<int>(tool_args.size() - 1), tool_args.data());
+    SaveWindowsState(pass_through);
   }
 
   std::string error;
-  const std::string state_path = StateFilePath().string();
+  const std::string state_path = BesideThisProgram(kStateFileName).string();
   if (!fcp::sim::SaveScenarioFile(*scenario.workstation, state_path, &error)) {
     std::fprintf(stderr, "could not save the workstation state to %s: %s\n", state_path.c_str(), error.c_str());
   }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The tool on the virtual workstation, through its dialog on the headless host: for each scenario the
-# exit code, result.txt and the failure log, byte for byte. Usage: <fixcorepower-sim> <scenario dir>
+# exit code, result.txt and the failure log, byte for byte, and that the simulated Windows holds
+# nothing of the pass-through driver afterwards, whatever the verdict. Usage: <fixcorepower-sim>
+# <scenario dir>
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../lib.sh"
 runner=$1 scenarios=$2
@@ -8,10 +10,19 @@ fcp_make_work_dir
 cp "$runner" "$work/"
 exe=$work/$(basename "$runner")
 
+# What the run may leave on the simulated Windows: the kept copy of the driver in the temporary
+# directory, nothing else (no service, no RefCount, no handle, registration, mutex or set).
+kept_copy='C:\\USERS\\OPERATOR\\APPDATA\\LOCAL\\TEMP\\KVXUPX_N.SYS'
+nothing_left='.services == {} and .driver_service_key == false and .ref_count == null and .mutexes == {}
+  and .driver.loaded == false and .driver.open_handles == 0 and .driver.registered_devices == 0
+  and ([.processes[].open_handles] | add // 0) == 0 and .device_setup.open_sets == 0
+  and .device_setup.open_interface_files == 0 and .kernel.open_interface_handles == 0
+  and (.files - ["'"$kept_copy"'"]) == []'
+
 check() {  # scenario, options, expected exit code, expected result.txt, expected failure log (- for none)
   local scenario=$1 options=$2 code=$3 result=$4 log=$5 actual path=$1
   [[ $path == /* ]] || path=$scenarios/$path
-  rm -f "$work"/result.txt "$work"/FailedLog_*.txt
+  rm -f "$work"/result.txt "$work"/FailedLog_*.txt "$work"/windows-state.json
   set +e
   env -u DISPLAY "$exe" "$path" $options >/dev/null 2>&1
   actual=$?
@@ -25,6 +36,10 @@ check() {  # scenario, options, expected exit code, expected result.txt, expecte
   else
     [[ ${#logs[@]} == 1 && -e ${logs[0]} ]] || fail+=" expected exactly one failure log;"
     fcp_same_bytes "${logs[0]}" "$log" || fail+=" failure log differs;"
+  fi
+  if [[ $code != 2 ]]; then
+    jq -e "$nothing_left" "$work/windows-state.json" >/dev/null 2>&1 ||
+      fail+=" the simulated Windows holds more than the kept driver copy: $(jq -c . "$work/windows-state.json" 2>&1);"
   fi
   if [[ -n $fail ]]; then
     fcp_fail "$scenario $options:$fail"
@@ -62,5 +77,25 @@ check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
 # passing again on the saved chip.
 check blank_chip_passthrough.json "-s" 0 'pass\r\n' -
 check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
+
+# The camera answers "not ready" through the driver: three times (the open waits four probes of
+# 200 ms, then the repair goes on), or always (the wait ends after 50 probes, 10 s; every request
+# fails, and the driver is gone all the same).
+waited() {  # scenario, milliseconds the camera layer waited
+  local slept
+  slept=$(jq .camera_layer.slept_ms "$work/windows-state.json")
+  [[ $slept == "$2" ]] && fcp_ok "$1 waits $2 ms" || fcp_fail "$1 waited $slept ms, expected $2"
+}
+check passthrough_slow_start.json "-s" 0 'pass\r\n' -
+waited passthrough_slow_start.json 800
+jq -e '.devices[] | select(.id == "cam0") | has("not_ready") | not' "$work/workstation-state.json" >/dev/null &&
+  fcp_ok "the not-ready answers are used up" || fcp_fail "not-ready answers left in the saved state"
+check passthrough_never_ready.json "-s" 255 'fail\r\n' 'Failed to DFU_Vendorreqget(0x52, 0, 0, pbyRead, 59)\r\n'
+waited passthrough_never_ready.json 10000
+
+# The Linux face has no simulated Windows: no report, not even an earlier run's.
+FCP_SIM_FACE=linux env -u DISPLAY "$exe" "$scenarios/blank_chip.json" -s >/dev/null 2>&1 || true
+[[ ! -e $work/windows-state.json ]] && fcp_ok "no Windows report on the Linux face" ||
+  fcp_fail "a Windows report on the Linux face"
 
 fcp_finish
