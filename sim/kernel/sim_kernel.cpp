@@ -176,27 +176,47 @@ SimKernel::DeviceObject* SimKernel::AddFunction(DeviceObject* composite, std::u1
   return function;
 }
 
+std::vector<SimKernel::DeviceObject*> SimKernel::DeviceAndFunctions(DeviceObject* device) {
+  std::vector<DeviceObject*> all = {device};
+  if (device->upper && device->upper->driver != device->driver) {
+    for (DeviceObject* function : device->upper->children) all.push_back(function);
+  }
+  return all;
+}
+
 void SimKernel::Unplug(DeviceObject* device) {
   std::vector<std::pair<driver::DeviceExtension*, uint32_t>> told;
   {
     std::lock_guard lock(mutex_);
     if (device->removed) Violation("unplugged a device object twice");
-    device->removed = true;
     --device->references;
     // A composite device's functions go with it.
-    std::vector<DeviceObject*> gone = {device};
-    if (device->upper && device->upper->driver != device->driver) {
-      for (DeviceObject* function : device->upper->children) {
-        function->removed = true;
-        gone.push_back(function);
-      }
-    }
+    const std::vector<DeviceObject*> gone = DeviceAndFunctions(device);
+    for (DeviceObject* d : gone) d->removed = true;
     for (const auto& w : watches_) {
-      if (std::find(gone.begin(), gone.end(), w->file->device) != gone.end()) told.emplace_back(w->ext, w->id);
+      if (std::find(gone.begin(), gone.end(), w->device) != gone.end()) told.emplace_back(w->ext, w->id);
     }
   }
   // Notifications arrive at passive level, outside every lock of the kernel.
   for (const auto& [ext, id] : told) driver::NoteDeviceRemoval(ext, id);
+}
+
+bool SimKernel::QueryRemove(DeviceObject* device) {
+  std::vector<std::pair<driver::DeviceExtension*, uint32_t>> asked;
+  {
+    std::lock_guard lock(mutex_);
+    const std::vector<DeviceObject*> all = DeviceAndFunctions(device);
+    for (const auto& w : watches_) {
+      if (std::find(all.begin(), all.end(), w->device) != all.end()) asked.emplace_back(w->ext, w->id);
+    }
+  }
+  for (const auto& [ext, id] : asked) driver::NoteQueryRemove(ext, id);
+  {
+    std::lock_guard lock(mutex_);
+    if (StackHeld(device)) return false;  // an open file on the stack vetoes the removal
+  }
+  Unplug(device);
+  return true;
 }
 
 void SimKernel::DeleteDevice(DeviceObject* device) {
@@ -373,6 +393,23 @@ std::vector<uint8_t> SimKernel::LastSubmittedUrb() const {
   return last_urb_;
 }
 
+bool SimKernel::StackHeld(const DeviceObject* device) const {
+  const auto on_device = [&](const FileObject& f) {
+    if (f.references <= 0 || !f.device) return false;
+    if (f.device == device) return true;
+    const DeviceObject* splitter = device->upper;
+    return splitter && std::find(splitter->children.begin(), splitter->children.end(), f.device) !=
+                           splitter->children.end();
+  };
+  for (const auto& [handle, file] : handles_) {
+    if (on_device(*file)) return true;
+  }
+  for (const auto& file : closed_files_) {
+    if (on_device(*file)) return true;
+  }
+  return false;
+}
+
 void SimKernel::Violation(std::string what) { violations_.push_back(std::move(what)); }
 
 void SimKernel::CheckAlive(const Object* object, const char* use) {
@@ -515,7 +552,7 @@ NtStatus SimKernel::WatchRemoval(KernelObject file, driver::DeviceExtension* ext
   CheckAlive(f, "removal watch on a file");
   if (!f->device || f->device->removed) return driver::kStatusNoSuchDevice;
   ++f->references;
-  watches_.push_back(std::make_unique<Watch>(Watch{f, ext, watch_id}));
+  watches_.push_back(std::make_unique<Watch>(Watch{f, f->device, ext, watch_id}));
   *watch = reinterpret_cast<driver::RemovalWatch*>(watches_.back().get());
   return driver::kStatusSuccess;
 }
@@ -528,8 +565,16 @@ void SimKernel::EndRemovalWatch(driver::RemovalWatch* watch) {
     Violation("ended a removal watch that does not exist");
     return;
   }
-  --(*it)->file->references;
+  if ((*it)->file) --(*it)->file->references;
   watches_.erase(it);
+}
+
+KernelObject SimKernel::DetachWatchedFile(driver::RemovalWatch* watch) {
+  std::lock_guard lock(mutex_);
+  auto* w = reinterpret_cast<Watch*>(watch);
+  FileObject* file = w->file;
+  w->file = nullptr;
+  return file ? AsKernelObject(file) : nullptr;
 }
 
 bool SimKernel::IsBusEnumerated(KernelObject device) {
@@ -548,6 +593,7 @@ NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, dri
   {
     std::lock_guard lock(mutex_);
     CheckAlive(r->target, "USB submission");
+    if (r->target->removed && !StackHeld(r->target)) Violation("USB submission to a device whose stack is torn down");
     r->gone = r->target->removed;  // the stack fails requests to a removed device
     usb = r->gone ? nullptr : r->target->usb;
     last_urb_.assign(r->urb, r->urb + kv::kNativeUrbSize);

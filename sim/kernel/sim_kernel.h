@@ -81,6 +81,10 @@ class SimKernel final : public driver::KernelPort {
   // Takes the device away (a surprise removal): drops the system's reference, tells the watches on
   // it and on its functions, and fails its requests from then on. The object lives on while referenced.
   void Unplug(DeviceObject* device);
+  // An orderly removal (disable or safe removal): the watches on the device hear the query first;
+  // the removal is refused while a file object on the device is still referenced. Returns whether
+  // the device was removed (then as Unplug).
+  bool QueryRemove(DeviceObject* device);
   // The creating driver deletes the device object (after a removal): drops its reference. The object
   // stays in the driver's list until its last reference goes, as a walk racing the deletion finds
   // it; a snapshot of the list (DevicesOfDriver) leaves it out.
@@ -153,6 +157,7 @@ class SimKernel final : public driver::KernelPort {
   driver::NtStatus WatchRemoval(driver::KernelObject file, driver::DeviceExtension* ext, uint32_t watch_id,
                                 driver::RemovalWatch** watch) override;
   void EndRemovalWatch(driver::RemovalWatch* watch) override;
+  driver::KernelObject DetachWatchedFile(driver::RemovalWatch* watch) override;
   driver::NtStatus StartUsbRequest(driver::KernelObject physical_device, void* urb,
                                    driver::UsbCompletion* completion, driver::UsbRequest** request) override;
   bool WaitUsbRequest(driver::UsbRequest* request, uint32_t timeout_ms) override;
@@ -166,6 +171,7 @@ class SimKernel final : public driver::KernelPort {
                                     void** system_address) override;
   driver::NtStatus UnlockCaller(driver::CallerMapping* mapping, uint32_t written_bytes) override;
   driver::NtStatus WriteRegistryDword(const char16_t* key, const char16_t* value, uint32_t data) override;
+  uint64_t MonotonicMs() override { return now_ms_.load(); }
 
  private:
   struct Region {
@@ -174,7 +180,8 @@ class SimKernel final : public driver::KernelPort {
   };
   struct Request;
   struct Watch {
-    FileObject* file;
+    FileObject* file;  // null once detached
+    DeviceObject* device;
     driver::DeviceExtension* ext;
     uint32_t id;
   };
@@ -189,7 +196,12 @@ class SimKernel final : public driver::KernelPort {
   DeviceObject* FunctionDriverOn(DeviceObject* pdo, const char16_t* driver_name);
   void Violation(std::string what);
   void CheckAlive(const Object* object, const char* use);  // with mutex_ held
+  // Whether a file object on the device (or on one of its functions) is still referenced: until the
+  // last goes, the system does not tear a removed device's stack down. With mutex_ held.
+  bool StackHeld(const DeviceObject* device) const;
   uint8_t* CallerRange(uint64_t address, size_t bytes, Access needed);  // with mutex_ held
+  // The device and, for a composite device, its functions. With mutex_ held.
+  std::vector<DeviceObject*> DeviceAndFunctions(DeviceObject* device);
   void FinishRequest(Request* request, driver::NtStatus status, uint32_t usbd_status, uint32_t length);
   void DropDriverFileReference(FileObject* file);
   // A list of the devices, each referenced, released by ReleaseRelations. With mutex_ held.

@@ -110,9 +110,19 @@ T Get(const uint8_t* urb, size_t offset) {
   return value;
 }
 
+// The wait of one descriptor read: kDescriptorRequestWaitMs, cut to what is left until `deadline`.
+uint32_t DescriptorWait(KernelPort& kernel, uint64_t deadline) {
+  if (deadline == kNoDeadline) return kDescriptorRequestWaitMs;
+  const uint64_t now = kernel.MonotonicMs();
+  if (now >= deadline) return 0;
+  return deadline - now < kDescriptorRequestWaitMs ? static_cast<uint32_t>(deadline - now) : kDescriptorRequestWaitMs;
+}
+
 // Reads a descriptor of the device into `buffer`; returns the length transferred, 0 on failure.
 uint32_t GetDescriptor(KernelPort& kernel, KernelObject device, uint8_t type, uint8_t index, uint8_t* buffer,
-                       uint32_t length) {
+                       uint32_t length, uint64_t deadline = kNoDeadline) {
+  const uint32_t wait_ms = DescriptorWait(kernel, deadline);
+  if (wait_ms == 0) return 0;
   uint8_t urb[kvxupx::kNativeUrbSize] = {};
   Put<uint16_t>(urb, kvxupx::kUrbLengthOffset, kvxupx::kNativeUrbSize);
   Put<uint16_t>(urb, kvxupx::kUrbFunctionOffset, kvxupx::kUrbGetDescriptorFromDevice);
@@ -120,7 +130,7 @@ uint32_t GetDescriptor(KernelPort& kernel, KernelObject device, uint8_t type, ui
   Put<void*>(urb, kNativeUrbLayout.transfer_buffer, buffer);
   urb[kNativeUrbLayout.tail + 2] = index;
   urb[kNativeUrbLayout.tail + 3] = type;
-  const NtStatus status = SendUsbRequestAndWait(kernel, device, urb, kDescriptorRequestWaitMs);
+  const NtStatus status = SendUsbRequestAndWait(kernel, device, urb, wait_ms);
   if (status != kStatusSuccess || Get<uint32_t>(urb, kvxupx::kUrbStatusOffset) != kvxupx::kUsbdStatusSuccess) {
     return 0;
   }
@@ -130,14 +140,14 @@ uint32_t GetDescriptor(KernelPort& kernel, KernelObject device, uint8_t type, ui
 
 // Reads the whole configuration descriptor and applies `test` to it.
 template <class Test>
-bool TestConfiguration(KernelPort& kernel, KernelObject device, Test test) {
+bool TestConfiguration(KernelPort& kernel, KernelObject device, Test test, uint64_t deadline = kNoDeadline) {
   uint8_t header[9];
-  if (GetDescriptor(kernel, device, kDescriptorConfiguration, 0, header, sizeof header) < 4) return false;
+  if (GetDescriptor(kernel, device, kDescriptorConfiguration, 0, header, sizeof header, deadline) < 4) return false;
   const uint16_t total = Le16(header + 2);
   if (total < sizeof header) return false;
   auto* configuration = static_cast<uint8_t*>(kernel.Allocate(total));
   if (!configuration) return false;
-  const uint32_t got = GetDescriptor(kernel, device, kDescriptorConfiguration, 0, configuration, total);
+  const uint32_t got = GetDescriptor(kernel, device, kDescriptorConfiguration, 0, configuration, total, deadline);
   const bool accepted = got > 0 && test(configuration, got);
   kernel.Free(configuration);
   return accepted;
@@ -197,10 +207,13 @@ bool HoldsInterface(const uint8_t* configuration, uint32_t length, uint8_t inter
   return false;
 }
 
-bool DeviceHasInterface(KernelPort& kernel, KernelObject device, uint8_t interface_number) {
-  return TestConfiguration(kernel, device, [interface_number](const uint8_t* configuration, uint32_t length) {
-    return HoldsInterface(configuration, length, interface_number);
-  });
+bool DeviceHasInterface(KernelPort& kernel, KernelObject device, uint8_t interface_number, uint64_t deadline) {
+  return TestConfiguration(
+      kernel, device,
+      [interface_number](const uint8_t* configuration, uint32_t length) {
+        return HoldsInterface(configuration, length, interface_number);
+      },
+      deadline);
 }
 
 bool AcceptDevice(KernelPort& kernel, KernelObject device, KernelObject function, uint32_t transport_kind) {

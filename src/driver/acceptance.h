@@ -17,7 +17,11 @@ bool HoldsMakerVendorId(const uint8_t* configuration, uint32_t length);
 bool NamesMakerHub(const uint8_t* string_descriptor, uint32_t length);
 bool HoldsInterface(const uint8_t* configuration, uint32_t length, uint8_t interface_number);
 
-// Whether the device's configuration descriptor, read from it now, lists the interface.
-bool DeviceHasInterface(KernelPort& kernel, KernelObject device, uint8_t interface_number);
+// No deadline of the caller's: each descriptor read waits its own kDescriptorRequestWaitMs.
+inline constexpr uint64_t kNoDeadline = ~uint64_t{0};
+
+// Whether the device's configuration descriptor, read from it now, lists the interface. Its reads
+// end by `deadline` (a time of the port's clock).
+bool DeviceHasInterface(KernelPort& kernel, KernelObject device, uint8_t interface_number, uint64_t deadline);
 
 }  // namespace fcp::driver

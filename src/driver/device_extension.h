@@ -27,6 +27,9 @@ struct DeviceExtension {
   RemovalWatch* watches[kRegisteredSlots] = {};
   uint32_t watch_ids[kRegisteredSlots] = {};
   bool removed[kRegisteredSlots] = {};
+  // Registered as a hub (transport kind 2) by any opener: only descriptor reads and vendor requests
+  // to the device reach it.
+  bool hub[kRegisteredSlots] = {};
   uint32_t early_removals[kEarlyRemovals] = {};  // watch ids, 0: none
   uint32_t next_early_removal = 0;
 

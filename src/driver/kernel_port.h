@@ -44,6 +44,9 @@ struct DeviceExtension;
 // The port reports the removal (orderly or surprise) of a watched device here, at passive level. It
 // may still call this for a watch shortly after EndRemovalWatch; `watch_id` tells the core which.
 void NoteDeviceRemoval(DeviceExtension* ext, uint32_t watch_id);
+// The port reports here, at passive level, that the system asks whether a watched device may be
+// removed (an orderly disable or removal). Same rules for `watch_id`.
+void NoteQueryRemove(DeviceExtension* ext, uint32_t watch_id);
 
 class KernelPort {
  public:
@@ -87,6 +90,9 @@ class KernelPort {
   virtual NtStatus WatchRemoval(KernelObject file, DeviceExtension* ext, uint32_t watch_id,
                                 RemovalWatch** watch) = 0;
   virtual void EndRemovalWatch(RemovalWatch* watch) = 0;
+  // Hands the watch's reference to the file over to the caller (null when it was handed over
+  // before); the watch goes on reporting removal. Callable under the table lock.
+  virtual KernelObject DetachWatchedFile(RemovalWatch* watch) = 0;
 
   // Internal USB submission of a request block in kernel memory to a physical device object.
   virtual NtStatus StartUsbRequest(KernelObject physical_device, void* urb, UsbCompletion* completion,
@@ -108,6 +114,9 @@ class KernelPort {
   virtual NtStatus LockAndMapCaller(uint64_t address, uint32_t bytes, CallerMapping** mapping,
                                     void** system_address) = 0;
   virtual NtStatus UnlockCaller(CallerMapping* mapping, uint32_t written_bytes) = 0;
+
+  // A clock that only moves forward, in milliseconds (its start is arbitrary).
+  virtual uint64_t MonotonicMs() = 0;
 
   // Registry: open or create the key, set a DWORD value, flush, close.
   virtual NtStatus WriteRegistryDword(const char16_t* key, const char16_t* value, uint32_t data) = 0;

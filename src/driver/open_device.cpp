@@ -135,7 +135,7 @@ NtStatus OpenDevice(DeviceExtension& ext, KernelObject file, uint64_t interface_
 
   // The reference taken above becomes the registration's; a failure hands it back.
   bool watch_taken = false;
-  status = RegisterDevice(ext, file, device, watch, watch_id, device_handle, &watch_taken);
+  status = RegisterDevice(ext, file, device, transport_kind == 2, watch, watch_id, device_handle, &watch_taken);
   if (!watch_taken) kernel.EndRemovalWatch(watch);
   if (!IsSuccess(status)) kernel.DereferenceObject(device);
   return status;

@@ -79,6 +79,7 @@ void DropUses(DeviceExtension& ext, int slot, int32_t uses, Releases& releases) 
     ext.watches[slot] = nullptr;
     ext.watch_ids[slot] = 0;
     ext.removed[slot] = false;
+    ext.hub[slot] = false;
   }
   releases.Add(device, uses, watch);
 }
@@ -103,7 +104,7 @@ bool TakeEarlyRemoval(DeviceExtension& ext, uint32_t watch_id) {
 
 }  // namespace
 
-NtStatus RegisterDevice(DeviceExtension& ext, KernelObject file, KernelObject device, RemovalWatch* watch,
+NtStatus RegisterDevice(DeviceExtension& ext, KernelObject file, KernelObject device, bool hub, RemovalWatch* watch,
                         uint32_t watch_id, uint64_t* handle, bool* watch_taken) {
   *watch_taken = false;
   TableLock lock(*ext.kernel);
@@ -114,6 +115,7 @@ NtStatus RegisterDevice(DeviceExtension& ext, KernelObject file, KernelObject de
     if (ext.registered[i] == device) {
       ++ext.use_counts[i];
       ++ext.opener_uses[opener][i];
+      ext.hub[i] = ext.hub[i] || hub;
       *handle = ext.handles[i];
       return kStatusSuccess;
     }
@@ -126,6 +128,7 @@ NtStatus RegisterDevice(DeviceExtension& ext, KernelObject file, KernelObject de
   ext.handles[empty] = HandleValue(empty, ++ext.generation);
   ext.watches[empty] = watch;
   ext.watch_ids[empty] = watch_id;
+  ext.hub[empty] = hub;
   ext.removed[empty] = TakeEarlyRemoval(ext, watch_id);
   if (empty + 1 > ext.high_water) ext.high_water = empty + 1;
   *handle = ext.handles[empty];
@@ -145,14 +148,30 @@ NtStatus UnregisterDevice(DeviceExtension& ext, KernelObject file, uint64_t hand
   return kStatusSuccess;
 }
 
-KernelObject ReferenceRegisteredDevice(DeviceExtension& ext, KernelObject file, uint64_t handle, bool* removed) {
+NtStatus HoldForSubmission(DeviceExtension& ext, KernelObject file, uint64_t handle, SubmissionHold* hold) {
   TableLock lock(*ext.kernel);
   const int opener = FindOpener(ext, file);
   const int slot = FindSlot(ext, handle);
-  if (opener < 0 || slot < 0 || ext.opener_uses[opener][slot] == 0) return nullptr;
+  if (opener < 0 || slot < 0 || ext.opener_uses[opener][slot] == 0) return kStatusInvalidParameter;
+  if (ext.removed[slot]) return kStatusDeviceRemoved;
+  // A use like a registration's, with its own reference: DropUses ends both together.
   ext.kernel->ReferenceObject(ext.registered[slot]);
-  *removed = ext.removed[slot];
-  return ext.registered[slot];
+  ++ext.use_counts[slot];
+  *hold = SubmissionHold{slot, ext.registered[slot], ext.hub[slot]};
+  return kStatusSuccess;
+}
+
+bool HeldDeviceRemoved(DeviceExtension& ext, const SubmissionHold& hold) {
+  TableLock lock(*ext.kernel);
+  return ext.removed[hold.slot];
+}
+
+void ReleaseSubmission(DeviceExtension& ext, SubmissionHold& hold) {
+  Releases releases(*ext.kernel);
+  TableLock lock(*ext.kernel);
+  DropUses(ext, hold.slot, 1, releases);
+  LowerHighWater(ext);
+  hold = SubmissionHold{};
 }
 
 bool ReleaseOpener(DeviceExtension& ext, KernelObject file) {
@@ -193,6 +212,24 @@ void NoteDeviceRemoval(DeviceExtension* ext, uint32_t watch_id) {
   // The watch's registration has not reached its slot yet (or has already left it): remember the id
   // for RegisterDevice. The oldest such note gives way.
   ext->early_removals[ext->next_early_removal++ % kEarlyRemovals] = watch_id;
+}
+
+void NoteQueryRemove(DeviceExtension* ext, uint32_t watch_id) {
+  KernelObject file = nullptr;
+  {
+    TableLock lock(*ext->kernel);
+    for (int slot = 0; slot < kRegisteredSlots; ++slot) {
+      if (ext->registered[slot] && ext->watch_ids[slot] == watch_id) {
+        // The registration gives the device up: its file reference would make the system refuse the
+        // removal. Submissions fail from now on, as after a removal; the caller registers again
+        // should the removal be cancelled.
+        ext->removed[slot] = true;
+        file = ext->kernel->DetachWatchedFile(ext->watches[slot]);
+        break;
+      }
+    }
+  }
+  if (file) ext->kernel->DereferenceObject(file);
 }
 
 }  // namespace fcp::driver

@@ -21,6 +21,9 @@ constexpr uint8_t kRecipientInterface = 1;
 constexpr uint8_t kRecipientEndpoint = 2;
 constexpr uint8_t kRequestGetStatus = 0;
 constexpr uint8_t kRequestGetDescriptor = 6;
+// TransferFlags a caller may set: the direction and whether a short IN transfer is fine. The default-
+// pipe bit is the driver's to set; the rest is undefined for these functions.
+constexpr uint32_t kForwardedTransferFlags = kvxupx::kUsbdTransferDirectionIn | kvxupx::kUsbdShortTransferOk;
 
 template <class T>
 T Get(const uint8_t* urb, size_t offset) {
@@ -49,6 +52,12 @@ bool ForwardedFunction(uint16_t function) {
     default:
       return false;
   }
+}
+
+// On a hub only what this system sends to the chip behind it: descriptor reads and vendor requests
+// to the device. Hub class requests (its depth, its features, its ports) belong to the hub driver.
+bool ForwardedToHub(uint16_t function) {
+  return function == kvxupx::kUrbGetDescriptorFromDevice || function == kvxupx::kUrbVendorDevice;
 }
 
 NtStatus CheckHeader(const uint8_t* header) {
@@ -109,9 +118,11 @@ NtStatus CheckSetupPacket(const uint8_t* copy, uint32_t length, int* interface_n
 
 // The block comes from user mode: no memory descriptors or chained blocks of its own, no pipe of its
 // choosing, no transfer beyond what a control transfer can carry, no request the allow-list does not
-// name. Makes the copy fit to forward. *interface_number: the interface the request names, or -1.
-NtStatus SanitizeUrb(uint8_t* copy, int* interface_number) {
+// name, no value in a field that belongs to the stack. Makes the copy fit to forward.
+// *interface_number: the interface the request names, or -1.
+NtStatus SanitizeUrb(uint8_t* copy, bool hub, int* interface_number) {
   const uint16_t function = Get<uint16_t>(copy, kvxupx::kUrbFunctionOffset);
+  if (hub && !ForwardedToHub(function)) return kStatusNotSupported;
   if (GetPointer(copy, kNativeUrbLayout.transfer_buffer_mdl) != 0) return kStatusInvalidParameter;
   if (kvxupx::UrbHasLink(function) && GetPointer(copy, kNativeUrbLayout.urb_link) != 0) {
     return kStatusInvalidParameter;
@@ -119,18 +130,33 @@ NtStatus SanitizeUrb(uint8_t* copy, int* interface_number) {
   const uint32_t length = Get<uint32_t>(copy, kNativeUrbLayout.transfer_buffer_length);
   if (length > kMaxTransferLength) return kStatusInvalidParameter;
   if (length != 0 && GetPointer(copy, kNativeUrbLayout.transfer_buffer) == 0) return kStatusInvalidParameter;
+  // The stack ORs this byte into bmRequestType: anything but 0 would turn the vendor or class
+  // request into one the setup-packet rules refuse (another recipient, a reserved type, a direction
+  // against the transfer's).
+  const bool vendor_or_class = function == kvxupx::kUrbVendorDevice || function == kvxupx::kUrbClassInterface;
+  if (vendor_or_class && copy[kNativeUrbLayout.tail] != 0) return kStatusInvalidParameter;
   *interface_number = -1;
+  uint32_t flags = Get<uint32_t>(copy, kNativeUrbLayout.transfer_flags) & kForwardedTransferFlags;
   if (kvxupx::UrbNamesPipe(function)) {
     const NtStatus status = CheckSetupPacket(copy, length, interface_number);
     if (!IsSuccess(status)) return status;
-    PutPointer(copy, kNativeUrbLayout.pipe_handle, 0);
-    Put<uint32_t>(copy, kNativeUrbLayout.transfer_flags,
-                  Get<uint32_t>(copy, kNativeUrbLayout.transfer_flags) | kvxupx::kUsbdDefaultPipeTransfer);
+    flags |= kvxupx::kUsbdDefaultPipeTransfer;
   } else if (function == kvxupx::kUrbClassInterface) {
     *interface_number = copy[kNativeUrbLayout.tail + 4];  // Index, low byte
   }
+  Put<uint32_t>(copy, kNativeUrbLayout.transfer_flags, flags);
+  // Fields of the stack's own: the device handle, the header's flags, the pipe (or the Reserved
+  // pointer in its place), the scratch area and the tail's reserved words.
   PutPointer(copy, kNativeUrbLayout.device_handle, 0);
+  Put<uint32_t>(copy, kNativeUrbLayout.device_handle + kNativeUrbLayout.pointer_size, 0);
+  PutPointer(copy, kNativeUrbLayout.pipe_handle, 0);
   __builtin_memset(copy + kNativeUrbLayout.hca, 0, kNativeUrbLayout.hca_size);
+  if (function == kvxupx::kUrbGetDescriptorFromDevice) {
+    Put<uint16_t>(copy, kNativeUrbLayout.tail, 0);      // Reserved1
+    Put<uint16_t>(copy, kNativeUrbLayout.tail + 6, 0);  // Reserved2
+  } else if (vendor_or_class) {
+    Put<uint16_t>(copy, kNativeUrbLayout.tail + 6, 0);  // Reserved1
+  }
   return kStatusSuccess;
 }
 
@@ -143,12 +169,20 @@ NtStatus ReturnResults(KernelPort& kernel, uint64_t address, const uint8_t* copy
   return kernel.CopyToCaller(address + kNativeUrbLayout.transfer_buffer_length, &transferred, sizeof transferred);
 }
 
-NtStatus ForwardCallerUrb(KernelPort& kernel, KernelObject device, uint64_t address, uint32_t timeout_ms,
+// Milliseconds left until `deadline` (a time of the port's clock), at most `cap`.
+uint32_t Remaining(KernelPort& kernel, uint64_t deadline, uint32_t cap) {
+  const uint64_t now = kernel.MonotonicMs();
+  if (now >= deadline) return 0;
+  return deadline - now < cap ? static_cast<uint32_t>(deadline - now) : cap;
+}
+
+NtStatus ForwardCallerUrb(DeviceExtension& ext, const SubmissionHold& hold, uint64_t address, uint64_t deadline,
                           uint8_t* copy) {
+  KernelPort& kernel = *ext.kernel;
   NtStatus status = FetchCallerUrb(kernel, address, copy);
   if (!IsSuccess(status)) return status;
   int interface_number = -1;
-  status = SanitizeUrb(copy, &interface_number);
+  status = SanitizeUrb(copy, hold.hub, &interface_number);
   if (!IsSuccess(status)) return status;
 
   // Everything the results go to is known writable before the device is asked anything.
@@ -161,9 +195,11 @@ NtStatus ForwardCallerUrb(KernelPort& kernel, KernelObject device, uint64_t addr
   }
   if (!IsSuccess(status)) return status;
 
-  // A request for an interface goes only to an interface the registered device has.
-  if (interface_number >= 0 && !DeviceHasInterface(kernel, device, static_cast<uint8_t>(interface_number))) {
-    return kStatusInvalidParameter;
+  // A request for an interface goes only to an interface the registered device has. Its descriptor
+  // reads come out of the submission's own time.
+  if (interface_number >= 0 &&
+      !DeviceHasInterface(kernel, hold.device, static_cast<uint8_t>(interface_number), deadline)) {
+    return Remaining(kernel, deadline, 1) == 0 ? kStatusTimeout : kStatusInvalidParameter;
   }
 
   CallerMapping* mapping = nullptr;
@@ -176,15 +212,26 @@ NtStatus ForwardCallerUrb(KernelPort& kernel, KernelObject device, uint64_t addr
     PutPointer(copy, kNativeUrbLayout.transfer_buffer, 0);
   }
 
-  status = SendUsbRequestAndWait(kernel, device, copy, BoundedWait(timeout_ms));
+  // The device may have gone while the caller's memory was read: then nothing is sent.
+  const uint32_t wait_ms = Remaining(kernel, deadline, kMaxSubmitWaitMs);
+  bool sent = false;
+  if (HeldDeviceRemoved(ext, hold)) {
+    status = kStatusDeviceRemoved;
+  } else if (wait_ms == 0) {
+    status = kStatusTimeout;
+  } else {
+    status = SendUsbRequestAndWait(kernel, hold.device, copy, wait_ms);
+    sent = true;
+  }
 
   // The stack cannot report more than it was given room for.
-  uint32_t transferred = Get<uint32_t>(copy, kNativeUrbLayout.transfer_buffer_length);
+  uint32_t transferred = sent ? Get<uint32_t>(copy, kNativeUrbLayout.transfer_buffer_length) : 0;
   if (transferred > length) transferred = length;
   if (mapping) {
     const NtStatus unlocked = kernel.UnlockCaller(mapping, in ? transferred : 0);
     if (!IsSuccess(unlocked) && IsSuccess(status)) status = unlocked;
   }
+  if (!sent) return status;
   const NtStatus returned = ReturnResults(kernel, address, copy, transferred);
   return IsSuccess(returned) ? status : returned;
 }
@@ -195,22 +242,21 @@ NtStatus SubmitUrb(DeviceExtension& ext, KernelObject file, uint64_t device_hand
                    uint32_t timeout_ms) {
   KernelPort& kernel = *ext.kernel;
   if (device_handle == 0 || urb_address == 0) return kStatusInvalidParameter;
-  // The submission holds its own reference, so a racing close-device cannot take the device away.
-  bool removed = false;
-  KernelObject device = ReferenceRegisteredDevice(ext, file, device_handle, &removed);
-  if (!device) return kStatusInvalidParameter;
-  if (removed) {
-    kernel.DereferenceObject(device);
-    return kStatusDeviceRemoved;
-  }
+  // The hold keeps the registration (its device reference and its watch on the interface) until the
+  // request has ended, whatever close-device, cleanup or a removal does meanwhile.
+  SubmissionHold hold;
+  NtStatus status = HoldForSubmission(ext, file, device_handle, &hold);
+  if (!IsSuccess(status)) return status;
+  // The whole submission, descriptor reads included, ends within the caller's bounded timeout.
+  const uint64_t deadline = kernel.MonotonicMs() + BoundedWait(timeout_ms);
 
   auto* copy = static_cast<uint8_t*>(kernel.Allocate(kNativeUrbSize));
-  NtStatus status = kStatusInsufficientResources;
+  status = kStatusInsufficientResources;
   if (copy) {
-    status = ForwardCallerUrb(kernel, device, urb_address, timeout_ms, copy);
+    status = ForwardCallerUrb(ext, hold, urb_address, deadline, copy);
     kernel.Free(copy);
   }
-  kernel.DereferenceObject(device);
+  ReleaseSubmission(ext, hold);
   return status;
 }
 

@@ -63,6 +63,22 @@ void CheckForwarded(const uint8_t* urb) {
   const uintptr_t buffer = Field<uintptr_t>(urb, l.transfer_buffer);
   if (length > 0xFFFF || (length != 0) != (buffer != 0)) std::abort();
   if (buffer != 0 && buffer < 0x10000000) std::abort();  // a caller address reached the stack
+  // Fields of the stack's own: the header's flags, undefined transfer flags, the Reserved pointer
+  // and reserved words of the tail.
+  if (Field<uint32_t>(urb, l.device_handle + l.pointer_size) != 0 || Field<uintptr_t>(urb, l.pipe_handle) != 0) {
+    std::abort();
+  }
+  if ((Field<uint32_t>(urb, l.transfer_flags) & ~uint32_t{0xB}) != 0) std::abort();
+  if (function == kv::kUrbGetDescriptorFromDevice &&
+      (Field<uint16_t>(urb, l.tail) != 0 || Field<uint16_t>(urb, l.tail + 6) != 0)) {
+    std::abort();
+  }
+  // Every function that carries a request type: the stack ORs a vendor or class block's reserved
+  // bits into bmRequestType, so they must be 0 (and its Reserved1 word too).
+  if ((function == kv::kUrbVendorDevice || function == kv::kUrbClassInterface) &&
+      (urb[l.tail] != 0 || Field<uint16_t>(urb, l.tail + 6) != 0)) {
+    std::abort();
+  }
   if (kv::UrbNamesPipe(function)) {
     const uint8_t request_type = urb[l.tail];
     const uint8_t request = urb[l.tail + 1];

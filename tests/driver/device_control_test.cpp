@@ -313,6 +313,26 @@ TEST_F(DeviceControlTest, RemovedDeviceTakesNoMoreRequests) {
   EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
 }
 
+// An orderly disable or removal asks first: the driver gives its hold on the device up (the
+// registration then fails as after a removal), so only a handle the caller still holds can refuse it.
+TEST_F(DeviceControlTest, OrderlyRemovalOfARegisteredCameraIsNotRefusedByTheDriver) {
+  TestUsbDevice usb;
+  SimKernel::DeviceObject* camera = PlugCamera(usb);
+  const uint64_t interface = kernel_.OpenInterface(camera);
+  uint64_t handle = 0;
+  ASSERT_EQ(OpenDeviceControl(interface, 0, &handle), kStatusSuccess);
+  EXPECT_FALSE(kernel_.QueryRemove(camera));  // the caller's own interface handle holds it
+  kernel_.CloseInterface(interface);
+  EXPECT_TRUE(kernel_.QueryRemove(camera));
+
+  const int sent = kernel_.SubmittedRequests();
+  EXPECT_EQ(SubmitControl(handle, MakeDeviceDescriptorUrb().address, 1000), kStatusDeviceRemoved);
+  EXPECT_EQ(kernel_.SubmittedRequests(), sent);
+  EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
+  EXPECT_EQ(kernel_.References(camera), 0);
+  EXPECT_EQ(kernel_.OutstandingWatches(), 0);
+}
+
 TEST(ControlBlockLayout, HandleHalvesAndFieldsSurviveBothLayouts) {
   const kv::ControlRequest r{.interface_handle = 0x1234, .device_handle = 0x89ABCDEF'01234567,
                              .urb_address = 0x5000, .timeout_ms = 300, .transport_kind = 2};

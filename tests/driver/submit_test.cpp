@@ -331,5 +331,138 @@ TEST_F(SubmitTest, StalledRequestReportsTheStacksStatus) {
   EXPECT_EQ(Get<uint32_t>(Urb(urb), kv::kUrbStatusOffset), kv::kUsbdStatusStallPid);
 }
 
+// Fields that belong to the stack never carry the caller's values, and the reserved bits that the
+// stack ORs into a vendor or class request's bmRequestType must be 0.
+TEST_F(SubmitTest, StackFieldsAreClearedAndRequestTypeReservedBitsRefused) {
+  TestUsbDevice usb;
+  const uint64_t handle = Register(PlugCamera(usb));
+  for (uint16_t function : {kv::kUrbVendorDevice, kv::kUrbClassInterface}) {
+    for (uint8_t bits : {0x03, 0x04, 0x20, 0x60, 0x80, 0x01}) {
+      SCOPED_TRACE(testing::Message() << "function " << function << " reserved bits " << int(bits));
+      CallerUrb urb = MakeUrb(function, 8);
+      Urb(urb)[L().tail] = bits;
+      const int sent = kernel_.SubmittedRequests();
+      EXPECT_EQ(SubmitControl(handle, urb.address, 1000), kStatusInvalidParameter);
+      EXPECT_EQ(kernel_.SubmittedRequests(), sent);
+    }
+  }
+
+  const uint32_t usbd_flags_at = L().device_handle + L().pointer_size;
+  for (uint16_t function : {kv::kUrbVendorDevice, kv::kUrbGetDescriptorFromDevice, kv::kUrbControlTransfer}) {
+    SCOPED_TRACE(testing::Message() << "function " << function);
+    CallerUrb urb = MakeUrb(function, 8);
+    uint8_t* b = Urb(urb);
+    const uint8_t setup[8] = {0xC0, 0x52, 0, 0, 0, 0, 8, 0};
+    std::memcpy(b + L().tail, setup, 8);
+    if (function != kv::kUrbControlTransfer) b[L().tail] = 0;
+    if (function == kv::kUrbGetDescriptorFromDevice) {
+      Put<uint16_t>(b, L().tail, 0x5A5A);  // Reserved1
+      b[L().tail + 3] = 1;
+    }
+    Put<uint16_t>(b, L().tail + 6, function == kv::kUrbControlTransfer ? 8 : 0xA5A5);  // wLength / reserved
+    Put<uint32_t>(b, usbd_flags_at, 0xFFFFFFFF);
+    Put<uint32_t>(b, L().transfer_flags, 0xFFFFFFF0 | kv::kUsbdTransferDirectionIn | kv::kUsbdShortTransferOk);
+    Put<uint64_t>(b, L().pipe_handle, 0x1000);
+    ASSERT_EQ(SubmitControl(handle, urb.address, 1000), kStatusSuccess);
+    const std::vector<uint8_t> sent = kernel_.LastSubmittedUrb();
+    EXPECT_EQ(Get<uint32_t>(sent.data(), usbd_flags_at), 0u);
+    const uint32_t pipe = function == kv::kUrbControlTransfer ? kv::kUsbdDefaultPipeTransfer : 0;
+    EXPECT_EQ(Get<uint32_t>(sent.data(), L().transfer_flags),
+              kv::kUsbdTransferDirectionIn | kv::kUsbdShortTransferOk | pipe);
+    EXPECT_EQ(Get<uint64_t>(sent.data(), L().pipe_handle), 0u);
+    if (function != kv::kUrbControlTransfer) {
+      EXPECT_EQ(Get<uint16_t>(sent.data(), L().tail + 6), 0u);
+    }
+    if (function == kv::kUrbGetDescriptorFromDevice) {
+      EXPECT_EQ(Get<uint16_t>(sent.data(), L().tail), 0u);
+    }
+  }
+}
+
+// A hub registered for the chip behind it takes what this system sends there and nothing else.
+TEST_F(SubmitTest, RegisteredHubTakesOnlyDescriptorReadsAndVendorRequests) {
+  TestUsbDevice usb;
+  const uint64_t handle = Register(kernel_.PlugDevice(usb, SimKernel::kUsbClass, {MakerHardwareId()}), 2);
+  struct Case {
+    const char* what;
+    uint16_t function;
+    uint8_t setup[8];
+    NtStatus status;
+  } cases[] = {
+      {"device descriptor", kv::kUrbGetDescriptorFromDevice, {0, 0, 0, 1, 0, 0, 0, 0}, kStatusSuccess},
+      {"vendor request", kv::kUrbVendorDevice, {0, 0x52, 0, 0, 0, 0, 0, 0}, kStatusSuccess},
+      {"SET_HUB_DEPTH", kv::kUrbControlTransfer, {0x20, 12, 1, 0, 0, 0, 0, 0}, kStatusNotSupported},
+      {"CLEAR_HUB_FEATURE", kv::kUrbControlTransferEx, {0x20, 1, 0, 0, 0, 0, 0, 0}, kStatusNotSupported},
+      {"vendor request as a control transfer", kv::kUrbControlTransfer, {0xC0, 0x52, 0, 0, 0, 0, 8, 0},
+       kStatusNotSupported},
+      {"GET_DESCRIPTOR as a control transfer", kv::kUrbControlTransfer, {0x80, 6, 0, 1, 0, 0, 8, 0},
+       kStatusNotSupported},
+      {"class request to interface 0", kv::kUrbClassInterface, {0, 0x81, 0, 0, 0, 0, 0, 0}, kStatusNotSupported},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CallerUrb urb = MakeUrb(c.function, 8);
+    std::memcpy(Urb(urb) + L().tail, c.setup, 8);
+    if (c.setup[0] == 0x20) Put<uint32_t>(Urb(urb), L().transfer_flags, 0);
+    const int sent = kernel_.SubmittedRequests();
+    EXPECT_EQ(SubmitControl(handle, urb.address, 1000), c.status);
+    EXPECT_EQ(kernel_.SubmittedRequests() - sent, c.status == kStatusSuccess ? 1 : 0);
+  }
+}
+
+// The descriptor reads that check an interface come out of the submission's own time: the whole
+// submission ends within the caller's timeout (raised to 300 ms, cut to 60 s).
+TEST_F(SubmitTest, WholeSubmissionWithItsDescriptorReadsEndsWithinTheTimeout) {
+  struct Case {
+    uint32_t timeout_ms;
+    uint32_t latency_ms;
+    uint64_t elapsed_ms;
+  } cases[] = {
+      {12000, 4999, 12000},  // two reads, then the request runs out
+      {5000, 4000, 5000},    // the second read runs out
+      {0, 200, 300},         // the shortest wait
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "timeout " << c.timeout_ms << " latency " << c.latency_ms);
+    TestUsbDevice usb;
+    const uint64_t handle = Register(PlugCamera(usb));
+    usb.latency_ms = c.latency_ms;
+    CallerUrb urb = MakeUrb(kv::kUrbClassInterface, 8);
+    Urb(urb)[L().tail + 1] = 0x81;
+    const uint64_t start = kernel_.NowMs();
+    EXPECT_EQ(SubmitControl(handle, urb.address, c.timeout_ms), kStatusTimeout);
+    EXPECT_EQ(kernel_.NowMs() - start, c.elapsed_ms);
+    EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
+  }
+}
+
+// The device is pulled, and the registration and the interface closed, while the driver reads the
+// caller's block: the submission still holds the registration, so the stack under it stays, and
+// nothing is sent to the removed device.
+TEST_F(SubmitTest, RemovalDuringTheCallersBlockReadSendsNothing) {
+  TestUsbDevice usb;
+  SimKernel::DeviceObject* camera = PlugCamera(usb);
+  const uint64_t interface = kernel_.OpenInterface(camera);
+  uint64_t handle = 0;
+  ASSERT_EQ(OpenDeviceControl(interface, 0, &handle), kStatusSuccess);
+  CallerUrb urb = MakeUrb(kv::kUrbVendorDevice, 8);
+  bool pulled = false;
+  kernel_.OnCallerRead([&](uint64_t address, size_t) {
+    if (address != urb.address || pulled) return;
+    pulled = true;
+    kernel_.Unplug(camera);
+    EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
+    kernel_.CloseInterface(interface);
+  });
+  const int requests = usb.requests;
+  EXPECT_EQ(SubmitControl(handle, urb.address, 1000), kStatusDeviceRemoved);
+  kernel_.OnCallerRead(nullptr);
+  EXPECT_TRUE(pulled);
+  EXPECT_EQ(usb.requests, requests);
+  EXPECT_EQ(kernel_.SubmittedRequests(), 0);
+  EXPECT_EQ(kernel_.References(camera), 0);
+  EXPECT_EQ(kernel_.OutstandingWatches(), 0);
+}
+
 }  // namespace
 }  // namespace fcp::driver::test

@@ -146,6 +146,7 @@ KvxStatus KvxDevicesOfDriver(void* device, void** list, void*** objects, uint32_
     const ULONG room = wanted + 4; /* devices may appear meanwhile */
     PDEVICE_OBJECT* array = KvxAllocate(room * sizeof *array);
     if (!array) return STATUS_INSUFFICIENT_RESOURCES;
+    RtlZeroMemory(array, room * sizeof *array);
     ULONG actual = 0;
     status = IoEnumerateDeviceObjectList(driver, array, room * sizeof *array, &actual);
     if (NT_SUCCESS(status)) {
@@ -153,6 +154,12 @@ KvxStatus KvxDevicesOfDriver(void* device, void** list, void*** objects, uint32_
       *objects = (void**)array;
       *count = actual;
       return STATUS_SUCCESS;
+    }
+    /* Too small after all (devices appeared meanwhile): the kernel may still have filled the array as
+     * far as it went, each device referenced. Those references go before the array does (the array
+     * was zeroed, so an entry the kernel left alone is recognised). */
+    for (ULONG i = 0; i < room; ++i) {
+      if (array[i]) ObDereferenceObject(array[i]);
     }
     KvxFree(array);
     wanted = actual;
@@ -172,22 +179,25 @@ typedef struct RemovalWatch {
   PFILE_OBJECT file;
 } RemovalWatch;
 
-static int IsRemoveComplete(const GUID* event) {
-  /* GUID_TARGET_DEVICE_REMOVE_COMPLETE: an orderly or a surprise removal has happened. */
-  static const GUID kRemoveComplete = {0xcb3a4008, 0x46f0, 0x11d0, {0xb0, 0x8f, 0x00, 0x60, 0x97, 0x13, 0x05, 0x3f}};
-  if (event->Data1 != kRemoveComplete.Data1 || event->Data2 != kRemoveComplete.Data2 ||
-      event->Data3 != kRemoveComplete.Data3) {
-    return 0;
-  }
+/* GUID_TARGET_DEVICE_QUERY_REMOVE and GUID_TARGET_DEVICE_REMOVE_COMPLETE differ in Data1 alone. */
+enum { kQueryRemove = 0xcb3a4006, kRemoveComplete = 0xcb3a4008 };
+
+static int IsTargetDeviceEvent(const GUID* event, unsigned long data1) {
+  static const unsigned char kData4[8] = {0xb0, 0x8f, 0x00, 0x60, 0x97, 0x13, 0x05, 0x3f};
+  if (event->Data1 != data1 || event->Data2 != 0x46f0 || event->Data3 != 0x11d0) return 0;
   for (int i = 0; i < 8; ++i) {
-    if (event->Data4[i] != kRemoveComplete.Data4[i]) return 0;
+    if (event->Data4[i] != kData4[i]) return 0;
   }
   return 1;
 }
 
+/* A query-remove: the watch gives its file reference up, else the system would refuse an orderly
+ * removal of the device. Removal complete: an orderly or a surprise removal has happened. */
 static NTSTATUS NTAPI TargetDeviceChanged(PVOID notification, PVOID context) {
   const PLUGPLAY_NOTIFICATION_HEADER* header = notification;
-  if (IsRemoveComplete(&header->Event)) KvxCoreDeviceRemoved((uint32_t)(ULONG_PTR)context);
+  const uint32_t watch_id = (uint32_t)(ULONG_PTR)context;
+  if (IsTargetDeviceEvent(&header->Event, kQueryRemove)) KvxCoreDeviceQueryRemove(watch_id);
+  if (IsTargetDeviceEvent(&header->Event, kRemoveComplete)) KvxCoreDeviceRemoved(watch_id);
   return STATUS_SUCCESS;
 }
 
@@ -210,8 +220,14 @@ KvxStatus KvxWatchRemoval(void* file, uint32_t watch_id, void** watch_out) {
 void KvxEndWatch(void* watch_in) {
   RemovalWatch* watch = watch_in;
   IoUnregisterPlugPlayNotification(watch->entry);
-  ObDereferenceObject(watch->file);
+  PFILE_OBJECT file = __atomic_exchange_n(&watch->file, NULL, __ATOMIC_SEQ_CST);
+  if (file) ObDereferenceObject(file);
   KvxFree(watch);
+}
+
+void* KvxDetachWatchedFile(void* watch_in) {
+  RemovalWatch* watch = watch_in;
+  return __atomic_exchange_n(&watch->file, NULL, __ATOMIC_SEQ_CST);
 }
 
 int KvxIsBusEnumerated(void* device) {
@@ -328,6 +344,22 @@ KvxStatus KvxWriteRegistryDword(const uint16_t* key, const uint16_t* value, uint
   if (NT_SUCCESS(status)) ZwFlushKey(handle);
   ZwClose(handle);
   return status;
+}
+
+void KvxSleepMs(uint32_t ms) {
+  LARGE_INTEGER interval;
+  interval.QuadPart = -10000LL * (LONGLONG)ms;
+  KeDelayExecutionThread(KernelMode, FALSE, &interval);
+}
+
+uint64_t KvxMonotonicMs(void) {
+#if defined(_M_ARM64)
+  /* The interrupt time in the kernel's shared page, at the same address on every 64-bit Windows (the
+   * stand-in processor section has no accessor; a 64-bit read of it is whole there). */
+  return *(volatile const uint64_t*)(uintptr_t)0xFFFFF78000000008ULL / 10000;
+#else
+  return KeQueryInterruptTime() / 10000;
+#endif
 }
 
 void KvxStopSystem(void) {

@@ -54,12 +54,22 @@ void KvxUsbFree(void* request);
  * runs when the device has been removed. */
 KvxStatus KvxWatchRemoval(void* file, uint32_t watch_id, void** watch);
 void KvxEndWatch(void* watch);
-void KvxCoreDeviceRemoved(uint32_t watch_id); /* defined by the bridge (wdm_kernel.cpp) */
+/* The watch's file reference, handed to the caller (NULL when handed over before). */
+void* KvxDetachWatchedFile(void* watch);
+/* Defined by the bridge (wdm_kernel.cpp): a removal has completed; a removal is asked for. */
+void KvxCoreDeviceRemoved(uint32_t watch_id);
+void KvxCoreDeviceQueryRemove(uint32_t watch_id);
 
 KvxStatus KvxProbeCaller(uint64_t address, size_t bytes);
 KvxStatus KvxProbeCallerWrite(uint64_t address, size_t bytes);
 KvxStatus KvxCopyFromCaller(void* to, uint64_t from, size_t bytes);
 KvxStatus KvxCopyToCaller(uint64_t to, const void* from, size_t bytes);
+
+/* Waits at passive level. */
+void KvxSleepMs(uint32_t ms);
+
+/* Milliseconds since boot (the interrupt time), for the driver's deadlines. */
+uint64_t KvxMonotonicMs(void);
 
 /* Stops the machine with a bug check: for states the driver cannot continue from. */
 void KvxStopSystem(void) __attribute__((noreturn));

@@ -73,6 +73,7 @@ class WdmKernel final : public KernelPort {
     return status;
   }
   void EndRemovalWatch(RemovalWatch* watch) override { KvxEndWatch(watch); }
+  KernelObject DetachWatchedFile(RemovalWatch* watch) override { return KvxDetachWatchedFile(watch); }
   bool IsBusEnumerated(KernelObject device) override { return KvxIsBusEnumerated(device) != 0; }
   NtStatus StartUsbRequest(KernelObject physical_device, void* urb, UsbCompletion* completion,
                            UsbRequest** request) override {
@@ -114,6 +115,7 @@ class WdmKernel final : public KernelPort {
     KvxFree(bounce);
     return status;
   }
+  uint64_t MonotonicMs() override { return KvxMonotonicMs(); }
   NtStatus WriteRegistryDword(const char16_t* key, const char16_t* value, uint32_t data) override {
     return KvxWriteRegistryDword(reinterpret_cast<const uint16_t*>(key), reinterpret_cast<const uint16_t*>(value),
                                     data);
@@ -130,8 +132,19 @@ struct CoreStorage {
 
 CoreStorage& Core(void* storage) { return *static_cast<CoreStorage*>(storage); }
 
-// The one device's core, for removal notifications (their context is a watch id, not a pointer).
+// The one device's core, for removal notifications (their context is a watch id, not a pointer),
+// and the number of notifications running in it: unload clears the first, then waits for the second
+// to drop to 0 before the watches end and the extension goes.
 void* g_loaded_storage = nullptr;
+int32_t g_notes_running = 0;
+
+// Runs `note` on the loaded core, unless unload has begun.
+template <class Note>
+void NoteOnLoadedCore(Note note) {
+  __atomic_add_fetch(&g_notes_running, 1, __ATOMIC_SEQ_CST);
+  if (void* storage = __atomic_load_n(&g_loaded_storage, __ATOMIC_SEQ_CST)) note(&Core(storage).extension);
+  __atomic_sub_fetch(&g_notes_running, 1, __ATOMIC_SEQ_CST);
+}
 
 }  // namespace
 }  // namespace fcp::driver
@@ -147,19 +160,27 @@ void KvxCoreLoad(void* storage, void* driver) {
   KvxKernelInit(driver);
   CoreStorage* core = new (storage) CoreStorage;
   fcp::driver::LoadDevice(core->extension, core->kernel);
-  fcp::driver::g_loaded_storage = storage;
+  __atomic_store_n(&fcp::driver::g_loaded_storage, storage, __ATOMIC_SEQ_CST);
 }
 
-// Every watch ends here, so no removal can arrive for the core afterwards.
+// Every watch ends here, so no removal can arrive for the core afterwards. A notification already
+// running is waited for (it only marks a slot, or drops a file reference): the extension goes right
+// after. What the kernel cannot promise without the Ex unregistration (see README) is a callback
+// that has entered the image but not yet counted itself.
 void KvxCoreUnload(void* storage) {
+  __atomic_store_n(&fcp::driver::g_loaded_storage, nullptr, __ATOMIC_SEQ_CST);
+  while (__atomic_load_n(&fcp::driver::g_notes_running, __ATOMIC_SEQ_CST) != 0) KvxSleepMs(1);
   fcp::driver::UnloadDevice(Core(storage).extension);
-  fcp::driver::g_loaded_storage = nullptr;
 }
 
 void KvxCoreDeviceRemoved(uint32_t watch_id) {
-  if (fcp::driver::g_loaded_storage) {
-    fcp::driver::NoteDeviceRemoval(&Core(fcp::driver::g_loaded_storage).extension, watch_id);
-  }
+  fcp::driver::NoteOnLoadedCore(
+      [watch_id](fcp::driver::DeviceExtension* ext) { fcp::driver::NoteDeviceRemoval(ext, watch_id); });
+}
+
+void KvxCoreDeviceQueryRemove(uint32_t watch_id) {
+  fcp::driver::NoteOnLoadedCore(
+      [watch_id](fcp::driver::DeviceExtension* ext) { fcp::driver::NoteQueryRemove(ext, watch_id); });
 }
 
 int32_t KvxCoreCreate(void* storage, void* file) { return fcp::driver::CreateHandle(Core(storage).extension, file); }
