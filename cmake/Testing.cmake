@@ -7,8 +7,32 @@
 #     A libFuzzer target (only in the linux-fuzz preset), run by CTest for a bounded time with label
 #     "fuzz". Corpora are optional: a folder corpus/<name> beside the calling CMakeLists.txt is used
 #     when present.
+#   fcp_test_programs(<target>... [LABELS ...])
+#     Programs that tests added with add_test run. Target fcp_test_programs builds every program a
+#     CTest test runs (the gtest executables and these), so a stage that runs the tests builds no
+#     more than they need; fcp_test_programs_<label> those of the tests labelled <label>.
 
 add_custom_target(fcp_fuzzers)
+if(FCP_TESTS)
+  add_custom_target(fcp_test_programs)
+endif()
+
+function(fcp_test_programs)
+  cmake_parse_arguments(P "" "" "LABELS" ${ARGN})
+  if(NOT FCP_TESTS)
+    return()
+  endif()
+  foreach(label "" ${P_LABELS})
+    set(collector fcp_test_programs)
+    if(label)
+      set(collector fcp_test_programs_${label})
+      if(NOT TARGET ${collector})
+        add_custom_target(${collector})
+      endif()
+    endif()
+    add_dependencies(${collector} ${P_UNPARSED_ARGUMENTS})
+  endforeach()
+endfunction()
 
 function(fcp_add_gtest name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;CHOOSE;LABELS" ${ARGN})
@@ -23,6 +47,7 @@ function(fcp_add_gtest name)
   endif()
   gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
                        DISCOVERY_TIMEOUT 60)
+  fcp_test_programs(${name} LABELS ${T_LABELS})
 endfunction()
 
 function(fcp_add_fuzzer name)
