@@ -45,8 +45,13 @@ function(fcp_add_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
-                       DISCOVERY_TIMEOUT 60)
+  # Labels only when there are some: an empty value would drop out of the list and shift the
+  # properties after it.
+  set(properties TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    list(APPEND properties LABELS ${T_LABELS})
+  endif()
+  gtest_discover_tests(${name} PROPERTIES ${properties} DISCOVERY_TIMEOUT 60)
   fcp_test_programs(${name} LABELS ${T_LABELS})
 endfunction()
 
