@@ -1,6 +1,6 @@
 # Both Windows builds (mingw-w64, warnings as errors), and every executable and DLL they make is
 # self-contained: it imports system DLLs only, no MinGW runtime (libgcc, libstdc++, winpthread); the
-# tool carries the three driver images.
+# tool carries the three driver images, each with its right PE checksum.
 set -euo pipefail
 : "${FCP_JOBS:=$(nproc)}"
 for preset in windows-x64 windows-x86; do
@@ -19,4 +19,6 @@ for preset in windows-x64 windows-x86; do
     windows-x86) images="build/$preset/src/driver/wdm/KvxUpx.sys;build/$preset/driver-images-x64/src/driver/wdm/KvxUpx.sys;build/$preset/driver-images-x64/src/driver/wdm/arm64/KvxUpx.sys" ;;
   esac
   cmake -DEXE="build/$preset/src/app/FixCorePower.exe" -DIMAGES="$images" -P scripts/check-embedded-images.cmake
+  # The system loads no driver whose PE checksum is wrong (the ARM64 linker leaves it 0).
+  cmake -DIMAGES="$images" -P scripts/check-pe-checksum.cmake
 done

@@ -236,6 +236,28 @@ uint64_t SimKernel::OpenInterface(DeviceObject* device, int process) {
   return handle;
 }
 
+uint64_t SimKernel::OpenPipe(int process) {
+  uint64_t handle = 0;
+  {
+    std::lock_guard lock(mutex_);
+    DeviceObject* pipes = NewDevice(DriverNamed(u"\\Driver\\Npfs"), false);
+    auto file = std::make_unique<FileObject>();
+    file->device = pipes;
+    file->process = process;
+    handle = next_handle_;
+    next_handle_ += 4;
+    handles_[handle] = std::move(file);
+  }
+  return handle;
+}
+
+uint64_t SimKernel::OpenVolumeFile(DeviceObject* volume, int process) {
+  const uint64_t handle = OpenInterface(volume, process);
+  std::lock_guard lock(mutex_);
+  handles_.at(handle)->on_volume = true;
+  return handle;
+}
+
 void SimKernel::CloseInterface(uint64_t handle) {
   std::lock_guard lock(mutex_);
   auto it = handles_.find(handle);
@@ -462,9 +484,24 @@ KernelObject SimKernel::TopDeviceOfFile(KernelObject file) {
   return AsKernelObject(d);
 }
 
-NtStatus SimKernel::QueryTargetDevice(KernelObject device, KernelObject* physical_device) {
+bool SimKernel::IsOnPnpDeviceStack(KernelObject file) {
+  std::lock_guard lock(mutex_);
+  auto* f = static_cast<FileObject*>(AsObject(file));
+  CheckAlive(f, "device of a file");
+  return f->device && f->device->bus_enumerated && !f->on_volume;
+}
+
+NtStatus SimKernel::QueryTargetDevice(KernelObject device, KernelObject file, KernelObject* physical_device) {
   std::lock_guard lock(mutex_);
   DeviceObject* d = AsDevice(device);
+  if (file) {
+    // Asked on behalf of a file: the request carries it, and goes only to a device stack.
+    auto* f = static_cast<FileObject*>(AsObject(file));
+    CheckAlive(f, "target device relation of a file");
+    if (!f->device || !f->device->bus_enumerated || f->on_volume) {
+      Violation("target-device relation asked of a stack that is no plug-and-play device");
+    }
+  }
   if (d->target_query_fails) return driver::kStatusNotSupported;
   while (d->lower) d = d->lower;
   CheckAlive(d, "target device relation");

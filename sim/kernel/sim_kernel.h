@@ -48,6 +48,7 @@ class SimKernel final : public driver::KernelPort {
     DeviceObject* device = nullptr;  // the interface opened; null for a handle of the driver's device
     int process = 0;                 // the process whose handle table holds it
     bool cleaned_up = false;         // its last handle is closed (the driver had its cleanup request)
+    bool on_volume = false;          // a file of the file system mounted on `device`
   };
   enum class Access { kNone, kRead, kReadWrite };
 
@@ -94,6 +95,10 @@ class SimKernel final : public driver::KernelPort {
   // shared by all; handles carry the number of the process that holds them (0 unless given).
   uint64_t OpenInterface(DeviceObject* device, int process = 0);
   void CloseInterface(uint64_t handle);
+  // A handle of something that is no plug-and-play device: a named pipe (of a legacy driver's
+  // device object), or a file on a volume.
+  uint64_t OpenPipe(int process = 0);
+  uint64_t OpenVolumeFile(DeviceObject* volume, int process = 0);
   uint64_t MapCaller(size_t bytes, Access access);
   void SetCallerAccess(uint64_t base, Access access);
   uint8_t* CallerBytes(uint64_t address, size_t bytes);  // for the test's own reads and writes
@@ -143,7 +148,9 @@ class SimKernel final : public driver::KernelPort {
   void ReferenceObject(driver::KernelObject object) override;
   void DereferenceObject(driver::KernelObject object) override;
   driver::KernelObject TopDeviceOfFile(driver::KernelObject file) override;
-  driver::NtStatus QueryTargetDevice(driver::KernelObject device, driver::KernelObject* physical_device) override;
+  bool IsOnPnpDeviceStack(driver::KernelObject file) override;
+  driver::NtStatus QueryTargetDevice(driver::KernelObject device, driver::KernelObject file,
+                                     driver::KernelObject* physical_device) override;
   driver::NtStatus QueryBusRelations(driver::KernelObject device, driver::RelationList* relations) override;
   void ReleaseRelations(driver::RelationList* relations) override;
   driver::NtStatus QueryDeviceName(driver::KernelObject physical_device, void* buffer, uint32_t bytes) override;

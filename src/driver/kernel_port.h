@@ -65,7 +65,12 @@ class KernelPort {
 
   // Plug and play. Answers with device objects are referenced.
   virtual KernelObject TopDeviceOfFile(KernelObject file) = 0;
-  virtual NtStatus QueryTargetDevice(KernelObject device, KernelObject* physical_device) = 0;
+  // Whether the file object is open on a device of a plug-and-play device stack (not a file of a
+  // file system, a pipe, a socket or a device of a legacy driver).
+  virtual bool IsOnPnpDeviceStack(KernelObject file) = 0;
+  // The target-device relation of `device`, asked with `file` in the request (null: asked of a
+  // device object, not on behalf of a file).
+  virtual NtStatus QueryTargetDevice(KernelObject device, KernelObject file, KernelObject* physical_device) = 0;
   virtual NtStatus QueryBusRelations(KernelObject device, RelationList* relations) = 0;
   virtual void ReleaseRelations(RelationList* relations) = 0;
 

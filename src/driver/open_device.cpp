@@ -46,7 +46,7 @@ NtStatus FindWholeDevice(KernelPort& kernel, KernelObject function, KernelObject
     const bool parent = RelationsContain(relations, function);
     kernel.ReleaseRelations(&relations);
     if (parent) {
-      status = kernel.QueryTargetDevice(d, whole);
+      status = kernel.QueryTargetDevice(d, nullptr, whole);
       break;
     }
   }
@@ -55,8 +55,11 @@ NtStatus FindWholeDevice(KernelPort& kernel, KernelObject function, KernelObject
 }
 
 // The function's physical device object behind the interface file object. Referenced on success.
+// A handle of anything but a device on a plug-and-play stack (a file, a pipe, a socket) is refused
+// before any request reaches its stack.
 NtStatus FunctionOfFile(KernelPort& kernel, KernelObject file, KernelObject* function) {
-  NtStatus status = kernel.QueryTargetDevice(kernel.TopDeviceOfFile(file), function);
+  if (!kernel.IsOnPnpDeviceStack(file)) return kStatusInvalidParameter;
+  NtStatus status = kernel.QueryTargetDevice(kernel.TopDeviceOfFile(file), file, function);
   if (!IsSuccess(status)) return status;
 
   // The name is not used; a device that cannot answer it is not served.

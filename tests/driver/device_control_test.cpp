@@ -162,6 +162,21 @@ TEST_F(DeviceControlTest, FailuresOfTheKernelOnTheWayRegisterNothing) {
   EXPECT_EQ(kernel_.References(camera), 1);
 }
 
+// Only a handle of a device on a plug-and-play stack is asked for its device: a pipe or a file on a
+// volume (whose stack is a file system's) is refused before any request reaches its stack.
+TEST_F(DeviceControlTest, HandlesOfPipesAndFilesAreRefusedBeforeTheirStackIsAsked) {
+  TestUsbDevice usb;
+  SimKernel::DeviceObject* volume = PlugCamera(usb);  // a bus-enumerated device with a file system on it
+  const uint64_t files[] = {kernel_.OpenPipe(), kernel_.OpenVolumeFile(volume)};
+  for (uint64_t file : files) {
+    uint64_t handle = 1;
+    EXPECT_EQ(OpenDeviceControl(file, 0, &handle), kStatusInvalidParameter);
+    EXPECT_EQ(handle, 0u);
+  }
+  EXPECT_EQ(ext_.high_water, -1);
+  EXPECT_EQ(kernel_.References(volume), 1);
+}
+
 TEST_F(DeviceControlTest, FullTableRefusesAThirtyThirdDeviceAndGivesItsReferenceBack) {
   std::vector<std::unique_ptr<TestUsbDevice>> usbs;
   std::vector<SimKernel::DeviceObject*> cameras;

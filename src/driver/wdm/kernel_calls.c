@@ -52,33 +52,108 @@ void KvxDereferenceObject(void* object) { ObDereferenceObject(object); }
 
 void* KvxTopDeviceOfFile(void* file) { return IoGetRelatedDeviceObject((PFILE_OBJECT)file); }
 
-/* A synchronous device-relations query; the answer's objects come referenced. */
-static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type, PDEVICE_RELATIONS* relations) {
-  KEVENT event;
-  IO_STATUS_BLOCK io;
+/* Wait for a lower driver's answer to a relations query. A driver that never answers leaves the
+ * query behind (its IRP cannot be cancelled); the caller gets STATUS_IO_TIMEOUT. */
+#define KVX_RELATIONS_WAIT_MS 5000
+
+/* One relations query. The waiter and the completion routine each own it once; whoever lets go
+ * last frees the IRP and the record, and when the waiter gave up, the answer too. */
+typedef struct RelationsQuery {
+  KEVENT done;
+  PIRP irp;
+  LONG owners;
+  NTSTATUS status;
+  PDEVICE_RELATIONS relations;
+} RelationsQuery;
+
+/* Queries left behind by their waiter and not answered yet: their completion routine is still to
+ * run in this image, so unload waits for them. */
+static LONG g_kvx_abandoned_queries;
+
+static void ReleaseAnswer(PDEVICE_RELATIONS relations) {
+  if (!relations) return;
+  for (ULONG i = 0; i < relations->Count; ++i) ObDereferenceObject(relations->Objects[i]);
+  ExFreePool(relations);
+}
+
+static NTSTATUS NTAPI RelationsAnswered(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
+  (void)device;
+  RelationsQuery* query = context;
+  query->status = irp->IoStatus.Status;
+  query->relations = NT_SUCCESS(query->status) ? (PDEVICE_RELATIONS)irp->IoStatus.Information : NULL;
+  KeSetEvent(&query->done, IO_NO_INCREMENT, FALSE);
+  if (__atomic_sub_fetch(&query->owners, 1, __ATOMIC_SEQ_CST) == 0) {
+    /* The waiter gave up: nobody takes the answer. */
+    ReleaseAnswer(query->relations);
+    IoFreeIrp(query->irp);
+    KvxFree(query);
+    __atomic_sub_fetch(&g_kvx_abandoned_queries, 1, __ATOMIC_SEQ_CST);
+  }
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+/* A device-relations query with a bounded wait; the answer's objects come referenced. `file` goes
+ * into the stack location, as the kernel's own target-device helper puts it there. */
+static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type, PFILE_OBJECT file,
+                               PDEVICE_RELATIONS* relations) {
   *relations = NULL;
-  KeInitializeEvent(&event, NotificationEvent, FALSE);
-  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_PNP, device, NULL, 0, NULL, &event, &io);
-  if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
-  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+  RelationsQuery* query = KvxAllocate(sizeof *query);
+  if (!query) return STATUS_INSUFFICIENT_RESOURCES;
+  query->irp = IoAllocateIrp(device->StackSize, FALSE);
+  if (!query->irp) {
+    KvxFree(query);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  KeInitializeEvent(&query->done, NotificationEvent, FALSE);
+  query->owners = 2;
+  query->status = STATUS_NOT_SUPPORTED;
+  query->relations = NULL;
+  query->irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  query->irp->IoStatus.Information = 0;
+  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(query->irp);
+  stack->MajorFunction = IRP_MJ_PNP;
   stack->MinorFunction = IRP_MN_QUERY_DEVICE_RELATIONS;
   stack->Parameters.QueryDeviceRelations.Type = type;
-  NTSTATUS status = IoCallDriver(device, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, NULL);
-    status = io.Status;
+  stack->FileObject = file;
+  IoSetCompletionRoutine(query->irp, RelationsAnswered, query, TRUE, TRUE, TRUE);
+  IoCallDriver(device, query->irp);
+
+  LARGE_INTEGER timeout;
+  timeout.QuadPart = -10000LL * KVX_RELATIONS_WAIT_MS;
+  if (KeWaitForSingleObject(&query->done, Executive, KernelMode, FALSE, &timeout) != STATUS_SUCCESS) {
+    __atomic_add_fetch(&g_kvx_abandoned_queries, 1, __ATOMIC_SEQ_CST);
+    if (__atomic_sub_fetch(&query->owners, 1, __ATOMIC_SEQ_CST) != 0) return STATUS_IO_TIMEOUT;
+    /* Answered just now after all: the record is the waiter's again. */
+    __atomic_sub_fetch(&g_kvx_abandoned_queries, 1, __ATOMIC_SEQ_CST);
+  } else {
+    /* The completion routine has set the event; it lets go right after. */
+    while (__atomic_load_n(&query->owners, __ATOMIC_SEQ_CST) != 1) KvxSleepMs(1);
   }
+  NTSTATUS status = query->status;
   if (NT_SUCCESS(status)) {
-    *relations = (PDEVICE_RELATIONS)io.Information;
+    *relations = query->relations;
     if (!*relations) status = STATUS_UNSUCCESSFUL;
   }
+  IoFreeIrp(query->irp);
+  KvxFree(query);
   return status;
 }
 
-KvxStatus KvxQueryTargetDevice(void* device, void** physical_device) {
+void KvxWaitForAbandonedQueries(void) {
+  while (__atomic_load_n(&g_kvx_abandoned_queries, __ATOMIC_SEQ_CST) != 0) KvxSleepMs(10);
+}
+
+int KvxIsOnPnpDeviceStack(void* file_in) {
+  PFILE_OBJECT file = file_in;
+  /* A file of a mounted file system carries its volume parameter block; a pipe, a socket or a legacy
+   * device was not enumerated by a bus driver, as every plug-and-play device object's base is. The
+   * name a device interface's link resolves to is that base, the physical device object. */
+  return file->Vpb == NULL && file->DeviceObject && (file->DeviceObject->Flags & DO_BUS_ENUMERATED_DEVICE) != 0;
+}
+
+KvxStatus KvxQueryTargetDevice(void* device, void* file, void** physical_device) {
   PDEVICE_RELATIONS relations;
-  NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, TargetDeviceRelation, &relations);
+  NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, TargetDeviceRelation, (PFILE_OBJECT)file, &relations);
   if (!NT_SUCCESS(status)) return status;
   if (relations->Count == 1) {
     *physical_device = relations->Objects[0];
@@ -92,7 +167,7 @@ KvxStatus KvxQueryTargetDevice(void* device, void** physical_device) {
 
 KvxStatus KvxQueryBusRelations(void* device, void** relations, void*** objects, uint32_t* count) {
   PDEVICE_RELATIONS list;
-  NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, BusRelations, &list);
+  NTSTATUS status = QueryRelations((PDEVICE_OBJECT)device, BusRelations, NULL, &list);
   if (!NT_SUCCESS(status)) return status;
   *relations = list;
   *objects = (void**)list->Objects;

@@ -28,7 +28,9 @@ void KvxReferenceObject(void* object);
 void KvxDereferenceObject(void* object);
 
 void* KvxTopDeviceOfFile(void* file);
-KvxStatus KvxQueryTargetDevice(void* device, void** physical_device);
+int KvxIsOnPnpDeviceStack(void* file);
+/* `file`: the file object the query is made for, set in the request's stack location (or NULL). */
+KvxStatus KvxQueryTargetDevice(void* device, void* file, void** physical_device);
 /* Bus relations: *relations is the kernel's list, to pass to KvxReleaseRelations. */
 KvxStatus KvxQueryBusRelations(void* device, void** relations, void*** objects, uint32_t* count);
 void KvxReleaseRelations(void* relations);
@@ -64,6 +66,9 @@ KvxStatus KvxProbeCaller(uint64_t address, size_t bytes);
 KvxStatus KvxProbeCallerWrite(uint64_t address, size_t bytes);
 KvxStatus KvxCopyFromCaller(void* to, uint64_t from, size_t bytes);
 KvxStatus KvxCopyToCaller(uint64_t to, const void* from, size_t bytes);
+
+/* Waits until every relations query that timed out has had its answer (unload). */
+void KvxWaitForAbandonedQueries(void);
 
 /* Waits at passive level. */
 void KvxSleepMs(uint32_t ms);

@@ -35,8 +35,9 @@ class WdmKernel final : public KernelPort {
   void ReferenceObject(KernelObject object) override { KvxReferenceObject(object); }
   void DereferenceObject(KernelObject object) override { KvxDereferenceObject(object); }
   KernelObject TopDeviceOfFile(KernelObject file) override { return KvxTopDeviceOfFile(file); }
-  NtStatus QueryTargetDevice(KernelObject device, KernelObject* physical_device) override {
-    return KvxQueryTargetDevice(device, physical_device);
+  bool IsOnPnpDeviceStack(KernelObject file) override { return KvxIsOnPnpDeviceStack(file) != 0; }
+  NtStatus QueryTargetDevice(KernelObject device, KernelObject file, KernelObject* physical_device) override {
+    return KvxQueryTargetDevice(device, file, physical_device);
   }
   NtStatus QueryBusRelations(KernelObject device, RelationList* relations) override {
     return KvxQueryBusRelations(device, &relations->opaque, &relations->objects, &relations->count);
@@ -171,6 +172,7 @@ void KvxCoreUnload(void* storage) {
   __atomic_store_n(&fcp::driver::g_loaded_storage, nullptr, __ATOMIC_SEQ_CST);
   while (__atomic_load_n(&fcp::driver::g_notes_running, __ATOMIC_SEQ_CST) != 0) KvxSleepMs(1);
   fcp::driver::UnloadDevice(Core(storage).extension);
+  KvxWaitForAbandonedQueries();
 }
 
 void KvxCoreDeviceRemoved(uint32_t watch_id) {
