@@ -382,7 +382,9 @@ TEST_F(SubmitTest, StackFieldsAreClearedAndRequestTypeReservedBitsRefused) {
 // A hub registered for the chip behind it takes what this system sends there and nothing else.
 TEST_F(SubmitTest, RegisteredHubTakesOnlyDescriptorReadsAndVendorRequests) {
   TestUsbDevice usb;
-  const uint64_t handle = Register(kernel_.PlugDevice(usb, SimKernel::kUsbClass, {MakerHardwareId()}), 2);
+  SimKernel::DeviceObject* hub = kernel_.PlugDevice(usb, SimKernel::kUsbClass, {MakerHardwareId()});
+  const uint64_t handle = Register(hub, 1);  // first as a plain device of the maker
+  EXPECT_EQ(Register(hub, 2), handle);       // then as a hub: the rule holds for the handle from now on
   struct Case {
     const char* what;
     uint16_t function;
