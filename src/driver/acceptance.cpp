@@ -190,7 +190,7 @@ bool NamesMakerHub(const uint8_t* string_descriptor, uint32_t length) {
     return false;
   }
   char16_t name[kChars + 1] = {};
-  for (uint32_t i = 0; i < kChars; ++i) name[i] = Le16(string_descriptor + 2 + 2 * i);
+  for (size_t i = 0; i < kChars; ++i) name[i] = Le16(string_descriptor + 2 + 2 * i);
   return EqualsIgnoringCase(name, maker::kHubProduct1) || EqualsIgnoringCase(name, maker::kHubProduct2);
 }
 

@@ -56,7 +56,9 @@ void FillRecord(DeviceSetup& setup, DeviceInfoSet set, const DeviceInfoData& dev
   wchar_t id[fcp::passthrough::kDeviceIdChars] = {};
   setup.GetDeviceId(device.dev_inst, id, fcp::passthrough::kDeviceIdChars, 0);
   if (!fcp::passthrough::ReadTextProperty(setup, set, device, fcp::os::kSpdrpFriendlyName, record.display_name)) {
-    std::swprintf(record.display_name, kKvCamTextChars, L"Usb Video Device #%d", static_cast<int>(index_in_class + 1));
+    // At most 28 characters: the text always fits, so there is no failure to look at.
+    (void)std::swprintf(record.display_name, kKvCamTextChars, L"Usb Video Device #%d",
+                        static_cast<int>(index_in_class + 1));
   }
   record.dev_inst = device.dev_inst;
   fcp::passthrough::CopyText(id, record.device_instance_id);

@@ -15,7 +15,7 @@ void CopyText(std::wstring_view text, wchar_t (&field)[kKvCamTextChars]) {
 
 bool ReadTextProperty(os::DeviceSetup& setup, os::DeviceInfoSet set, const os::DeviceInfoData& device, DWORD property,
                       wchar_t (&field)[kKvCamTextChars]) {
-  std::array<uint8_t, kKvCamTextChars * 2> bytes{};
+  std::array<uint8_t, static_cast<size_t>(kKvCamTextChars) * 2> bytes{};
   DWORD type = 0;
   if (!setup.GetDeviceRegistryProperty(set, device, property, &type, bytes.data(), bytes.size(), nullptr)) return false;
   CopyText(text::TextFromRegistryBytes(bytes.data(), bytes.size()), field);

@@ -36,7 +36,8 @@ NTSTATUS KvxSecureDevice(PDEVICE_OBJECT device) {
   if (NT_SUCCESS(status)) status = RtlAddAccessAllowedAce(acl, ACL_REVISION, access, &administrators.sid);
   if (NT_SUCCESS(status)) status = RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
   if (NT_SUCCESS(status)) status = RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
-  descriptor.Control |= SE_DACL_PROTECTED; /* "P": nothing inherited from the object directory */
+  /* "P": nothing inherited from the object directory (on a descriptor that was made) */
+  if (NT_SUCCESS(status)) descriptor.Control |= SE_DACL_PROTECTED;
 
   HANDLE handle = NULL;
   if (NT_SUCCESS(status)) {

@@ -219,11 +219,11 @@ KvxStatus KvxDevicesOfDriver(void* device, void** list, void*** objects, uint32_
   NTSTATUS status = IoEnumerateDeviceObjectList(driver, NULL, 0, &wanted);
   for (int attempt = 0; attempt < 4 && status == STATUS_BUFFER_TOO_SMALL; ++attempt) {
     const ULONG room = wanted + 4; /* devices may appear meanwhile */
-    PDEVICE_OBJECT* array = KvxAllocate(room * sizeof *array);
+    PDEVICE_OBJECT* array = KvxAllocate(room * sizeof *array); /* NOLINT(bugprone-sizeof-expression): pointer array */
     if (!array) return STATUS_INSUFFICIENT_RESOURCES;
-    RtlZeroMemory(array, room * sizeof *array);
+    RtlZeroMemory(array, room * sizeof *array); /* NOLINT(bugprone-sizeof-expression): pointer array */
     ULONG actual = 0;
-    status = IoEnumerateDeviceObjectList(driver, array, room * sizeof *array, &actual);
+    status = IoEnumerateDeviceObjectList(driver, array, room * sizeof *array, &actual); /* NOLINT(bugprone-sizeof-expression): pointer array */
     if (NT_SUCCESS(status)) {
       *list = array;
       *objects = (void**)array;

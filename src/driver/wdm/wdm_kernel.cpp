@@ -196,6 +196,7 @@ int32_t KvxCoreDeviceControl(void* storage, void* file, uint32_t code, void* buf
 }
 
 // Called only through a damaged vtable; the image has no C++ runtime to report it.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the C++ ABI names this hook
 void __cxa_pure_virtual(void) { KvxStopSystem(); }
 
 }  // extern "C"
