@@ -1,10 +1,12 @@
 #include "app/command_line.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <vector>
 
 #include "text/ascii_case.h"
+#include "text/widening.h"
 
 namespace fcp::app {
 namespace {
@@ -42,7 +44,16 @@ bool IsCSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
 
 }  // namespace
 
-uint16_t HexTokenValue(std::wstring_view token) {
+namespace {
+
+struct HexScan {
+  uint16_t value = 0;
+  size_t digits = 0;
+  bool whole = false;  // the scan ended at the token's end
+};
+
+HexScan ScanHex(std::wstring_view token) {
+  HexScan scan;
   size_t i = 0;
   while (i < token.size() && IsCSpace(token[i])) ++i;
   bool negative = false;
@@ -58,11 +69,37 @@ uint16_t HexTokenValue(std::wstring_view token) {
   for (; i < token.size(); ++i) {
     const int digit = HexDigit(token[i]);
     if (digit < 0) break;
+    ++scan.digits;
     magnitude = magnitude * 16 + digit;
     if (magnitude > limit) magnitude = limit;  // clamped; further digits keep it there
   }
+  scan.whole = i == token.size();
   const int64_t value = negative ? -magnitude : magnitude;
-  return static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFFFF);
+  scan.value = static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFFFF);
+  return scan;
+}
+
+std::string Quoted(std::wstring_view token) { return "'" + text::PrintableAscii(token) + "'"; }
+
+bool IsStandaloneWord(std::wstring_view token) {
+  return token == L"--help" || token == L"-h" || token == L"--version";
+}
+
+}  // namespace
+
+uint16_t HexTokenValue(std::wstring_view token) { return ScanHex(token).value; }
+
+bool IsWholeHexToken(std::wstring_view token) {
+  const HexScan scan = ScanHex(token);
+  return scan.whole && scan.digits > 0;
+}
+
+StandaloneRequest StandaloneRequestOf(std::wstring_view command_line) {
+  const std::vector<std::wstring_view> tokens = Tokens(command_line);
+  if (tokens.size() != 1) return StandaloneRequest::kNone;
+  if (tokens[0] == L"--help" || tokens[0] == L"-h") return StandaloneRequest::kHelp;
+  if (tokens[0] == L"--version") return StandaloneRequest::kVersion;
+  return StandaloneRequest::kNone;
 }
 
 CommandLineOptions ParseCommandLineOptions(std::wstring_view command_line) {
@@ -75,8 +112,25 @@ CommandLineOptions ParseCommandLineOptions(std::wstring_view command_line) {
     } else if (IsOption(token, L"LVIOutput")) {
       options.lvi_output = 1;
     } else if (IsOption(token, L"vid") || IsOption(token, L"pid")) {
-      const uint16_t value = i + 1 < tokens.size() ? HexTokenValue(tokens[++i]) : 0;
+      const std::string option = Quoted(token);
+      uint16_t value = 0;
+      if (i + 1 < tokens.size()) {
+        const std::wstring_view value_token = tokens[++i];
+        value = HexTokenValue(value_token);
+        if (!IsWholeHexToken(value_token)) {
+          char read_as[8];
+          std::snprintf(read_as, sizeof read_as, "%04x", value);
+          options.warnings.push_back("the value " + Quoted(value_token) + " of " + option +
+                                     " is not a hexadecimal number; it is read as " + read_as);
+        }
+      } else {
+        options.warnings.push_back(option + " has no value; it is read as 0000");
+      }
       (text::LowerAscii(token[1]) == L'v' ? options.vid : options.pid) = value;
+    } else if (IsStandaloneWord(token)) {
+      options.warnings.push_back("ignoring " + Quoted(token) + ": it is understood only as the only argument");
+    } else {
+      options.warnings.push_back("ignoring the unknown argument " + Quoted(token));
     }
   }
   return options;

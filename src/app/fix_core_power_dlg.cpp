@@ -6,6 +6,8 @@
 #include "app/check_worker.h"
 #include "app/command_line.h"
 #include "app/result_files.h"
+#include "app/verdict_notice.h"
+#include "os/operator_notices.h"
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "repair/fix_core_power.h"
@@ -140,6 +142,12 @@ void CFixCorePowerDlg::RescanCamera() {
   // The location is kept only when both facts are known, so "no camera selected" always means an
   // empty location.
   if (UVC_GetDeviceName(name) && UVC_GetLocationInfo(location)) {
+    // The IDs only serve the verdict's line for the operator: asked for only where it is said.
+    m_wCameraVid = m_wCameraPid = 0;
+    if (fcp::os::InstalledPort<fcp::os::OperatorNotices>()) {
+      uint16_t revision = 0;
+      UVC_GetVidPidRev(m_wCameraVid, m_wCameraPid, revision);
+    }
     m_strLocation = location;
     m_editCamera.SetWindowText(name);
     m_btnCheck.EnableWindow(TRUE);
@@ -278,16 +286,25 @@ void CFixCorePowerDlg::WaitForWorker() {
 
 void CFixCorePowerDlg::ReportVerdict(bool pass) {
   const std::wstring result_path = m_strModuleDir + fcp::app::kResultFileName;
+  int result_error = 0;
+  fcp::app::NewFileWrite log;
   if (pass) {
     g_nCheckResult = 0;
     SetDlgItemText(IDC_STATUS, L"PASS");
-    fcp::app::WriteTextFile(result_path, fcp::app::ResultText(true, m_bLVIOutput));
+    result_error = fcp::app::WriteTextFile(result_path, fcp::app::ResultText(true, m_bLVIOutput));
   } else {
     SetDlgItemText(IDC_STATUS, L"FAIL");
-    fcp::app::WriteTextFile(result_path, fcp::app::ResultText(false, m_bLVIOutput));
+    result_error = fcp::app::WriteTextFile(result_path, fcp::app::ResultText(false, m_bLVIOutput));
     const std::wstring log_name =
         fcp::app::FailureLogNameNow(fcp::os::InstalledPort<fcp::os::ProcessEnvironment>());
-    fcp::app::WriteTextFile(m_strModuleDir + log_name, m_strError);
+    log = fcp::app::WriteFailureLog(m_strModuleDir, log_name, m_strError);
+  }
+
+  if (fcp::os::InstalledPort<fcp::os::OperatorNotices>()) {
+    const fcp::app::CheckedCamera camera{m_wCameraVid, m_wCameraPid, m_strLocation};
+    fcp::os::SayToOperator(fcp::app::VerdictLine(pass, m_strError, camera));
+    if (result_error != 0) fcp::os::SayToOperator(fcp::app::UnwrittenFileLine(result_path, result_error));
+    if (log.error != 0) fcp::os::SayToOperator(fcp::app::UnwrittenFileLine(log.path, log.error));
   }
 
   m_btnCheck.EnableWindow(TRUE);

@@ -81,6 +81,9 @@ class CFixCorePowerDlg : public fcp::ui::CDialogEx {
   // Shows the verdict, writes the result files, enables Check and, in silent mode, closes the
   // dialog: the end of every check, on the worker's thread or (a worker that could not start) here.
   void ReportVerdict(bool pass);
+  // USB IDs of the selected camera, for the operator's verdict line (os/operator_notices.h).
+  uint16_t m_wCameraVid = 0;
+  uint16_t m_wCameraPid = 0;
   // The stop token of the worker that runs now; set before its thread starts.
   std::stop_token m_workerStop;
   // Set by the worker's run of the sequence: it ended at a safe point on a stop request.

@@ -1,9 +1,11 @@
 #include "app/result_files.h"
 
+#include <cerrno>
 #include <cwchar>
 #include <filesystem>
-#include <fstream>
+#include <string>
 
+#include "os/file_write.h"
 #include "os/native_path.h"
 
 namespace fcp::app {
@@ -43,7 +45,9 @@ std::wstring FailureLogNameNow(os::ProcessEnvironment* environment) {
   return kFailureLogPrefix + time + kFailureLogSuffix;
 }
 
-bool WriteTextFile(const std::wstring& path, const std::wstring& text) {
+namespace {
+
+std::string TextBytes(const std::wstring& text) {
   std::string bytes;
   bytes.reserve(text.size() + 8);
   for (wchar_t c : text) {
@@ -53,11 +57,30 @@ bool WriteTextFile(const std::wstring& path, const std::wstring& text) {
       bytes.push_back(static_cast<unsigned>(c) < 0x100 ? static_cast<char>(c) : '?');
     }
   }
-  std::ofstream file(os::NativePath(path), std::ios::binary | std::ios::trunc);
-  if (!file) return false;
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  return !file.fail();
+  return bytes;
+}
+
+// Enough for any burst of failures within one second; past it the log is not written.
+constexpr int kMaxFailureLogsPerName = 1000;
+
+}  // namespace
+
+int WriteTextFile(const std::wstring& path, const std::wstring& text) {
+  return os::WriteWholeFile(os::NativePath(path), TextBytes(text), os::FileCreation::kReplace);
+}
+
+NewFileWrite WriteFailureLog(const std::wstring& directory, const std::wstring& name, const std::wstring& text) {
+  const std::string bytes = TextBytes(text);
+  const std::wstring suffix = kFailureLogSuffix;
+  const bool has_suffix = name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+  const std::wstring stem = has_suffix ? name.substr(0, name.size() - suffix.size()) : name;
+  NewFileWrite write;
+  for (int number = 1; number <= kMaxFailureLogsPerName; ++number) {
+    write.path = directory + (number == 1 ? name : stem + L"_" + std::to_wstring(number) + suffix);
+    write.error = os::WriteWholeFile(os::NativePath(write.path), bytes, os::FileCreation::kNew);
+    if (write.error != EEXIST) break;
+  }
+  return write;
 }
 
 void DeleteFileQuietly(const std::wstring& path) {

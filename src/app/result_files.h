@@ -21,8 +21,18 @@ std::wstring FailureLogName(const std::tm& local_time);
 std::wstring FailureLogNameNow(os::ProcessEnvironment* environment);
 
 // Creates (or truncates) `path` and writes `text`: every "\n" becomes CR LF, every character one
-// byte. False when the file could not be opened or written; nothing is thrown.
-bool WriteTextFile(const std::wstring& path, const std::wstring& text);
+// byte. 0 when written, otherwise the errno value of what failed; nothing is thrown.
+int WriteTextFile(const std::wstring& path, const std::wstring& text);
+
+// The failure log written as WriteTextFile writes, but never over another file: under `name` in
+// `directory` when that name is free, otherwise under the first free one of <stem>_2.txt,
+// <stem>_3.txt, ... (two failures within one second, from this process or another). Each name is
+// taken by creating the file exclusively.
+struct NewFileWrite {
+  std::wstring path;  // the file written, or the last one tried
+  int error = 0;      // errno value; 0 when written
+};
+NewFileWrite WriteFailureLog(const std::wstring& directory, const std::wstring& name, const std::wstring& text);
 
 // Deletes `path`; a missing file or a failed delete is ignored.
 void DeleteFileQuietly(const std::wstring& path);

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "app/command_line.h"
+#include "text/widening.h"
 
 namespace {
 
@@ -68,6 +73,55 @@ TEST(CommandLine, Grammar) {
     EXPECT_EQ(options.lvi_output, c.lvi);
     EXPECT_EQ(options.vid, c.vid);
     EXPECT_EQ(options.pid, c.pid);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// What the Linux face warns about: one line per ignored word and per value that is not read as
+// written; the selection above stays as it is.
+TEST(CommandLine, Warnings) {
+  struct WarningCase {
+    const wchar_t* command_line;
+    std::vector<std::string> warnings;
+  };
+  const WarningCase cases[] = {
+      {L"", {}},
+      {L"-s /LVIOUTPUT -vid 0x1BCF -pid 2b8a", {}},
+      {L"-vid -1 -pid +12345", {}},  // whole numbers, however they are cut to 16 bits
+      {L"-vid \r5", {}},             // the conversion skips white space at the front
+      {L"-vid zz", {"the value 'zz' of '-vid' is not a hexadecimal number; it is read as 0000"}},
+      {L"/PID 12g4", {"the value '12g4' of '/PID' is not a hexadecimal number; it is read as 0012"}},
+      {L"-vid 0x", {"the value '0x' of '-vid' is not a hexadecimal number; it is read as 0000"}},
+      {L"-vid -s", {"the value '-s' of '-vid' is not a hexadecimal number; it is read as 0000"}},
+      {L"-s -pid", {"'-pid' has no value; it is read as 0000"}},
+      {L"--s foo \"-s\"",
+       {"ignoring the unknown argument '--s'", "ignoring the unknown argument 'foo'",
+        "ignoring the unknown argument '\"-s\"'"}},
+      {L"-s --help", {"ignoring '--help': it is understood only as the only argument"}},
+      {L"-vid caf\u00e9", {"the value 'caf?' of '-vid' is not a hexadecimal number; it is read as 0caf"}},
+  };
+  for (const WarningCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "command line: [" << fcp::text::PrintableAscii(c.command_line) << "]");
+    EXPECT_EQ(ParseCommandLineOptions(c.command_line).warnings, c.warnings);
+  }
+}
+
+TEST(CommandLine, HelpAndVersionOnlyAlone) {
+  using fcp::app::StandaloneRequest;
+  using fcp::app::StandaloneRequestOf;
+  const std::pair<const wchar_t*, StandaloneRequest> cases[] = {
+      {L"--help", StandaloneRequest::kHelp},       {L" -h\t", StandaloneRequest::kHelp},
+      {L"--version", StandaloneRequest::kVersion}, {L"", StandaloneRequest::kNone},
+      {L"--help -s", StandaloneRequest::kNone},    {L"-s --version", StandaloneRequest::kNone},
+      {L"-H", StandaloneRequest::kNone},           {L"/h", StandaloneRequest::kNone},
+      {L"--HELP", StandaloneRequest::kNone},       {L"--versions", StandaloneRequest::kNone},
+  };
+  for (const auto& [command_line, request] : cases) {
+    SCOPED_TRACE(fcp::text::PrintableAscii(command_line));
+    EXPECT_EQ(StandaloneRequestOf(command_line), request);
   }
 }
 

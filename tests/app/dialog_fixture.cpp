@@ -1,5 +1,6 @@
 #include "dialog_fixture.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -116,6 +117,7 @@ std::vector<std::string> DialogTest::FailureLogs() const {
     const std::string name = entry.path().filename().string();
     if (name.rfind("FailedLog_", 0) == 0) names.push_back(name);
   }
+  std::sort(names.begin(), names.end());
   return names;
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/check_worker.h"
 #include "dialog_fixture.h"
+#include "recording_notices.h"
 
 namespace fcp::test {
 namespace {
@@ -97,12 +98,66 @@ TEST_F(DialogTest, ResultFilesByteForByte) {
 }
 
 TEST_F(DialogTest, UnwritableDirectoryStillShowsAndReportsTheVerdict) {
-  environment_.module_file_name = (dir_ / "missing" / "fixcorepower").wstring();
+  RecordingNotices notices;
+  const std::filesystem::path missing = dir_ / "missing";
+  environment_.module_file_name = (missing / "fixcorepower").wstring();
   Open();
   EXPECT_EQ(Text(IDC_STATUS), L"FAIL");
   EXPECT_EQ(g_nCheckResult, -1);
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
+  EXPECT_FALSE(std::filesystem::exists(missing));
   EXPECT_TRUE(std::filesystem::is_empty(dir_));
+  // The operator learns the verdict, and that and why neither file was written.
+  const std::string reason = std::generic_category().message(ENOENT);
+  EXPECT_EQ(notices.Lines(), (std::vector<std::string>{
+                                 "FAIL: No vaild device. (no camera selected)",
+                                 "could not write the result file " + (missing / "result.txt").string() + ": " + reason,
+                                 "could not write the result file " + (missing / kLogName).string() + ": " + reason,
+                             }));
+}
+
+TEST_F(DialogTest, OneLineForTheOperatorPerVerdict) {
+  RecordingNotices notices;
+  ops_.camera_present = true;
+  ops_.camera_vid = 0x1BCF;
+  ops_.camera_pid = 0x2B8A;
+  ops_.verdict = 1;
+  Open();
+  // The failure log's lines on one line; a failure without a message says so.
+  ops_.verdict = 0;
+  ops_.error = L"Failed to DFU_Vendorreqset(0x51, 0x0, 40, pbyPatch, 19)\nFailed to fix core power.\n";
+  ASSERT_TRUE(backend_.Click(kDialog, IDC_BUTTON_CHECK));
+  ASSERT_TRUE(backend_.WaitFor([&] { return notices.Lines().size() == 2; }));
+  ops_.error.clear();
+  ASSERT_TRUE(backend_.Click(kDialog, IDC_BUTTON_CHECK));
+  ASSERT_TRUE(backend_.WaitFor([&] { return notices.Lines().size() == 3; }));
+  EXPECT_EQ(notices.Lines(),
+            (std::vector<std::string>{
+                "PASS (camera 1bcf:2b8a at 001.003.000.000.000.000)",
+                "FAIL: Failed to DFU_Vendorreqset(0x51, 0x0, 40, pbyPatch, 19); Failed to fix core power. (camera "
+                "1bcf:2b8a at 001.003.000.000.000.000)",
+                "FAIL: no reason recorded (camera 1bcf:2b8a at 001.003.000.000.000.000)",
+            }));
+}
+
+TEST_F(DialogTest, FailureLogsWithinOneSecondNeverReplaceEachOther) {
+  // The clock stands still: every failure falls into the same second. The first name is taken
+  // already (another run of the tool, a moment ago).
+  {
+    std::ofstream earlier(dir_ / kLogName, std::ios::binary);
+    earlier << "earlier\r\n";
+  }
+  ops_.camera_present = true;
+  ops_.error = L"first\n";
+  Open();
+  ops_.error = L"second\n";
+  ASSERT_TRUE(backend_.Click(kDialog, IDC_BUTTON_CHECK));
+  ASSERT_TRUE(backend_.WaitFor([&] { return FailureLogs().size() == 3; }));
+  ASSERT_TRUE(WaitCheckEnded());
+  const std::string stem = std::string(kLogName).substr(0, std::string(kLogName).size() - 4);
+  EXPECT_EQ(FailureLogs(), (std::vector<std::string>{kLogName, stem + "_2.txt", stem + "_3.txt"}));
+  EXPECT_EQ(ReadFile(dir_ / kLogName), "earlier\r\n");
+  EXPECT_EQ(ReadFile(dir_ / (stem + "_2.txt")), "first\r\n");
+  EXPECT_EQ(ReadFile(dir_ / (stem + "_3.txt")), "second\r\n");
 }
 
 TEST_F(DialogTest, StatusColours) {

@@ -21,6 +21,8 @@ void FakeDeviceOps::Reset() {
   gate_past_patch_write = false;
   name = L"VID_1D6B&PID_0102&REV_0100";
   location = L"001.003.000.000.000.000";
+  camera_vid = 0x1D6B;
+  camera_pid = 0x0102;
   verdict = 0;
   error = L"No vaild device.\n";
   open_default_calls = 0;
@@ -90,6 +92,16 @@ int UVC_GetLocationInfo(std::wstring& location) {
     return 0;
   }
   location = ops.location;
+  return 1;
+}
+
+int UVC_GetVidPidRev(uint16_t& vid, uint16_t& pid, uint16_t& rev) {
+  auto& ops = FakeDeviceOps::Instance();
+  std::lock_guard lock(ops.mutex);
+  if (!ops.camera_present) return 0;
+  vid = ops.camera_vid;
+  pid = ops.camera_pid;
+  rev = 0x0100;
   return 1;
 }
 

@@ -17,6 +17,7 @@ struct FakeDeviceOps {
   std::atomic<bool> location_fails{false};
   std::wstring name = L"VID_1D6B&PID_0102&REV_0100";
   std::wstring location = L"001.003.000.000.000.000";
+  std::atomic<uint16_t> camera_vid{0x1D6B}, camera_pid{0x0102};
   std::atomic<bool> hold_selection{false};  // camera selections wait at their own gate
   std::atomic<int> selections_at_gate{0};
   // Repair.

@@ -8,7 +8,8 @@
 // files, mutexes, the driver's registrations and open handles) goes to "windows-state.json" beside
 // it; FCP_SIM_FACE=linux has no such Windows and removes an earlier report.
 // FCP_SIM_TRACE names a file that receives one line per control transfer; FCP_SIM_FACE=linux runs
-// without the Windows pass-through route. The dialog's device
+// as the Linux tool: without the Windows pass-through route, with the Linux tool's command line and
+// its lines for the operator on standard error. The dialog's device
 // notifications come from the workstation: the scenario's events plug devices in and out while the
 // dialog is open, and each change reaches the dialog as an arrival or a removal.
 #include <sys/prctl.h>
@@ -21,7 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "app/linux_face.h"
 #include "os/device_events.h"
+#include "os/linux/stderr_notices.h"
+#include "os/operator_notices.h"
 #include "os/port.h"
 #include "os/process_environment.h"
 #include "sim/scenario.h"
@@ -80,9 +84,10 @@ int main(int argc, char** argv) {
     // leaves them out, as the Linux tool does (usbfs reaches every USB device), so that a trace
     // compares with the Linux tool's on a real kernel.
     const char* face = std::getenv("FCP_SIM_FACE");
+    const bool linux_face = face && std::string(face) == "linux";
     std::optional<fcp::sim::windows::PassThroughViews> pass_through;
     std::optional<fcp::sim::windows::ScopedPassThroughPorts> pass_through_ports;
-    if (!face || std::string(face) != "linux") {
+    if (!linux_face) {
       pass_through.emplace(scenario.workstation);
       pass_through_ports.emplace(*pass_through, views.Views().Registry());
     }
@@ -94,7 +99,13 @@ int main(int argc, char** argv) {
     std::vector<char*> tool_args{argv[0]};
     tool_args.insert(tool_args.end(), argv + 2, argv + argc);
     tool_args.push_back(nullptr);
-    exit_code = fcp::ui::LinuxMain(static_cast<int>(tool_args.size() - 1), tool_args.data());
+    // The Linux face reads its command line as the Linux tool does (help, version, warnings, silent
+    // runs without the dialog module) and tells the operator on standard error; the Windows face
+    // does neither, as the Windows tool does not.
+    fcp::os::ScopedPort<fcp::os::OperatorNotices> notices(linux_face ? &fcp::os::StderrNotices() : nullptr);
+    const int tool_argc = static_cast<int>(tool_args.size() - 1);
+    exit_code = linux_face ? fcp::app::RunLinuxFace(tool_argc, tool_args.data())
+                           : fcp::ui::LinuxMain(tool_argc, tool_args.data());
     SaveWindowsState(pass_through);
   }
 

@@ -19,21 +19,26 @@
 
 namespace fcp::ui {
 
-int LinuxMain(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
-
-  // The command line after the program name, as one text (the application cuts it into tokens).
+std::wstring CommandLineText(int argc, char** argv) {
   std::wstring command_line;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) command_line += L' ';
     command_line += text::WidenLocaleText(argv[i]);
   }
+  return command_line;
+}
+
+int LinuxMain(int argc, char** argv, const LinuxMainOptions& main_options) {
+  std::setlocale(LC_ALL, "");
+
+  // The command line after the program name, as one text (the application cuts it into tokens).
+  const std::wstring command_line = CommandLineText(argc, argv);
 
   os::DeviceEvents* device_events = os::InstalledPort<os::DeviceEvents>();
 
   std::unique_ptr<Backend> backend;
 #ifdef FCP_HAVE_GTK
-  if (DisplayNamed()) {
+  if (!main_options.headless && DisplayNamed()) {
     std::error_code error;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
     GtkModuleLoad load = LoadGtkBackend(GtkModuleCandidates(error ? std::filesystem::path() : program.parent_path()),
