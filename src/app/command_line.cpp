@@ -79,7 +79,12 @@ HexScan ScanHex(std::wstring_view token) {
   return scan;
 }
 
-std::string Quoted(std::wstring_view token) { return "'" + text::PrintableAscii(token) + "'"; }
+std::string Quoted(std::wstring_view token) {
+  std::string quoted(1, '\'');
+  quoted += text::PrintableAscii(token);
+  quoted += '\'';
+  return quoted;
+}
 
 bool IsStandaloneWord(std::wstring_view token) {
   return token == L"--help" || token == L"-h" || token == L"--version";

@@ -2,7 +2,9 @@
 
 #include <libusb.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "dfu/diagnostic.h"
 #include "dfu/dfu_mode.h"
@@ -10,6 +12,7 @@
 #include "dfu/interface_list.h"
 #include "dfu/quirks.h"
 #include "dfu/string_descriptor.h"
+#include "os/operator_notices.h"
 #include "text/usb_device_names.h"
 
 namespace fcp::dfu {
@@ -72,6 +75,21 @@ struct EntryFacts {
   const char* alt_name;
   const char* serial_name;
 };
+
+// A device the user may not open through usbfs is left out of the list; without a word the operator
+// would only see that no DFU interface was found for the camera. Said once per device and process,
+// by its IDs and location as the verdict names a camera.
+void SayNoAccess(libusb_device* device, const libusb_device_descriptor& descriptor) {
+  if (os::InstalledPort<os::OperatorNotices>() == nullptr) return;
+  uint8_t ports[kPortPathCapacity] = {};
+  libusb_get_port_numbers(device, ports, kPortPathCapacity);
+  char location[text::kLocationTextLength + 1];
+  text::FormatUsbLocation(ports, location);
+  char ids[16];
+  std::snprintf(ids, sizeof ids, "%04x:%04x", descriptor.idVendor, descriptor.idProduct);
+  os::SayToOperatorOnce(std::string("no access to the USB device ") + ids + " at " + location +
+                        " (its usbfs node): Permission denied; the manual page says which groups an operator needs");
+}
 
 // Step 6.5. Returns false, with the diagnostic, when memory runs out; nothing is linked then.
 bool AddEntry(libusb_device* device, const EntryFacts& facts) {
@@ -139,8 +157,10 @@ bool ProbeConfiguration(libusb_device* device, const libusb_device_descriptor& d
       const bool dfu_mode = IsDfuMode({descriptor.idVendor, descriptor.idProduct, functional.bcdDFUVersion,
                                       setting.bInterfaceProtocol, config.bNumInterfaces});
       libusb_device_handle* handle = nullptr;
-      if (libusb_open(device, &handle) != 0 || handle == nullptr) {
+      const int opened = libusb_open(device, &handle);
+      if (opened != 0 || handle == nullptr) {
         SetDiagnostic("Cannot open DFU device %04x:%04x", descriptor.idVendor, descriptor.idProduct);
+        if (opened == LIBUSB_ERROR_ACCESS) SayNoAccess(device, descriptor);
         break;  // the next interface may still open
       }
       char alt_name[kStringTextSize];

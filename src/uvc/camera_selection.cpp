@@ -1,10 +1,14 @@
 // Camera discovery and selection: the enumerator, open by index, the default / IDs / location
 // selections, and close.
+#include <cstdio>
 #include <memory>
+#include <string>
 
+#include "os/operator_notices.h"
 #include "os/port.h"
 #include "os/video_inputs.h"
 #include "text/ascii_case.h"
+#include "text/widening.h"
 #include "uvc/current_camera.h"
 #include "uvc/device_text.h"
 #include "uvc/uvc.h"
@@ -35,6 +39,24 @@ std::unique_ptr<DeviceMoniker> MonikerAt(MonikerEnumerator& enumerator, int inde
   return moniker;
 }
 
+// A camera the user may not open is passed over like an absent one; without a word the operator
+// would only see "No vaild device.". Said once per camera and process, by its IDs and location as the
+// verdict names a camera.
+void SayNoAccess() {
+  if (fcp::os::InstalledPort<fcp::os::OperatorNotices>() == nullptr) return;
+  const std::wstring path = fcp::text::UpperAscii(Camera().device_path);
+  char ids[16];
+  std::snprintf(ids, sizeof ids, "%04x:%04x", fcp::uvc::HexFieldAfter(path, L"VID_", 4).value_or(0),
+                fcp::uvc::HexFieldAfter(path, L"PID_", 4).value_or(0));
+  std::wstring location;
+  std::string where;
+  if (UVC_ReadDeviceRegValue(L"LocationInformation", location))
+    where = " at " + fcp::text::PrintableAscii(fcp::uvc::LocationTail(location));
+  fcp::os::SayToOperatorOnce(std::string("no access to the camera ") + ids + where +
+                             " (its video node): Permission denied; the manual page says which groups an "
+                             "operator needs");
+}
+
 // Steps after the moniker: properties, filter, control interface, extension unit, signature, status.
 bool OpenMoniker(DeviceMoniker& moniker) {
   CurrentCamera& camera = Camera();
@@ -43,7 +65,9 @@ bool OpenMoniker(DeviceMoniker& moniker) {
   if (bag->Read(L"DevicePath", camera.device_path) != S_OK) return false;
   camera.device_id = fcp::uvc::DeviceIdFromPath(camera.device_path);
   if (bag->Read(L"FriendlyName", camera.friendly_name) != S_OK) return false;
-  if (FAILED(moniker.BindToObject(camera.filter)) || !camera.filter) return false;
+  const HRESULT bound = moniker.BindToObject(camera.filter);
+  if (bound == fcp::os::HresultFromWin32(ERROR_ACCESS_DENIED)) SayNoAccess();
+  if (FAILED(bound) || !camera.filter) return false;
   if (FAILED(camera.filter->QueryKsControl(camera.ks_control)) || !camera.ks_control) return false;
   uint32_t node_id = 0;
   if (!UVC_FindExtensionUnit(node_id)) return false;

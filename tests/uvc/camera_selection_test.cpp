@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "../app/recording_notices.h"
 #include "fake_ports.h"
 #include "uvc/uvc.h"
 
@@ -130,6 +131,20 @@ TEST_F(CameraSelection, AnyFailedOpenStepHidesTheCamera) {
     EXPECT_EQ(CurrentLocation(), L"001.002.000.000.000.000");
     ASSERT_TRUE(UVC_OpenByLocationInfo(L"001.002.000.000.000.000"));
   }
+}
+
+// A camera the user may not open is passed over like any camera that does not open, but the operator
+// is told which one, once however often the selection runs; other failures say nothing.
+TEST_F(CameraSelection, ACameraWithoutAccessIsNamedOnce) {
+  fcp::test::RecordingNotices notices;
+  ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000").bind_to_object =
+      os::HresultFromWin32(ERROR_ACCESS_DENIED);
+  ports_.AddCamera(kVid, 0x0A02, 0, L"6&2&0&0000", L"001.002.000.000.000.000").bind_to_object = E_NOINTERFACE;
+  EXPECT_FALSE(UVC_OpenDefault());
+  EXPECT_FALSE(UVC_OpenByVidPid(kVid, 0x0A01));
+  EXPECT_EQ(notices.Lines(), std::vector<std::string>{"no access to the camera fc01:0a01 at 001.001.000.000.000.000 "
+                                                      "(its video node): Permission denied; the manual page says which "
+                                                      "groups an operator needs"});
 }
 
 TEST_F(CameraSelection, DefaultSkipsSensorCamerasAndOtherInterfaces) {

@@ -7,10 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <mutex>
-#include <set>
 #include <memory>
 #include <span>
 #include <vector>
@@ -49,19 +45,6 @@ HRESULT ResultOfErrno(int error) {
       // UVC driver reports a stall, so that no recovery follows it.
       return HresultFromWin32(31);  // ERROR_GEN_FAILURE
   }
-}
-
-// A camera the user may not open is passed over like an absent one; without a word the operator
-// would only see "no device". Said once per node and process.
-void ReportNoAccess(const std::string& path) {
-  static std::mutex mutex;
-  static std::set<std::string> reported;
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!reported.insert(path).second) return;
-  std::fprintf(stderr,
-               "%s: no access to the camera %s (%s): the tool's udev rule gives the chip maker's cameras to the "
-               "logged-in user and the plugdev group\n",
-               program_invocation_short_name, path.c_str(), std::strerror(EACCES));
 }
 
 struct OpenNode {
@@ -123,8 +106,9 @@ class V4l2Moniker : public DeviceMoniker {
     const std::string path = dev_root_ + "/" + camera_.video_node;
     node->fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (node->fd < 0) {
+      // A node the user may not open comes back as ERROR_ACCESS_DENIED: the camera side tells the
+      // operator.
       const int error = errno;
-      if (error == EACCES || error == EPERM) ReportNoAccess(path);
       return error == ENOENT ? HresultFromWin32(ERROR_FILE_NOT_FOUND) : ResultOfErrno(error);
     }
     filter = MakeUvcFilter(std::move(*vc), IoctlTransport(std::move(node)));

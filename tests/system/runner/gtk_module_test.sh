@@ -4,7 +4,8 @@
 # - with-gtk (not in the sanitizer builds): a display named but unreachable loads the module, which
 #   finds no display, and the run passes headless;
 # - a broken module beside the program, one writable by every user, or none anywhere: a named
-#   display ends the run with 255 and a message naming the module, before any check (no result file).
+#   display ends the run with 255 and a message naming the module, before any check (no result file);
+# - the Linux tool's face: a silent run never loads the module, so a broken one does not matter.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../lib.sh"
 runner=$1 scenario=$2 with_gtk=${3:-}
@@ -63,6 +64,10 @@ expect_refusal() {  # dir, text the message must hold
 }
 run broken "DISPLAY=$display"
 expect_refusal broken "cannot load the dialog module $work/broken/$module"
+run broken "DISPLAY=$display" FCP_SIM_FACE=linux
+if loaded; then fcp_fail "Linux face, silent, display named: the module or GTK was loaded"
+elif ! passed broken; then fcp_fail "Linux face, silent, display named, broken module: exit code $code, not passed"
+else fcp_ok "Linux face, silent, display named: passed without loading the module"; fi
 # A module every user may change is never run, however good it is.
 mkdir "$work/open"
 cp "$runner" "$work/open/runner"

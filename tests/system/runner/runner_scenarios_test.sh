@@ -98,4 +98,37 @@ FCP_SIM_FACE=linux env -u DISPLAY "$exe" "$scenarios/blank_chip.json" -s >/dev/n
 [[ ! -e $work/windows-state.json ]] && fcp_ok "no Windows report on the Linux face" ||
   fcp_fail "a Windows report on the Linux face"
 
+# What the Linux face says on standard error: the warnings, then one line per verdict; a USB device
+# the user may not open through usbfs is named, once, before the failure it causes. The Windows face
+# says nothing there.
+jq '(.devices[] | select(.id == "cam0")).libusb_open_error = "LIBUSB_ERROR_ACCESS"' "$scenarios/blank_chip.json" \
+  > "$work/usbfs_denied.json"
+said() {  # face, scenario, options, expected exit code, expected lines...
+  local face=$1 scenario=$2 options=$3 code=$4 path=$2 err actual expected
+  shift 4
+  [[ $path == /* ]] || path=$scenarios/$path
+  expected=$(printf '%s\n' "$@")
+  set +e
+  err=$(FCP_SIM_FACE=$face env -u DISPLAY "$exe" "$path" $options 2>&1 >/dev/null)
+  actual=$?
+  set -e
+  if [[ $actual == "$code" && $err == "$expected" ]]; then
+    fcp_ok "$face face, $(basename "$scenario") $options: standard error as expected"
+  else
+    fcp_fail "$face face, $(basename "$scenario") $options: exit code $actual (want $code), standard error [$err], want [$expected]"
+  fi
+}
+camera='(camera fc01:f202 at 001.003.000.000.000.000)'
+said linux blank_chip.json "-s" 0 "fixcorepower: PASS $camera"
+said linux faulty_commit.json "-s -pid f202 -vid fc01" 255 "fixcorepower: FAIL: Failed to fix core power. $camera"
+said linux no_camera.json "-s -vid zz extra" 255 \
+  "fixcorepower: the value 'zz' of '-vid' is not a hexadecimal number; it is read as 0000" \
+  "fixcorepower: ignoring the unknown argument 'extra'" "fixcorepower: FAIL: No vaild device. (no camera selected)"
+said linux "$work/usbfs_denied.json" "-s" 255 \
+  "fixcorepower: no access to the USB device fc01:f202 at 001.003.000.000.000.000 (its usbfs node): Permission denied; the manual page says which groups an operator needs" \
+  "fixcorepower: FAIL: Failed to DFU_OpenByLocationInfo $camera"
+fcp_same_bytes "$(ls "$work"/FailedLog_*.txt | tail -1)" 'Failed to DFU_OpenByLocationInfo\r\n' &&
+  fcp_ok "usbfs denied: the failure log as before" || fcp_fail "usbfs denied: the failure log differs"
+said windows no_camera.json "-s -vid zz extra" 255
+
 fcp_finish
