@@ -127,6 +127,7 @@ TEST_F(DialogTest, OneLineForTheOperatorPerVerdict) {
   ops_.error = L"Failed to DFU_Vendorreqset(0x51, 0x0, 40, pbyPatch, 19)\nFailed to fix core power.\n";
   ASSERT_TRUE(backend_.Click(kDialog, IDC_BUTTON_CHECK));
   ASSERT_TRUE(backend_.WaitFor([&] { return notices.Lines().size() == 2; }));
+  ASSERT_TRUE(WaitCheckEnded());  // the line comes before the button is enabled again
   ops_.error.clear();
   ASSERT_TRUE(backend_.Click(kDialog, IDC_BUTTON_CHECK));
   ASSERT_TRUE(backend_.WaitFor([&] { return notices.Lines().size() == 3; }));
