@@ -1,10 +1,10 @@
 # The tool's own driver installer under Wine, on the prefix of the driver stage (70): the embedded
 # x64 image written out, installed as a kernel service, shared by a second process and removed by
-# the last one; the local override; the kept copy's version rule; and the 32-bit tool on 64-bit
-# Windows (tests/system/wine_driver/kvxupx_service_probe.cpp, built by both Windows presets). Then the
-# camera layer's device-setup adapter against Wine's SetupAPI and configuration manager, over a camera
-# the probe writes into the prefix's device database and removes again
-# (tests/os/win32/device_setup_win32_probe.cpp): its "gap" lines name what Wine does not serve.
+# the last one; the local override; the temporary directory left alone; the installed file's version
+# rule; and the 32-bit tool on 64-bit Windows (tests/system/wine_driver/kvxupx_service_probe.cpp, built
+# by both Windows presets). Then the camera layer's device-setup adapter against Wine's SetupAPI and
+# configuration manager, over a camera the probe writes into the prefix's device database and removes
+# again (tests/os/win32/device_setup_win32_probe.cpp): its "gap" lines name what Wine does not serve.
 set -euo pipefail
 : "${FCP_JOBS:=$(nproc)}"
 source scripts/lib/wine.sh

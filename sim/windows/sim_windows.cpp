@@ -6,6 +6,7 @@
 #include "driver/kvxupx_driver.h"
 #include "driver/kvxupx_ioctl.h"
 #include "driver/urb_layout.h"
+#include "passthrough/image_version.h"
 #include "os/device_setup.h"
 #include "text/ascii_case.h"
 
@@ -30,9 +31,15 @@ constexpr DWORD kErrorServiceMarkedForDelete = 1072;
 constexpr DWORD kErrorServiceExists = 1073;
 constexpr DWORD kErrorNoSystemResources = 1450;
 constexpr DWORD kServiceStopPending = 3;
+// Service access rights.
+constexpr DWORD kServiceQueryStatus = 0x0004;
+constexpr DWORD kServiceStart = 0x0010;
+constexpr DWORD kServiceStop = 0x0020;
+constexpr DWORD kDeleteAccess = 0x00010000;
 
-constexpr char kImageTag[8] = {'S', 'I', 'M', 'D', 'R', 'V', '0', '1'};
-constexpr size_t kImageSize = sizeof kImageTag + 2 + 8;
+constexpr char kImageTag[8] = {'S', 'I', 'M', 'D', 'R', 'V', '0', '2'};
+constexpr size_t kMachineOffset = sizeof kImageTag;
+constexpr size_t kHeaderSize = kMachineOffset + 2;
 
 constexpr wchar_t kDriverName[] = L"KVXUPX";
 constexpr wchar_t kDevicePath[] = L"\\\\.\\KVXUPX";
@@ -44,13 +51,20 @@ bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::optional<std::pair<uint16_t, os::FileVersion>> ParseImage(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() != kImageSize || std::memcmp(bytes.data(), kImageTag, sizeof kImageTag) != 0) return std::nullopt;
+// The machine an image is built for; none when it is no driver image.
+std::optional<uint16_t> ImageMachine(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), kImageTag, sizeof kImageTag) != 0) return std::nullopt;
   uint16_t machine;
-  os::FileVersion version;
-  std::memcpy(&machine, bytes.data() + sizeof kImageTag, 2);
-  std::memcpy(version.part, bytes.data() + sizeof kImageTag + 2, 8);
-  return std::make_pair(machine, version);
+  std::memcpy(&machine, bytes.data() + kMachineOffset, 2);
+  return machine;
+}
+
+// "GLOBAL\NAME" for the shared namespace, "SESSION<n>\NAME" for a session's (plain and "Local\").
+std::wstring MutexKey(const std::wstring& name, uint32_t session) {
+  const std::wstring upper = UpperAscii(name);
+  if (StartsWith(upper, L"GLOBAL\\")) return upper;
+  const std::wstring local = StartsWith(upper, L"LOCAL\\") ? upper.substr(6) : upper;
+  return L"SESSION" + std::to_wstring(session) + L"\\" + local;
 }
 
 DWORD ErrorOfStatus(driver::NtStatus status) {
@@ -68,10 +82,11 @@ DWORD ErrorOfStatus(driver::NtStatus status) {
 }  // namespace
 
 std::vector<uint8_t> SimDriverImage(uint16_t machine, os::FileVersion version) {
-  std::vector<uint8_t> bytes(kImageSize);
+  std::vector<uint8_t> bytes(kHeaderSize);
   std::memcpy(bytes.data(), kImageTag, sizeof kImageTag);
-  std::memcpy(bytes.data() + sizeof kImageTag, &machine, 2);
-  std::memcpy(bytes.data() + sizeof kImageTag + 2, version.part, 8);
+  std::memcpy(bytes.data() + kMachineOffset, &machine, 2);
+  const std::vector<uint8_t> resource = passthrough::VersionInfoBlock(version);
+  bytes.insert(bytes.end(), resource.begin(), resource.end());
   return bytes;
 }
 
@@ -93,9 +108,9 @@ SimWindows::~SimWindows() {
   if (driver_loaded_) driver::UnloadDevice(extension_);
 }
 
-std::unique_ptr<SimWindowsProcess> SimWindows::StartProcess(bool is_64bit) {
+std::unique_ptr<SimWindowsProcess> SimWindows::StartProcess(bool is_64bit, uint32_t session) {
   std::lock_guard lock(mutex_);
-  auto process = std::make_unique<SimWindowsProcess>(*this, next_pid_++, is_64bit);
+  auto process = std::make_unique<SimWindowsProcess>(*this, next_pid_++, is_64bit, session);
   processes_.insert(process.get());
   return process;
 }
@@ -118,6 +133,26 @@ std::optional<std::vector<uint8_t>> SimWindows::FileBytes(const std::wstring& pa
   auto it = files_.find(Key(path));
   if (it == files_.end()) return std::nullopt;
   return it->second.bytes;
+}
+
+void SimWindows::PutLink(const std::wstring& path, std::vector<uint8_t> bytes, os::FileSecurity security) {
+  std::lock_guard lock(mutex_);
+  files_[Key(path)] = File{std::move(bytes), std::move(security), true};
+}
+
+std::set<std::wstring> SimWindows::FilesChanged() const {
+  std::lock_guard lock(mutex_);
+  return files_changed_;
+}
+
+int SimWindows::EndlessWaits() const {
+  std::lock_guard lock(mutex_);
+  return endless_waits_;
+}
+
+int SimWindows::CallsWithRedirectionOff() const {
+  std::lock_guard lock(mutex_);
+  return calls_with_redirection_off_;
 }
 
 void SimWindows::RemoveFile(const std::wstring& path) {
@@ -160,7 +195,13 @@ std::vector<uint8_t> SimWindows::LoadedImage() const {
 
 bool SimWindows::MutexExists(const std::wstring& name) const {
   std::lock_guard lock(mutex_);
-  return mutexes_.count(UpperAscii(name)) != 0;
+  const std::wstring upper = UpperAscii(name);
+  for (const auto& [key, mutex] : mutexes_) {
+    if (key == upper || (key.size() > upper.size() && key.compare(key.size() - upper.size(), upper.size(), upper) == 0 &&
+                         key[key.size() - upper.size() - 1] == L'\\'))
+      return true;
+  }
+  return false;
 }
 
 std::vector<std::vector<uint8_t>> SimWindows::ControlBlocks() const {
@@ -222,8 +263,8 @@ void SimWindows::PublishRefCount() {
 
 // --- A process.
 
-SimWindowsProcess::SimWindowsProcess(SimWindows& machine, uint32_t pid, bool is_64bit)
-    : machine_(machine), pid_(pid), is_64bit_(is_64bit) {}
+SimWindowsProcess::SimWindowsProcess(SimWindows& machine, uint32_t pid, bool is_64bit, uint32_t session)
+    : machine_(machine), pid_(pid), is_64bit_(is_64bit), session_(session) {}
 
 SimWindowsProcess::~SimWindowsProcess() {
   Die();
@@ -235,10 +276,16 @@ bool SimWindowsProcess::Wow64() const {
   return !is_64bit_ && (machine_.native_machine_ == os::kMachineAmd64 || machine_.native_machine_ == os::kMachineArm64);
 }
 
+void SimWindowsProcess::Hang() {
+  std::lock_guard lock(machine_.mutex_);
+  machine_.hung_.insert(pid_);
+}
+
 void SimWindowsProcess::Die() {
   std::unique_lock lock(machine_.mutex_);
   if (dead_) return;
   dead_ = true;
+  machine_.hung_.erase(pid_);
   for (auto& [name, mutex] : machine_.mutexes_) {
     if (mutex.owner != pid_) continue;
     mutex.owner = 0;
@@ -298,10 +345,6 @@ std::wstring SimWindowsProcess::SystemDirectory() {
   return SimWindows::kSystemDirectory;
 }
 
-std::wstring SimWindowsProcess::TempPath() {
-  return machine_.queries_.directories_unknown ? L"" : SimWindows::kTempPath;
-}
-
 std::wstring SimWindowsProcess::Resolve(const std::wstring& path) const {
   std::wstring key = SimWindows::Key(path);
   const std::wstring system = UpperAscii(SimWindows::kSystemDirectory);
@@ -310,20 +353,21 @@ std::wstring SimWindowsProcess::Resolve(const std::wstring& path) const {
   return key;
 }
 
-bool SimWindowsProcess::CanOpenForRead(const std::wstring& path) {
+bool SimWindowsProcess::ReadWholeFile(const std::wstring& path, size_t max_size, os::FileContents* contents) {
   std::lock_guard lock(machine_.mutex_);
-  if (machine_.files_.count(Resolve(path))) return true;
-  return Fail(kErrorFileNotFound);
-}
-
-bool SimWindowsProcess::FileExists(const std::wstring& path) {
-  std::lock_guard lock(machine_.mutex_);
-  return machine_.files_.count(Resolve(path)) != 0;
+  auto it = machine_.files_.find(Resolve(path));
+  if (it == machine_.files_.end()) return Fail(kErrorFileNotFound);
+  if (it->second.bytes.size() > max_size) return Fail(223);  // ERROR_FILE_TOO_LARGE
+  contents->bytes = it->second.bytes;
+  contents->security = it->second.security;
+  contents->plain = !it->second.link;
+  return true;
 }
 
 bool SimWindowsProcess::WriteNewFile(const std::wstring& path, const uint8_t* bytes, size_t size, bool* created) {
   std::lock_guard lock(machine_.mutex_);
   const std::wstring key = Resolve(path);
+  machine_.files_changed_.insert(key);
   auto& file = machine_.files_[key];
   file = SimWindows::File{{}, {os::Principal::kAdministrators, {os::Principal::kAdministrators}}};
   *created = true;
@@ -333,21 +377,10 @@ bool SimWindowsProcess::WriteNewFile(const std::wstring& path, const uint8_t* by
   return true;
 }
 
-bool SimWindowsProcess::CopyFileOver(const std::wstring& from, const std::wstring& to) {
-  std::lock_guard lock(machine_.mutex_);
-  const std::wstring source = Resolve(from), target = Resolve(to);
-  auto it = machine_.files_.find(source);
-  if (it == machine_.files_.end()) return Fail(kErrorFileNotFound);
-  if (source == target) return Fail(kErrorSharingViolation);
-  if (!machine_.fail_copies_to_.empty() && target.find(UpperAscii(machine_.fail_copies_to_)) != std::wstring::npos)
-    return Fail(kErrorAccessDenied);
-  machine_.files_[target] = SimWindows::File{it->second.bytes, {os::Principal::kAdministrators, {os::Principal::kAdministrators}}};
-  return true;
-}
-
 bool SimWindowsProcess::DeleteFileAt(const std::wstring& path) {
   std::lock_guard lock(machine_.mutex_);
   const std::wstring key = Resolve(path);
+  machine_.files_changed_.insert(key);
   // A loaded driver's file is in use.
   if (machine_.driver_loaded_) {
     for (const auto& [name, service] : machine_.services_) {
@@ -359,28 +392,10 @@ bool SimWindowsProcess::DeleteFileAt(const std::wstring& path) {
   return true;
 }
 
-bool SimWindowsProcess::ReadFileVersion(const std::wstring& path, os::FileVersion* version) {
-  std::lock_guard lock(machine_.mutex_);
-  auto it = machine_.files_.find(Resolve(path));
-  if (it == machine_.files_.end()) return Fail(kErrorFileNotFound);
-  const auto image = ParseImage(it->second.bytes);
-  if (!image) return Fail(1813);  // ERROR_RESOURCE_TYPE_NOT_FOUND
-  *version = image->second;
-  return true;
-}
-
-bool SimWindowsProcess::ReadFileSecurity(const std::wstring& path, os::FileSecurity* security) {
-  std::lock_guard lock(machine_.mutex_);
-  auto it = machine_.files_.find(Resolve(path));
-  if (it == machine_.files_.end()) return Fail(kErrorFileNotFound);
-  *security = it->second.security;
-  return true;
-}
-
-os::SystemHandle SimWindowsProcess::NewHandle(Kind kind, std::wstring name) {
+os::SystemHandle SimWindowsProcess::NewHandle(Kind kind, std::wstring name, DWORD access) {
   const os::SystemHandle handle = machine_.next_handle_;
   machine_.next_handle_ += 4;
-  handles_[handle] = Handle{kind, std::move(name)};
+  handles_[handle] = Handle{kind, std::move(name), access};
   return handle;
 }
 
@@ -391,7 +406,7 @@ const SimWindowsProcess::Handle* SimWindowsProcess::Find(os::SystemHandle handle
 
 os::SystemHandle SimWindowsProcess::CreateNamedMutex(const std::wstring& name) {
   std::lock_guard lock(machine_.mutex_);
-  const std::wstring key = UpperAscii(name);
+  const std::wstring key = MutexKey(name, session_);
   ++machine_.mutexes_[key].handles;
   return NewHandle(Kind::kMutex, key);
 }
@@ -405,10 +420,17 @@ DWORD SimWindowsProcess::WaitForObject(os::SystemHandle handle, DWORD timeout_ms
   }
   SimWindows::Mutex& mutex = machine_.mutexes_.at(h->name);
   auto free = [&] { return mutex.owner == 0 || mutex.owner == pid_; };
+  if (!free() && machine_.hung_.count(mutex.owner)) {
+    // Its owner will never release it: a bounded wait ends (at once here), an endless one never would.
+    if (timeout_ms != os::kInfinite) return os::kWaitTimeout;
+    ++machine_.endless_waits_;
+    last_error_ = kErrorInvalidHandle;
+    return os::kWaitFailed;
+  }
   if (timeout_ms == os::kInfinite) {
     machine_.mutex_released_.wait(lock, free);
   } else if (!machine_.mutex_released_.wait_for(lock, std::chrono::milliseconds(timeout_ms), free)) {
-    return 0x102;  // WAIT_TIMEOUT
+    return os::kWaitTimeout;
   }
   mutex.owner = pid_;
   ++mutex.recursion;
@@ -474,44 +496,56 @@ BOOL SimWindowsProcess::CloseLocked(os::SystemHandle handle, std::unique_lock<st
 
 os::SystemHandle SimWindowsProcess::OpenServiceManager(DWORD) {
   std::lock_guard lock(machine_.mutex_);
+  // The service manager's client library may need loading: not while redirection is off.
+  if (redirection_off_) ++machine_.calls_with_redirection_off_;
   return NewHandle(Kind::kManager, L"");
 }
 
-os::SystemHandle SimWindowsProcess::OpenDriverService(os::SystemHandle manager, const std::wstring& name, DWORD) {
+os::SystemHandle SimWindowsProcess::OpenDriverService(os::SystemHandle manager, const std::wstring& name,
+                                                      DWORD access) {
   std::lock_guard lock(machine_.mutex_);
   if (!Find(manager, Kind::kManager)) return Fail(kErrorInvalidHandle);
   const std::wstring key = UpperAscii(name);
   auto it = machine_.services_.find(key);
   if (it == machine_.services_.end()) return Fail(os::kErrorServiceDoesNotExist);
   if (it->second.delete_pending) return Fail(kErrorServiceMarkedForDelete);
-  return NewHandle(Kind::kService, key);
+  return NewHandle(Kind::kService, key, access);
 }
 
 os::SystemHandle SimWindowsProcess::CreateDriverService(os::SystemHandle manager, const std::wstring& name,
-                                                        const std::wstring&, DWORD, DWORD type, DWORD start, DWORD,
+                                                        const std::wstring& display_name, DWORD access, DWORD type,
+                                                        DWORD start, DWORD error_control,
                                                         const std::wstring& binary_path) {
   std::lock_guard lock(machine_.mutex_);
   if (!Find(manager, Kind::kManager)) return Fail(kErrorInvalidHandle);
   if (machine_.fail_create_service_) return Fail(kErrorAccessDenied);
   const std::wstring key = UpperAscii(name);
   if (machine_.services_.count(key)) return Fail(kErrorServiceExists);
-  machine_.services_[key] = SimWindows::Service{binary_path, type, start};
+  SimWindows::Service created;
+  created.binary_path = binary_path;
+  created.type = type;
+  created.start = start;
+  created.display_name = display_name;
+  created.error_control = error_control;
+  created.access = access;
+  machine_.services_[key] = created;
   machine_.registry_.CreateKey(std::wstring(kServicesKey) + key);
-  return NewHandle(Kind::kService, key);
+  return NewHandle(Kind::kService, key, access);
 }
 
 BOOL SimWindowsProcess::StartDriverService(os::SystemHandle service) {
   std::lock_guard lock(machine_.mutex_);
   const Handle* h = Find(service, Kind::kService);
   if (!h) return Fail(kErrorInvalidHandle);
+  if (!NeedAccess(*h, kServiceStart)) return 0;
   SimWindows::Service& s = machine_.services_.at(h->name);
   if (s.state != os::kServiceStopped) return Fail(kErrorServiceAlreadyRunning);
   if (machine_.fail_start_service_) return Fail(kErrorGenFailure);
   // The kernel reads the binary path as it is: no redirection.
   auto file = machine_.files_.find(SimWindows::Key(s.binary_path));
   if (file == machine_.files_.end()) return Fail(kErrorFileNotFound);
-  const auto image = ParseImage(file->second.bytes);
-  if (!image || image->first != machine_.native_machine_) return Fail(kErrorBadExeFormat);
+  const auto machine = ImageMachine(file->second.bytes);
+  if (!machine || *machine != machine_.native_machine_) return Fail(kErrorBadExeFormat);
   machine_.LoadDriver(file->second.bytes);
   s.state = os::kServiceRunning;
   return 1;
@@ -521,6 +555,7 @@ BOOL SimWindowsProcess::ControlDriverService(os::SystemHandle service, DWORD con
   std::lock_guard lock(machine_.mutex_);
   const Handle* h = Find(service, Kind::kService);
   if (!h) return Fail(kErrorInvalidHandle);
+  if (!NeedAccess(*h, kServiceStop)) return 0;
   SimWindows::Service& s = machine_.services_.at(h->name);
   *state = s.state;
   if (control != os::kServiceControlStop) return Fail(kErrorInvalidFunction);
@@ -535,6 +570,7 @@ BOOL SimWindowsProcess::QueryDriverServiceStatus(os::SystemHandle service, DWORD
   std::lock_guard lock(machine_.mutex_);
   const Handle* h = Find(service, Kind::kService);
   if (!h) return Fail(kErrorInvalidHandle);
+  if (!NeedAccess(*h, kServiceQueryStatus)) return 0;
   *state = machine_.services_.at(h->name).state;
   return 1;
 }
@@ -543,6 +579,7 @@ BOOL SimWindowsProcess::DeleteDriverService(os::SystemHandle service) {
   std::lock_guard lock(machine_.mutex_);
   const Handle* h = Find(service, Kind::kService);
   if (!h) return Fail(kErrorInvalidHandle);
+  if (!NeedAccess(*h, kDeleteAccess)) return 0;
   SimWindows::Service& s = machine_.services_.at(h->name);
   if (s.delete_pending) return Fail(kErrorServiceMarkedForDelete);
   if (s.state == os::kServiceStopped) {
@@ -561,6 +598,7 @@ BOOL SimWindowsProcess::CloseServiceManagerHandle(os::SystemHandle handle) {
 
 os::SystemHandle SimWindowsProcess::Open(const std::wstring& path) {
   std::lock_guard lock(machine_.mutex_);
+  if (redirection_off_) ++machine_.calls_with_redirection_off_;
   if (UpperAscii(path) != kDevicePath || !machine_.driver_loaded_) return Fail(kErrorFileNotFound);
   auto service = machine_.services_.find(kDriverName);
   if (service == machine_.services_.end() || service->second.state != os::kServiceRunning)

@@ -6,7 +6,11 @@
 // last error and bitness. A process can die holding handles and mutexes.
 //
 // Driver files here are small stand-ins (SimDriverImage): a tag, the machine they are built for and a
-// four-part version, which the version reader and the driver loader read.
+// version resource's fixed information, which the installer and the driver loader read.
+//
+// Named mutexes live in namespaces as on Windows: a plain name is the creating process's session's,
+// "Global\" names are shared by every session. The service manager keeps what a service was created
+// with and grants each handle only the access it asked for.
 #pragma once
 #include <condition_variable>
 #include <cstdint>
@@ -46,6 +50,9 @@ class SimWindows {
     DWORD start = 0;
     DWORD state = os::kServiceStopped;  // kServiceStopped, 3 (stop pending) or kServiceRunning
     bool delete_pending = false;
+    std::wstring display_name;
+    DWORD error_control = 0xFFFFFFFF;
+    DWORD access = 0;  // what the creator's handle was granted
   };
 
   // Which platform queries this Windows has (older versions lack the newer ones).
@@ -55,7 +62,7 @@ class SimWindows {
     bool fs_redirection = true;
     bool is_wow64_process2_fails = false;
     bool disable_redirection_fails = false;
-    bool directories_unknown = false;  // GetSystemDirectoryW and GetTempPathW fail
+    bool directories_unknown = false;  // GetSystemDirectoryW fails
   };
 
   explicit SimWindows(uint16_t native_machine = os::kMachineAmd64);
@@ -65,12 +72,15 @@ class SimWindows {
 
   uint16_t NativeMachine() const { return native_machine_; }
   PlatformQueries& Queries() { return queries_; }
-  // A process of the tool; `is_64bit` false: a 32-bit build (under WOW64 on 64-bit Windows).
-  std::unique_ptr<SimWindowsProcess> StartProcess(bool is_64bit = true);
+  // A process of the tool; `is_64bit` false: a 32-bit build (under WOW64 on 64-bit Windows). It runs
+  // in `session` (1: the desktop's; 0: the services').
+  std::unique_ptr<SimWindowsProcess> StartProcess(bool is_64bit = true, uint32_t session = 1);
 
   // --- Files (paths without regard to case). New files belong to the administrators.
   void PutFile(const std::wstring& path, std::vector<uint8_t> bytes,
                os::FileSecurity security = {os::Principal::kAdministrators, {os::Principal::kAdministrators}});
+  // A link (hard link, symbolic link or junction) under the name: readers see a file that is not plain.
+  void PutLink(const std::wstring& path, std::vector<uint8_t> bytes, os::FileSecurity security);
   std::optional<std::vector<uint8_t>> FileBytes(const std::wstring& path) const;
   bool HasFile(const std::wstring& path) const { return FileBytes(path).has_value(); }
   void RemoveFile(const std::wstring& path);
@@ -78,7 +88,8 @@ class SimWindows {
   std::set<std::wstring> Files() const;
   // Writing a file whose path contains this text fails after creating it (empty: never).
   void FailWritesTo(std::wstring fragment) { fail_writes_to_ = std::move(fragment); }
-  void FailCopiesTo(std::wstring fragment) { fail_copies_to_ = std::move(fragment); }
+  // Every path some process wrote or deleted (upper case, as the process resolved it).
+  std::set<std::wstring> FilesChanged() const;
 
   // --- Services and registry.
   std::optional<Service> ServiceNamed(const std::wstring& name) const;
@@ -94,8 +105,13 @@ class SimWindows {
   // The image the driver was last loaded from.
   std::vector<uint8_t> LoadedImage() const;
 
-  // --- Named mutexes: whether one exists (some process holds a handle) and who owns it.
+  // --- Named mutexes: whether one of the name exists in any namespace (some process holds a handle).
   bool MutexExists(const std::wstring& name) const;
+  // Waits without end on a mutex that a hung process holds: a real process would never return from
+  // them (here they fail at once).
+  int EndlessWaits() const;
+  // Service-manager calls and device opens made while the caller had file-system redirection off.
+  int CallsWithRedirectionOff() const;
 
   // --- Everything the machine holds at one moment, taken at once: what a run may leave behind.
   struct NamedMutex {
@@ -131,6 +147,7 @@ class SimWindows {
   struct File {
     std::vector<uint8_t> bytes;
     os::FileSecurity security;
+    bool link = false;
   };
   struct Mutex {
     int handles = 0;
@@ -169,7 +186,11 @@ class SimWindows {
   std::vector<std::unique_ptr<char>> late_closes_;  // file objects whose close the driver has not heard
   std::vector<std::vector<uint8_t>> control_blocks_;
   std::vector<std::vector<uint8_t>> request_blocks_;
-  std::wstring fail_writes_to_, fail_copies_to_;
+  std::wstring fail_writes_to_;
+  std::set<std::wstring> files_changed_;
+  std::set<uint32_t> hung_;  // processes that never release what they hold
+  int endless_waits_ = 0;
+  int calls_with_redirection_off_ = 0;
   bool fail_create_service_ = false, fail_start_service_ = false, fail_device_open_ = false;
   uint32_t next_pid_ = 100;
   std::set<const SimWindowsProcess*> processes_;  // living processes, for Holding()
@@ -178,7 +199,7 @@ class SimWindows {
 
 class SimWindowsProcess final : public os::DriverHost, public os::DriverDevice, public os::DeviceRegistry {
  public:
-  SimWindowsProcess(SimWindows& machine, uint32_t pid, bool is_64bit);
+  SimWindowsProcess(SimWindows& machine, uint32_t pid, bool is_64bit, uint32_t session = 1);
   ~SimWindowsProcess() override;  // ends the process: Die()
   uint32_t Pid() const { return pid_; }
   bool Is64bit() const { return is_64bit_; }
@@ -186,7 +207,10 @@ class SimWindowsProcess final : public os::DriverHost, public os::DriverDevice, 
   // The process ends without cleaning up: the system closes its handles (the driver hears the
   // close of its device) and the mutexes it owns are abandoned.
   void Die();
+  // The process stops responding, holding all it holds: others' waits for its mutexes time out.
+  void Hang();
   size_t OpenHandles() const { return handles_.size(); }
+  bool RedirectionIsOff() const { return redirection_off_; }
 
   // os::DriverHost
   os::LookedUp IsWow64Process2(uint16_t* process_machine, uint16_t* native_machine) override;
@@ -195,14 +219,9 @@ class SimWindowsProcess final : public os::DriverHost, public os::DriverDevice, 
   os::LookedUp DisableFsRedirection(uintptr_t* cookie) override;
   os::LookedUp RevertFsRedirection(uintptr_t cookie) override;
   std::wstring SystemDirectory() override;
-  std::wstring TempPath() override;
-  bool CanOpenForRead(const std::wstring& path) override;
-  bool FileExists(const std::wstring& path) override;
+  bool ReadWholeFile(const std::wstring& path, size_t max_size, os::FileContents* contents) override;
   bool WriteNewFile(const std::wstring& path, const uint8_t* bytes, size_t size, bool* created) override;
-  bool CopyFileOver(const std::wstring& from, const std::wstring& to) override;
   bool DeleteFileAt(const std::wstring& path) override;
-  bool ReadFileVersion(const std::wstring& path, os::FileVersion* version) override;
-  bool ReadFileSecurity(const std::wstring& path, os::FileSecurity* security) override;
   os::SystemHandle CreateNamedMutex(const std::wstring& name) override;
   DWORD WaitForObject(os::SystemHandle handle, DWORD timeout_ms) override;
   BOOL ReleaseNamedMutex(os::SystemHandle handle) override;
@@ -238,20 +257,25 @@ class SimWindowsProcess final : public os::DriverHost, public os::DriverDevice, 
   enum class Kind { kMutex, kManager, kService, kDevice };
   struct Handle {
     Kind kind;
-    std::wstring name;  // mutex or service name (upper case)
+    std::wstring name;  // mutex (with its namespace) or service name (upper case)
+    DWORD access = 0;   // what a service handle was granted
   };
+  BOOL NeedAccess(const Handle& service, DWORD right) {
+    return (service.access & right) == right ? 1 : Fail(5);  // ERROR_ACCESS_DENIED
+  }
   std::wstring Resolve(const std::wstring& path) const;  // WOW64 file-system redirection
   BOOL Fail(DWORD error) {
     last_error_ = error;
     return 0;
   }
-  os::SystemHandle NewHandle(Kind kind, std::wstring name);  // with the machine's lock held
+  os::SystemHandle NewHandle(Kind kind, std::wstring name, DWORD access = 0);  // with the machine's lock held
   const Handle* Find(os::SystemHandle handle, Kind kind) const;
   BOOL CloseLocked(os::SystemHandle handle, std::unique_lock<std::mutex>& lock);
 
   SimWindows& machine_;
   uint32_t pid_;
   bool is_64bit_;
+  uint32_t session_;
   bool redirection_off_ = false;
   bool dead_ = false;
   DWORD last_error_ = 0;

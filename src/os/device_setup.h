@@ -37,6 +37,7 @@ inline constexpr DWORD kSpdrpLocationPaths = 0x23;
 inline constexpr ConfigRet kCrSuccess = 0x00;
 inline constexpr ConfigRet kCrNoSuchDevnode = 0x0D;
 inline constexpr ConfigRet kCrBufferSmall = 0x1A;
+inline constexpr ConfigRet kCrInvalidDeviceId = 0x1E;
 inline constexpr uint32_t kDnHasProblem = 0x00000400;
 
 // Win32 error codes the camera layer looks at.

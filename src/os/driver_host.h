@@ -1,6 +1,5 @@
 // Port: what the pass-through driver's installer needs from Windows: the processor and WOW64 facts
-// (some functions looked up at run time), file-system redirection, files and their version
-// resources and security, the named mutex, the service control manager, and the thread's last error.
+// (some functions looked up at run time), file-system redirection, files and their security, the named mutex, the service control manager, and the thread's last error.
 //
 // Shaped after the Win32 calls (named so that no Win32 macro renames them); results keep the platform's codes (BOOL, wait results, service
 // states, Win32 error codes). Handles are opaque pointer-sized values, 0 for none.
@@ -27,6 +26,7 @@ inline constexpr uint16_t kProcessorArchitectureArm64 = 12;
 // Wait results.
 inline constexpr DWORD kWaitObject0 = 0x00000000;
 inline constexpr DWORD kWaitAbandoned = 0x00000080;
+inline constexpr DWORD kWaitTimeout = 0x00000102;
 inline constexpr DWORD kWaitFailed = 0xFFFFFFFF;
 inline constexpr DWORD kInfinite = 0xFFFFFFFF;
 
@@ -62,6 +62,14 @@ struct FileSecurity {
   std::vector<Principal> writers;
 };
 
+// A file as read through one handle: its bytes and security, and whether it is a plain file (not a
+// reparse point, one name only): a link would let whoever made it choose what the name shows.
+struct FileContents {
+  std::vector<uint8_t> bytes;
+  FileSecurity security;
+  bool plain = false;
+};
+
 // A function looked up at run time: missing, called and failed, or called and succeeded.
 enum class LookedUp { kMissing, kFailed, kOk };
 
@@ -81,19 +89,15 @@ class DriverHost {
 
   // --- Files. Paths are the platform's (drive letters, backslashes).
   virtual std::wstring SystemDirectory() = 0;  // GetSystemDirectoryW; empty on failure
-  virtual std::wstring TempPath() = 0;         // GetTempPathW (ends in a backslash); empty on failure
-  // CreateFileW(read, share read, open existing) succeeds; the handle is closed again at once.
-  virtual bool CanOpenForRead(const std::wstring& path) = 0;
-  virtual bool FileExists(const std::wstring& path) = 0;  // GetFileAttributesW != INVALID
-  // CreateFileW(write, share read and write, create always) and WriteFile of all bytes. `created`
-  // tells whether the file came to exist, also when writing then failed.
+  // One file read whole through one handle: CreateFileW(read and read-control, share read, open
+  // existing, not following a reparse point), its owner and access list from that handle
+  // (GetSecurityInfo), its bytes (ReadFile). False when it does not open, is larger than `max_size`, or
+  // cannot be read whole.
+  virtual bool ReadWholeFile(const std::wstring& path, size_t max_size, FileContents* contents) = 0;
+  // CreateFileW(write, no sharing, create always) and WriteFile of all bytes, through that one handle.
+  // `created` tells whether the file came to exist, also when writing then failed.
   virtual bool WriteNewFile(const std::wstring& path, const uint8_t* bytes, size_t size, bool* created) = 0;
-  virtual bool CopyFileOver(const std::wstring& from, const std::wstring& to) = 0;  // overwriting
   virtual bool DeleteFileAt(const std::wstring& path) = 0;
-  // GetFileVersionInfoSizeW, GetFileVersionInfoW, VerQueryValueW("\\"): the fixed file version.
-  virtual bool ReadFileVersion(const std::wstring& path, FileVersion* version) = 0;
-  // Owner and access list of a file (GetNamedSecurityInfoW); false when they cannot be read.
-  virtual bool ReadFileSecurity(const std::wstring& path, FileSecurity* security) = 0;
 
   // --- Named mutex.
   virtual SystemHandle CreateNamedMutex(const std::wstring& name) = 0;  // not owned; 0 on failure

@@ -119,7 +119,8 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
   uint32_t transport = kTransportOther;
 
   wchar_t id[fcp::passthrough::kDeviceIdChars] = {};
-  setup->GetDeviceId(node, id, fcp::passthrough::kDeviceIdChars, 0);
+  if (const fcp::os::ConfigRet read = fcp::passthrough::ReadDeviceId(*setup, node, id); read != fcp::os::kCrSuccess)
+    return read;
   const DeviceInfoSet set = setup->GetClassDevs(
       nullptr, id, fcp::os::kDigcfPresent | fcp::os::kDigcfAllClasses | fcp::os::kDigcfDeviceInterface);
   {
@@ -170,7 +171,11 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
   local.ancestor_count = 1;
   DevInst current = node;
   wchar_t current_id[fcp::passthrough::kDeviceIdChars] = {};
-  setup->GetDeviceId(current, current_id, fcp::passthrough::kDeviceIdChars, 0);
+  if (const fcp::os::ConfigRet read = fcp::passthrough::ReadDeviceId(*setup, current, current_id);
+      read != fcp::os::kCrSuccess) {
+    setup->DestroyDeviceInfoList(set);
+    return read;
+  }
   if (const size_t mi = FindIgnoringCase(current_id, L"MI_"); mi != std::wstring_view::npos) {
     local.interface_number = InterfaceNumber(current_id, mi);
     DevInst parent = 0;
@@ -212,7 +217,12 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
     current = parent;
     local.ancestors[local.ancestor_count++] = parent;
     wchar_t parent_id[fcp::passthrough::kDeviceIdChars] = {};
-    setup->GetDeviceId(parent, parent_id, fcp::passthrough::kDeviceIdChars, 0);
+    // A hub whose ID cannot be read cannot be told from the root hub: the walk fails.
+    if (const fcp::os::ConfigRet read = fcp::passthrough::ReadDeviceId(*setup, parent, parent_id);
+        read != fcp::os::kCrSuccess) {
+      Release(*setup, handle, low, high);
+      return read;
+    }
     local.root_hub_kind = RootHubKind(parent_id);
     if (ContainsAny(parent_id, kWalkStops)) {
       reached_root = true;

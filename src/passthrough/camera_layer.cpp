@@ -51,10 +51,13 @@ bool CountDevices(DeviceSetup& setup, DeviceInfoSet set, int32_t& total, DWORD& 
   return error == fcp::os::kErrorNoMoreItems;
 }
 
-void FillRecord(DeviceSetup& setup, DeviceInfoSet set, const DeviceInfoData& device, DWORD index_in_class,
-                KvCamDeviceInfo& record) {
+// A record without its device's ID is not handed out: the result is the configuration manager's.
+fcp::os::ConfigRet FillRecord(DeviceSetup& setup, DeviceInfoSet set, const DeviceInfoData& device,
+                              DWORD index_in_class, KvCamDeviceInfo& record) {
   wchar_t id[fcp::passthrough::kDeviceIdChars] = {};
-  setup.GetDeviceId(device.dev_inst, id, fcp::passthrough::kDeviceIdChars, 0);
+  if (const fcp::os::ConfigRet read = fcp::passthrough::ReadDeviceId(setup, device.dev_inst, id);
+      read != fcp::os::kCrSuccess)
+    return read;
   if (!fcp::passthrough::ReadTextProperty(setup, set, device, fcp::os::kSpdrpFriendlyName, record.display_name)) {
     // At most 28 characters: the text always fits, so there is no failure to look at.
     (void)std::swprintf(record.display_name, kKvCamTextChars, L"Usb Video Device #%d",
@@ -62,6 +65,7 @@ void FillRecord(DeviceSetup& setup, DeviceInfoSet set, const DeviceInfoData& dev
   }
   record.dev_inst = device.dev_inst;
   fcp::passthrough::CopyText(id, record.device_instance_id);
+  return fcp::os::kCrSuccess;
 }
 
 void DestroySets(DeviceSetup& setup, DeviceInfoSet image, DeviceInfoSet camera) {
@@ -129,10 +133,10 @@ DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t /*cla
   for (const DeviceInfoSet set : {image, camera}) {
     DeviceInfoData device;
     DWORD index = 0;
-    for (; filled < total && setup->EnumDeviceInfo(set, index, &device); ++index) {
-      if (Counts(*setup, device.dev_inst)) FillRecord(*setup, set, device, index, array[filled++]);
+    for (; failure == 0 && filled < total && setup->EnumDeviceInfo(set, index, &device); ++index) {
+      if (Counts(*setup, device.dev_inst)) failure = FillRecord(*setup, set, device, index, array[filled++]);
     }
-    if (filled == total) break;
+    if (failure != 0 || filled == total) break;
     const DWORD ended = setup->LastError();
     if (set == image && ended == fcp::os::kErrorNoMoreItems) continue;
     failure = ended != 0 ? ended : fcp::os::kErrorNoMoreItems;
@@ -156,7 +160,8 @@ DWORD KvCam_OpenInterface(DevInst node, const Guid& interface_class, InterfaceHa
   auto* setup = fcp::os::InstalledPort<DeviceSetup>();
   if (setup == nullptr) return kErrorNotSupported;
   wchar_t id[fcp::passthrough::kDeviceIdChars] = {};
-  setup->GetDeviceId(node, id, fcp::passthrough::kDeviceIdChars, 0);
+  if (const fcp::os::ConfigRet read = fcp::passthrough::ReadDeviceId(*setup, node, id); read != fcp::os::kCrSuccess)
+    return read;
   const DeviceInfoSet set = setup->GetClassDevs(
       nullptr, id, fcp::os::kDigcfPresent | fcp::os::kDigcfAllClasses | fcp::os::kDigcfDeviceInterface);
   if (set == fcp::os::kInvalidDeviceInfoSet) return setup->LastError();

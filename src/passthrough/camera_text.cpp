@@ -7,6 +7,16 @@
 
 namespace fcp::passthrough {
 
+os::ConfigRet ReadDeviceId(os::DeviceSetup& setup, os::DevInst node, wchar_t (&id)[kDeviceIdChars]) {
+  std::fill_n(id, kDeviceIdChars, L'\0');
+  os::ConfigRet result = setup.GetDeviceId(node, id, kDeviceIdChars, 0);
+  // An ID that fills the buffer to the last character came without its terminator: it may be cut.
+  if (result == os::kCrSuccess && id[kDeviceIdChars - 1] != L'\0') result = os::kCrBufferSmall;
+  if (result == os::kCrSuccess && id[0] == L'\0') result = os::kCrInvalidDeviceId;
+  if (result != os::kCrSuccess) id[0] = L'\0';
+  return result;
+}
+
 void CopyText(std::wstring_view text, wchar_t (&field)[kKvCamTextChars]) {
   const size_t n = std::min<size_t>(text.size(), kKvCamTextChars - 1);
   std::copy_n(text.begin(), n, field);

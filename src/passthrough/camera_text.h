@@ -12,6 +12,11 @@ namespace fcp::passthrough {
 // Device instance IDs are read through a buffer of this many characters.
 inline constexpr DWORD kDeviceIdChars = 200;
 
+// Reads a device node's instance ID whole. CR_SUCCESS only with a complete, non-empty ID; otherwise
+// the configuration manager's result (a cut ID counts as CR_BUFFER_SMALL, an empty one as
+// CR_INVALID_DEVICE_ID) and an empty buffer. An empty enumerator would select every device of a class.
+os::ConfigRet ReadDeviceId(os::DeviceSetup& setup, os::DevInst node, wchar_t (&id)[kDeviceIdChars]);
+
 // Copies `text` into a field, cut to the field's size less its terminating NUL.
 void CopyText(std::wstring_view text, wchar_t (&field)[kKvCamTextChars]);
 

@@ -3,14 +3,16 @@
 #include <cstring>
 
 #include "os/port.h"
+#include "passthrough/image_version.h"
 #include "passthrough/platform_selection.h"
 
 namespace fcp::passthrough {
 namespace {
 
 // File-system redirection off for the life of the object, when the process runs under WOW64 (the
-// system directory would otherwise be the 32-bit one). active() is false when it could not be
-// turned off.
+// system directory would otherwise be the 32-bit one). Only file steps run inside one: the system
+// loads no libraries for a process while its redirection is off, and the service manager's and
+// other calls may need to. Ok() is false when it could not be turned off.
 class RedirectionOff {
  public:
   RedirectionOff(os::DriverHost& host, bool wow64) : host_(host), needed_(wow64) {
@@ -41,6 +43,22 @@ constexpr DWORD kCloseSettlePauseMs = 50;
 bool TrustedOwner(os::Principal p) { return p == os::Principal::kSystem || p == os::Principal::kAdministrators; }
 bool TrustedWriter(os::Principal p) { return TrustedOwner(p) || p == os::Principal::kTrustedInstaller; }
 
+// Owned by the administrators or the system, and nobody else may write it, change its access list
+// or take it over.
+bool OnlyAdministratorsCouldWrite(const os::FileSecurity& security) {
+  if (!TrustedOwner(security.owner)) return false;
+  for (os::Principal writer : security.writers) {
+    if (!TrustedWriter(writer)) return false;
+  }
+  return true;
+}
+
+// "Older": either version unreadable, or any part lower.
+bool ImageIsOlder(const std::vector<uint8_t>& candidate, const std::vector<uint8_t>& reference) {
+  const std::optional<os::FileVersion> a = ImageFileVersion(candidate), b = ImageFileVersion(reference);
+  return !a || !b || VersionIsOlder(*a, *b);
+}
+
 }  // namespace
 
 bool VersionIsOlder(const os::FileVersion& candidate, const os::FileVersion& reference) {
@@ -50,13 +68,10 @@ bool VersionIsOlder(const os::FileVersion& candidate, const os::FileVersion& ref
   return false;
 }
 
-DriverPaths PathsFor(const std::wstring& name, const std::wstring& system_directory, const std::wstring& temp_path) {
-  const std::wstring temp = WithoutTrailingSeparator(temp_path);
+DriverPaths PathsFor(const std::wstring& name, const std::wstring& system_directory) {
   DriverPaths paths;
   paths.installed = WithoutTrailingSeparator(system_directory) + L"\\drivers\\" + name + L".sys";
   paths.override_file = L"C:\\" + name + L".sys";
-  paths.kept = temp + L"\\" + name + L"_n.sys";
-  paths.scratch = temp + L"\\" + name + L"_s.sys";
   paths.device = L"\\\\.\\" + name;
   return paths;
 }
@@ -76,44 +91,66 @@ int DriverService::Init() {
   if (device_handle_) return 1;
   os::DriverHost* h = Host();
   if (!h || !Device()) return 0;
-  if (!mutex_) mutex_ = h->CreateNamedMutex(kRefCountMutexName);
+  CreateMutexes();
   const PlatformSelection selection = SelectPlatform(*h, platform_index_);
   wow64_ = selection.wow64;
   platform_index_ = selection.index;
   const int ok = platform_index_ != kPlatformUnsupported ? InitWithMutex() : 0;
-  if (!ok) DropMutex();  // a failed init holds nothing
+  if (!ok) DropMutexes();  // a failed init holds nothing
   wide_layout_ = wow64_;
   return ok;
 }
 
-void DriverService::DropMutex() {
+// Two mutexes of one name: the one in the namespace all sessions share serialises tools across
+// sessions (a service's session and the desktop, remote sessions); the session's own one keeps the
+// interlock with older tools, which take only that. Always in this order, so a tool that takes only
+// the second can never be waiting for the first while holding the second.
+bool DriverService::CreateMutexes() {
+  os::DriverHost& h = *Host();
+  if (!global_mutex_) global_mutex_ = h.CreateNamedMutex(kGlobalRefCountMutexName);
+  if (!mutex_) mutex_ = h.CreateNamedMutex(kRefCountMutexName);
+  return global_mutex_ && mutex_;
+}
+
+void DriverService::DropMutexes() {
+  if (global_mutex_) Host()->CloseObjectHandle(global_mutex_);
   if (mutex_) Host()->CloseObjectHandle(mutex_);
+  global_mutex_ = 0;
   mutex_ = 0;
 }
 
-bool DriverService::LockMutex() {
+bool DriverService::LockMutexes() {
+  // Any process may create and hold these: the wait is bounded, so a run always comes to a verdict.
   // An abandoned mutex is ours now: its last owner died, and what it guards stays sound without it
   // (the driver keeps "RefCount" itself, the service manager keeps the service).
-  if (!mutex_) return false;
-  const DWORD waited = Host()->WaitForObject(mutex_, os::kInfinite);
-  return waited == os::kWaitObject0 || waited == os::kWaitAbandoned;
+  os::DriverHost& h = *Host();
+  auto lock = [&](os::SystemHandle mutex) {
+    const DWORD waited = mutex ? h.WaitForObject(mutex, kMutexWaitMs) : os::kWaitFailed;
+    return waited == os::kWaitObject0 || waited == os::kWaitAbandoned;
+  };
+  if (!lock(global_mutex_)) return false;
+  if (lock(mutex_)) return true;
+  h.ReleaseNamedMutex(global_mutex_);
+  return false;
+}
+
+void DriverService::ReleaseMutexes() {
+  Host()->ReleaseNamedMutex(mutex_);
+  Host()->ReleaseNamedMutex(global_mutex_);
 }
 
 int DriverService::InitWithMutex() {
   os::DriverHost& h = *Host();
-  RedirectionOff redirection(h, wow64_);
-  if (!redirection.Ok()) return 0;
-  const std::wstring system_directory = h.SystemDirectory(), temp_path = h.TempPath();
-  // Without them the names would fall back to the drive's root, where any user may put a file.
-  if (system_directory.empty() || temp_path.empty()) return 0;
-  const DriverPaths paths = PathsFor(name_, system_directory, temp_path);
+  const std::wstring system_directory = h.SystemDirectory();
+  // Without it the name would fall back to the drive's root, where any user may put a file.
+  if (system_directory.empty()) return 0;
+  const DriverPaths paths = PathsFor(name_, system_directory);
   // Without the mutex the protocol cannot run: another process could stop the driver under us. The
-  // file choice runs under it too: every process writes the same scratch file and kept copy, and one
-  // deleting the scratch file while another copies it would fail the other's start.
-  if (!LockMutex()) return 0;
-  std::wstring source;
+  // file choice runs under it too, so the installed file it looks at is the one that gets started.
+  if (!LockMutexes()) return 0;
+  Source source;
   if (!ChooseSource(paths, &source)) {
-    h.ReleaseNamedMutex(mutex_);
+    ReleaseMutexes();
     return 0;
   }
   const uint32_t ref_count = ReadRefCount().value_or(0);
@@ -126,46 +163,49 @@ int DriverService::InitWithMutex() {
   if (installation.ok) device_handle_ = Device()->Open(paths.device);
   // A driver this call brought in but cannot use goes again, so no later run finds it half done.
   if (!device_handle_) Undo(installation, paths);
-  h.ReleaseNamedMutex(mutex_);
+  ReleaseMutexes();
   return device_handle_ ? 1 : 0;
 }
 
-bool DriverService::ChooseSource(const DriverPaths& paths, std::wstring* source) {
-  os::DriverHost& h = *Host();
-  if (h.CanOpenForRead(paths.override_file) && OverrideIsTrusted(paths.override_file)) {
-    *source = paths.override_file;
+// The image comes from the local override when only the administrators could have put it there,
+// else from this executable. A copy in the temporary directory is neither read nor written: every
+// user may plant files there, and a link there would take a write made with our rights elsewhere.
+// The installed file stays when it is trustworthy and not older than the embedded image.
+bool DriverService::ChooseSource(const DriverPaths& paths, Source* source) {
+  RedirectionOff redirection(*Host(), wow64_);
+  if (!redirection.Ok()) return false;
+  if (std::optional<std::vector<uint8_t>> local = ReadTrustedFile(paths.override_file)) {
+    source->image = std::move(*local);
     return true;
   }
   const DriverImage image = images_.slot[platform_index_];
   if (!image.data || image.size == 0) return false;
+  source->image.assign(image.data, image.data + image.size);
+  const std::optional<std::vector<uint8_t>> installed = ReadTrustedFile(paths.installed);
+  source->keep_installed = installed && !ImageIsOlder(*installed, source->image);
+  return true;
+}
+
+std::optional<std::vector<uint8_t>> DriverService::ReadTrustedFile(const std::wstring& path) {
+  os::FileContents file;
+  if (!Host()->ReadWholeFile(path, kMaxDriverImageSize, &file)) return std::nullopt;
+  if (!file.plain || file.bytes.empty() || !OnlyAdministratorsCouldWrite(file.security)) return std::nullopt;
+  return std::move(file.bytes);
+}
+
+// A file left half written would be started by the next run: it goes again.
+bool DriverService::WriteInstalledFile(const DriverPaths& paths, const std::vector<uint8_t>& image) {
+  RedirectionOff redirection(*Host(), wow64_);
+  if (!redirection.Ok()) return false;
   bool created = false;
-  if (!h.WriteNewFile(paths.scratch, image.data, image.size, &created)) {
-    if (created) h.DeleteFileAt(paths.scratch);
-    return false;
-  }
-  if (!h.FileExists(paths.kept) || IsOlder(paths.kept, paths.scratch)) h.CopyFileOver(paths.scratch, paths.kept);
-  h.DeleteFileAt(paths.scratch);
-  *source = h.FileExists(paths.installed) && !IsOlder(paths.installed, paths.kept) ? paths.installed : paths.kept;
-  return true;
+  if (Host()->WriteNewFile(paths.installed, image.data(), image.size(), &created)) return true;
+  if (created) Host()->DeleteFileAt(paths.installed);
+  return false;
 }
 
-// A driver file in the drive's root is installed only when nobody but the system and the
-// administrators could have put it there: on a default installation every signed-in user may
-// change files in that folder, and a kernel driver runs with the highest rights.
-bool DriverService::OverrideIsTrusted(const std::wstring& path) {
-  os::FileSecurity security;
-  if (!Host()->ReadFileSecurity(path, &security)) return false;
-  if (!TrustedOwner(security.owner)) return false;
-  for (os::Principal writer : security.writers) {
-    if (!TrustedWriter(writer)) return false;
-  }
-  return true;
-}
-
-bool DriverService::IsOlder(const std::wstring& candidate, const std::wstring& reference) {
-  os::FileVersion a, b;
-  if (!Host()->ReadFileVersion(candidate, &a) || !Host()->ReadFileVersion(reference, &b)) return true;
-  return VersionIsOlder(a, b);
+bool DriverService::DeleteInstalledFile(const DriverPaths& paths) {
+  RedirectionOff redirection(*Host(), wow64_);
+  return redirection.Ok() && Host()->DeleteFileAt(paths.installed);
 }
 
 std::optional<uint32_t> DriverService::ReadRefCount() {
@@ -183,7 +223,7 @@ std::optional<uint32_t> DriverService::ReadRefCount() {
   return value;
 }
 
-DriverService::Installation DriverService::InstallAndStart(const DriverPaths& paths, const std::wstring& source,
+DriverService::Installation DriverService::InstallAndStart(const DriverPaths& paths, const Source& source,
                                                            uint32_t ref_count) {
   os::DriverHost& h = *Host();
   Installation result;
@@ -198,14 +238,16 @@ DriverService::Installation DriverService::InstallAndStart(const DriverPaths& pa
     h.ControlDriverService(service, os::kServiceControlStop, &state);
     if (h.QueryDriverServiceStatus(service, &state) && state == os::kServiceStopped) running = false;
   }
-  const bool copied = !running && h.CopyFileOver(source, paths.installed);
-  bool ok = true;
-  if (!exists) {
+  // A running driver's file stays as it is; a file that cannot be written fails the run, so no
+  // service is started from what was there before.
+  const bool written = !running && !source.keep_installed;
+  bool ok = !written || WriteInstalledFile(paths, source.image);
+  if (ok && !exists) {
     service = h.CreateDriverService(manager, name_, name_, os::kServiceCreateAccess, os::kServiceKernelDriver,
                                     os::kServiceDemandStart, os::kServiceErrorIgnore, paths.installed);
     result.created = service != 0;
     ok = result.created;
-    if (!ok && copied) h.DeleteFileAt(paths.installed);  // no service will ever load it
+    if (!ok && written) DeleteInstalledFile(paths);  // no service will ever load it
   }
   if (ok && service && !running) {
     ok = h.StartDriverService(service) != 0;
@@ -226,7 +268,7 @@ void DriverService::Undo(const Installation& installation, const DriverPaths& pa
     StopService();
     return;
   }
-  if (StopAndDelete()) Host()->DeleteFileAt(paths.installed);
+  if (StopAndDelete()) DeleteInstalledFile(paths);
 }
 
 bool DriverService::StopAndDelete() { return StopService(true); }
@@ -255,8 +297,7 @@ bool DriverService::StopService(bool and_delete) {
 int DriverService::Close() {
   os::DriverHost* h = Host();
   if (device_handle_ && h) {
-    if (!mutex_) mutex_ = h->CreateNamedMutex(kRefCountMutexName);
-    const bool locked = LockMutex();
+    const bool locked = CreateMutexes() && LockMutexes();
     const std::optional<uint32_t> with_us = locked ? ReadRefCount() : std::nullopt;
     Device()->Close(device_handle_);
     device_handle_ = 0;
@@ -270,16 +311,14 @@ int DriverService::Close() {
         users = ReadRefCount();
       }
       if (users && *users == 0) {
-        RedirectionOff redirection(*h, wow64_);
-        const DriverPaths paths = PathsFor(name_, h->SystemDirectory(), h->TempPath());
+        const std::wstring system_directory = h->SystemDirectory();
         // The file of a service that could not be removed stays, so the service can still start.
-        if (redirection.Ok() && StopAndDelete()) h->DeleteFileAt(paths.installed);
+        if (!system_directory.empty() && StopAndDelete()) DeleteInstalledFile(PathsFor(name_, system_directory));
       }
-      h->ReleaseNamedMutex(mutex_);
+      ReleaseMutexes();
     }
   }
-  if (mutex_ && h) h->CloseObjectHandle(mutex_);
-  mutex_ = 0;
+  if (h) DropMutexes();
   return 1;
 }
 

@@ -50,19 +50,22 @@ bool KvCam_IsVistaOrLater();
 
 // Lists the present cameras: image-class devices first, then camera-class devices, each set in
 // enumeration order, skipping device nodes with a problem. On success `*records` is an array of
-// `*count` records the caller releases with KvCam_FreeDeviceList; 259 when there is none. On failure
+// `*count` records the caller releases with KvCam_FreeDeviceList; 259 when there is none; the
+// configuration manager's result when a listed device's ID cannot be read whole. On failure
 // `*records` is null and `*count` 0; 87 when an output is missing (outputs untouched).
 DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t class_selector);
 void KvCam_FreeDeviceList(KvCamDeviceInfo* records);
 
 // Opens the first device interface of `interface_class` on the node for exclusive use. 0 with the
-// handle in `*handle` (nothing written when the node's set holds no device); 87 without an output.
+// handle in `*handle`; 87 without an output; the configuration manager's result when the node's ID
+// cannot be read whole; an empty set fails with its enumeration's error (259 when it gave none).
 DWORD KvCam_OpenInterface(fcp::os::DevInst node, const fcp::os::Guid& interface_class,
                           fcp::os::InterfaceHandle* handle);
 
-// Opens a listed camera through the driver (see kvcam.h's KvCamDevice). 0 on success, otherwise a
-// system error code, a configuration manager result, or 2 when the walk to the root hub fails; on
-// failure the object is left as given and nothing stays open.
+// Opens a listed camera through the driver (see KvCamDevice). 0 on success, otherwise a system error
+// code, a configuration manager result (also when the ID of the camera, its composite device or a hub
+// on the way cannot be read whole), or 2 when the walk to the root hub fails; on failure the object
+// is left as given and nothing stays open.
 DWORD KvCam_OpenDevice(KvCamDevice* device, fcp::os::DevInst node);
 // Closes the interface handle and the driver registration an open left in the object.
 void KvCam_CloseDevice(KvCamDevice* device);

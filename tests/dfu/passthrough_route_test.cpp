@@ -2,6 +2,7 @@
 // request blocks, and the close, on the virtual workstation with its simulated Windows.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -119,8 +120,16 @@ TEST_F(PassThroughRoute, FailedOpensLeaveNoDriverBehind) {
     std::function<void()> break_it;
     const wchar_t* text;
   };
+  std::unique_ptr<sim::windows::SimWindowsProcess> holder;  // another process that never lets go
   const Case cases[] = {
       {"the driver does not start", [&] { pass_.Windows().FailStartService(true); },
+       L"Failed to KvxUpx_Init. Maybe some old tool is executing.\n"},
+      {"another process holds the driver's mutex and hangs",
+       [&] {
+         holder = pass_.Windows().StartProcess();
+         holder->WaitForObject(holder->CreateNamedMutex(L"RefCountMutex_2021_07_08"), 0);
+         holder->Hang();
+       },
        L"Failed to KvxUpx_Init. Maybe some old tool is executing.\n"},
       {"Winsock 2.2 is missing", [&] { pass_.Host().winsock_version = 0x0101; }, L"Failed to KvxUpxCam_Init.\n"},
       {"the camera list fails", [&] { pass_.Tree().SetFault([](std::string_view call, const std::wstring&) { return call == "GetClassDevs" ? 5u : 0u; }); },
@@ -140,7 +149,9 @@ TEST_F(PassThroughRoute, FailedOpensLeaveNoDriverBehind) {
     pass_.Windows().FailStartService(false);
     pass_.Host().winsock_version = 0x0202;
     pass_.Tree().SetFault(nullptr);
+    holder.reset();
   }
+  EXPECT_EQ(pass_.Windows().EndlessWaits(), 0);
   // Afterwards the route works again.
   ASSERT_EQ(DFU_OpenByLocationInfo(kRoot2), 1);
 }

@@ -161,7 +161,7 @@ TEST_F(CameraConnection, FailedOpensLeaveTheObjectAndReleaseWhatTheyGot) {
   const Case cases[] = {
       {"the driver refuses the transport kind of another class", "other", "", false, 87},
       {"no parent of the composite function", "cam0", "GetParent", false, os::kCrNoSuchDevnode},
-      {"the walk finds no root hub", "cam0", "GetDeviceId", true, 2},
+      {"the root hub's ID cannot be read", "cam0", "GetDeviceId", true, os::kCrNoSuchDevnode},
       {"no interface of either class", "cam0", "EnumDeviceInterfaces", false, 31},
   };
   for (const Case& c : cases) {
@@ -229,6 +229,45 @@ TEST_F(CameraConnection, ReadinessWaitIsBounded) {
     EXPECT_EQ(device.submissions, c.probes);
     EXPECT_EQ(pass_.Host().slept_ms - slept, uint64_t{kKvCamReadinessPauseMs} * c.probes);
     KvCam_CloseDevice(&camera);
+  }
+}
+
+// The camera's ID is read twice (for its device set, then to see whether it is a composite device's
+// function); when either read fails or comes back cut, the open fails with the configuration
+// manager's result before any set is built from what was read, and nothing is registered.
+TEST_F(CameraConnection, AnUnreadableIdFailsTheOpenWithTheConfigurationManagersResult) {
+  Add(Camera("cam0", {1}));
+  Add(Camera("cam1", {2}));
+  struct Case {
+    const char* what;
+    int failing_read;  // of the camera's ID: 1 or 2
+    uint32_t error;
+  };
+  const Case cases[] = {
+      {"pulled before the open", 1, os::kCrNoSuchDevnode},
+      {"cut to the buffer", 1, os::kCrBufferSmall},
+      {"pulled between the two reads", 2, os::kCrNoSuchDevnode},
+  };
+  const std::wstring function = DeviceInstanceIdOf(*ws_->Find("cam0"), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int reads = 0;
+    std::vector<std::wstring> enumerators;
+    pass_.Tree().SetFault([&](std::string_view call, const std::wstring& subject) -> uint32_t {
+      if (call == "GetClassDevs") enumerators.push_back(subject);
+      if (call != "GetDeviceId" || subject != function) return 0;
+      return ++reads == c.failing_read ? c.error : 0;
+    });
+    const size_t blocks_before = pass_.Windows().ControlBlocks().size();
+    KvCamDevice device{};
+    EXPECT_EQ(KvCam_OpenDevice(&device, Node("cam0")), c.error);
+    pass_.Tree().SetFault(nullptr);
+    for (const std::wstring& enumerator : enumerators) EXPECT_EQ(enumerator, function);
+    EXPECT_EQ(enumerators.size(), size_t(c.failing_read - 1));
+    EXPECT_EQ(pass_.Windows().ControlBlocks().size(), blocks_before);  // nothing registered
+    const KvCamDevice zero{};
+    EXPECT_EQ(std::memcmp(&device, &zero, sizeof device), 0);
+    EXPECT_EQ(pass_.Tree().OpenInterfaceFiles(), 0u);
   }
 }
 

@@ -161,6 +161,9 @@ TEST_F(CameraLayer, ListingFailuresLeaveNoArrayAndNoSets) {
   const Fault faults[] = {
       {"the image set cannot be built", "GetClassDevs", 5, 5},
       {"enumeration breaks off while counting", "EnumDeviceInfo", 31, 31},
+      // No record without its ID: the configuration manager's result.
+      {"a camera's ID cannot be read", "GetDeviceId", os::kCrNoSuchDevnode, os::kCrNoSuchDevnode},
+      {"a camera's ID does not fit", "GetDeviceId", os::kCrBufferSmall, os::kCrBufferSmall},
   };
   for (const Fault& f : faults) {
     SCOPED_TRACE(f.what);
@@ -201,6 +204,24 @@ TEST_F(CameraLayer, OpenInterfaceTakesTheFirstInterfaceOfTheClass) {
   EXPECT_EQ(KvCam_OpenInterface(camera, sim::windows::interface_class::kCameraSensor, &second), os::kErrorNoMoreItems);
   ASSERT_EQ(KvCam_OpenInterface(camera, sim::windows::interface_class::kKsVideo, &second), 0u);
   EXPECT_TRUE(tree_.CloseInterfaceFile(second));
+
+  // An ID that cannot be read whole (the camera was pulled after the listing) fails with the
+  // configuration manager's result: no set is built, least of all one of every device.
+  for (const uint32_t error : {os::kCrNoSuchDevnode, os::kCrBufferSmall}) {
+    SCOPED_TRACE(error);
+    std::vector<std::wstring> enumerators;
+    tree_.SetFault([&](std::string_view call, const std::wstring& subject) -> uint32_t {
+      if (call == "GetClassDevs") enumerators.push_back(subject);
+      return call == "GetDeviceId" ? error : 0u;
+    });
+    handle = 0;
+    EXPECT_EQ(KvCam_OpenInterface(image, sim::windows::interface_class::kCameraSensor, &handle), error);
+    tree_.SetFault(nullptr);
+    EXPECT_EQ(handle, 0u);
+    EXPECT_TRUE(enumerators.empty());
+    EXPECT_EQ(tree_.OpenSets(), 0u);
+    EXPECT_EQ(tree_.OpenInterfaceFiles(), 0u);
+  }
 
   // A node that is gone: its set is empty, which is a failure and not a success without a handle.
   ws_->SetConnected("cam1", false);

@@ -9,6 +9,7 @@
 
 #include "fcp/maker_ids.h"
 #include "passthrough/driver_service.h"
+#include "passthrough/image_version.h"
 #include "passthrough/kvxupx.h"
 #include "passthrough/platform_selection.h"
 #include "sim/devices.h"
@@ -31,6 +32,12 @@ const std::wstring kInstalled = L"C:\\Windows\\System32\\drivers\\KvxUpx.sys";
 const std::wstring kKept = L"C:\\Users\\Operator\\AppData\\Local\\Temp\\KvxUpx_n.sys";
 const std::wstring kScratch = L"C:\\Users\\Operator\\AppData\\Local\\Temp\\KvxUpx_s.sys";
 const std::wstring kOverride = L"C:\\KvxUpx.sys";
+const std::wstring kTempUpper = L"C:\\USERS\\OPERATOR\\APPDATA\\LOCAL\\TEMP\\";
+
+// Nothing was written or deleted in the temporary directory, which the user controls.
+void ExpectTempUntouched(const SimWindows& machine) {
+  for (const std::wstring& path : machine.FilesChanged()) EXPECT_NE(path.rfind(kTempUpper, 0), 0u) << "changed in temp";
+}
 
 // One tool process: its ports on the machine and its own driver state.
 struct Tool {
@@ -54,12 +61,7 @@ class DriverServiceTest : public ::testing::Test {
     EXPECT_FALSE(windows_.RefCount().has_value());
     EXPECT_FALSE(windows_.MutexExists(kRefCountMutexName));
   }
-  os::FileVersion LoadedVersion() {
-    const std::vector<uint8_t> image = windows_.LoadedImage();
-    os::FileVersion v;
-    if (image.size() >= 18) std::memcpy(v.part, image.data() + 10, 8);
-    return v;
-  }
+  std::optional<os::FileVersion> LoadedVersion() { return ImageFileVersion(windows_.LoadedImage()); }
 
   SimWindows windows_{os::kMachineAmd64};
   SimDriverImages images_{kEmbedded};
@@ -74,8 +76,11 @@ TEST_F(DriverServiceTest, FirstUserInstallsOthersShareTheLastRemoves) {
   EXPECT_EQ(service->type, os::kServiceKernelDriver);
   EXPECT_EQ(service->start, os::kServiceDemandStart);
   EXPECT_EQ(service->state, os::kServiceRunning);
+  EXPECT_EQ(service->display_name, L"KvxUpx");
+  EXPECT_EQ(service->error_control, os::kServiceErrorIgnore);
+  EXPECT_EQ(service->access, os::kServiceCreateAccess);
   EXPECT_EQ(windows_.FileBytes(kInstalled), SimDriverImage(os::kMachineAmd64, kEmbedded));
-  EXPECT_TRUE(windows_.HasFile(kKept));
+  EXPECT_FALSE(windows_.HasFile(kKept));
   EXPECT_FALSE(windows_.HasFile(kScratch));
   EXPECT_EQ(windows_.RefCount(), 1u);
   EXPECT_EQ(first->service.Init(), 1);  // already open: nothing more
@@ -87,10 +92,14 @@ TEST_F(DriverServiceTest, FirstUserInstallsOthersShareTheLastRemoves) {
 
   EXPECT_EQ(first->service.Close(), 1);
   EXPECT_EQ(windows_.RefCount(), 1u);
-  EXPECT_TRUE(windows_.ServiceNamed(L"KvxUpx"));
+  // Neither stopped nor marked for deletion while the second still uses it.
+  ASSERT_TRUE(windows_.ServiceNamed(L"KvxUpx"));
+  EXPECT_EQ(windows_.ServiceNamed(L"KvxUpx")->state, os::kServiceRunning);
+  EXPECT_FALSE(windows_.ServiceNamed(L"KvxUpx")->delete_pending);
   EXPECT_EQ(second->service.Close(), 1);
   ExpectNothingLeft();
-  EXPECT_TRUE(windows_.HasFile(kKept));  // the kept copy stays for the next run
+  ExpectTempUntouched(windows_);
+  EXPECT_EQ(windows_.CallsWithRedirectionOff(), 0);
   EXPECT_EQ(first->process->OpenHandles(), 0u);
   EXPECT_EQ(second->process->OpenHandles(), 0u);
 }
@@ -120,9 +129,41 @@ TEST_F(DriverServiceTest, ARunningDriverNobodyUsesIsStoppedAndReplaced) {
   Tool next(windows_, newer.Images());
   ASSERT_EQ(next.service.Init(), 1);
   EXPECT_EQ(windows_.DriverLoads(), 2);
-  EXPECT_EQ(LoadedVersion(), (os::FileVersion{{1, 0, 0, 7}}));
+  EXPECT_EQ(LoadedVersion(), (os::FileVersion{{1, 0, 0, 7}}));  // not the one it replaced
   next.service.Close();
   ExpectNothingLeft();
+}
+
+TEST_F(DriverServiceTest, AnUnreadableCountCountsAsNoUsers) {
+  // The driver runs and nobody uses it, but its count cannot be read: it is replaced as if the count
+  // were 0 (a running driver is only kept for users the count shows).
+  struct Case {
+    const char* what;
+    void (*spoil)(sim::windows::RegistryView&, const std::wstring& key);
+  };
+  const Case cases[] = {
+      {"no value", [](sim::windows::RegistryView& r, const std::wstring& key) { r.DeleteValue(key, L"RefCount"); }},
+      {"a string", [](sim::windows::RegistryView& r, const std::wstring& key) { r.SetString(key, L"RefCount", L"1"); }},
+      {"too short", [](sim::windows::RegistryView& r, const std::wstring& key) {
+         r.SetValue(key, L"RefCount", os::kRegDword, {1, 0});
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimWindows machine;
+    {
+      Tool crashed(machine, images_.Images());
+      ASSERT_EQ(crashed.service.Init(), 1);
+      crashed.process->Die();
+    }
+    c.spoil(machine.Registry(), L"System\\CurrentControlSet\\Services\\KvxUpx");
+    SimDriverImages newer(os::FileVersion{{1, 0, 0, 7}});
+    Tool next(machine, newer.Images());
+    ASSERT_EQ(next.service.Init(), 1);
+    EXPECT_EQ(machine.DriverLoads(), 2);
+    EXPECT_EQ(machine.LoadedImage(), SimDriverImage(os::kMachineAmd64, {{1, 0, 0, 7}}));
+    next.service.Close();
+  }
 }
 
 TEST_F(DriverServiceTest, AProcessThatDiesHoldingTheDriverOrTheMutexBlocksNoOne) {
@@ -191,37 +232,53 @@ TEST_F(DriverServiceTest, CloseWithoutInitTouchesNothing) {
   EXPECT_EQ(idle->process->OpenHandles(), 0u);
 }
 
-TEST_F(DriverServiceTest, KeptAndInstalledFilesFollowTheVersionRule) {
+TEST_F(DriverServiceTest, NoImageComesFromTheTempDirectoryAndAnInstalledOneOnlyWhenTrustworthyAndNotOlder) {
+  using os::Principal;
+  const os::FileSecurity admins{Principal::kAdministrators, {Principal::kAdministrators, Principal::kSystem}};
+  const os::FileSecurity user{Principal::kOther, {Principal::kOther}};
   struct Case {
     const char* what;
-    std::optional<std::vector<uint8_t>> kept;       // before the run
-    std::optional<std::vector<uint8_t>> installed;  // before the run (no service)
-    os::FileVersion kept_after;
+    std::optional<std::vector<uint8_t>> kept;  // planted in the temporary directory before the run
+    os::FileSecurity kept_security;
+    std::optional<std::vector<uint8_t>> installed;  // in the system directory before the run (no service)
+    os::FileSecurity installed_security;
+    bool installed_is_link;
     os::FileVersion loaded;
   };
   auto image = [](os::FileVersion v) { return SimDriverImage(os::kMachineAmd64, v); };
   const Case cases[] = {
-      {"no kept copy", std::nullopt, std::nullopt, kEmbedded, kEmbedded},
-      {"kept copy newer in one part", image({{1, 0, 0, 2}}), std::nullopt, {{1, 0, 0, 2}}, {{1, 0, 0, 2}}},
-      {"kept copy the same", image(kEmbedded), std::nullopt, kEmbedded, kEmbedded},
-      {"kept copy older", image({{1, 0, 0, 0}}), std::nullopt, kEmbedded, kEmbedded},
-      {"kept copy older in one part only", image({{2, 0, 0, 0}}), std::nullopt, kEmbedded, kEmbedded},
-      {"kept copy without a version", std::vector<uint8_t>(64, 0xCC), std::nullopt, kEmbedded, kEmbedded},
-      {"installed file older than the kept copy", std::nullopt, image({{1, 0, 0, 0}}), kEmbedded, kEmbedded},
-      {"installed file newer", std::nullopt, image({{1, 0, 0, 5}}), kEmbedded, {{1, 0, 0, 5}}},
+      {"nothing there", std::nullopt, user, std::nullopt, admins, false, kEmbedded},
+      {"a newer copy in temp by another user", image({{9, 9, 9, 9}}), user, std::nullopt, admins, false, kEmbedded},
+      {"a newer copy in temp owned by the administrators", image({{9, 9, 9, 9}}), admins, std::nullopt, admins, false,
+       kEmbedded},
+      {"installed file older", std::nullopt, user, image({{1, 0, 0, 0}}), admins, false, kEmbedded},
+      {"installed file older in one part only", std::nullopt, user, image({{2, 0, 0, 0}}), admins, false, kEmbedded},
+      {"installed file without a version", std::nullopt, user, std::vector<uint8_t>(64, 0xCC), admins, false,
+       kEmbedded},
+      {"installed file newer", std::nullopt, user, image({{1, 0, 0, 5}}), admins, false, {{1, 0, 0, 5}}},
+      {"installed file the same", std::nullopt, user, image(kEmbedded), admins, false, kEmbedded},
+      {"installed file newer but a user may write it", std::nullopt, user, image({{1, 0, 0, 5}}),
+       {Principal::kAdministrators, {Principal::kAdministrators, Principal::kOther}}, false, kEmbedded},
+      {"installed file newer but a link", std::nullopt, user, image({{1, 0, 0, 5}}), admins, true, kEmbedded},
   };
+  const std::vector<uint8_t> planted_scratch = image({{8, 0, 0, 0}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SimWindows machine;
-    if (c.kept) machine.PutFile(kKept, *c.kept);
-    if (c.installed) machine.PutFile(kInstalled, *c.installed);
+    if (c.kept) machine.PutFile(kKept, *c.kept, c.kept_security);
+    machine.PutFile(kScratch, planted_scratch, user);
+    if (c.installed && c.installed_is_link) machine.PutLink(kInstalled, *c.installed, c.installed_security);
+    if (c.installed && !c.installed_is_link) machine.PutFile(kInstalled, *c.installed, c.installed_security);
     Tool tool(machine, images_.Images());
     ASSERT_EQ(tool.service.Init(), 1);
-    EXPECT_EQ(machine.FileBytes(kKept), image(c.kept_after));
-    const std::vector<uint8_t> loaded = machine.LoadedImage();
-    EXPECT_EQ(loaded, image(c.loaded));
+    EXPECT_EQ(machine.LoadedImage(), image(c.loaded));
+    EXPECT_EQ(machine.FileBytes(kInstalled), image(c.loaded));
     tool.service.Close();
     EXPECT_FALSE(machine.HasFile(kInstalled));
+    // What the user put in the temporary directory is neither read, nor replaced, nor deleted.
+    EXPECT_EQ(machine.FileBytes(kKept), c.kept);
+    EXPECT_EQ(machine.FileBytes(kScratch), planted_scratch);
+    ExpectTempUntouched(machine);
   }
 }
 
@@ -239,16 +296,22 @@ TEST_F(DriverServiceTest, ALocalOverrideIsInstalledOnlyWhenOnlyAdministratorsCou
       {"writable by every signed-in user", {Principal::kAdministrators, {Principal::kAdministrators, Principal::kOther}},
        false},
       {"owned by the installer service", {Principal::kTrustedInstaller, {Principal::kTrustedInstaller}}, false},
+      {"a link, though to an administrators' file", {Principal::kAdministrators, {Principal::kAdministrators}}, false},
   };
   const auto override_image = SimDriverImage(os::kMachineAmd64, {{9, 0, 0, 0}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SimWindows machine;
-    machine.PutFile(kOverride, override_image, c.security);
+    if (std::string(c.what).find("link") != std::string::npos) {
+      machine.PutLink(kOverride, override_image, c.security);
+    } else {
+      machine.PutFile(kOverride, override_image, c.security);
+    }
     Tool tool(machine, images_.Images());
     ASSERT_EQ(tool.service.Init(), 1);
-    EXPECT_EQ(machine.LoadedImage() == override_image, c.used);
-    EXPECT_EQ(machine.HasFile(kKept), !c.used);  // the embedded image is not even written out
+    EXPECT_EQ(machine.LoadedImage(), c.used ? override_image : SimDriverImage(os::kMachineAmd64, kEmbedded));
+    EXPECT_EQ(machine.FileBytes(kInstalled), machine.LoadedImage());
+    ExpectTempUntouched(machine);
     tool.service.Close();
     EXPECT_FALSE(machine.HasFile(kInstalled));
     EXPECT_TRUE(machine.HasFile(kOverride));
@@ -313,6 +376,12 @@ TEST_F(DriverServiceTest, EachWindowsGetsItsImageAndItsKernelsLayouts) {
     for (const auto& block : machine.ControlBlocks()) EXPECT_EQ(block.size(), c.control_block);
     tool.service.Close();
     EXPECT_FALSE(machine.ServiceNamed(L"KvxUpx"));
+    // The file went from the real system directory, not the 32-bit one, and redirection is back on,
+    // having been off for file steps only.
+    EXPECT_FALSE(machine.HasFile(kInstalled));
+    for (const std::wstring& path : machine.Files()) EXPECT_EQ(path.find(L"SYSWOW64"), std::wstring::npos) << "wrong directory";
+    EXPECT_FALSE(tool.process->RedirectionIsOff());
+    EXPECT_EQ(machine.CallsWithRedirectionOff(), 0);
   }
 }
 
@@ -322,13 +391,12 @@ TEST_F(DriverServiceTest, EveryFailureLeavesNothingALaterRunTripsOver) {
     void (*fault)(SimWindows&, Tool&);
   };
   const Case cases[] = {
-      {"scratch file cannot be written", [](SimWindows& w, Tool&) { w.FailWritesTo(L"KvxUpx_s.sys"); }},
+      {"installed file cannot be written", [](SimWindows& w, Tool&) { w.FailWritesTo(L"drivers"); }},
       {"service cannot be created", [](SimWindows& w, Tool&) { w.FailCreateService(true); }},
       {"service does not start", [](SimWindows& w, Tool&) { w.FailStartService(true); }},
       {"device does not open", [](SimWindows& w, Tool&) { w.FailDeviceOpen(true); }},
-      {"installed file cannot be written", [](SimWindows& w, Tool&) { w.FailCopiesTo(L"drivers"); }},
       {"unsupported processor", [](SimWindows&, Tool&) {}},
-      {"system and temporary directories unknown", [](SimWindows& w, Tool&) { w.Queries().directories_unknown = true; }},
+      {"system directory unknown", [](SimWindows& w, Tool&) { w.Queries().directories_unknown = true; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -348,7 +416,6 @@ TEST_F(DriverServiceTest, EveryFailureLeavesNothingALaterRunTripsOver) {
     if (machine.NativeMachine() != os::kMachineAmd64) continue;
     // The fault gone, the next run works and cleans up.
     machine.FailWritesTo(L"");
-    machine.FailCopiesTo(L"");
     machine.FailCreateService(false);
     machine.FailStartService(false);
     machine.FailDeviceOpen(false);
@@ -372,6 +439,120 @@ TEST_F(DriverServiceTest, Wow64ToolNeedsRedirectionOff) {
     EXPECT_TRUE(machine.Files().empty());
     EXPECT_FALSE(machine.MutexExists(kRefCountMutexName));
   }
+}
+
+// Any process can create the mutexes and hold them: a run waits a bounded time, then fails having
+// touched nothing. The shared name serialises tools of different sessions; the session's own name
+// keeps older tools, which take only that, out.
+TEST_F(DriverServiceTest, AMutexHeldForeverEndsTheRunWithoutTouchingAnything) {
+  struct Case {
+    const char* what;
+    const wchar_t* name;
+    uint32_t holder_session;
+    bool init_ok;
+  };
+  const Case cases[] = {
+      {"a process of this session holds the session's mutex", kRefCountMutexName, 1, false},
+      {"a tool of the services' session holds the shared one", kGlobalRefCountMutexName, 0, false},
+      {"a process of another session holds the shared one", kGlobalRefCountMutexName, 2, false},
+      {"a process of another session holds that session's", kRefCountMutexName, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimWindows machine;
+    auto holder = machine.StartProcess(true, c.holder_session);
+    ASSERT_EQ(holder->WaitForObject(holder->CreateNamedMutex(c.name), 0), os::kWaitObject0);
+    holder->Hang();
+    Tool tool(machine, images_.Images());
+    EXPECT_EQ(tool.service.Init(), c.init_ok ? 1 : 0);
+    EXPECT_EQ(machine.EndlessWaits(), 0);
+    if (!c.init_ok) {
+      EXPECT_FALSE(machine.ServiceNamed(L"KvxUpx"));
+      EXPECT_TRUE(machine.FilesChanged().empty());
+      EXPECT_EQ(tool.process->OpenHandles(), 0u);
+    }
+    tool.service.Close();
+    EXPECT_FALSE(machine.ServiceNamed(L"KvxUpx"));
+    EXPECT_EQ(tool.process->OpenHandles(), 0u);
+  }
+}
+
+TEST_F(DriverServiceTest, CloseLeavesTheServiceToOthersWhenTheMutexCannotBeHad) {
+  for (const wchar_t* name : {kRefCountMutexName, kGlobalRefCountMutexName}) {
+    SCOPED_TRACE(name == kRefCountMutexName ? "session's" : "shared");
+    SimWindows machine;
+    Tool tool(machine, images_.Images());
+    ASSERT_EQ(tool.service.Init(), 1);
+    auto holder = machine.StartProcess();
+    ASSERT_EQ(holder->WaitForObject(holder->CreateNamedMutex(name), 0), os::kWaitObject0);
+    holder->Hang();
+    EXPECT_EQ(tool.service.Close(), 1);
+    EXPECT_EQ(machine.EndlessWaits(), 0);
+    EXPECT_EQ(machine.RefCount(), 0u);  // the handle is closed all the same
+    ASSERT_TRUE(machine.ServiceNamed(L"KvxUpx"));
+    EXPECT_EQ(machine.ServiceNamed(L"KvxUpx")->state, os::kServiceRunning);
+    EXPECT_TRUE(machine.HasFile(kInstalled));
+    EXPECT_EQ(tool.process->OpenHandles(), 0u);
+  }
+}
+
+// The machine's device, with the transferred length of every submitted request block rewritten
+// after the driver has answered: a device that sent another count than it was asked for.
+class TransferLengthRewriter final : public os::DriverDevice {
+ public:
+  explicit TransferLengthRewriter(SimWindowsProcess& machine) : machine_(machine) {}
+  std::optional<uint32_t> reported_length;
+
+  os::SystemHandle Open(const std::wstring& path) override { return machine_.Open(path); }
+  BOOL Close(os::SystemHandle device) override { return machine_.Close(device); }
+  BOOL IoControl(os::SystemHandle device, DWORD code, void* in, DWORD in_size, void* out, DWORD out_size,
+                 DWORD* returned) override {
+    const BOOL ok = machine_.IoControl(device, code, in, in_size, out, out_size, returned);
+    if (ok && code == kvxupx::kIoctlSubmitUrb && reported_length && in_size == sizeof(kvxupx::ControlBlock64)) {
+      kvxupx::ControlBlock64 block;
+      std::memcpy(&block, in, sizeof block);
+      auto* urb = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(kvxupx::DecodeControlBlock(block).urb_address));
+      std::memcpy(urb + kvxupx::kUrbLayout64.transfer_buffer_length, &*reported_length, 4);
+    }
+    return ok;
+  }
+
+ private:
+  SimWindowsProcess& machine_;
+};
+
+TEST_F(DriverServiceTest, TheDescriptorReadAllowsFiveSecondsAndWantsExactlyEighteenBytes) {
+  PluggedCamera camera(windows_.Kernel());
+  auto process = windows_.StartProcess();
+  TransferLengthRewriter device(*process);
+  DriverService service({process.get(), &device, process.get()}, images_.Images());
+  ASSERT_EQ(service.Init(), 1);
+  uint32_t low = 0, high = 0;
+  ASSERT_EQ(service.OpenDevice(0, camera.interface_handle, &low, &high), 1);
+  struct Case {
+    const char* what;
+    std::optional<uint32_t> reported;
+    int result;
+  };
+  const Case cases[] = {
+      {"all 18 bytes", std::nullopt, 1},
+      {"8 bytes", 8, 0},
+      {"none", 0, 0},
+      {"more than the buffer", 19, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    device.reported_length = c.reported;
+    uint8_t descriptor[18] = {};
+    EXPECT_EQ(service.GetDeviceDescriptor(low, high, descriptor), c.result);
+    const std::vector<uint8_t> sent = windows_.ControlBlocks().back();
+    ASSERT_EQ(sent.size(), sizeof(kvxupx::ControlBlock64));
+    kvxupx::ControlBlock64 block;
+    std::memcpy(&block, sent.data(), sizeof block);
+    EXPECT_EQ(kvxupx::DecodeControlBlock(block).timeout_ms, 5000u);
+  }
+  EXPECT_EQ(service.CloseDevice(low, high), 1);
+  service.Close();
 }
 
 TEST_F(DriverServiceTest, ControlsOfAClosedDriverOrABadHandleFailWithTheirError) {

@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
-#include <winver.h>
 
 #include <vector>
 
@@ -31,6 +30,61 @@ Principal PrincipalOf(PSID sid) {
 
 constexpr ACCESS_MASK kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE |
                                      GENERIC_WRITE | GENERIC_ALL;
+
+// Owner and writers from an access list read off an open handle.
+bool ReadSecurity(HANDLE file, FileSecurity* security) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  security->owner = PrincipalOf(owner);
+  security->writers.clear();
+  if (!dacl) {
+    security->writers.push_back(Principal::kOther);  // no access list: everyone has every right
+  } else {
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      ACE_HEADER* ace = nullptr;
+      if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) {
+        security->writers.push_back(Principal::kOther);
+        continue;
+      }
+      if (ace->AceFlags & INHERIT_ONLY_ACE) continue;
+      if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+        if (ace->AceType != ACCESS_DENIED_ACE_TYPE) security->writers.push_back(Principal::kOther);
+        continue;
+      }
+      auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+      if (allowed->Mask & kWriteRights) security->writers.push_back(PrincipalOf(&allowed->SidStart));
+    }
+  }
+  LocalFree(descriptor);
+  return true;
+}
+
+// Everything about a file the installer needs, from one open handle.
+bool ReadOpenFile(HANDLE file, size_t max_size, FileContents* contents) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  contents->plain = !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+                    info.nNumberOfLinks == 1;
+  if (info.nFileSizeHigh != 0 || info.nFileSizeLow > max_size) {
+    ::SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
+  if (!ReadSecurity(file, &contents->security)) return false;
+  contents->bytes.resize(info.nFileSizeLow);
+  DWORD done = 0;
+  while (done < contents->bytes.size()) {
+    DWORD read = 0;
+    if (!ReadFile(file, contents->bytes.data() + done, DWORD(contents->bytes.size() - done), &read, nullptr)) return false;
+    if (read == 0) break;
+    done += read;
+  }
+  // A file that changed length while read is not the file that was looked at.
+  return done == contents->bytes.size();
+}
 
 class Host final : public DriverHost {
  public:
@@ -75,25 +129,19 @@ class Host final : public DriverHost {
     const UINT n = GetSystemDirectoryW(path, MAX_PATH);
     return n && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
   }
-  std::wstring TempPath() override {
-    wchar_t path[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(MAX_PATH + 1, path);
-    return n && n <= MAX_PATH ? std::wstring(path, n) : std::wstring();
-  }
-  bool CanOpenForRead(const std::wstring& path) override {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool ReadWholeFile(const std::wstring& path, size_t max_size, FileContents* contents) override {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    const bool ok = ReadOpenFile(file, max_size, contents);
+    const DWORD error = ::GetLastError();
     ::CloseHandle(file);
-    return true;
-  }
-  bool FileExists(const std::wstring& path) override {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    ::SetLastError(error);
+    return ok;
   }
   bool WriteNewFile(const std::wstring& path, const uint8_t* bytes, size_t size, bool* created) override {
     *created = false;
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     *created = true;
     DWORD written = 0;
@@ -103,57 +151,7 @@ class Host final : public DriverHost {
     ::SetLastError(error);
     return ok;
   }
-  bool CopyFileOver(const std::wstring& from, const std::wstring& to) override {
-    return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
-  }
   bool DeleteFileAt(const std::wstring& path) override { return DeleteFileW(path.c_str()) != 0; }
-  bool ReadFileVersion(const std::wstring& path, FileVersion* version) override {
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    if (!size) return false;
-    std::vector<uint8_t> data(size);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return false;
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
-        length < sizeof *info)
-      return false;
-    version->part[0] = HIWORD(info->dwFileVersionMS);
-    version->part[1] = LOWORD(info->dwFileVersionMS);
-    version->part[2] = HIWORD(info->dwFileVersionLS);
-    version->part[3] = LOWORD(info->dwFileVersionLS);
-    return true;
-  }
-  bool ReadFileSecurity(const std::wstring& path, FileSecurity* security) override {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                              &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-      return false;
-    security->owner = PrincipalOf(owner);
-    security->writers.clear();
-    if (!dacl) {
-      security->writers.push_back(Principal::kOther);  // no access list: everyone has every right
-    } else {
-      for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        ACE_HEADER* ace = nullptr;
-        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) {
-          security->writers.push_back(Principal::kOther);
-          continue;
-        }
-        if (ace->AceFlags & INHERIT_ONLY_ACE) continue;
-        if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-          if (ace->AceType != ACCESS_DENIED_ACE_TYPE) security->writers.push_back(Principal::kOther);
-          continue;
-        }
-        auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-        if (allowed->Mask & kWriteRights) security->writers.push_back(PrincipalOf(&allowed->SidStart));
-      }
-    }
-    LocalFree(descriptor);
-    return true;
-  }
 
   SystemHandle CreateNamedMutex(const std::wstring& name) override {
     return reinterpret_cast<SystemHandle>(CreateMutexW(nullptr, FALSE, name.c_str()));

@@ -1,7 +1,7 @@
 // The tool's own driver installer on a real service manager: the embedded image written out,
 // installed, started and opened; a second process that shares the running driver; the last user
-// removing service and file; the local override (trusted and not); the kept copy's version rule;
-// and a 32-bit tool on 64-bit Windows. Prints one line per check ("ok", "FAIL", or "limit" for what
+// removing service and file; the local override (trusted and not); nothing taken from or written to
+// the temporary directory; the installed file's version rule; and a 32-bit tool on 64-bit Windows. Prints one line per check ("ok", "FAIL", or "limit" for what
 // the host cannot do) and exits 0 when no check failed.
 //   kvxupx_service_probe.exe main          (64-bit build: every step, with child processes)
 //   kvxupx_service_probe.exe wow64         (32-bit build on 64-bit Windows)
@@ -203,9 +203,10 @@ std::wstring SecurityText(const std::wstring& path) {
 
 // Whether the installer's port reads the file as owned by the administrators or the system.
 bool OwnerTrusted(const std::wstring& path) {
-  fcp::os::FileSecurity security;
-  return fcp::os::win32::Win32DriverHost().ReadFileSecurity(path, &security) &&
-         (security.owner == fcp::os::Principal::kAdministrators || security.owner == fcp::os::Principal::kSystem);
+  fcp::os::FileContents file;
+  return fcp::os::win32::Win32DriverHost().ReadWholeFile(path, pt::kMaxDriverImageSize, &file) &&
+         (file.security.owner == fcp::os::Principal::kAdministrators ||
+          file.security.owner == fcp::os::Principal::kSystem);
 }
 
 int Second(const wchar_t* ready_name, const wchar_t* go_name) {
@@ -236,8 +237,9 @@ void Main(const wchar_t* self) {
   Check(InitWhenReady() == 1, "first process installs, starts and opens the driver", long(GetLastError()));
   Check(ServiceState() == SERVICE_RUNNING, "service running", long(ServiceState()));
   Check(ReadAll(SystemDriverFile()) == x64, "installed file is the embedded x64 image");
-  Check(ReadAll(TempFile(L"KvxUpx_n.sys")) == x64, "kept copy written");
-  Check(GetFileAttributesW(TempFile(L"KvxUpx_s.sys").c_str()) == INVALID_FILE_ATTRIBUTES, "no scratch file left");
+  Check(GetFileAttributesW(TempFile(L"KvxUpx_n.sys").c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW(TempFile(L"KvxUpx_s.sys").c_str()) == INVALID_FILE_ATTRIBUTES,
+        "nothing written to the temporary directory");
   Check(RefCountSettled(1) == 1, "RefCount 1", RefCount());
   CheckBlockLengthAccepted("driver accepts the 40-byte control block");
 
@@ -297,20 +299,33 @@ void Main(const wchar_t* self) {
   }
   DeleteFileW(kOverride.c_str());
 
-  // The kept copy: an older one is replaced, a newer one stays and is what gets installed.
+  // A copy in the temporary directory, even a newer one, is neither installed nor changed.
   const std::vector<uint8_t> older = WithRevision(x64, -1), newer = WithRevision(x64, +1);
   Check(!older.empty(), "image carries its fixed version information");
-  WriteAll(TempFile(L"KvxUpx_n.sys"), older);
-  Check(InitWhenReady() == 1 && ReadAll(TempFile(L"KvxUpx_n.sys")) == x64 && ReadAll(SystemDriverFile()) == x64,
-        "older kept copy replaced by the embedded image");
-  KvxUpx_Close();
-  Check(ServiceGone(), "service removed again");
   WriteAll(TempFile(L"KvxUpx_n.sys"), newer);
-  Check(InitWhenReady() == 1 && ReadAll(TempFile(L"KvxUpx_n.sys")) == newer && ReadAll(SystemDriverFile()) == newer,
-        "newer kept copy kept and installed");
+  Check(InitWhenReady() == 1 && ReadAll(SystemDriverFile()) == x64 && ReadAll(TempFile(L"KvxUpx_n.sys")) == newer,
+        "a newer copy in the temporary directory is neither installed nor changed");
   KvxUpx_Close();
   Check(ServiceGone(), "service removed again");
   DeleteFileW(TempFile(L"KvxUpx_n.sys").c_str());
+
+  // An installed file older than the embedded image is replaced; a newer one that only the
+  // administrators could have written stays and is what gets started.
+  WriteAll(SystemDriverFile(), older);
+  SetSecurity(SystemDriverFile(), true);
+  Check(InitWhenReady() == 1 && ReadAll(SystemDriverFile()) == x64, "older installed file replaced by the embedded image");
+  KvxUpx_Close();
+  Check(ServiceGone(), "service removed again");
+  WriteAll(SystemDriverFile(), newer);
+  SetSecurity(SystemDriverFile(), true);
+  if (OwnerTrusted(SystemDriverFile())) {
+    Check(InitWhenReady() == 1 && ReadAll(SystemDriverFile()) == newer, "newer installed file kept and started");
+    KvxUpx_Close();
+    Check(ServiceGone(), "service removed again");
+  } else {
+    Limit("an installed file owned by the administrators (the host keeps no file owner but the user's)", 0);
+  }
+  DeleteFileW(SystemDriverFile().c_str());
 }
 
 // A 32-bit tool on 64-bit Windows: the x64 image goes to the real system directory, and the blocks
