@@ -28,11 +28,12 @@ else
 fi
 
 # The package's tool finds its GTK dialog module in the package's private directory when a display
-# is named (here one nobody answers, so the run goes on headless: no camera, exit 255).
+# is named and the dialog is to be shown (here a display nobody answers, so the interactive start is
+# refused: exit 255). A silent run would not load it at all.
 unpacked=$(mktemp -d)
 dpkg-deb -x "$deb" "$unpacked"
 set +e
-env -u WAYLAND_DISPLAY DISPLAY=:97 LD_DEBUG=files "$unpacked/usr/bin/fixcorepower" -s 2> "$work/package-module.log" >/dev/null
+env -u WAYLAND_DISPLAY DISPLAY=:97 LD_DEBUG=files "$unpacked/usr/bin/fixcorepower" 2> "$work/package-module.log" >/dev/null
 package_module_rc=$?
 set -e
 if [[ $package_module_rc == 255 ]] &&
@@ -59,7 +60,7 @@ rows=(
     'unserve; serve other_family.json && tool /station -s'
   xu-stall 255 'FailedLog: Failed to UVC_ReadMem 0x401002E4|'
     'unserve; : > /tmp/wire.trace; serve selector_read_stalls.json && tool /station -s; rc=$?; show_file selector_read_stalls.trace /tmp/wire.trace; (exit $rc)'
-  no-rule 255 'Permission denied'
+  no-rule 255 'fixcorepower: no access to the camera [0-9a-f]{4}:[0-9a-f]{4} at [0-9.]+ .*: Permission denied'
     'unserve; serve blank_chip.json && mkdir -p /home/station/station && cp /station/fixcorepower /home/station/station/ && chown -R station /home/station/station && as_station /home/station/station -s'
   package 0 'crw-rw---- +1 0 +46 .*/dev/video0'
     'install_package /opt/guest/fixcorepower.deb && bindings'
