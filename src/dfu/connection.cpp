@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 #include "dfu/device_table.h"
 #include "dfu/dfu.h"
@@ -13,7 +14,9 @@
 #include "dfu/interface_list.h"
 #include "dfu/passthrough_route.h"
 #include "dfu/probe.h"
+#include "text/ascii_case.h"
 #include "text/widening.h"
+#include "uvc/location_devices.h"
 #include "uvc/uvc.h"
 
 namespace fcp::dfu {
@@ -53,6 +56,25 @@ bool CameraAgrees(const std::wstring& location) {
   }
   UVC_Close();
   return true;
+}
+
+// Whether `location` names more than one device. The location text leaves the bus out, so the table
+// entry found for it could belong to any device at those ports: the DFU interfaces libusb lists there
+// (one device per bus), and the cameras there, whose DFU function may be listed or reached through
+// the pass-through route. A DFU interface and a camera are one device only when the interface's
+// device is a camera too, with the camera's IDs.
+bool NamesSeveralDevices(const wchar_t* location) {
+  const DfuInterface* listed = nullptr;
+  for (const DfuInterface* node = DFU_InterfaceListHead(); node != nullptr; node = node->next) {
+    if (!text::EqualsIgnoringCase(text::WidenBytes(node->location), location)) continue;
+    if (listed != nullptr && listed->bus_number != node->bus_number) return true;
+    listed = node;
+  }
+  const std::vector<uvc::LocatedDevice> cameras = uvc::DevicesAtLocation(location);
+  if (cameras.size() > 1) return true;
+  if (listed == nullptr || cameras.empty()) return false;
+  return (listed->flags & kDfuInterfaceBesideVideo) == 0 || listed->vendor_id != cameras.front().vid ||
+         listed->product_id != cameras.front().pid;
 }
 
 // Frees the first `count` nodes, so that node `count` becomes the head.
@@ -132,6 +154,10 @@ int DFU_OpenByLocationInfo(const wchar_t* location) {
   const int index = location != nullptr ? TheDeviceTable().FindLocation(location) : -1;
   if (index < 0) {
     SetErrorText("No valid device");
+    return 0;
+  }
+  if (NamesSeveralDevices(location)) {
+    SetErrorText("More than one device at the location");
     return 0;
   }
   return DFU_OpenDevice(index);

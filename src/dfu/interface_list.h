@@ -9,7 +9,9 @@
 struct libusb_device;
 struct libusb_device_handle;
 
-inline constexpr uint8_t kDfuInterfaceInDfuMode = 0x01;  // DfuInterface::flags
+// DfuInterface::flags
+inline constexpr uint8_t kDfuInterfaceInDfuMode = 0x01;
+inline constexpr uint8_t kDfuInterfaceBesideVideo = 0x02;  // its configuration has a video interface too
 
 struct DfuInterface {
   fcp::dfu::DfuFunctionalDescriptor functional;

@@ -26,6 +26,16 @@ bool IsDfuAlternateSetting(const libusb_interface_descriptor& setting) {
   return setting.bInterfaceClass == LIBUSB_CLASS_APPLICATION && setting.bInterfaceSubClass == 0x01;
 }
 
+// Whether the configuration also holds a video interface: the DFU function is then a camera's.
+bool HasVideoInterface(const libusb_config_descriptor& config) {
+  for (int i = 0; i < config.bNumInterfaces; ++i) {
+    const libusb_interface& interface = config.interface[i];
+    for (int a = 0; a < interface.num_altsetting; ++a)
+      if (interface.altsetting[a].bInterfaceClass == LIBUSB_CLASS_VIDEO) return true;
+  }
+  return false;
+}
+
 // Steps 2 and 3: the functional descriptor among the configuration's own extra bytes, else among
 // those of its DFU alternate settings. `has_dfu_interface` tells whether any DFU alternate setting was seen.
 bool FindInConfiguration(const libusb_config_descriptor& config, DfuFunctionalDescriptor& functional,
@@ -72,6 +82,7 @@ struct EntryFacts {
   const libusb_interface_descriptor& setting;
   const DfuFunctionalDescriptor& functional;
   bool dfu_mode;
+  bool beside_video;
   const char* alt_name;
   const char* serial_name;
 };
@@ -128,6 +139,7 @@ bool AddEntry(libusb_device* device, const EntryFacts& facts) {
     return false;
   }
   if (facts.dfu_mode) entry->flags |= kDfuInterfaceInDfuMode;
+  if (facts.beside_video) entry->flags |= kDfuInterfaceBesideVideo;
   if (entry->quirks & kQuirkForceDfu11) entry->functional.bcdDFUVersion = kDfuVersion11;
   entry->max_packet_size0 = facts.device.bMaxPacketSize0;
 
@@ -169,7 +181,7 @@ bool ProbeConfiguration(libusb_device* device, const libusb_device_descriptor& d
       ReadNameOrUnknown(handle, descriptor.iSerialNumber, serial_name);
       libusb_close(handle);
 
-      if (!AddEntry(device, {descriptor, config, setting, functional, dfu_mode, alt_name, serial_name})) return false;
+      if (!AddEntry(device, {descriptor, config, setting, functional, dfu_mode, HasVideoInterface(config), alt_name, serial_name})) return false;
     }
   }
   return true;

@@ -1,5 +1,6 @@
 // Camera discovery and selection: the enumerator, open by index, the default / IDs / location
-// selections, and close.
+// selections, the devices a location names, and close.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -11,6 +12,8 @@
 #include "text/widening.h"
 #include "uvc/current_camera.h"
 #include "uvc/device_text.h"
+#include "uvc/device_values.h"
+#include "uvc/location_devices.h"
 #include "uvc/uvc.h"
 
 using fcp::os::DeviceMoniker;
@@ -90,6 +93,31 @@ int SelectFirst(Accept accept) {
 
 }  // namespace
 
+std::vector<fcp::uvc::LocatedDevice> fcp::uvc::DevicesAtLocation(std::wstring_view location) {
+  std::vector<LocatedDevice> devices;
+  auto enumerator = CreateEnumerator();
+  if (!enumerator) return devices;
+  for (;;) {
+    std::unique_ptr<DeviceMoniker> moniker;
+    if (enumerator->Next(moniker) != S_OK) break;
+    std::unique_ptr<PropertyBag> bag;
+    std::wstring device_path;
+    if (!moniker || moniker->BindToStorage(bag) != S_OK || !bag || bag->Read(L"DevicePath", device_path) != S_OK)
+      continue;
+    std::wstring location_information;
+    if (!ReadDeviceValue(DeviceIdFromPath(device_path), L"LocationInformation", location_information)) continue;
+    if (!text::EqualsIgnoringCase(LocationTail(location_information), location)) continue;
+    const bool listed = std::any_of(devices.begin(), devices.end(), [&](const LocatedDevice& device) {
+      return text::EqualsIgnoringCase(device.location_information, location_information);
+    });
+    if (listed) continue;
+    device_path = text::UpperAscii(std::move(device_path));
+    devices.push_back({std::move(location_information), HexFieldAfter(device_path, L"VID_", 4).value_or(0),
+                       HexFieldAfter(device_path, L"PID_", 4).value_or(0)});
+  }
+  return devices;
+}
+
 int UVC_GetDeviceCount() {
   auto enumerator = CreateEnumerator();
   if (!enumerator) return 0;
@@ -138,6 +166,12 @@ int UVC_OpenByLocationInfo(const wchar_t* location) {
     return 0;
   }
   const std::wstring_view wanted = location;
+  // The location text leaves the bus out. Where it names more than one device, the first camera that
+  // matches could be any of them: select none, rather than a camera the operator did not choose.
+  if (fcp::uvc::DevicesAtLocation(wanted).size() > 1) {
+    UVC_Close();
+    return 0;
+  }
   return SelectFirst([wanted] {
     std::wstring location_information;
     if (!UVC_ReadDeviceRegValue(L"LocationInformation", location_information)) return false;

@@ -8,6 +8,7 @@
 #include "text/registry_text.h"
 #include "uvc/current_camera.h"
 #include "uvc/device_text.h"
+#include "uvc/device_values.h"
 #include "uvc/uvc.h"
 
 using fcp::os::DeviceRegistry;
@@ -20,10 +21,10 @@ constexpr wchar_t kEnumKey[] = L"SYSTEM\\ControlSet001\\Enum\\";
 // Registry string values are read into a buffer of this many bytes; a larger value is not read.
 constexpr uint32_t kValueBufferSize = 260;
 
-// Queries one value of the current camera's device key (or of its subkey) into `data`; `size` is the
-// buffer's size on entry and the value's on return. Nonzero when the query returned ERROR_SUCCESS.
-bool QueryDeviceValue(const wchar_t* sub_key, const wchar_t* name, uint8_t* data, uint32_t& size) {
-  const std::wstring& device_id = Camera().device_id;
+// Queries one value of a device's key (or of its subkey) into `data`; `size` is the buffer's size on
+// entry and the value's on return. Nonzero when the query returned ERROR_SUCCESS.
+bool QueryDeviceValue(const std::wstring& device_id, const wchar_t* sub_key, const wchar_t* name, uint8_t* data,
+                      uint32_t& size) {
   auto* registry = fcp::os::InstalledPort<DeviceRegistry>();
   if (registry == nullptr || device_id.empty()) return false;
   std::wstring path = kEnumKey + device_id;
@@ -40,21 +41,25 @@ bool QueryDeviceValue(const wchar_t* sub_key, const wchar_t* name, uint8_t* data
 
 }  // namespace
 
-int UVC_ReadDeviceRegValue(const wchar_t* value_name, std::wstring& text) {
-  if (value_name == nullptr) return 0;
+bool fcp::uvc::ReadDeviceValue(const std::wstring& device_id, const wchar_t* value_name, std::wstring& text) {
+  if (value_name == nullptr) return false;
   std::array<uint8_t, kValueBufferSize> buffer{};
   uint32_t size = kValueBufferSize;
-  if (!QueryDeviceValue(nullptr, value_name, buffer.data(), size)) return 0;
+  if (!QueryDeviceValue(device_id, nullptr, value_name, buffer.data(), size)) return false;
   // The value's type is not examined: whatever it holds is read as text up to the first NUL.
   text = fcp::text::TextFromRegistryBytes(buffer.data(), std::min<size_t>(size, buffer.size()));
-  return 1;
+  return true;
+}
+
+int UVC_ReadDeviceRegValue(const wchar_t* value_name, std::wstring& text) {
+  return fcp::uvc::ReadDeviceValue(Camera().device_id, value_name, text) ? 1 : 0;
 }
 
 int UVC_IsSensorCamera() {
   // Only whether the value exists matters, not what it holds.
   std::array<uint8_t, 4> buffer{};
   uint32_t size = buffer.size();
-  return QueryDeviceValue(L"\\Device Parameters", L"SensorCameraMode", buffer.data(), size) ? 1 : 0;
+  return QueryDeviceValue(Camera().device_id, L"\\Device Parameters", L"SensorCameraMode", buffer.data(), size) ? 1 : 0;
 }
 
 int UVC_GetDeviceName(std::wstring& name) {

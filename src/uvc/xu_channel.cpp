@@ -28,6 +28,10 @@ KspNode ExtensionUnitProperty(uint32_t control, uint32_t flags, uint32_t node_id
   return property;
 }
 
+// A read that returned fewer bytes than the control holds (ERROR_BAD_LENGTH): the buffer would keep
+// the zeros it started with, and a selector or signature read as zeros decides a verdict.
+constexpr HRESULT kShortRead = fcp::os::HresultFromWin32(24);
+
 // Results after which the unit cannot be talked to at all, so no status read or abort follows.
 bool UnitUnreachable(HRESULT result) {
   return result == E_NOINTERFACE || result == fcp::os::HresultFromWin32(ERROR_GEN_FAILURE);
@@ -76,7 +80,9 @@ HRESULT UVC_GetControl(uint32_t control, uint8_t* buffer, uint32_t count) {
   const HRESULT result =
       camera.ks_control->KsProperty(ExtensionUnitProperty(control, fcp::os::kKsPropertyTypeGet, camera.node_id),
                                    kKspNodeSize, data.data(), kControlSize, &returned);
-  if (SUCCEEDED(result) && buffer != nullptr) std::copy_n(data.begin(), std::min(count, kControlSize), buffer);
+  if (FAILED(result)) return result;
+  if (returned < kControlSize) return kShortRead;
+  if (buffer != nullptr) std::copy_n(data.begin(), std::min(count, kControlSize), buffer);
   return result;
 }
 

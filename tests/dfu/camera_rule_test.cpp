@@ -1,5 +1,6 @@
 // While the camera side sees any camera, a DFU interface opens only where a camera shares its
 // location: the DFU side never reaches a device other than the camera the operator selected.
+#include <functional>
 #include <string>
 
 #include "dfu/connection.h"
@@ -40,6 +41,52 @@ TEST_F(CameraRule, RefusesADfuInterfaceWithoutACameraWhileACameraIsPresent) {
   EXPECT_EQ(sim::LiveLibusbObjects().handles, 0);
   // The camera's own DFU interface still opens.
   EXPECT_EQ(DFU_OpenByLocationInfo(L"001.000.000.000.000.000"), 1);
+}
+
+// The location text leaves out the bus: where it names more than one device, the DFU side opens none
+// of them (a camera's own DFU interface is the same device as the camera, not a second one).
+TEST_F(CameraRule, LocationOfTwoDevicesOpensNothing) {
+  auto at = [](sim::Workstation& ws, sim::DeviceSpec shape, uint8_t bus, bool dfu_mode = false, bool listed = true) {
+    shape.place = {bus, {1, 3}, 0};
+    shape.dfu_mode = dfu_mode;
+    auto device = sim::MakeDevice(shape);
+    device->libusb_visible = listed;
+    ASSERT_TRUE(ws.AddDevice(device));
+  };
+  const struct {
+    const char* name;
+    std::function<void(sim::Workstation&)> plug;
+  } cases[] = {
+      {"two devices in DFU mode on two buses, no camera",
+       [&](sim::Workstation& ws) {
+         at(ws, sim::ChipCameraSpec("flashing1", {}), 1, true);
+         at(ws, sim::ChipCameraSpec("flashing2", {}), 2, true);
+       }},
+      {"a camera and a device in DFU mode on another bus",
+       [&](sim::Workstation& ws) {
+         at(ws, sim::ChipCameraSpec("cam0", {}), 1);
+         at(ws, sim::ChipCameraSpec("flashing", {}), 2, true);
+       }},
+      {"a camera libusb does not list and another maker's DFU device on another bus",
+       [&](sim::Workstation& ws) {
+         at(ws, sim::ChipCameraSpec("cam0", {}), 1, false, false);
+         at(ws, ForeignDfuSpec("other", {}), 2);
+       }},
+      {"two cameras on two buses",
+       [&](sim::Workstation& ws) {
+         at(ws, sim::ChipCameraSpec("cam0", {}), 1);
+         at(ws, sim::ChipCameraSpec("cam1", {}), 2);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::ScopedWorkstation current{std::make_shared<sim::Workstation>()};
+    c.plug(*current);
+    EXPECT_EQ(DFU_OpenByLocationInfo(L"001.003.000.000.000.000"), 0);
+    EXPECT_STREQ(ErrorText(), "More than one device at the location");
+    EXPECT_EQ(sim::LiveLibusbObjects().handles, 0);
+    DFU_Close();
+  }
 }
 
 TEST_F(CameraRule, WithoutAnyCameraEveryDfuInterfaceOpens) {

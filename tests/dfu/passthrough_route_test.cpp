@@ -80,6 +80,28 @@ TEST_F(PassThroughRoute, CandidatesJoinTheTableAfterTheLibusbEntries) {
   }
 }
 
+// Cameras at the same ports of two buses: the table keeps one entry for their location (a camera whose
+// location is listed already is not added), but that entry could be either camera's. The open refuses
+// the location, on either route, and leaves no driver behind.
+TEST_F(PassThroughRoute, LocationOfTwoCamerasOnTwoBusesOpensNothing) {
+  Hidden("cam0", {4}, 1);
+  Plug(sim::ChipCameraSpec("cam1", {4}, 2));  // libusb lists this one
+  Hidden("cam2", {5}, 1);
+  Hidden("cam3", {5}, 2);
+  ASSERT_EQ(DFU_ListDevice(), 2);
+  EXPECT_EQ(Table()[0].path, DevicePath::kLibusb);
+  EXPECT_EQ(Table()[0].location, L"004.000.000.000.000.000");
+  EXPECT_EQ(Table()[1].path, DevicePath::kPassThrough);
+  EXPECT_EQ(Table()[1].location, L"005.000.000.000.000.000");
+  for (const wchar_t* location : {L"004.000.000.000.000.000", L"005.000.000.000.000.000"}) {
+    EXPECT_EQ(DFU_OpenByLocationInfo(location), 0);
+    EXPECT_STREQ(ErrorText(), "More than one device at the location");
+    EXPECT_FALSE(Connection().pass_through_mode);
+    EXPECT_FALSE(DriverInstalled());
+    EXPECT_EQ(sim::LiveLibusbObjects().handles, 0);
+  }
+}
+
 TEST_F(PassThroughRoute, OpenSendsTheVendorRequestsThroughTheDriverAndCloseRemovesIt) {
   auto hidden = Hidden("cam0", {2});
   ASSERT_EQ(DFU_OpenByLocationInfo(kRoot2), 1);

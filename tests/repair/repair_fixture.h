@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <stop_token>
 #include <string>
@@ -81,6 +82,17 @@ class TracedWorkstation {
       if (setup.compare(0, 2, "40") == 0 && moved) writes.push_back(line);
     }
     return writes;
+  }
+  // The devices that vendor requests (either direction, whatever their outcome) were sent to.
+  std::set<std::string> VendorRequestTargets() const {
+    std::set<std::string> devices;
+    for (const auto& line : trace_) {
+      std::istringstream fields(line);
+      std::string device, setup;
+      fields >> device >> setup;
+      if (setup.compare(0, 2, "40") == 0 || setup.compare(0, 2, "C0") == 0) devices.insert(device);
+    }
+    return devices;
   }
   size_t TransferCount() const { return trace_.size(); }
   const std::vector<std::string>& Trace() const { return trace_; }

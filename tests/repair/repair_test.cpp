@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <set>
+
+#include "fcp/maker_ids.h"
+#include "sim/devices.h"
 
 #include "repair/core_power_constants.h"
 #include "repair/fix_core_power.h"
@@ -21,6 +25,15 @@ sim::FaultRule FaultOn(uint8_t request_type, uint8_t request, unsigned nth, sim:
   rule.nth = nth;
   rule.action = action;
   return rule;
+}
+
+// The `nth` read of the extension unit's data control from now on moves only `length` of its 8 bytes.
+// The open of a camera reads it 17 times (signature, 16 status pieces); the 18th read is the selector.
+void ShortDataRead(TracedWorkstation& b, unsigned nth, uint16_t length) {
+  auto rule = FaultOn(0xA1, 0x81, nth, sim::FaultAction::kShort);
+  rule.match.value = 0x0B00;
+  rule.length = length;
+  b.Workstation().AddFault(rule);
 }
 
 // Configuration bytes from `offset` on, with byte `flip` (an index into `bytes`) inverted.
@@ -50,6 +63,7 @@ struct Case {
   size_t writes;             // host-to-device vendor requests on the wire
   bool patched_afterwards;    // the chip holds the patch after the run
   StopAt stop = {};
+  bool pass_through = false;  // the workstation has the pass-through route
 };
 
 const sim::FaultAction kStall = sim::FaultAction::kStall;
@@ -134,6 +148,19 @@ const Case kCases[] = {
        b.Workstation().AddFault(rule);
      },
      0, L"Failed to DFU_Vendorreqget(0x52, 0, 40, pbyReadPatch, 19)\n", 1, true},
+    // An extension-unit read that moves fewer bytes than asked is a failed read: the bytes that did not
+    // arrive would read as zeros (a selector of 0 passes at once; a signature's last byte is 0; a
+    // status block without the chip's product ID names no family).
+    {"SelectorReadMovesNoData", "blank_chip.json", [](TracedWorkstation& b) { ShortDataRead(b, 18, 0); }, 0,
+     L"Failed to UVC_ReadMem 0x401002E4\n", 0, false},
+    {"SignatureReadOneByteShort", "blank_chip.json", [](TracedWorkstation& b) { ShortDataRead(b, 1, 7); }, 0,
+     L"Failed to UVC_OpenByLocationInfo\n", 0, false},
+    {"StatusPieceWithTheProductIdShort", "blank_chip.json", [](TracedWorkstation& b) { ShortDataRead(b, 2, 2); }, 0,
+     L"Failed to UVC_OpenByLocationInfo\n", 0, false},
+    // The camera's qualifying word for the pass-through route (the 36th read: after the check's open
+    // and selector, the route's candidate walk opens the camera again): one byte of four arrived.
+    {"PassThroughWordReadShort", "blank_chip_passthrough.json", [](TracedWorkstation& b) { ShortDataRead(b, 36, 1); },
+     0, L"Failed to DFU_OpenByLocationInfo\n", 0, false, {}, true},
     // Only a selector of 1 leads on to the DFU side.
     {"SelectorTwoPassesWithoutDfu", "blank_chip.json", [](TracedWorkstation& b) { b.Chip().SetSelector(2); }, 1, L"", 0, false},
     {"SelectorFFPassesWithoutDfu", "blank_chip.json", [](TracedWorkstation& b) { b.Chip().SetSelector(0xFF); }, 1, L"", 0, false},
@@ -148,7 +175,7 @@ class RepairSequence : public ::testing::TestWithParam<Case> {};
 
 TEST_P(RepairSequence, VerdictTextWritesAndChipState) {
   const Case& c = GetParam();
-  TracedWorkstation station(c.scenario);
+  TracedWorkstation station(c.scenario, c.pass_through);
   const std::wstring location = station.DefaultLocation();
   ASSERT_FALSE(location.empty());
   const unsigned commits_before = station.Chip().CommitCount();
@@ -211,6 +238,62 @@ TEST(RepairThroughTheDriver, BlankChipWhoseDfuFunctionLibusbDoesNotList) {
   // Without the route (the Linux tool) the camera's DFU function is not found.
   TracedWorkstation without_route("blank_chip_passthrough.json");
   EXPECT_EQ(FixCorePower(without_route.DefaultLocation(), error, {}), 0);
+}
+
+// Two devices at the same hub ports of two buses share one location text. Whichever the location
+// names, the check opens nothing: no vendor request to either, both chips as they were, and the
+// failure names the side that found the location ambiguous.
+TEST(RepairSequenceEdges, LocationOfTwoDevicesOnTwoBusesWritesNothing) {
+  struct Arrangement {
+    const char* name;
+    const char* scenario;  // cam0, the selected blank chip, at 1.3 on bus 1
+    bool pass_through;
+    std::function<void(sim::DeviceSpec&)> other;  // the device at 1.3 on bus 2
+    const wchar_t* error;
+  };
+  const Arrangement arrangements[] = {
+      {"selected camera reached through the driver, the other listed by libusb", "blank_chip_passthrough.json", true,
+       [](sim::DeviceSpec&) {}, L"Failed to UVC_OpenByLocationInfo\n"},
+      {"the other of another family", "blank_chip_passthrough.json", true,
+       [](sim::DeviceSpec& d) { d.chip_product_id = static_cast<uint16_t>(fcp::maker::kPidsVzq2203[0]); },
+       L"Failed to UVC_OpenByLocationInfo\n"},
+      {"both listed by libusb, without the route", "blank_chip.json", false, [](sim::DeviceSpec&) {},
+       L"Failed to UVC_OpenByLocationInfo\n"},
+      {"both listed by libusb, with the route", "blank_chip.json", true, [](sim::DeviceSpec&) {},
+       L"Failed to UVC_OpenByLocationInfo\n"},
+      // The other shows no camera (its chip is in DFU mode): only the DFU side sees two devices.
+      {"the other in DFU mode, without the route", "blank_chip.json", false,
+       [](sim::DeviceSpec& d) { d.dfu_mode = true; }, L"Failed to DFU_OpenByLocationInfo\n"},
+      {"the other in DFU mode, the selected one through the driver", "blank_chip_passthrough.json", true,
+       [](sim::DeviceSpec& d) { d.dfu_mode = true; }, L"Failed to DFU_OpenByLocationInfo\n"},
+  };
+  for (const Arrangement& a : arrangements) {
+    SCOPED_TRACE(a.name);
+    TracedWorkstation station(a.scenario, a.pass_through);
+    sim::DeviceSpec hub = sim::ChipCameraSpec("hub1", {1}, 2);
+    hub.kind = sim::DeviceKind::kHub;
+    ASSERT_TRUE(station.Workstation().AddDevice(sim::MakeDevice(hub)));
+    sim::DeviceSpec other = sim::ChipCameraSpec("cam1", {1, 3}, 2);
+    a.other(other);
+    std::string why;
+    ASSERT_TRUE(station.Workstation().AddDevice(sim::MakeDevice(other), &why)) << why;
+    const std::wstring location = station.DefaultLocation();
+    ASSERT_EQ(location, L"001.003.000.000.000.000");
+
+    std::wstring error;
+    EXPECT_EQ(FixCorePower(location, error, {}), 0);
+    EXPECT_EQ(error, a.error);
+    EXPECT_TRUE(station.VendorRequestTargets().empty());
+    for (const char* id : {"cam0", "cam1"}) {
+      EXPECT_FALSE(PatchInPlace(station.Chip(id))) << id;
+      EXPECT_EQ(station.Chip(id).CommitCount(), 0u) << id;
+    }
+    // Unplugged, the other leaves the location to the selected camera alone.
+    station.Workstation().SetConnected("cam1", false);
+    EXPECT_EQ(FixCorePower(location, error, {}), 1);
+    EXPECT_EQ(station.VendorRequestTargets(), std::set<std::string>{"cam0"});
+    EXPECT_TRUE(PatchInPlace(station.Chip("cam0")));
+  }
 }
 
 TEST(RepairSequenceEdges, NoCameraSelectedTouchesNoDevice) {

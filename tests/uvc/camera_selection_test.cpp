@@ -7,6 +7,7 @@
 
 #include "../app/recording_notices.h"
 #include "fake_ports.h"
+#include "uvc/location_devices.h"
 #include "uvc/uvc.h"
 
 namespace fcp::uvc::test {
@@ -195,6 +196,51 @@ TEST_F(CameraSelection, LocationIgnoresCaseAndComparesShortValuesWhole) {
   EXPECT_FALSE(UVC_OpenByLocationInfo(L"HUB_#0001.001.001.000.000.000.000"));
   EXPECT_FALSE(UVC_OpenByLocationInfo(nullptr));
   EXPECT_EQ(CurrentLocation(), L"");
+}
+
+// A location leaves out the bus. The video inputs of one device share their whole location
+// information and count once; two devices at the same ports of two buses make the location name
+// nothing: no camera is opened for it, whether or not the other would open as a camera of this chip.
+TEST_F(CameraSelection, LocationOfMoreThanOneDeviceSelectsNothing) {
+  const std::wstring location = L"001.003.000.000.000.000";
+  ports_.AddCamera(kVid, 0x0A01, 0, L"6&1&0&0000", location);
+  ports_.AddCamera(kVid, 0x0A01, 2, L"6&1&0&0002", location);  // the same device's second video function
+  ASSERT_TRUE(UVC_OpenByLocationInfo(location.c_str()));
+  std::wstring device_id;
+  ASSERT_TRUE(UVC_GetDeviceId(device_id));
+  EXPECT_EQ(device_id, L"usb\\vid_fc01&pid_0a01&mi_00\\6&1&0&0000");
+  ASSERT_EQ(fcp::uvc::DevicesAtLocation(L"001.003.000.000.000.000").size(), 1u);
+
+  const struct {
+    const char* other;
+    std::function<void(FakeCamera&)> make;
+  } others[] = {
+      {"a camera of this chip", [](FakeCamera&) {}},
+      {"a camera without the unit", [](FakeCamera& c) { c.nodes[0].unit_set = os::Guid{}; }},
+      {"a camera whose filter does not bind", [](FakeCamera& c) { c.bind_to_object = E_NOINTERFACE; }},
+  };
+  for (const auto& other : others) {
+    SCOPED_TRACE(other.other);
+    auto& camera = ports_.AddCamera(0x0B02, 0x0C03, 0, L"7&9&0&0000", L"");
+    ports_.registry.SetString(L"SYSTEM\\ControlSet001\\Enum\\usb\\vid_0b02&pid_0c03&mi_00\\7&9&0&0000",
+                              L"LocationInformation", L"0000.0015.0000.001.003.000.000.000.000");  // another bus
+    other.make(camera);
+    const auto devices = fcp::uvc::DevicesAtLocation(L"001.003.000.000.000.000");
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[1].location_information, L"0000.0015.0000.001.003.000.000.000.000");
+    EXPECT_EQ(devices[1].vid, 0x0B02);
+    EXPECT_EQ(devices[1].pid, 0x0C03);
+
+    ASSERT_TRUE(UVC_OpenByIndex(0));
+    ports_.video_inputs.log.clear();
+    EXPECT_FALSE(UVC_OpenByLocationInfo(location.c_str()));
+    EXPECT_TRUE(ports_.video_inputs.log.empty()) << "a camera was opened";
+    EXPECT_FALSE(UVC_GetDeviceId(device_id)) << "the camera selected before stays current";
+    EXPECT_EQ(ports_.registry.open_keys, 0);
+    // Gone again: the location names one device.
+    ports_.video_inputs.cameras.pop_back();
+    EXPECT_TRUE(UVC_OpenByLocationInfo(location.c_str()));
+  }
 }
 
 TEST_F(CameraSelection, RegistryValueRules) {

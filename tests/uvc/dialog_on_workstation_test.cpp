@@ -122,6 +122,33 @@ TEST_F(DialogOnWorkstation, ShowsTheVirtualCamerasNameAndEnablesCheck) {
   EXPECT_EQ(sensor->chip->CommitCount(), 0u);
 }
 
+// Two cameras at the same hub ports of two buses: the dialog shows the camera it selected and keeps
+// the location they share; the check finds that location names two devices and touches neither.
+TEST_F(DialogOnWorkstation, CamerasSharingALocationFailTheCheckWithoutWriting) {
+  auto selected = sim::MakeChipCamera("cam0", {1, 3}, 1);
+  auto other = sim::MakeChipCamera("cam1", {1, 3}, 2);
+  ASSERT_TRUE(workstation_->AddDevice(selected));
+  ASSERT_TRUE(workstation_->AddDevice(other));
+  Open();
+  wchar_t name[40];
+  std::swprintf(name, 40, L"VID_%04X&PID_%04X&REV_0100", selected->VendorId(), selected->ProductId());
+  EXPECT_EQ(Text(IDC_EDIT_CAMERA), name);
+  std::wstring location, error;
+  backend_.Call(kDialog, [&] {
+    if (CFixCorePowerDlg* d = dialog_) {
+      location = d->m_strLocation;
+      error = d->m_strError;
+    }
+  });
+  EXPECT_EQ(location, L"001.003.000.000.000.000");
+  EXPECT_EQ(Text(IDC_STATUS), L"FAIL");
+  EXPECT_EQ(error, L"Failed to UVC_OpenByLocationInfo\n");
+  for (const auto& camera : {selected, other}) {
+    EXPECT_EQ(camera->chip->CommitCount(), 0u) << camera->Id();
+    EXPECT_EQ(camera->chip->Config()[40], 0) << camera->Id();
+  }
+}
+
 TEST_F(DialogOnWorkstation, WithoutACameraNoNameAndTheCheckFails) {
   Open();
   EXPECT_EQ(Text(IDC_EDIT_CAMERA), L"");

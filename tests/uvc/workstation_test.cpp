@@ -174,6 +174,52 @@ TEST_F(CameraSideOnWorkstation, RecoveryOnTheWire) {
   EXPECT_EQ(Trace(), (std::vector<std::string>{SetCur("cam0", 10, command, "STALL")}));
 }
 
+// A data read that moves fewer than its 8 bytes is a failed read, followed by the recovery like any
+// other failure: the buffer would otherwise keep zeros the device never sent.
+TEST_F(CameraSideOnWorkstation, ShortReadFailsAndRecovers) {
+  auto cam = Add("cam0", {2});
+  ASSERT_TRUE(UVC_OpenByIndex(0));
+  for (uint16_t moved : {0, 1, 7}) {
+    SCOPED_TRACE(moved);
+    FaultRule short_read;
+    short_read.device = "cam0";
+    short_read.match.request = 0x81;
+    short_read.match.value = 0x0B00;
+    short_read.nth = 1;
+    short_read.action = FaultAction::kShort;
+    short_read.length = moved;
+    workstation_->AddFault(short_read);
+    trace_.clear();
+    uint8_t selector = 0xEE;
+    EXPECT_FALSE(UVC_ReadMem(0x401002E4, &selector, 1));
+    EXPECT_EQ(selector, 0xEE) << "nothing reaches the buffer";
+    const auto lines = Trace();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1].substr(0, 22), "cam0 A181000B00040800 ");
+    EXPECT_EQ(lines[2].substr(0, 22), "cam0 A181000A00040800 ");  // the status read
+    EXPECT_EQ(lines[3], SetCur("cam0", 10, {0xFF, 0, 0, 0, 0, 0, 0, 0}));
+  }
+  uint8_t selector = 0;
+  ASSERT_TRUE(UVC_ReadMem(0x401002E4, &selector, 1));
+  EXPECT_EQ(selector, cam->chip->Selector());
+}
+
+// Two cameras at the same hub ports of two buses share their location: it selects neither, and no
+// request reaches either camera.
+TEST_F(CameraSideOnWorkstation, LocationOnTwoBusesOpensNoCamera) {
+  Add("cam0", {1, 3});
+  auto other = sim::MakeChipCamera("cam1", {1, 3}, 2);
+  ASSERT_TRUE(workstation_->AddDevice(other));
+  trace_.clear();
+  EXPECT_FALSE(UVC_OpenByLocationInfo(L"001.003.000.000.000.000"));
+  EXPECT_EQ(Trace(), std::vector<std::string>{});
+  other->SetConnected(false);
+  ASSERT_TRUE(UVC_OpenByLocationInfo(L"001.003.000.000.000.000"));
+  std::wstring device_id;
+  ASSERT_TRUE(UVC_GetDeviceId(device_id));
+  EXPECT_EQ(trace_.front().rfind("cam0 ", 0), 0u);
+}
+
 TEST_F(CameraSideOnWorkstation, SelectionsAmongVirtualCameras) {
   auto cam0 = Add("cam0", {1});
   auto cam1 = Add("cam1", {2, 4});
@@ -262,8 +308,8 @@ TEST(CameraSideFromScenario, SoftwareCameraIsPassedOver) {
 
 // Every shipped scenario: each location libusb reports for a camera selects the first camera with
 // the chip at that location, under the name its descriptors give, with its chip's family; a location
-// without one selects nothing. (The location names hub ports only, not the bus: cameras at the same
-// ports of two buses share it.)
+// without one selects nothing. The location names hub ports only, not the bus: where cameras at the
+// same ports of two buses share it, whatever their maker, it selects nothing either.
 TEST(CameraSideFromScenario, ShippedScenarios) {
   for (const auto& file : std::filesystem::directory_iterator(FCP_SIM_SCENARIO_DIR)) {
     SCOPED_TRACE(file.path().filename().string());
@@ -283,13 +329,13 @@ TEST(CameraSideFromScenario, ShippedScenarios) {
       const std::string location = text::UsbLocationText(camera->Place().ports);
       SCOPED_TRACE(camera->Id() + " at " + location);
       std::shared_ptr<sim::UsbDevice> expected;
+      bool shared = false;
       for (const auto& other : cameras) {
-        if (text::UsbLocationText(other->Place().ports) == location && other->chip &&
-            other->chip->Signature() == kVendorSignature) {
-          expected = other;
-          break;
-        }
+        if (text::UsbLocationText(other->Place().ports) != location) continue;
+        shared = shared || other->Place().bus != camera->Place().bus;
+        if (!expected && other->chip && other->chip->Signature() == kVendorSignature) expected = other;
       }
+      if (shared) expected = nullptr;
       ASSERT_EQ(UVC_OpenByLocationInfo(std::wstring(location.begin(), location.end()).c_str()) != 0,
                 expected != nullptr);
       if (!expected) continue;
