@@ -132,6 +132,13 @@ class DepthBoundedBuilder final : public nlohmann::json_sax<json> {
 
 BoundedJson ParseBoundedJson(std::string_view text, const std::string& name, size_t max_depth) {
   BoundedJson result;
+  // The library's reader takes a NUL byte outside a string for the end of the text and would accept a
+  // document with anything after it; JSON text holds no NUL byte anywhere.
+  if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    const auto [line, column] = LineAndColumn(text, nul);
+    result.error = name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": NUL byte in the text";
+    return result;
+  }
   DepthBoundedBuilder builder(max_depth);
   if (json::sax_parse(text.data(), text.data() + text.size(), &builder)) {
     result.value = std::move(builder.Document());

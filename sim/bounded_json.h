@@ -16,7 +16,7 @@ struct BoundedJson {
 };
 
 // `name` starts every message: "<name>:<line>:<column>: <what>" for text that is no JSON (or holds
-// a number out of range), "<name>: <JSON pointer>: nested deeper than <max_depth> levels" for the
+// a number out of range, or a NUL byte), "<name>: <JSON pointer>: nested deeper than <max_depth> levels" for the
 // first array or object below the allowed depth. The outermost array or object is level 1.
 BoundedJson ParseBoundedJson(std::string_view text, const std::string& name, size_t max_depth);
 

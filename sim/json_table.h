@@ -40,6 +40,8 @@ class JsonReader {
     uint64_t n = 0;
     if (value.is_number_unsigned()) {
       n = value.get<uint64_t>();
+    } else if (value.is_number_integer() && value.get<int64_t>() == 0) {
+      n = 0;  // -0: the reader keeps the sign of a zero as a signed integer
     } else if (value.is_number_integer()) {
       Fail(place, std::to_string(value.get<int64_t>()) + " is out of range " + Range(min, max));
       return std::nullopt;

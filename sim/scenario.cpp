@@ -12,6 +12,14 @@
 #include <ostream>
 #include <streambuf>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include "fcp/maker_ids.h"
 #include "sim/bounded_json.h"
 #include "sim/devices.h"
@@ -28,10 +36,67 @@ using namespace json_table;
 constexpr size_t kMaxScenarioBytes = 4 * 1024 * 1024;
 // A scenario needs 6 levels; "views" are free-form, but not without end.
 constexpr size_t kMaxNesting = 64;
-// What a run may add to a device's saved state: a word written to a chip register (one more memory
-// run), a longer commit count, a device plugged in or out. The saved state of what loads must load
-// again after any run.
+// What a run may add to a device's saved state: a word written to a chip register (up to two more
+// memory runs), a longer commit count, a device plugged in or out. The saved state of what loads must
+// load again after any run.
 constexpr size_t kStateGrowthPerDevice = 256;
+
+enum class FileRead { kRead, kCannotRead, kDirectory, kNotRegular, kTooLarge };
+
+#if defined(_WIN32)
+// No FIFOs here; a path that names anything but a regular file is refused before it is opened.
+FileRead ReadScenarioBytes(const std::string& path, size_t limit, std::string& text) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (error) return FileRead::kCannotRead;
+  if (std::filesystem::is_directory(status)) return FileRead::kDirectory;
+  if (!std::filesystem::is_regular_file(status)) return FileRead::kNotRegular;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return FileRead::kCannotRead;
+  std::array<char, 64 * 1024> chunk;
+  while (text.size() <= limit) {
+    in.read(chunk.data(), chunk.size());
+    text.append(chunk.data(), static_cast<size_t>(in.gcount()));
+    if (!in) break;
+  }
+  if (in.bad()) return FileRead::kCannotRead;
+  return text.size() > limit ? FileRead::kTooLarge : FileRead::kRead;
+}
+#else
+// Opened without waiting (a FIFO with no writer would block an ordinary open for ever), then asked
+// what it is: only a regular file is read, and never more than one byte past the limit, even when it
+// grows while it is read.
+FileRead ReadScenarioBytes(const std::string& path, size_t limit, std::string& text) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno == EISDIR ? FileRead::kDirectory : FileRead::kCannotRead;
+  struct stat status {};
+  FileRead result = FileRead::kRead;
+  if (::fstat(fd, &status) != 0) {
+    result = FileRead::kCannotRead;
+  } else if (S_ISDIR(status.st_mode)) {
+    result = FileRead::kDirectory;
+  } else if (!S_ISREG(status.st_mode)) {
+    result = FileRead::kNotRegular;
+  } else if (static_cast<uint64_t>(status.st_size) > limit) {
+    result = FileRead::kTooLarge;
+  } else {
+    std::array<char, 64 * 1024> chunk;
+    while (text.size() <= limit) {
+      const ssize_t n = ::read(fd, chunk.data(), std::min(chunk.size(), limit + 1 - text.size()));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        result = FileRead::kCannotRead;
+        break;
+      }
+      if (n == 0) break;
+      text.append(chunk.data(), static_cast<size_t>(n));
+    }
+    if (result == FileRead::kRead && text.size() > limit) result = FileRead::kTooLarge;
+  }
+  ::close(fd);
+  return result;
+}
+#endif
 
 std::string TooLarge(const std::string& name) {
   return name + ": file is larger than " + std::to_string(kMaxScenarioBytes) + " bytes";
@@ -110,11 +175,18 @@ const Format<MemoryRun>& MemoryRunFormat() {
   return kFormat;
 }
 
-// Memory as runs of nonzero bytes.
-std::vector<MemoryRun> MemoryRuns(const Chip& chip) {
+// Memory as runs of nonzero bytes; with `blank_word`, the four bytes at that address count as zeros.
+std::vector<MemoryRun> MemoryRuns(const Chip& chip, std::optional<uint32_t> blank_word = std::nullopt) {
   std::vector<MemoryRun> runs;
   for (size_t r = 0; r < kMemoryMap.size(); ++r) {
-    const Bytes& bytes = chip.RegionBytes(r);
+    const Bytes* region = &chip.RegionBytes(r);
+    Bytes blanked;
+    if (blank_word && *blank_word >= kMemoryMap[r].base && *blank_word - kMemoryMap[r].base + 4 <= region->size()) {
+      blanked = *region;
+      std::fill_n(blanked.begin() + (*blank_word - kMemoryMap[r].base), 4, 0);
+      region = &blanked;
+    }
+    const Bytes& bytes = *region;
     for (size_t i = 0; i < bytes.size();) {
       if (bytes[i] == 0) {
         ++i;
@@ -550,6 +622,28 @@ const Format<ScenarioEntry>& ScenarioFormat() {
   return kFormat;
 }
 
+// The saved state with what a run can change set back: each chip's commit register (the one word
+// the tool writes) and commit count, and whether each device is connected (the events plug them in
+// and out). Any run leaves this the same.
+json RunNeutralJson(const Workstation& workstation) {
+  json doc = ScenarioJson(workstation);
+  json& devices = doc["devices"];
+  const auto listed = workstation.Devices();
+  for (size_t i = 0; i < devices.size() && i < listed.size(); ++i) {
+    json& device = devices[i];
+    device["connected"] = true;
+    if (!listed[i]->chip || !device.contains("chip")) continue;
+    json& chip = device["chip"];
+    chip["commit_count"] = 0;
+    chip["commit_register"] = "0x00000000";
+    json runs = json::array();
+    for (const MemoryRun& run : MemoryRuns(*listed[i]->chip, kCommitRegisterAddress))
+      runs.push_back(WriteObject(MemoryRunFormat(), run));
+    chip["memory"] = std::move(runs);
+  }
+  return doc;
+}
+
 }  // namespace
 
 ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
@@ -569,9 +663,11 @@ ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
     load.error = r.Error();
     return load;
   }
-  // The runner saves the workstation after every run and must be able to load it again.
+  // The runner saves the workstation after every run and must be able to load it again. The room
+  // asked for is measured on the state without what a run changes, so the state a run saved asks for
+  // exactly what the file it came from asked for, and loads again as that file did.
   const Workstation& ws = *scenario.made;
-  const size_t saved = ScenarioJson(ws).dump().size() + 1 + kStateGrowthPerDevice * ws.Devices().size();
+  const size_t saved = RunNeutralJson(ws).dump().size() + 1 + kStateGrowthPerDevice * ws.Devices().size();
   if (saved > kMaxScenarioBytes) {
     load.error = name + ": /: the workstation's saved state would take up to " + std::to_string(saved) +
                  " bytes, more than the " + std::to_string(kMaxScenarioBytes) + " a scenario file may hold";
@@ -585,35 +681,22 @@ ScenarioLoad LoadScenarioText(std::string_view text, const std::string& name) {
 
 ScenarioLoad LoadScenarioFile(const std::string& path) {
   ScenarioLoad load;
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (!error && std::filesystem::is_directory(status)) {
-    load.error = path + ": is a directory";
-    return load;
-  }
-  if (!error && std::filesystem::is_regular_file(status)) {
-    const auto size = std::filesystem::file_size(path, error);
-    if (!error && size > kMaxScenarioBytes) {
+  std::string text;
+  switch (ReadScenarioBytes(path, kMaxScenarioBytes, text)) {
+    case FileRead::kRead:
+      break;
+    case FileRead::kCannotRead:
+      load.error = path + ": cannot be read";
+      return load;
+    case FileRead::kDirectory:
+      load.error = path + ": is a directory";
+      return load;
+    case FileRead::kNotRegular:
+      load.error = path + ": is not a regular file";
+      return load;
+    case FileRead::kTooLarge:
       load.error = TooLarge(path);
       return load;
-    }
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    load.error = path + ": cannot be read";
-    return load;
-  }
-  // Never more than one byte past the limit, whatever the file is: a device, a pipe, a growing file.
-  std::string text;
-  std::array<char, 64 * 1024> chunk;
-  while (text.size() <= kMaxScenarioBytes) {
-    in.read(chunk.data(), chunk.size());
-    text.append(chunk.data(), static_cast<size_t>(in.gcount()));
-    if (!in) break;
-  }
-  if (in.bad()) {
-    load.error = path + ": cannot be read";
-    return load;
   }
   return LoadScenarioText(text, path);
 }

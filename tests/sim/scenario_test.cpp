@@ -2,9 +2,15 @@
 // files are refused with a message naming the file and the place.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <utility>
 #include <vector>
@@ -247,6 +253,9 @@ TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
   const std::vector<Bad> cases = {
       {"{\n  \"devices\": [\n    {\"id\": }\n  ]\n}", "bad.json:3:12: syntax error"},
       {"", "bad.json:1:1: syntax error"},
+      // A NUL byte would end the text for the JSON reader: a valid document before it, garbage after.
+      {std::string("{\"devices\": []}\n\0{garbage", 25), "bad.json:2:1: NUL byte in the text"},
+      {std::string("{\"devices\": [\0]}", 16), "bad.json:1:14: NUL byte in the text"},
       {R"({"devices": [], "colour": 1})", "bad.json: /colour: unknown key"},
       {R"({"devices": [], "views": []})", "bad.json: /views: must be an object"},
       {R"({})", "bad.json: /: needs devices"},
@@ -310,7 +319,7 @@ TEST(Scenario, FilesThatAreNoScenarioAreRefusedWithoutReadingThemWhole) {
       {dir, dir + ": is a directory"},
       {sparse, sparse + ": file is larger than 4194304 bytes"},
       {over, over + ": file is larger than 4194304 bytes"},
-      {"/dev/zero", "/dev/zero: file is larger than 4194304 bytes"},  // no size to ask for: read to the limit
+      {"/dev/zero", "/dev/zero: is not a regular file"},
   };
   for (const auto& [path, error] : cases) {
     const ScenarioLoad load = LoadScenarioFile(path);
@@ -319,6 +328,22 @@ TEST(Scenario, FilesThatAreNoScenarioAreRefusedWithoutReadingThemWhole) {
   }
   std::filesystem::remove(sparse);
   std::filesystem::remove(over);
+}
+
+// A FIFO that nobody writes to would keep an ordinary open waiting for ever.
+TEST(Scenario, FifoWithoutAWriterIsRefusedAtOnce) {
+  const std::string fifo = testing::TempDir() + "fcp_sim_fifo_" + std::to_string(::getpid()) + ".json";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto load = std::async(std::launch::async, [&] { return LoadScenarioFile(fifo); });
+  if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "the load waits for a writer";
+    ::close(::open(fifo.c_str(), O_WRONLY));  // a writer comes and goes: the load ends
+  }
+  const ScenarioLoad result = load.get();
+  EXPECT_EQ(result.workstation, nullptr);
+  EXPECT_EQ(result.error, fifo + ": is not a regular file");
+  ::unlink(fifo.c_str());
 }
 
 // The runner saves the workstation after each run and continues from that file the next time.
@@ -347,12 +372,45 @@ TEST(Scenario, WhateverLoadsSavesWithinTheLimitAndLoadsAgain) {
   EXPECT_EQ(refused.rfind("growing.json: /: the workstation's saved state would take up to ", 0), 0u) << refused;
 }
 
+// A workstation that just fits the room the loader asks for, after everything a run may change in
+// it: the commit register written (with zero bytes inside, splitting its run), the commit count at its
+// largest, the camera unplugged by an event. The runner saves that state and must load it again.
+TEST(Scenario, StateSavedAtTheEdgeOfTheRoomLoadsAgain) {
+  auto padded = [](size_t length) { return CameraWithViews(R"({"pad":")" + std::string(length, 'x') + R"("})"); };
+  // Find the padding that takes the room exactly: the refusal says how much too much a padding takes.
+  const size_t too_much = kLimit - 200;
+  const std::string refused = LoadScenarioText(padded(too_much), "edge.json").error;
+  const std::string prefix = "edge.json: /: the workstation's saved state would take up to ";
+  ASSERT_EQ(refused.rfind(prefix, 0), 0u) << refused;
+  const size_t asked = std::stoul(refused.substr(prefix.size()));
+  const size_t fits = too_much - (asked - kLimit);
+  EXPECT_EQ(LoadScenarioText(padded(fits + 1), "edge.json").workstation, nullptr) << "one byte more does not fit";
+  auto load = LoadScenarioText(padded(fits), "edge.json");
+  ASSERT_NE(load.workstation, nullptr) << load.error;
+
+  Chip& chip = *load.workstation->Find("cam0")->chip;
+  chip.WriteWord(kCommitRegisterAddress, 0x00730084);
+  chip.SetCommitCount(0xFFFFFFFF);
+  load.workstation->SetConnected("cam0", false);
+
+  const std::string path = testing::TempDir() + "fcp_sim_edge_state.json";
+  std::string error;
+  ASSERT_TRUE(SaveScenarioFile(*load.workstation, path, &error)) << error;
+  const ScenarioLoad again = LoadScenarioFile(path);
+  ASSERT_NE(again.workstation, nullptr) << again.error;
+  EXPECT_EQ(again.workstation->Find("cam0")->chip->CommitCount(), 0xFFFFFFFFu);
+  // And so on, run after run.
+  ASSERT_TRUE(SaveScenarioFile(*again.workstation, path, &error)) << error;
+  EXPECT_NE(LoadScenarioFile(path).workstation, nullptr);
+  std::filesystem::remove(path);
+}
+
 TEST(Scenario, DeviceEventsInTimeOrder) {
   const std::string devices = R"({"devices": [{"id":"cam0","kind":"chip_camera","ports":[1]},)"
                               R"({"id":"cam1","kind":"hub","ports":[2],"connected":false}], "events": )";
   const ScenarioLoad load = LoadScenarioText(devices + R"([
       {"after_ms": 300, "device": "cam0", "connected": false},
-      {"after_ms": 0, "device": "cam1", "connected": true},
+      {"after_ms": -0, "device": "cam1", "connected": true},
       {"after_ms": "0x12C", "device": "cam1", "connected": false}]})",
                                              "events.json");
   ASSERT_NE(load.workstation, nullptr) << load.error;

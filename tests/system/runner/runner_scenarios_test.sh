@@ -23,7 +23,7 @@ check() {  # scenario, options, expected exit code, expected result.txt, expecte
   [[ $path == /* ]] || path=$scenarios/$path
   rm -f "$work"/result.txt "$work"/FailedLog_*.txt "$work"/windows-state.json
   set +e
-  env -u DISPLAY "$exe" "$path" $options >/dev/null 2>&1
+  env -u DISPLAY timeout 60 "$exe" "$path" $options >/dev/null 2>&1
   actual=$?
   set -e
   local fail=""
@@ -68,9 +68,37 @@ printf '%s, "bus": 1e400}]}' "$cam" >"$work/overflow.json"
 mkdir -p "$work/folder.json"
 for hostile in overflow.json deep.json folder.json; do check "$work/$hostile" "-s" 2 '' -; done
 check /dev/zero "-s" 2 '' -
+# A FIFO without a writer is refused at once rather than waited on; a NUL byte does not end the text
+# early (the document before it is valid); "-0" is a zero.
+mkfifo "$work/fifo.json"
+printf '{"devices": []}\n\0{"garbage"' >"$work/nul.json"
+for hostile in fifo.json nul.json; do check "$work/$hostile" "-s" 2 '' -; done
+hub='{"id": "hub0", "kind": "hub", "ports": [1]}' blank='{"id": "cam0", "kind": "chip_camera", "ports": [1, 3], "chip": {"selector": 1}'
+printf '{"devices": [%s, %s}], "events": [{"after_ms": -0, "device": "cam0", "connected": true}]}' "$hub" "$blank" \
+  >"$work/minus_zero.json"
+check "$work/minus_zero.json" "-s" 0 'pass\r\n' -
 rm "$work/workstation-state.json"
 check "$work/deep_state.json" "-s" 0 'pass\r\n' -
 check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
+
+# A scenario that just fits the room the loader asks for the state a run saves: the repair adds to
+# that state (the commit), and the runner loads it again all the same.
+edge() {  # <padding>
+  { printf '{"devices": [%s, %s, "views": {"pad": "' "$hub" "$blank"
+    head -c "$1" /dev/zero | tr '\0' x
+    printf '"}}]}'; } >"$work/edge.json"
+}
+edge 4194000
+asked=$( (env -u DISPLAY "$exe" "$work/edge.json" -s 2>&1 >/dev/null || true) |
+  sed -n 's/.*would take up to \([0-9]*\) bytes.*/\1/p')
+if [[ -z $asked ]]; then
+  fcp_fail "edge.json: the loader asked for no room"
+else
+  edge $((4194000 - (asked - 4194304)))
+  rm -f "$work/workstation-state.json"
+  check "$work/edge.json" "-s" 0 'pass\r\n' -
+  check "$work/workstation-state.json" "-s" 0 'pass\r\n' -
+fi
 
 # A camera whose DFU function libusb does not list: repaired through the pass-through driver, then
 # passing again on the saved chip.
