@@ -304,9 +304,9 @@ TEST(RepairSequenceEdges, NoCameraSelectedTouchesNoDevice) {
   EXPECT_EQ(station.TransferCount(), 0u);
 }
 
-// A failed commit, or a read-back that differed on the wire, leaves the patch in the chip without the
-// commit. The next run finds the patch, passes, and sends nothing: the chip stays uncommitted (README
-// tells the operator what to do after such a failure).
+// A failed commit, a read-back that failed or that differed on the wire, leaves the patch in the chip
+// without the commit. The next run finds the patch, passes, and sends nothing: the chip stays uncommitted
+// (docs/OPERATORS.md tells the operator what to do after such a failure).
 TEST(RepairSequenceEdges, HalfRepairedChipPassesNextTimeWithoutCommit) {
   const struct {
     const char* name;
@@ -315,6 +315,8 @@ TEST(RepairSequenceEdges, HalfRepairedChipPassesNextTimeWithoutCommit) {
   } cases[] = {
       {"commit fails", [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0x40, 0x24, 1, kStall)); },
        L"Failed to fix core power.\n"},
+      {"read-back fails", [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0xC0, 0x52, 2, kStall)); },
+       L"Failed to DFU_Vendorreqget(0x52, 0, 40, pbyReadPatch, 19)\n"},
       {"read-back differs",
        [](TracedWorkstation& b) { b.Workstation().AddFault(FaultOn(0xC0, 0x52, 2, sim::FaultAction::kWrongData)); }, L""},
   };
