@@ -108,6 +108,31 @@ hotplug() {
   wait $probe
 }
 
+# guide_install <steps>: the operator's guide's install steps, as root, in a shell of their own that
+# stops at the first failing step. The guest has neither apt nor adduser: two stand-ins take their
+# command lines as the guide writes them, `apt install <package>...` (each package installed as
+# install_package does) and `adduser <user> <group>` (the user added to the group in /etc/group).
+guide_install() {
+  (
+    set -e
+    apt() {
+      [ "$1" = install ] || { echo "apt stand-in: only 'apt install <package>...'"; return 1; }
+      shift
+      for deb in "$@"; do
+        [ -f "$deb" ] || { echo "apt: no package $deb"; return 1; }
+        install_package "$deb" || return 1
+      done
+    }
+    adduser() {
+      [ $# = 2 ] || { echo "adduser stand-in: only 'adduser <user> <group>'"; return 1; }
+      grep -q "^$1:" /etc/passwd || { echo "adduser: no user $1"; return 1; }
+      grep -q "^$2:" /etc/group || { echo "adduser: no group $2"; return 1; }
+      sed -i -E "s/^($2:[^:]*:[0-9]+:)(.+)\$/\1\2,$1/; s/^($2:[^:]*:[0-9]+:)\$/\1$1/" /etc/group
+    }
+    . "$1"
+  )
+}
+
 # install_package <deb>: dpkg -i into the guest's empty database (the stage has checked the
 # dependencies against the machine the image was made of), without dpkg's complaints about them.
 # (By its full path: busybox's shell runs its own applet of a name before looking at the path.)

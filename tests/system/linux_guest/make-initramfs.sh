@@ -4,13 +4,16 @@
 #   busybox (static) and its applets, udev (systemd-udevd, udevadm, the rules), dpkg, the Linux
 #   tool, the USB/IP server over the virtual workstation and the hot-plug probe, each with the
 #   shared libraries it loads; the kernel modules of USB/IP and uvcvideo from the guest kernel's
-#   package, with the order to load them in; users root and station (in plugdev, not in video).
+#   package, with the order to load them in; users root and station (in neither plugdev nor video:
+#   the operator's guide's install steps add them).
 #
-#   make-initramfs.sh <out.cpio> <kernel dir> <build dir> <package.deb> <guest dir> <scenario dir>...
-# <guest dir> holds init, lib.sh and rows.sh; they go to /opt/guest, the scenario files (*.json of
-# each scenario dir) to /opt/guest/scenarios.
+#   make-initramfs.sh <out.cpio> <kernel dir> <build dir> <package dir> <guest dir> <scenario dir>...
+# <package dir> holds the Debian packages (*.deb); they go to /opt/guest/clone/build/linux/package, where
+# the guide's install steps find them. <guest dir> holds init, lib.sh, rows.sh and
+# guide-install.guest.sh; they go to /opt/guest (the last as guide-install.sh), the scenario files
+# (*.json of each scenario dir) to /opt/guest/scenarios.
 set -euo pipefail
-out=$1 kernel=$2 build=$3 deb=$4 guest=$5
+out=$1 kernel=$2 build=$3 packages=$4 guest=$5
 shift 5
 
 root=$(mktemp -d)
@@ -55,6 +58,7 @@ mkdir -p "$root/etc/udev"
 cp /etc/udev/udev.conf "$root/etc/udev/" 2>/dev/null || true
 put_elf /usr/bin/dpkg
 put_elf /usr/bin/dpkg-deb
+put_elf /usr/bin/dpkg-query
 put_elf /usr/bin/dpkg-split
 put_elf /usr/bin/tar  # dpkg-deb unpacks with GNU tar
 put /usr/sbin/ldconfig
@@ -65,8 +69,10 @@ mkdir -p "$root/etc/dpkg"
 put_built "$build/src/app/fixcorepower" /station/fixcorepower
 put_built "$build/tools/usbip-workstation/usbip-workstation" /opt/guest/bin/usbip-workstation
 put_built "$build/tests/system/linux_guest/linux_guest_hotplug_probe" /opt/guest/bin/linux_guest_hotplug_probe
-cp "$deb" "$root/opt/guest/fixcorepower.deb"
+mkdir -p "$root/opt/guest/clone/build/linux/package"
+cp "$packages"/*.deb "$root/opt/guest/clone/build/linux/package/"
 cp "$guest/lib.sh" "$guest/rows.sh" "$root/opt/guest/"
+cp "$guest/guide-install.guest.sh" "$root/opt/guest/guide-install.sh"
 mkdir -p "$root/opt/guest/scenarios"
 for dir in "$@"; do cp "$dir"/*.json "$root/opt/guest/scenarios/"; done
 install -m 755 "$guest/init" "$root/init"
@@ -76,13 +82,12 @@ install -m 755 "$guest/init" "$root/init"
 touch "$root/var/lib/dpkg/status"
 touch "$root/var/lib/dpkg/available"
 
-# Users: this machine's system users and groups, and the station operator, in plugdev only.
+# Users: this machine's system users and groups, and the station operator in no group but its own.
 cp /etc/passwd /etc/group "$root/etc/"
 station_id=1000
 while cut -d: -f3 /etc/passwd /etc/group | grep -qx "$station_id"; do station_id=$((station_id + 1)); done
 echo "station:x:$station_id:$station_id:Station operator:/home/station:/bin/sh" >> "$root/etc/passwd"
 echo "station:x:$station_id:" >> "$root/etc/group"
-sed -i -E 's/^(plugdev:x:[0-9]+:)(.*)$/\1\2,station/; s/^(plugdev:x:[0-9]+:),/\1/' "$root/etc/group"
 mkdir -p "$root/home/station"
 
 # Kernel modules with everything they depend on, in loading order (a module after its
