@@ -87,13 +87,14 @@ else
 fi
 
 # The package's tool finds the other package's GTK dialog module in the private directory when a
-# display is named (here one nobody answers, so the run goes on headless: no camera, exit 255).
+# display is named and the start is interactive (here a display nobody answers, so the dialog cannot
+# open and the interactive start is refused: exit 255).
 host_rows=$((host_rows + 1))
 unpacked=$(mktemp -d)
 dpkg-deb -x "$deb" "$unpacked"
 dpkg-deb -x "$gtk_deb" "$unpacked"
 set +e
-env -u WAYLAND_DISPLAY DISPLAY=:97 LD_DEBUG=files "$unpacked/usr/bin/fixcorepower" -s 2> "$work/package-module.log" >/dev/null
+env -u WAYLAND_DISPLAY DISPLAY=:97 LD_DEBUG=files "$unpacked/usr/bin/fixcorepower" 2> "$work/package-module.log" >/dev/null
 package_module_rc=$?
 set -e
 if [[ $package_module_rc == 255 ]] &&
