@@ -7,7 +7,7 @@ namespace fcp::sim {
 namespace {
 
 // Another maker's extension unit.
-constexpr os::Guid kForeignXuGuid = os::GuidOf("{0F0C0F0C-5151-4A4A-8B8B-0F0C0F0C0F0C}");
+constexpr text::Guid kForeignXuGuid = text::GuidOf("{0F0C0F0C-5151-4A4A-8B8B-0F0C0F0C0F0C}");
 
 constexpr uint8_t kIndexManufacturer = 1;
 constexpr uint8_t kIndexProduct = 2;

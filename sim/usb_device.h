@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "os/guid.h"
 #include "sim/chip.h"
 #include "sim/hex.h"
 #include "sim/usb_types.h"
+#include "text/guid.h"
 
 namespace fcp::sim {
 
@@ -42,7 +42,7 @@ struct VideoFunction {
   uint8_t control_interface = 0;  // video-control interface number
   uint8_t streaming_interface = 1;
   uint8_t xu_unit_id = 0;         // bUnitID of the extension unit
-  os::Guid xu_guid;               // guidExtensionCode of the extension unit
+  text::Guid xu_guid;             // guidExtensionCode of the extension unit
   uint8_t xu_controls = 0;        // bNumControls
 };
 

@@ -266,7 +266,7 @@ class CameraFilter final : public IBaseFilter, public IPersistPropertyBag, publi
   }
   HRESULT STDMETHODCALLTYPE get_NodeType(DWORD node, GUID* type) override {
     if (type == nullptr) return E_POINTER;
-    os::Guid node_type;
+    text::Guid node_type;
     const HRESULT result = topology_->GetNodeType(node, node_type);
     *type = os::win32::ToPlatform(node_type);
     return result;

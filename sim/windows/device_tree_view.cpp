@@ -56,8 +56,8 @@ std::vector<uint8_t> ParentPorts(const std::vector<uint8_t>& ports) {
 
 struct ClassFacts {
   std::wstring name;
-  os::Guid guid;
-  std::vector<os::Guid> interfaces;
+  text::Guid guid;
+  std::vector<text::Guid> interfaces;
 };
 
 ClassFacts CameraClass(const std::wstring& name) {
@@ -67,7 +67,7 @@ ClassFacts CameraClass(const std::wstring& name) {
   if (name == L"Media") return {name, setup_class::kMedia, {kKsAudio, kKsCapture}};
   if (name == L"USB") return {name, setup_class::kUsb, {kUsbDevice}};
   // Any other class: a GUID of its own, derived from the name.
-  os::Guid guid{Hash(name), 0x5EC1, 0xA55, {0x80, 0, 0, 0, 0, 0, 0, 1}};
+  text::Guid guid{Hash(name), 0x5EC1, 0xA55, {0x80, 0, 0, 0, 0, 0, 0, 1}};
   return {name, guid, {kKsVideo}};
 }
 
@@ -264,7 +264,7 @@ class TreeBuilder {
   }
 };
 
-bool IsKsCategory(const os::Guid& g) {
+bool IsKsCategory(const text::Guid& g) {
   return g == interface_class::kKsCapture || g == interface_class::kKsVideo || g == interface_class::kKsAudio ||
          g == interface_class::kCameraSensor;
 }
@@ -281,7 +281,7 @@ std::vector<DeviceNode> BuildDeviceTree(const Workstation* workstation) {
   return std::move(builder.nodes);
 }
 
-std::wstring InterfacePathOf(const DeviceNode& node, const os::Guid& interface_class) {
+std::wstring InterfacePathOf(const DeviceNode& node, const text::Guid& interface_class) {
   return text::DeviceInterfacePath(node.instance_id, interface_class, IsKsCategory(interface_class));
 }
 
@@ -349,7 +349,7 @@ BOOL DeviceTreeView::Fail(DWORD error) {
   return kFalse;
 }
 
-os::DeviceInfoSet DeviceTreeView::GetClassDevs(const os::Guid* class_guid, const wchar_t* enumerator, DWORD flags) {
+os::DeviceInfoSet DeviceTreeView::GetClassDevs(const text::Guid* class_guid, const wchar_t* enumerator, DWORD flags) {
   const std::wstring wanted = enumerator != nullptr ? UpperAscii(enumerator) : L"";
   if (const uint32_t error = Injected("GetClassDevs", wanted)) {
     t_last_error = error;
@@ -391,7 +391,7 @@ BOOL DeviceTreeView::EnumDeviceInfo(os::DeviceInfoSet set, DWORD index, os::Devi
   }
   if (const uint32_t error = Injected("EnumDeviceInfo", member)) return Fail(error);
   std::lock_guard lock(mutex_);
-  os::Guid class_guid;
+  text::Guid class_guid;
   for (const auto& node : BuildDeviceTree(Current().get())) {
     if (UpperAscii(node.instance_id) == UpperAscii(member)) class_guid = node.class_guid;
   }
@@ -450,7 +450,7 @@ BOOL DeviceTreeView::GetDeviceRegistryProperty(os::DeviceInfoSet set, const os::
 }
 
 BOOL DeviceTreeView::EnumDeviceInterfaces(os::DeviceInfoSet set, const os::DeviceInfoData* device,
-                                          const os::Guid& interface_class, DWORD index, os::DeviceInterfaceData* data) {
+                                          const text::Guid& interface_class, DWORD index, os::DeviceInterfaceData* data) {
   std::vector<std::wstring> members;
   {
     std::lock_guard lock(mutex_);
@@ -489,7 +489,7 @@ BOOL DeviceTreeView::EnumDeviceInterfaces(os::DeviceInfoSet set, const os::Devic
 
 BOOL DeviceTreeView::GetDeviceInterfacePath(os::DeviceInfoSet set, const os::DeviceInterfaceData& data, wchar_t* path,
                                             DWORD path_chars, DWORD* required_chars) {
-  std::pair<std::wstring, os::Guid> handed;
+  std::pair<std::wstring, text::Guid> handed;
   {
     std::lock_guard lock(mutex_);
     const auto it = sets_.find(set);

@@ -35,19 +35,19 @@ namespace fcp::sim::windows {
 
 // Setup classes and device interface classes the tree uses.
 namespace setup_class {
-inline constexpr os::Guid kImage = os::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
-inline constexpr os::Guid kCamera = os::GuidOf("{CA3E7AB9-B4C3-4AE6-8251-579EF933890F}");
-inline constexpr os::Guid kMedia = os::GuidOf("{4D36E96C-E325-11CE-BFC1-08002BE10318}");
-inline constexpr os::Guid kUsb = os::GuidOf("{36FC9E60-C465-11CF-8056-444553540000}");
-inline constexpr os::Guid kUsbDevice = os::GuidOf("{88BAE032-5A81-49F0-BC3D-A4FF138216D6}");
+inline constexpr text::Guid kImage = text::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
+inline constexpr text::Guid kCamera = text::GuidOf("{CA3E7AB9-B4C3-4AE6-8251-579EF933890F}");
+inline constexpr text::Guid kMedia = text::GuidOf("{4D36E96C-E325-11CE-BFC1-08002BE10318}");
+inline constexpr text::Guid kUsb = text::GuidOf("{36FC9E60-C465-11CF-8056-444553540000}");
+inline constexpr text::Guid kUsbDevice = text::GuidOf("{88BAE032-5A81-49F0-BC3D-A4FF138216D6}");
 }  // namespace setup_class
 namespace interface_class {
-inline constexpr os::Guid kCameraSensor = os::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
-inline constexpr os::Guid kKsCapture = text::kCaptureCategory;
-inline constexpr os::Guid kKsVideo = os::GuidOf("{6994AD05-93EF-11D0-A3CC-00A0C9223196}");
-inline constexpr os::Guid kKsAudio = os::GuidOf("{6994AD04-93EF-11D0-A3CC-00A0C9223196}");
-inline constexpr os::Guid kUsbDevice = os::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
-inline constexpr os::Guid kUsbHub = os::GuidOf("{F18A0E88-C30C-11D0-8815-00A0C906BED8}");
+inline constexpr text::Guid kCameraSensor = text::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
+inline constexpr text::Guid kKsCapture = text::kCaptureCategory;
+inline constexpr text::Guid kKsVideo = text::GuidOf("{6994AD05-93EF-11D0-A3CC-00A0C9223196}");
+inline constexpr text::Guid kKsAudio = text::GuidOf("{6994AD04-93EF-11D0-A3CC-00A0C9223196}");
+inline constexpr text::Guid kUsbDevice = text::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
+inline constexpr text::Guid kUsbHub = text::GuidOf("{F18A0E88-C30C-11D0-8815-00A0C906BED8}");
 }  // namespace interface_class
 
 inline constexpr uint32_t kProblemFailedInstall = 28;  // no driver for the device
@@ -56,13 +56,13 @@ struct DeviceNode {
   std::wstring instance_id;
   std::wstring parent_id;                 // empty for the tree's root
   std::wstring class_name;                // SPDRP_CLASS; empty: the property is missing
-  os::Guid class_guid;
+  text::Guid class_guid;
   std::optional<std::wstring> friendly_name;
   std::wstring device_desc;
   uint32_t address = 0;                  // SPDRP_ADDRESS: the port on the parent hub
   std::vector<std::wstring> location_paths;
   uint32_t problem = 0;                  // 0: none
-  std::vector<os::Guid> interfaces;      // device interface classes the node exposes
+  std::vector<text::Guid> interfaces;    // device interface classes the node exposes
   std::shared_ptr<UsbDevice> device;     // the workstation device (null for host controllers, root hubs, generic hubs)
   std::optional<uint8_t> function;       // interface number of a composite device's function
 };
@@ -71,7 +71,7 @@ struct DeviceNode {
 std::vector<DeviceNode> BuildDeviceTree(const Workstation* workstation);
 
 // The device interface path of a node's interface: \\?\<instance ID, '\' as '#', lower case>#{class}.
-std::wstring InterfacePathOf(const DeviceNode& node, const os::Guid& interface_class);
+std::wstring InterfacePathOf(const DeviceNode& node, const text::Guid& interface_class);
 
 class DeviceTreeView final : public os::DeviceSetup {
  public:
@@ -101,11 +101,11 @@ class DeviceTreeView final : public os::DeviceSetup {
   size_t OpenInterfaceFiles() const;
 
   // --- os::DeviceSetup
-  os::DeviceInfoSet GetClassDevs(const os::Guid* class_guid, const wchar_t* enumerator, DWORD flags) override;
+  os::DeviceInfoSet GetClassDevs(const text::Guid* class_guid, const wchar_t* enumerator, DWORD flags) override;
   BOOL EnumDeviceInfo(os::DeviceInfoSet set, DWORD index, os::DeviceInfoData* data) override;
   BOOL GetDeviceRegistryProperty(os::DeviceInfoSet set, const os::DeviceInfoData& device, DWORD property, DWORD* type,
                                  uint8_t* buffer, DWORD size, DWORD* required) override;
-  BOOL EnumDeviceInterfaces(os::DeviceInfoSet set, const os::DeviceInfoData* device, const os::Guid& interface_class,
+  BOOL EnumDeviceInterfaces(os::DeviceInfoSet set, const os::DeviceInfoData* device, const text::Guid& interface_class,
                             DWORD index, os::DeviceInterfaceData* data) override;
   BOOL GetDeviceInterfacePath(os::DeviceInfoSet set, const os::DeviceInterfaceData& data, wchar_t* path,
                               DWORD path_chars, DWORD* required_chars) override;
@@ -123,7 +123,7 @@ class DeviceTreeView final : public os::DeviceSetup {
  private:
   struct Set {
     std::vector<std::wstring> members;  // instance IDs, a snapshot taken when the set was built
-    std::vector<std::pair<std::wstring, os::Guid>> interfaces;  // handed out by EnumDeviceInterfaces
+    std::vector<std::pair<std::wstring, text::Guid>> interfaces;  // handed out by EnumDeviceInterfaces
   };
 
   std::shared_ptr<Workstation> Current() const;

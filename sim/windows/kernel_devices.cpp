@@ -13,7 +13,7 @@ constexpr DWORD kErrorFileNotFound = 2;
 std::u16string Utf16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
 // "{xxxxxxxx-...}" in lower case, as the kernel reports a device's class.
-std::u16string ClassText(const os::Guid& g) { return Utf16(text::LowerAscii(text::GuidText(g))); }
+std::u16string ClassText(const text::Guid& g) { return Utf16(text::LowerAscii(text::GuidText(g))); }
 
 // `interface_number` for a function of a composite device.
 std::vector<std::u16string> HardwareIds(const UsbDevice& device, std::optional<uint8_t> interface_number) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "uvc/uvc_filter.h"
+#include "os/uvc_filter.h"
 
 namespace fcp::sim::windows {
 namespace {
@@ -15,7 +15,7 @@ constexpr uint8_t kClassFromInterface = 0xA1;
 
 struct Camera {
   VideoInputDevice device;
-  std::optional<uvc::VideoControlInterface> vc;  // none: a software camera
+  std::optional<os::VideoControlInterface> vc;  // none: a software camera
   WireErrorCodes codes;
 };
 
@@ -30,8 +30,8 @@ class SoftwareCameraFilter : public os::VideoFilter {
 constexpr HRESULT kNoSuchProperty = os::HresultFromWin32(2);  // ERROR_FILE_NOT_FOUND
 
 // The class request as it goes on the wire, and its outcome as the driver reports it.
-uvc::UvcTransport WireTransport(std::shared_ptr<Camera> camera) {
-  return [camera](const uvc::UvcControlRequest& request, std::span<uint8_t, uvc::kUvcExtensionControlSize> data,
+os::UvcTransport WireTransport(std::shared_ptr<Camera> camera) {
+  return [camera](const os::UvcControlRequest& request, std::span<uint8_t, os::kUvcExtensionControlSize> data,
                   uint32_t& received) -> HRESULT {
     const uint16_t value = static_cast<uint16_t>(request.selector << 8);
     const uint16_t index = static_cast<uint16_t>(request.unit_id << 8 | request.interface_number);
@@ -41,12 +41,12 @@ uvc::UvcTransport WireTransport(std::shared_ptr<Camera> camera) {
                                           static_cast<uint8_t>(value >> 8),
                                           static_cast<uint8_t>(index),
                                           static_cast<uint8_t>(index >> 8),
-                                          static_cast<uint8_t>(uvc::kUvcExtensionControlSize),
+                                          static_cast<uint8_t>(os::kUvcExtensionControlSize),
                                           0};
     const WireResult result = camera->device.control_transfer(setup, data);
     switch (result.status) {
       case WireStatus::kOk:
-        received = static_cast<uint32_t>(std::clamp(result.transferred, 0, int(uvc::kUvcExtensionControlSize)));
+        received = static_cast<uint32_t>(std::clamp(result.transferred, 0, int(os::kUvcExtensionControlSize)));
         return S_OK;
       case WireStatus::kStall:
         return camera->codes.stall;
@@ -88,7 +88,7 @@ class CameraMoniker : public os::DeviceMoniker {
   }
   HRESULT BindToObject(std::unique_ptr<os::VideoFilter>& filter) override {
     if (camera_->vc) {
-      filter = uvc::MakeUvcFilter(*camera_->vc, WireTransport(camera_));
+      filter = os::MakeUvcFilter(*camera_->vc, WireTransport(camera_));
     } else {
       filter = std::make_unique<SoftwareCameraFilter>();
     }
@@ -127,9 +127,9 @@ class CameraEnumerator : public os::MonikerEnumerator {
 HRESULT VideoInputView::CreateVideoInputEnumerator(std::unique_ptr<os::MonikerEnumerator>& enumerator) {
   std::vector<std::shared_ptr<Camera>> cameras;
   for (VideoInputDevice& device : devices_()) {
-    std::optional<uvc::VideoControlInterface> vc;
+    std::optional<os::VideoControlInterface> vc;
     if (device.device_path) {
-      vc = uvc::ParseVideoControl(device.configuration);
+      vc = os::ParseVideoControl(device.configuration);
       if (!vc) continue;  // no video-control interface: not a video input
     }
     cameras.push_back(std::make_shared<Camera>(Camera{std::move(device), std::move(vc), codes_}));

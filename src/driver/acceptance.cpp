@@ -18,7 +18,7 @@ constexpr const char* kClassesOfKind1[] = {"{4d36e96c-e325-11ce-bfc1-08002be1031
 constexpr const char* kClassesOfKind2[] = {"{36fc9e60-c465-11cf-8056-444553540000}"};  // USB
 
 // The unit GUIDs as their 16 descriptor bytes, parsed at compile time. (The kernel images are built
-// without exceptions, so os/guid.h, whose compile-time parser throws, stays out of them.)
+// without exceptions, so text/guid.h, whose compile-time parser throws, stays out of them.)
 struct GuidBytes {
   uint8_t bytes[16] = {};
   bool ok = false;

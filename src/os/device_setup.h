@@ -8,8 +8,8 @@
 #pragma once
 #include <cstdint>
 
-#include "os/guid.h"
 #include "os/win_types.h"
+#include "text/guid.h"
 
 namespace fcp::os {
 
@@ -55,14 +55,14 @@ inline constexpr DWORD kFileAttributeNormal = 0x80;
 
 // SP_DEVINFO_DATA without its size field.
 struct DeviceInfoData {
-  Guid class_guid;
+  text::Guid class_guid;
   DevInst dev_inst = 0;
   uintptr_t reserved = 0;
 };
 
 // SP_DEVICE_INTERFACE_DATA without its size field.
 struct DeviceInterfaceData {
-  Guid interface_class;
+  text::Guid interface_class;
   DWORD flags = 0;
   uintptr_t reserved = 0;
 };
@@ -73,13 +73,13 @@ class DeviceSetup {
 
   // --- SetupAPI.
   // SetupDiGetClassDevsW(class or null, enumerator or null, no window, flags).
-  virtual DeviceInfoSet GetClassDevs(const Guid* class_guid, const wchar_t* enumerator, DWORD flags) = 0;
+  virtual DeviceInfoSet GetClassDevs(const text::Guid* class_guid, const wchar_t* enumerator, DWORD flags) = 0;
   virtual BOOL EnumDeviceInfo(DeviceInfoSet set, DWORD index, DeviceInfoData* data) = 0;
   // SetupDiGetDeviceRegistryPropertyW; `type` and `required` may be null, `buffer` null with size 0.
   virtual BOOL GetDeviceRegistryProperty(DeviceInfoSet set, const DeviceInfoData& device, DWORD property,
                                          DWORD* type, uint8_t* buffer, DWORD size, DWORD* required) = 0;
   // SetupDiEnumDeviceInterfaces(set, device or null, class, index, data).
-  virtual BOOL EnumDeviceInterfaces(DeviceInfoSet set, const DeviceInfoData* device, const Guid& interface_class,
+  virtual BOOL EnumDeviceInterfaces(DeviceInfoSet set, const DeviceInfoData* device, const text::Guid& interface_class,
                                     DWORD index, DeviceInterfaceData* data) = 0;
   // SetupDiGetDeviceInterfaceDetailW, reduced to the detail's DevicePath: with `path` null (and
   // `path_chars` 0) it fails with ERROR_INSUFFICIENT_BUFFER and tells in `required_chars` how many

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "os/guid.h"
 #include "os/win_types.h"
+#include "text/guid.h"
 
 namespace fcp::os {
 
@@ -23,12 +23,12 @@ inline constexpr uint32_t kKsPropertyTypeSetSupport = 0x00000100;
 inline constexpr uint32_t kKsPropertyTypeTopology = 0x10000000;
 
 // KSNODETYPE_DEV_SPECIFIC: the node type of a vendor-specific (extension) unit.
-inline constexpr Guid kKsNodeTypeDevSpecific = GuidOf("{941C7AC0-C559-11D0-8A2B-00A0C9255AC1}");
+inline constexpr text::Guid kKsNodeTypeDevSpecific = text::GuidOf("{941C7AC0-C559-11D0-8A2B-00A0C9255AC1}");
 
 // KSP_NODE, laid out as the platform lays it out (32 bytes): KSPROPERTY {Set, Id, Flags}, NodeId,
 // Reserved.
 struct KspNode {
-  Guid set;
+  text::Guid set;
   uint32_t id = 0;
   uint32_t flags = 0;
   uint32_t node_id = 0;
@@ -51,7 +51,7 @@ class KsTopologyInfo {
  public:
   virtual ~KsTopologyInfo() = default;
   virtual HRESULT GetNumNodes(uint32_t& count) = 0;
-  virtual HRESULT GetNodeType(uint32_t node, Guid& type) = 0;
+  virtual HRESULT GetNodeType(uint32_t node, text::Guid& type) = 0;
   // CreateNodeInstance with IID_IKsControl.
   virtual HRESULT CreateNodeInstance(uint32_t node, std::unique_ptr<KsControl>& control) = 0;
 };

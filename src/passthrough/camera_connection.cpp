@@ -16,7 +16,7 @@ using fcp::os::DeviceInfoData;
 using fcp::os::DeviceInfoSet;
 using fcp::os::DeviceSetup;
 using fcp::os::DevInst;
-using fcp::os::Guid;
+using fcp::text::Guid;
 using fcp::text::ContainsIgnoringCase;
 using fcp::text::FindIgnoringCase;
 
@@ -25,10 +25,10 @@ namespace {
 constexpr DWORD kErrorFileNotFound = 2;
 constexpr DWORD kErrorNotSupported = 50;
 
-constexpr Guid kCameraSensorInterface = fcp::os::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
-constexpr Guid kKsCategoryAudio = fcp::os::GuidOf("{6994AD04-93EF-11D0-A3CC-00A0C9223196}");
-constexpr Guid kKsCategoryVideo = fcp::os::GuidOf("{6994AD05-93EF-11D0-A3CC-00A0C9223196}");
-constexpr Guid kUsbDeviceInterface = fcp::os::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
+constexpr Guid kCameraSensorInterface = fcp::text::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
+constexpr Guid kKsCategoryAudio = fcp::text::GuidOf("{6994AD04-93EF-11D0-A3CC-00A0C9223196}");
+constexpr Guid kKsCategoryVideo = fcp::text::GuidOf("{6994AD05-93EF-11D0-A3CC-00A0C9223196}");
+constexpr Guid kUsbDeviceInterface = fcp::text::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
 
 // Transport kinds the driver's open-device control takes.
 constexpr uint32_t kTransportCamera = 0;

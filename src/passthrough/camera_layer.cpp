@@ -11,7 +11,7 @@ using fcp::os::DeviceInfoData;
 using fcp::os::DeviceInfoSet;
 using fcp::os::DeviceSetup;
 using fcp::os::DevInst;
-using fcp::os::Guid;
+using fcp::text::Guid;
 using fcp::os::InterfaceHandle;
 
 namespace {
@@ -20,8 +20,8 @@ constexpr wchar_t kCameraLayerMutex[] = L"ICOperateSync_2014_3_28";
 constexpr WORD kWinsockVersion = 0x0202;
 constexpr DWORD kErrorNotSupported = 50;  // no device-setup port on this platform
 
-constexpr Guid kImageClass = fcp::os::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
-constexpr Guid kCameraClass = fcp::os::GuidOf("{CA3E7AB9-B4C3-4AE6-8251-579EF933890F}");
+constexpr Guid kImageClass = fcp::text::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
+constexpr Guid kCameraClass = fcp::text::GuidOf("{CA3E7AB9-B4C3-4AE6-8251-579EF933890F}");
 
 bool g_vista_or_later = false;
 uintptr_t g_camera_layer_mutex = 0;

@@ -59,7 +59,7 @@ void KvCam_FreeDeviceList(KvCamDeviceInfo* records);
 // Opens the first device interface of `interface_class` on the node for exclusive use. 0 with the
 // handle in `*handle`; 87 without an output; the configuration manager's result when the node's ID
 // cannot be read whole; an empty set fails with its enumeration's error (259 when it gave none).
-DWORD KvCam_OpenInterface(fcp::os::DevInst node, const fcp::os::Guid& interface_class,
+DWORD KvCam_OpenInterface(fcp::os::DevInst node, const fcp::text::Guid& interface_class,
                           fcp::os::InterfaceHandle* handle);
 
 // Opens a listed camera through the driver (see KvCamDevice). 0 on success, otherwise a system error

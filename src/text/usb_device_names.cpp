@@ -60,7 +60,7 @@ std::vector<std::wstring> UsbHardwareIds(uint16_t vendor_id, uint16_t product_id
   return {full, shorter};
 }
 
-std::wstring GuidText(const os::Guid& g) {
+std::wstring GuidText(const text::Guid& g) {
   wchar_t text[40];
   std::swprintf(text, std::size(text), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                 static_cast<unsigned>(g.data1), static_cast<unsigned>(g.data2), static_cast<unsigned>(g.data3),
@@ -68,7 +68,7 @@ std::wstring GuidText(const os::Guid& g) {
   return text;
 }
 
-std::wstring DeviceInterfacePath(std::wstring_view instance_id, const os::Guid& interface_class, bool kernel_streaming) {
+std::wstring DeviceInterfacePath(std::wstring_view instance_id, const text::Guid& interface_class, bool kernel_streaming) {
   std::wstring id = LowerAscii(std::wstring(instance_id));
   std::replace(id.begin(), id.end(), L'\\', L'#');
   return L"\\\\?\\" + id + L"#" + LowerAscii(GuidText(interface_class)) + (kernel_streaming ? L"\\global" : L"");

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "os/guid.h"
+#include "text/guid.h"
 
 namespace fcp::text {
 
@@ -43,14 +43,14 @@ std::vector<std::wstring> UsbHardwareIds(uint16_t vendor_id, uint16_t product_id
                                          std::optional<uint8_t> interface_number);
 
 // The kernel-streaming category a camera's video capture interface is registered in.
-inline constexpr os::Guid kCaptureCategory = os::GuidOf("{65E8773D-8F56-11D0-A3B9-00A0C9223196}");
+inline constexpr text::Guid kCaptureCategory = text::GuidOf("{65E8773D-8F56-11D0-A3B9-00A0C9223196}");
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case.
-std::wstring GuidText(const os::Guid& guid);
+std::wstring GuidText(const text::Guid& guid);
 
 // The path of a device interface: \\?\ and the instance ID with '#' for '\', '#', the interface
 // class; all in lower case. The kernel-streaming categories' paths end in \global.
-std::wstring DeviceInterfacePath(std::wstring_view instance_id, const os::Guid& interface_class, bool kernel_streaming);
+std::wstring DeviceInterfacePath(std::wstring_view instance_id, const text::Guid& interface_class, bool kernel_streaming);
 // The path of a camera's capture interface, as the video input devices report it.
 std::wstring CaptureInterfacePath(std::wstring_view instance_id);
 

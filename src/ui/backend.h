@@ -7,7 +7,7 @@
 #include <string>
 
 #include "os/device_events.h"
-#include "os/guid.h"
+#include "text/guid.h"
 #include "ui/dialog_template.h"
 #include "ui/win_ui_types.h"
 
@@ -17,14 +17,14 @@ class CDC;
 class DialogWindow;
 
 // The class GUID of USB device interfaces ({A5DCBF10-6530-11D2-901F-00C04FB951ED}).
-inline constexpr os::Guid kUsbDeviceInterfaceClass = os::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
+inline constexpr text::Guid kUsbDeviceInterfaceClass = text::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
 
 // DEV_BROADCAST_DEVICEINTERFACE_W as a filter (the name is always empty).
 struct DeviceInterfaceFilter {
   DWORD size = 0;
   DWORD device_type = 0;
   DWORD reserved = 0;
-  os::Guid class_guid;
+  text::Guid class_guid;
 };
 
 // A device event of the os port as a window's device registration receives it: the wParam of

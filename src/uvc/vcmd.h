@@ -7,12 +7,12 @@
 #include <cstdint>
 
 #include "fcp/maker_ids.h"
-#include "os/guid.h"
+#include "text/guid.h"
 
 namespace fcp::uvc {
 
 // Property set of the extension unit: the GUID its descriptor carries.
-inline constexpr os::Guid kExtensionUnitGuid = os::GuidOf(fcp::maker::kXuGuid1);
+inline constexpr text::Guid kExtensionUnitGuid = text::GuidOf(fcp::maker::kXuGuid1);
 
 // Writing the command control issues a command; reading it returns the last command's status.
 inline constexpr uint32_t kCommandControl = 10;

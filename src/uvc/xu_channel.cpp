@@ -47,7 +47,7 @@ int UVC_FindExtensionUnit(uint32_t& node_id) {
   uint32_t nodes = 0;
   if (FAILED(topology->GetNumNodes(nodes))) return 0;
   for (uint32_t node = 0; node < nodes; ++node) {
-    fcp::os::Guid type;
+    fcp::text::Guid type;
     if (FAILED(topology->GetNodeType(node, type))) return 0;
     if (type != fcp::os::kKsNodeTypeDevSpecific) continue;
     std::unique_ptr<fcp::os::KsControl> node_control;

@@ -24,9 +24,9 @@ std::string Lower(std::string s) {
 }
 
 TEST_F(AcceptanceTest, ByClassHardwareIdAndDescriptorsOfEachTransportKind) {
-  const auto xu1 = ExtensionUnit(os::GuidOf(maker::kXuGuid1).Bytes());
-  const auto xu2 = ExtensionUnit(os::GuidOf(maker::kXuGuid2).Bytes());
-  auto other_guid = os::GuidOf(maker::kXuGuid1).Bytes();
+  const auto xu1 = ExtensionUnit(text::GuidOf(maker::kXuGuid1).Bytes());
+  const auto xu2 = ExtensionUnit(text::GuidOf(maker::kXuGuid2).Bytes());
+  auto other_guid = text::GuidOf(maker::kXuGuid1).Bytes();
   other_guid[15] ^= 0xFF;
   const auto xu_other = ExtensionUnit(other_guid);
   auto xu_wrong_subtype = xu1;
@@ -87,7 +87,7 @@ TEST_F(AcceptanceTest, ByClassHardwareIdAndDescriptorsOfEachTransportKind) {
 }
 
 TEST(DescriptorTests, SurviveTruncatedAndLyingDescriptors) {
-  const auto xu1 = ExtensionUnit(os::GuidOf(maker::kXuGuid1).Bytes());
+  const auto xu1 = ExtensionUnit(text::GuidOf(maker::kXuGuid1).Bytes());
   std::vector<uint8_t> configuration = Configuration({xu1});
   EXPECT_TRUE(HoldsMakerExtensionUnit(configuration.data(), uint32_t(configuration.size())));
   for (uint32_t cut = 0; cut < configuration.size(); ++cut) {

@@ -15,8 +15,8 @@
 #include "driver/kvxupx_ioctl.h"
 #include "driver/urb_layout.h"
 #include "fcp/maker_ids.h"
-#include "os/guid.h"
 #include "sim/kernel/sim_kernel.h"
+#include "text/guid.h"
 
 namespace fcp::driver::test {
 
@@ -129,7 +129,7 @@ class TestUsbDevice : public sim::kernel::ControlPipe {
 // A camera of the maker as the virtual workstation would show it: found by its hardware IDs.
 inline void MakeMakerCamera(TestUsbDevice& usb) {
   usb.device = DeviceDescriptor(maker::kUsbVendorId, 0x0001);
-  usb.configuration = Configuration({ExtensionUnit(os::GuidOf(maker::kXuGuid1).Bytes())});
+  usb.configuration = Configuration({ExtensionUnit(text::GuidOf(maker::kXuGuid1).Bytes())});
 }
 
 class DriverTest : public ::testing::Test {

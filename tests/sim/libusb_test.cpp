@@ -102,7 +102,7 @@ TEST_F(LibusbView, ChipCameraDescriptorsFieldByField) {
   EXPECT_EQ(xu[0], 27);
   EXPECT_EQ(xu[2], 0x06);  // extension unit
   EXPECT_EQ(xu[3], 4);     // bUnitID
-  const auto guid = os::GuidOf(fcp::maker::kXuGuid1).Bytes();
+  const auto guid = text::GuidOf(fcp::maker::kXuGuid1).Bytes();
   EXPECT_EQ(0, std::memcmp(xu + 4, guid.data(), 16));
   EXPECT_EQ(xu[20], 2);     // bNumControls
   EXPECT_EQ(xu[21], 1);     // bNrInPins

@@ -51,7 +51,7 @@ TEST(UsbDeviceNames, NamesAndIdsAreUpperCaseHex) {
 TEST(UsbDeviceNames, InterfacePathsAreLowerCase) {
   EXPECT_EQ(CaptureInterfacePath(L"USB\\VID_FC01&PID_0A01&MI_00\\6&1A2B&0&0000"),
             L"\\\\?\\usb#vid_fc01&pid_0a01&mi_00#6&1a2b&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
-  EXPECT_EQ(DeviceInterfacePath(L"USB\\VID_FC01&PID_0A01\\5&1", os::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}"),
+  EXPECT_EQ(DeviceInterfacePath(L"USB\\VID_FC01&PID_0A01\\5&1", text::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}"),
                                 false),
             L"\\\\?\\usb#vid_fc01&pid_0a01#5&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
   EXPECT_EQ(GuidText(kCaptureCategory), L"{65E8773D-8F56-11D0-A3B9-00A0C9223196}");

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "os/guid.h"
+#include "text/guid.h"
 
 namespace fcp::uvc::test {
 
@@ -14,7 +14,7 @@ inline void Append(std::vector<uint8_t>& out, std::initializer_list<uint8_t> byt
 // A configuration with an interface-association, a video-control interface `vc_interface` holding a
 // camera terminal, a processing unit, extension units with the given IDs/GUIDs, an output terminal,
 // then a streaming interface.
-inline std::vector<uint8_t> CameraConfiguration(uint8_t vc_interface, std::vector<std::pair<uint8_t, os::Guid>> units,
+inline std::vector<uint8_t> CameraConfiguration(uint8_t vc_interface, std::vector<std::pair<uint8_t, text::Guid>> units,
                                          std::vector<uint8_t> controls = {0x00, 0x06}) {
   std::vector<uint8_t> d;
   Append(d, {9, 2, 0, 0, 2, 1, 0, 0x80, 50});

@@ -109,8 +109,8 @@ TEST_F(CameraSelection, AnyFailedOpenStepHidesTheCamera) {
       {"IKsControl", [](FakeCamera& c) { c.query_ks_control = E_NOINTERFACE; }},
       {"topology", [](FakeCamera& c) { c.query_topology = E_NOINTERFACE; }},
       {"node count", [](FakeCamera& c) { c.num_nodes = E_FAIL; }},
-      {"no unit node", [](FakeCamera& c) { c.nodes = {FakeNode{.type = os::Guid{}}}; }},
-      {"foreign unit", [](FakeCamera& c) { c.nodes[0].unit_set = os::Guid{}; }},
+      {"no unit node", [](FakeCamera& c) { c.nodes = {FakeNode{.type = text::Guid{}}}; }},
+      {"foreign unit", [](FakeCamera& c) { c.nodes[0].unit_set = text::Guid{}; }},
       {"signature", [](FakeCamera& c) { c.signature[7] = 1; }},
       {"qualify write", [](FakeCamera& c) { c.fail_request = 0; }},
       {"signature read", [](FakeCamera& c) { c.fail_request = 1; }},
@@ -216,7 +216,7 @@ TEST_F(CameraSelection, LocationOfMoreThanOneDeviceSelectsNothing) {
     std::function<void(FakeCamera&)> make;
   } others[] = {
       {"a camera of this chip", [](FakeCamera&) {}},
-      {"a camera without the unit", [](FakeCamera& c) { c.nodes[0].unit_set = os::Guid{}; }},
+      {"a camera without the unit", [](FakeCamera& c) { c.nodes[0].unit_set = text::Guid{}; }},
       {"a camera whose filter does not bind", [](FakeCamera& c) { c.bind_to_object = E_NOINTERFACE; }},
   };
   for (const auto& other : others) {

@@ -89,7 +89,7 @@ class FakeTopology : public os::KsTopologyInfo {
     count = static_cast<uint32_t>(camera_.nodes.size());
     return camera_.num_nodes;
   }
-  HRESULT GetNodeType(uint32_t node, os::Guid& type) override {
+  HRESULT GetNodeType(uint32_t node, text::Guid& type) override {
     if (node >= camera_.nodes.size()) return E_INVALIDARG;
     type = camera_.nodes[node].type;
     return camera_.nodes[node].type_result;

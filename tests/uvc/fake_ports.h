@@ -29,8 +29,8 @@ struct UnitRequest {
 };
 
 struct FakeNode {
-  os::Guid type = os::kKsNodeTypeDevSpecific;
-  os::Guid unit_set = kExtensionUnitGuid;  // the property set the node answers the support query for
+  text::Guid type = os::kKsNodeTypeDevSpecific;
+  text::Guid unit_set = kExtensionUnitGuid;  // the property set the node answers the support query for
   HRESULT create = S_OK;
   HRESULT type_result = S_OK;
 };

@@ -18,7 +18,7 @@ class XuChannel : public ::testing::Test {
   void SetUp() override {
     camera_ = &ports_.AddCamera(0xFC01, 0x0A01, 0, L"6&1&0&0000", L"001.001.000.000.000.000");
     // Three nodes: an ordinary one, a vendor node of another unit, then ours.
-    camera_->nodes = {FakeNode{.type = os::Guid{.data1 = 7}}, FakeNode{.unit_set = os::Guid{.data1 = 9}}, FakeNode{}};
+    camera_->nodes = {FakeNode{.type = text::Guid{.data1 = 7}}, FakeNode{.unit_set = text::Guid{.data1 = 9}}, FakeNode{}};
     for (uint32_t i = 0; i < 16; ++i) camera_->memory[0x40100000 + i] = static_cast<uint8_t>(0xA0 + i);
   }
   void TearDown() override { UVC_Close(); }
@@ -182,7 +182,7 @@ TEST_F(XuChannel, FindExtensionUnitRules) {
   EXPECT_EQ(UVC_GetDeviceCount(), 1);
   EXPECT_FALSE(UVC_OpenByIndex(0));
   // The lowest-numbered node that answers the support query wins.
-  camera_->nodes = {FakeNode{.unit_set = os::Guid{}}, FakeNode{}, FakeNode{}};
+  camera_->nodes = {FakeNode{.unit_set = text::Guid{}}, FakeNode{}, FakeNode{}};
   ASSERT_TRUE(UVC_OpenByIndex(0));
   uint32_t node = 99;
   ASSERT_TRUE(UVC_FindExtensionUnit(node));

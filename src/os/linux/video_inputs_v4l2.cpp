@@ -12,16 +12,10 @@
 #include <vector>
 
 #include "os/linux/usb_camera_sysfs.h"
-#include "uvc/uvc_filter.h"
+#include "os/uvc_filter.h"
 
 namespace fcp::os {
 namespace {
-
-using uvc::MakeUvcFilter;
-using uvc::ParseVideoControl;
-using uvc::UvcControlRequest;
-using uvc::UvcTransport;
-using uvc::kUvcExtensionControlSize;
 
 // errno of a failed open or request as the result code the platform's UVC driver gives.
 HRESULT ResultOfErrno(int error) {

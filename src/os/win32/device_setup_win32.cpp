@@ -43,7 +43,7 @@ SP_DEVICE_INTERFACE_DATA ToInterface(const DeviceInterfaceData& d) {
 
 class Win32DeviceSetupPort final : public DeviceSetup {
  public:
-  DeviceInfoSet GetClassDevs(const Guid* class_guid, const wchar_t* enumerator, DWORD flags) override {
+  DeviceInfoSet GetClassDevs(const text::Guid* class_guid, const wchar_t* enumerator, DWORD flags) override {
     GUID guid{};
     if (class_guid != nullptr) guid = ToPlatform(*class_guid);
     const HDEVINFO set = SetupDiGetClassDevsW(class_guid != nullptr ? &guid : nullptr, enumerator, nullptr, flags);
@@ -61,7 +61,7 @@ class Win32DeviceSetupPort final : public DeviceSetup {
     SP_DEVINFO_DATA info = ToInfo(device);
     return SetupDiGetDeviceRegistryPropertyW(ToSet(set), &info, property, type, buffer, size, required);
   }
-  BOOL EnumDeviceInterfaces(DeviceInfoSet set, const DeviceInfoData* device, const Guid& interface_class, DWORD index,
+  BOOL EnumDeviceInterfaces(DeviceInfoSet set, const DeviceInfoData* device, const text::Guid& interface_class, DWORD index,
                             DeviceInterfaceData* data) override {
     SP_DEVINFO_DATA info{};
     if (device != nullptr) info = ToInfo(*device);

@@ -2,12 +2,12 @@
 #pragma once
 #include <windows.h>
 
-#include "os/guid.h"
+#include "text/guid.h"
 
 namespace fcp::os::win32 {
 
-inline Guid FromPlatform(const GUID& g) {
-  Guid out;
+inline text::Guid FromPlatform(const GUID& g) {
+  text::Guid out;
   out.data1 = g.Data1;
   out.data2 = g.Data2;
   out.data3 = g.Data3;
@@ -15,7 +15,7 @@ inline Guid FromPlatform(const GUID& g) {
   return out;
 }
 
-inline GUID ToPlatform(const Guid& g) {
+inline GUID ToPlatform(const text::Guid& g) {
   GUID out;
   out.Data1 = g.data1;
   out.Data2 = g.data2;

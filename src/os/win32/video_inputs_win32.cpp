@@ -53,7 +53,7 @@ class Win32Topology : public KsTopologyInfo {
     count = nodes;
     return result;
   }
-  HRESULT GetNodeType(uint32_t node, Guid& type) override {
+  HRESULT GetNodeType(uint32_t node, text::Guid& type) override {
     GUID platform_type{};
     const HRESULT result = topology_->get_NodeType(node, &platform_type);
     type = FromPlatform(platform_type);

@@ -92,7 +92,7 @@ TEST_F(LinuxUvcAdapters, CameraNamesTopologyAndRequests) {
   uint32_t nodes = 0;
   ASSERT_EQ(topology->GetNumNodes(nodes), S_OK);
   ASSERT_EQ(nodes, 4u);
-  Guid type;
+  text::Guid type;
   ASSERT_EQ(topology->GetNodeType(2, type), S_OK);
   EXPECT_EQ(type, kKsNodeTypeDevSpecific);
   std::unique_ptr<KsControl> control;

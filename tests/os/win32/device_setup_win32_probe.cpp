@@ -57,8 +57,8 @@ constexpr DWORD kConfigFlagFailedInstall = 0x40;
 constexpr wchar_t kImageClass[] = L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
 constexpr wchar_t kUsbClass[] = L"{36FC9E60-C465-11CF-8056-444553540000}";
 constexpr wchar_t kSensorInterface[] = L"{24E552D7-6523-47F7-A647-D3465BF1F5CA}";
-constexpr fcp::os::Guid kImage = fcp::os::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
-constexpr fcp::os::Guid kSensor = fcp::os::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
+constexpr fcp::text::Guid kImage = fcp::text::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
+constexpr fcp::text::Guid kSensor = fcp::text::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
 constexpr wchar_t kFriendlyName[] = L"Probe Camera";
 
 // The device interface's key name: its symbolic link with "\\?\" written "##?#".

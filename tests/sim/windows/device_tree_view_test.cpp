@@ -95,7 +95,7 @@ TEST(DeviceTreeView, PortServesSetsPropertiesStatusAndInterfaceFiles) {
   ASSERT_NE(node, 0u);
   EXPECT_EQ(view.DevInstOf(function_id), node);  // stable
 
-  constexpr os::Guid kImage = setup_class::kImage;
+  constexpr text::Guid kImage = setup_class::kImage;
   const os::DeviceInfoSet set = view.GetClassDevs(&kImage, L"USB", os::kDigcfPresent);
   ASSERT_NE(set, os::kInvalidDeviceInfoSet);
   os::DeviceInfoData info;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "os/port.h"
-#include "uvc/uvc_filter.h"
+#include "os/uvc_filter.h"
 #include "uvc/vcmd.h"
 #include "../../uvc/camera_configuration.h"
 
@@ -15,9 +15,9 @@ namespace fcp::sim::windows {
 namespace {
 
 using fcp::uvc::test::CameraConfiguration;
-using uvc::NodeTypeOf;
-using uvc::ParseVideoControl;
-using uvc::VcEntityKind;
+using os::NodeTypeOf;
+using os::ParseVideoControl;
+using os::VcEntityKind;
 
 using SetupBytes = std::array<uint8_t, 8>;
 
@@ -44,7 +44,7 @@ struct Wire {
 };
 
 TEST(UvcDescriptors, VideoControlEntities) {
-  const os::Guid other = os::GuidOf("{00000001-0002-0003-0405-060708090A0B}");
+  const text::Guid other = text::GuidOf("{00000001-0002-0003-0405-060708090A0B}");
   const auto configuration = CameraConfiguration(2, {{4, other}, {6, uvc::kExtensionUnitGuid}});
   const auto vc = ParseVideoControl(configuration);
   ASSERT_TRUE(vc);
@@ -79,7 +79,7 @@ class VideoInputViewTest : public ::testing::Test {
  protected:
   VideoInputView view_{[this] {
     return std::vector<VideoInputDevice>{{L"\\\\?\\usb#vid_fc01&pid_0a01&mi_00#1#{x}\\global", L"Virtual Camera",
-                                          CameraConfiguration(0, {{3, os::Guid{}}, {5, uvc::kExtensionUnitGuid}}),
+                                          CameraConfiguration(0, {{3, text::Guid{}}, {5, uvc::kExtensionUnitGuid}}),
                                           wire_.Fn()}};
   }};
   Wire wire_;
@@ -151,7 +151,7 @@ TEST_F(VideoInputViewTest, TopologyAndSupportQuery) {
   EXPECT_EQ(nodes, 5u);
   std::vector<uint32_t> vendor_nodes;
   for (uint32_t node = 0; node < nodes; ++node) {
-    os::Guid type;
+    text::Guid type;
     ASSERT_EQ(topology->GetNodeType(node, type), S_OK);
     if (type == os::kKsNodeTypeDevSpecific) vendor_nodes.push_back(node);
   }

@@ -1,26 +1,11 @@
-#include "uvc/uvc_filter.h"
+#include "os/uvc_filter.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 
-namespace fcp::uvc {
-
-using os::Guid;
-using os::GuidOf;
-using os::HresultFromWin32;
-using os::KsControl;
-using os::KspNode;
-using os::KsTopologyInfo;
-using os::kKsNodeTypeDevSpecific;
-using os::kKsPropertyTypeGet;
-using os::kKsPropertyTypeSet;
-using os::kKsPropertyTypeSetSupport;
-using os::kKsPropertyTypeTopology;
-using os::VideoFilter;
-
+namespace fcp::os {
 namespace {
-
 
 inline constexpr HRESULT kNotFound = HresultFromWin32(1168);      // ERROR_NOT_FOUND
 inline constexpr HRESULT kSetNotFound = HresultFromWin32(1170);   // ERROR_SET_NOT_FOUND
@@ -82,7 +67,7 @@ class Topology : public KsTopologyInfo {
     count = static_cast<uint32_t>(filter_->vc.entities.size());
     return S_OK;
   }
-  HRESULT GetNodeType(uint32_t node, Guid& type) override {
+  HRESULT GetNodeType(uint32_t node, text::Guid& type) override {
     if (node >= filter_->vc.entities.size()) return E_INVALIDARG;
     type = NodeTypeOf(filter_->vc.entities[node]);
     return S_OK;
@@ -156,7 +141,7 @@ std::optional<VideoControlInterface> ParseVideoControl(std::span<const uint8_t> 
       case VcEntityKind::kExtensionUnit: {
         // bUnitID, guidExtensionCode[16], bNumControls, bNrInPins, baSourceID[p], bControlSize, bmControls[n]
         if (length < 22) continue;
-        entity.extension_code = Guid::FromBytes(d.data() + 4);
+        entity.extension_code = text::Guid::FromBytes(d.data() + 4);
         const size_t size_at = 22 + size_t{d[21]};
         if (size_at >= length || size_at + 1 + d[size_at] > length) continue;
         entity.controls.assign(d.begin() + static_cast<std::ptrdiff_t>(size_at) + 1,
@@ -171,20 +156,20 @@ std::optional<VideoControlInterface> ParseVideoControl(std::span<const uint8_t> 
   return vc;
 }
 
-Guid NodeTypeOf(const VcEntity& entity) {
+text::Guid NodeTypeOf(const VcEntity& entity) {
   constexpr uint16_t kStreamingTerminal = 0x0101;
   constexpr uint16_t kCameraTerminal = 0x0201;
   switch (entity.kind) {
     case VcEntityKind::kInputTerminal:
-      return entity.terminal_type == kCameraTerminal ? GuidOf("{DFF229E6-F70F-11D0-B917-00A0C9223196}")   // camera terminal
-                                                    : GuidOf("{DFF229E2-F70F-11D0-B917-00A0C9223196}");  // input terminal
+      return entity.terminal_type == kCameraTerminal ? text::GuidOf("{DFF229E6-F70F-11D0-B917-00A0C9223196}")   // camera terminal
+                                                    : text::GuidOf("{DFF229E2-F70F-11D0-B917-00A0C9223196}");  // input terminal
     case VcEntityKind::kOutputTerminal:
-      return entity.terminal_type == kStreamingTerminal ? GuidOf("{DFF229E1-F70F-11D0-B917-00A0C9223196}")   // streaming
-                                                       : GuidOf("{DFF229E3-F70F-11D0-B917-00A0C9223196}");  // output terminal
+      return entity.terminal_type == kStreamingTerminal ? text::GuidOf("{DFF229E1-F70F-11D0-B917-00A0C9223196}")   // streaming
+                                                       : text::GuidOf("{DFF229E3-F70F-11D0-B917-00A0C9223196}");  // output terminal
     case VcEntityKind::kSelectorUnit:
-      return GuidOf("{DFF229E4-F70F-11D0-B917-00A0C9223196}");
+      return text::GuidOf("{DFF229E4-F70F-11D0-B917-00A0C9223196}");
     case VcEntityKind::kProcessingUnit:
-      return GuidOf("{DFF229E5-F70F-11D0-B917-00A0C9223196}");
+      return text::GuidOf("{DFF229E5-F70F-11D0-B917-00A0C9223196}");
     case VcEntityKind::kExtensionUnit:
       return kKsNodeTypeDevSpecific;
   }
@@ -195,4 +180,4 @@ std::unique_ptr<VideoFilter> MakeUvcFilter(VideoControlInterface vc, UvcTranspor
   return std::make_unique<UvcVideoFilter>(std::make_shared<Filter>(Filter{std::move(vc), std::move(transport)}));
 }
 
-}  // namespace fcp::uvc
+}  // namespace fcp::os

@@ -5,17 +5,17 @@
 #include <optional>
 #include <span>
 
-#include "uvc/uvc_filter.h"
+#include "os/uvc_filter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
   for (std::optional<uint8_t> interface_number : {std::optional<uint8_t>{}, std::optional<uint8_t>{0}}) {
-    const auto vc = fcp::uvc::ParseVideoControl(bytes, interface_number);
+    const auto vc = fcp::os::ParseVideoControl(bytes, interface_number);
     if (!vc) continue;
     size_t total = 0;
     for (const auto& entity : vc->entities) {
       total += entity.controls.size();
-      (void)fcp::uvc::NodeTypeOf(entity);
+      (void)fcp::os::NodeTypeOf(entity);
       for (uint32_t control = 0; control < 300; ++control) (void)entity.HasControl(control);
     }
     if (total > size || vc->entities.size() > size / 4) __builtin_trap();

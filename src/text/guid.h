@@ -1,10 +1,11 @@
-// A GUID in the platform's memory layout, parsed at compile time from its registry text form.
+// A GUID in the platform's memory layout, parsed at compile time from its registry text form. Header
+// only and free of dependencies: the ports, the shared texts and the simulation all name GUIDs with it.
 #pragma once
 #include <array>
 #include <cstdint>
 #include <string_view>
 
-namespace fcp::os {
+namespace fcp::text {
 
 struct Guid {
   uint32_t data1 = 0;
@@ -74,4 +75,4 @@ consteval Guid GuidOf(std::string_view text) {
   return g;
 }
 
-}  // namespace fcp::os
+}  // namespace fcp::text

@@ -13,11 +13,11 @@
 #include <span>
 #include <vector>
 
-#include "os/guid.h"
 #include "os/video_inputs.h"
 #include "os/win_types.h"
+#include "text/guid.h"
 
-namespace fcp::uvc {
+namespace fcp::os {
 
 // VC interface descriptor subtypes (UVC 1.x).
 enum class VcEntityKind : uint8_t {
@@ -31,8 +31,8 @@ enum class VcEntityKind : uint8_t {
 struct VcEntity {
   VcEntityKind kind = VcEntityKind::kInputTerminal;
   uint8_t id = 0;                 // bTerminalID / bUnitID
-  uint16_t terminal_type = 0;      // wTerminalType of a terminal
-  os::Guid extension_code;         // guidExtensionCode of an extension unit
+  uint16_t terminal_type = 0;     // wTerminalType of a terminal
+  text::Guid extension_code;      // guidExtensionCode of an extension unit
   std::vector<uint8_t> controls;  // bmControls of an extension unit: control n is bit n-1
 
   bool HasControl(uint32_t control) const;
@@ -50,7 +50,7 @@ std::optional<VideoControlInterface> ParseVideoControl(std::span<const uint8_t> 
                                                        std::optional<uint8_t> interface_number = {});
 
 // The node type the platform gives each kind of entity.
-os::Guid NodeTypeOf(const VcEntity& entity);
+text::Guid NodeTypeOf(const VcEntity& entity);
 
 // One class request to an extension-unit control.
 struct UvcControlRequest {
@@ -67,6 +67,6 @@ using UvcTransport = std::function<HRESULT(const UvcControlRequest& request,
                                            std::span<uint8_t, kUvcExtensionControlSize> data, uint32_t& received)>;
 
 // A camera filter over a video-control interface and a transport of its class requests.
-std::unique_ptr<os::VideoFilter> MakeUvcFilter(VideoControlInterface vc, UvcTransport transport);
+std::unique_ptr<VideoFilter> MakeUvcFilter(VideoControlInterface vc, UvcTransport transport);
 
-}  // namespace fcp::uvc
+}  // namespace fcp::os
