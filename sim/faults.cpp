@@ -2,22 +2,19 @@
 
 namespace fcp::sim {
 
-const char* FaultActionName(FaultAction action) {
-  switch (action) {
-    case FaultAction::kStall: return "stall";
-    case FaultAction::kShort: return "short";
-    case FaultAction::kWrongData: return "wrong_data";
-    case FaultAction::kDisconnect: return "disconnect";
-    case FaultAction::kTimeout: return "timeout";
-  }
-  return "?";
+const std::map<std::string, FaultAction>& FaultActionNames() {
+  static const std::map<std::string, FaultAction> kNames = {{"stall", FaultAction::kStall},
+                                                           {"short", FaultAction::kShort},
+                                                           {"wrong_data", FaultAction::kWrongData},
+                                                           {"disconnect", FaultAction::kDisconnect},
+                                                           {"timeout", FaultAction::kTimeout}};
+  return kNames;
 }
 
-std::optional<FaultAction> FaultActionFromName(const std::string& name) {
-  for (FaultAction a : {FaultAction::kStall, FaultAction::kShort, FaultAction::kWrongData,
-                        FaultAction::kDisconnect, FaultAction::kTimeout})
-    if (name == FaultActionName(a)) return a;
-  return std::nullopt;
+const char* FaultActionName(FaultAction action) {
+  for (const auto& [name, named] : FaultActionNames())
+    if (named == action) return name.c_str();
+  return "?";
 }
 
 bool FaultMatch::Matches(const SetupPacket& setup) const {

@@ -1,6 +1,7 @@
 // Faults a workstation injects into the control transfers of its devices.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -16,8 +17,9 @@ enum class FaultAction {
   kDisconnect,  // the device is unplugged before the request; it stays gone
   kTimeout,     // the request times out without reaching the device
 };
+// The actions by their names in scenario files and the trace.
+const std::map<std::string, FaultAction>& FaultActionNames();
 const char* FaultActionName(FaultAction action);
-std::optional<FaultAction> FaultActionFromName(const std::string& name);
 
 // Which transfers a rule looks at; an absent field matches anything.
 struct FaultMatch {

@@ -113,14 +113,6 @@ const std::map<std::string, int>& LibusbErrors() {
   return kErrors;
 }
 
-const std::map<std::string, DeviceKind>& Kinds() {
-  static const std::map<std::string, DeviceKind> kKinds = {{"chip_camera", DeviceKind::kChipCamera},
-                                                          {"foreign_camera", DeviceKind::kForeignCamera},
-                                                          {"foreign_dfu", DeviceKind::kForeignDfu},
-                                                          {"hub", DeviceKind::kHub}};
-  return kKinds;
-}
-
 const std::map<std::string, DfuDescriptorPlace>& Places() {
   static const std::map<std::string, DfuDescriptorPlace> kPlaces = {
       {"configuration", DfuDescriptorPlace::kConfiguration},
@@ -300,13 +292,8 @@ const Format<FaultMatch>& MatchFormat() {
 }
 
 const Format<FaultRule>& FaultFormat() {
-  static const std::map<std::string, FaultAction> kActions = {{"stall", FaultAction::kStall},
-                                                             {"short", FaultAction::kShort},
-                                                             {"wrong_data", FaultAction::kWrongData},
-                                                             {"disconnect", FaultAction::kDisconnect},
-                                                             {"timeout", FaultAction::kTimeout}};
   static const Format<FaultRule> kFormat = {
-      Stored<FaultRule>("action", Choice(kActions), &FaultRule::action).Needed("needs an action"),
+      Stored<FaultRule>("action", Choice(FaultActionNames()), &FaultRule::action).Needed("needs an action"),
       Stored<FaultRule>("nth", Integer<unsigned>(0, 1000000), &FaultRule::nth),
       Stored<FaultRule>("times", Integer<unsigned>(0, 1000000), &FaultRule::times),
       Stored<FaultRule>("length", Integer<uint16_t>(0, 0xFFFF), &FaultRule::length)
@@ -452,7 +439,7 @@ const Format<DeviceEntry>& DeviceFormat() {
                           Checked(Text(32), IsDeviceId, "must be 1-32 characters of letters, digits, '_', '-', '.'"),
                           InShape(&DeviceSpec::id))
           .Needed("needs an id"),
-      Stored<DeviceEntry>("kind", Choice(Kinds()), InShape(&DeviceSpec::kind)).Needed("needs a kind").Decides(),
+      Stored<DeviceEntry>("kind", Choice(DeviceKindNames()), InShape(&DeviceSpec::kind)).Needed("needs a kind").Decides(),
       Stored<DeviceEntry>(
           "ports", ArrayOf(Integer<uint8_t>(1, 255), {1, 7, "must be an array of 1 to 7 port numbers", ""}),
           [](auto& d) -> auto& { return d.shape.place.ports; })

@@ -63,13 +63,17 @@ Bytes DefaultProbe() {
 }
 }  // namespace
 
+const std::map<std::string, DeviceKind>& DeviceKindNames() {
+  static const std::map<std::string, DeviceKind> kNames = {{"chip_camera", DeviceKind::kChipCamera},
+                                                          {"foreign_camera", DeviceKind::kForeignCamera},
+                                                          {"foreign_dfu", DeviceKind::kForeignDfu},
+                                                          {"hub", DeviceKind::kHub}};
+  return kNames;
+}
+
 const char* DeviceKindName(DeviceKind kind) {
-  switch (kind) {
-    case DeviceKind::kChipCamera: return "chip_camera";
-    case DeviceKind::kForeignCamera: return "foreign_camera";
-    case DeviceKind::kForeignDfu: return "foreign_dfu";
-    case DeviceKind::kHub: return "hub";
-  }
+  for (const auto& [name, named] : DeviceKindNames())
+    if (named == kind) return name.c_str();
   return "?";
 }
 

@@ -55,6 +55,8 @@ struct DfuFunction {
 
 // What kind of device a scenario asked for.
 enum class DeviceKind { kChipCamera, kForeignCamera, kForeignDfu, kHub };
+// The kinds by their names in scenario files.
+const std::map<std::string, DeviceKind>& DeviceKindNames();
 const char* DeviceKindName(DeviceKind kind);
 
 struct DeviceSpec;
