@@ -2,7 +2,6 @@
 
 #include <libusb.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -96,10 +95,7 @@ void SayNoAccess(libusb_device* device, const libusb_device_descriptor& descript
   libusb_get_port_numbers(device, ports, kPortPathCapacity);
   char location[text::kLocationTextLength + 1];
   text::FormatUsbLocation(ports, location);
-  char ids[16];
-  std::snprintf(ids, sizeof ids, "%04x:%04x", descriptor.idVendor, descriptor.idProduct);
-  os::SayToOperatorOnce(std::string("no access to the USB device ") + ids + " at " + location +
-                        " (its usbfs node): Permission denied; the manual page says which groups an operator needs");
+  os::SayNoAccessOnce("USB device", descriptor.idVendor, descriptor.idProduct, std::string(location), "usbfs node");
 }
 
 // Step 6.5. Returns false, with the diagnostic, when memory runs out; nothing is linked then.

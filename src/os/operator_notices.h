@@ -2,7 +2,10 @@
 // not be written, devices the user may not open. The Linux tool installs one that writes standard
 // error; the Windows tool installs none, and then nothing is said.
 #pragma once
+#include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -32,6 +35,17 @@ inline void SayToOperatorOnce(const std::string& line) {
     if (!said.insert(line).second) return;
   }
   SayToOperator(line);
+}
+
+// A device the user may not open (`device`: "camera", "USB device"; `node`: the node refused), named
+// by its IDs and, when known, its location, as the verdict names a camera. Said once per process.
+inline void SayNoAccessOnce(const char* device, uint16_t vid, uint16_t pid, const std::optional<std::string>& location,
+                            const char* node) {
+  char ids[16];
+  std::snprintf(ids, sizeof ids, "%04x:%04x", vid, pid);
+  std::string line = std::string("no access to the ") + device + " " + ids;
+  if (location) line += " at " + *location;
+  SayToOperatorOnce(line + " (its " + node + "): Permission denied; the manual page says which groups an operator needs");
 }
 
 }  // namespace fcp::os

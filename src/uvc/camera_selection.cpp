@@ -1,8 +1,8 @@
 // Camera discovery and selection: the enumerator, open by index, the default / IDs / location
 // selections, the devices a location names, and close.
 #include <algorithm>
-#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "os/operator_notices.h"
@@ -48,16 +48,12 @@ std::unique_ptr<DeviceMoniker> MonikerAt(MonikerEnumerator& enumerator, int inde
 void SayNoAccess() {
   if (fcp::os::InstalledPort<fcp::os::OperatorNotices>() == nullptr) return;
   const std::wstring path = fcp::text::UpperAscii(Camera().device_path);
-  char ids[16];
-  std::snprintf(ids, sizeof ids, "%04x:%04x", fcp::uvc::HexFieldAfter(path, L"VID_", 4).value_or(0),
-                fcp::uvc::HexFieldAfter(path, L"PID_", 4).value_or(0));
   std::wstring location;
-  std::string where;
+  std::optional<std::string> where;
   if (UVC_ReadDeviceRegValue(L"LocationInformation", location))
-    where = " at " + fcp::text::PrintableAscii(fcp::uvc::LocationTail(location));
-  fcp::os::SayToOperatorOnce(std::string("no access to the camera ") + ids + where +
-                             " (its video node): Permission denied; the manual page says which groups an "
-                             "operator needs");
+    where = fcp::text::PrintableAscii(fcp::uvc::LocationTail(location));
+  fcp::os::SayNoAccessOnce("camera", fcp::uvc::HexFieldAfter(path, L"VID_", 4).value_or(0),
+                           fcp::uvc::HexFieldAfter(path, L"PID_", 4).value_or(0), where, "video node");
 }
 
 // Steps after the moniker: properties, filter, control interface, extension unit, signature, status.
