@@ -3,7 +3,9 @@
 
 #include "app/check_worker.h"
 
-#include "app/fix_core_power_dlg.h"
+#include "app/check_result.h"
+
+std::atomic<int32_t> g_nCheckResult{0};
 
 namespace {
 
@@ -18,16 +20,16 @@ WorkerThreadFactory SetWorkerThreadFactory(WorkerThreadFactory factory) {
   return std::exchange(ThreadFactory(), std::move(factory));
 }
 
-CCheckWorker::CCheckWorker(CFixCorePowerDlg* dialog) {
-  // The worker reads its stop token through the dialog: it is in place before the thread runs.
-  dialog->m_workerStop = stop_.get_token();
+CCheckWorker::CCheckWorker(CheckClient* dialog) {
+  // The sequence reads the stop token through the dialog: it is in place before the thread runs.
+  dialog->WorkerStarting(stop_.get_token());
   auto body = [this, dialog] {
     exit_code_ = CheckThreadProc(dialog);
     std::lock_guard lock(finishing_);
     finished_ = true;
     // Wakes the dialog's thread at once if it waits for this worker (StopWorker, WaitForWorker)
     // rather than at its next look.
-    dialog->PostMessage(WM_NULL);
+    dialog->WorkerEnded();
   };
   thread_ = ThreadFactory() ? ThreadFactory()(body) : std::thread(body);
 }
@@ -36,17 +38,15 @@ CCheckWorker::~CCheckWorker() {
   if (thread_.joinable()) thread_.join();
 }
 
-DWORD CheckThreadProc(CFixCorePowerDlg* dialog) {
-  dialog->m_btnCheck.EnableWindow(FALSE);
+DWORD CheckThreadProc(CheckClient* dialog) {
+  dialog->CheckStarting();
   g_nCheckResult = -1;
 
-  dialog->m_bChecking = 1;
-  const int pass = dialog->FixCorePower();
-  dialog->m_bChecking = 0;
+  const std::optional<bool> pass = dialog->RunSequence();
   // A run stopped at a safe point has no verdict: nothing shown, nothing written, the result stays
   // "unfinished". A stop request that came after the patch write had started changes nothing.
-  if (dialog->m_bRunStopped) return static_cast<DWORD>(g_nCheckResult.load());
+  if (!pass) return static_cast<DWORD>(g_nCheckResult.load());
 
-  dialog->ReportVerdict(pass != 0);
+  dialog->ReportVerdict(*pass);
   return static_cast<DWORD>(g_nCheckResult.load());
 }

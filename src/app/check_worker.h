@@ -6,17 +6,17 @@
 #include <stop_token>
 #include <thread>
 
+#include "app/check_client.h"
 #include "os/win_types.h"
 
-class CFixCorePowerDlg;
-
-// The check worker: one run of CheckThreadProc on a thread of its own. It can be asked to stop; the
+// The check worker: one run of CheckThreadProc on a thread of its own, for a dialog that it knows
+// only as a CheckClient. It can be asked to stop; the
 // repair sequence honours that at its safe points, and a run stopped at one reports nothing. A run
 // past its last safe point (the patch write) ends with its verdict all the same.
 class CCheckWorker {
  public:
   // Starts the thread; throws std::system_error when no thread can be made.
-  explicit CCheckWorker(CFixCorePowerDlg* dialog);
+  explicit CCheckWorker(CheckClient* dialog);
   ~CCheckWorker();  // joins the thread
   CCheckWorker(const CCheckWorker&) = delete;
   CCheckWorker& operator=(const CCheckWorker&) = delete;
@@ -39,8 +39,8 @@ class CCheckWorker {
   std::thread thread_;
 };
 
-// The worker's entry: runs one check for `dialog`; returns g_nCheckResult.
-DWORD CheckThreadProc(CFixCorePowerDlg* dialog);
+// The worker's entry: runs one check for `dialog`; returns g_nCheckResult (check_result.h).
+DWORD CheckThreadProc(CheckClient* dialog);
 
 // Makes the thread of a check worker: std::thread by default. A test puts in one that fails, as a
 // system out of threads does (std::system_error).

@@ -1,6 +1,7 @@
 #include "app/fix_core_power_dlg.h"
 
 #include <system_error>
+#include <utility>
 
 #include "app/about_dlg.h"
 #include "app/check_worker.h"
@@ -16,8 +17,6 @@
 
 using fcp::ui::CDC;
 using fcp::ui::CWnd;
-
-std::atomic<int32_t> g_nCheckResult{0};
 
 namespace {
 
@@ -283,6 +282,20 @@ void CFixCorePowerDlg::WaitForWorker() {
     WaitWithMessages([&] { return !worker->IsRunning(); });
   }
 }
+
+void CFixCorePowerDlg::WorkerStarting(std::stop_token stop) { m_workerStop = std::move(stop); }
+
+void CFixCorePowerDlg::CheckStarting() { m_btnCheck.EnableWindow(FALSE); }
+
+std::optional<bool> CFixCorePowerDlg::RunSequence() {
+  m_bChecking = 1;
+  const int pass = FixCorePower();
+  m_bChecking = 0;
+  if (m_bRunStopped) return std::nullopt;
+  return pass != 0;
+}
+
+void CFixCorePowerDlg::WorkerEnded() { PostMessage(WM_NULL); }
 
 void CFixCorePowerDlg::ReportVerdict(bool pass) {
   const std::wstring result_path = m_strModuleDir + fcp::app::kResultFileName;

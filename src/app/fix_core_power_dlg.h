@@ -1,22 +1,22 @@
 // The check dialog: camera selection, device-change rescans, the status display, and the start, stop
-// and verdict of each check (the worker that runs it: check_worker.h).
+// and verdict of each check (the worker that runs it: check_worker.h, which sees the dialog as its
+// CheckClient).
 #pragma once
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 
+#include "app/check_client.h"
+#include "app/check_result.h"
 #include "ui/cdialogex.h"
 #include "ui/resource_ids.h"
 
-// The result of the last check: 0 passed or none started, -1 failed or unfinished. The process's
-// exit code (CQuillon_DialogApp::ExitInstance).
-extern std::atomic<int32_t> g_nCheckResult;
-
 class CCheckWorker;
 
-class CFixCorePowerDlg : public fcp::ui::CDialogEx {
+class CFixCorePowerDlg : public fcp::ui::CDialogEx, public CheckClient {
  public:
   static constexpr UINT IDD = IDD_QUILLON_DIALOG_DIALOG;
   static constexpr UINT_PTR kRescanTimer = 100;
@@ -76,11 +76,13 @@ class CFixCorePowerDlg : public fcp::ui::CDialogEx {
   void RescanCamera();
 
  private:
-  friend DWORD CheckThreadProc(CFixCorePowerDlg* dialog);
-  friend class CCheckWorker;
-  // Shows the verdict, writes the result files, enables Check and, in silent mode, closes the
-  // dialog: the end of every check, on the worker's thread or (a worker that could not start) here.
-  void ReportVerdict(bool pass);
+  // CheckClient: the worker's steps that show something or run the sequence, on its thread.
+  void WorkerStarting(std::stop_token stop) override;
+  void CheckStarting() override;
+  std::optional<bool> RunSequence() override;
+  // The end of every check, on the worker's thread or (a worker that could not start) here.
+  void ReportVerdict(bool pass) override;
+  void WorkerEnded() override;
   // USB IDs of the selected camera, for the operator's verdict line (os/operator_notices.h).
   uint16_t m_wCameraVid = 0;
   uint16_t m_wCameraPid = 0;

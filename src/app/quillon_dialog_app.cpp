@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/check_result.h"
 #include "app/fix_core_power_dlg.h"
 #include "os/port.h"
 #include "os/process_environment.h"
