@@ -144,6 +144,10 @@ rows=(
     'unserve; serve other_family.json && tool /station -s'
   xu-stall 255 'FailedLog: Failed to UVC_ReadMem 0x401002E4[|]'
     'unserve; : > /tmp/wire.trace; serve selector_read_stalls.json && tool /station -s; rc=$?; show_file selector_read_stalls.trace /tmp/wire.trace; (exit $rc)'
+  xu-short 255 'FailedLog: Failed to UVC_ReadMem 0x401002E4[|]'
+    'unserve; serve selector_read_short.json && tool /station -s'
+  xu-empty 255 'FailedLog: Failed to UVC_ReadMem 0x401002E4[|]'
+    'unserve; : > /tmp/wire.trace; serve selector_read_empty.json && tool /station -s; rc=$?; show_file selector_read_empty.trace /tmp/wire.trace; (exit $rc)'
   no-rule 255 'fixcorepower: no access to the camera [0-9a-f]{4}:[0-9a-f]{4} at [0-9.]+ .*: Permission denied'
     'unserve; serve blank_chip.json && mkdir -p /home/station/station && cp /station/fixcorepower /home/station/station/ && chown -R station /home/station/station && as_station /home/station/station -s'
   guide-install 0 "groups=.*[(]video[)]"

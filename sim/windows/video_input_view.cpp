@@ -17,6 +17,7 @@ struct Camera {
   VideoInputDevice device;
   std::optional<os::VideoControlInterface> vc;  // none: a software camera
   WireErrorCodes codes;
+  os::EmptyReads empty_reads;
 };
 
 // What the platform binds for a camera without a kernel-streaming driver.
@@ -47,6 +48,10 @@ os::UvcTransport WireTransport(std::shared_ptr<Camera> camera) {
     switch (result.status) {
       case WireStatus::kOk:
         received = static_cast<uint32_t>(std::clamp(result.transferred, 0, int(os::kUvcExtensionControlSize)));
+        if (request.get && received == 0 && camera->empty_reads == os::EmptyReads::kLookFull) {
+          std::fill(data.begin(), data.end(), uint8_t{0});
+          received = os::kUvcExtensionControlSize;
+        }
         return S_OK;
       case WireStatus::kStall:
         return camera->codes.stall;
@@ -88,7 +93,7 @@ class CameraMoniker : public os::DeviceMoniker {
   }
   HRESULT BindToObject(std::unique_ptr<os::VideoFilter>& filter) override {
     if (camera_->vc) {
-      filter = os::MakeUvcFilter(*camera_->vc, WireTransport(camera_));
+      filter = os::MakeUvcFilter(*camera_->vc, WireTransport(camera_), camera_->empty_reads);
     } else {
       filter = std::make_unique<SoftwareCameraFilter>();
     }
@@ -132,7 +137,7 @@ HRESULT VideoInputView::CreateVideoInputEnumerator(std::unique_ptr<os::MonikerEn
       vc = os::ParseVideoControl(device.configuration);
       if (!vc) continue;  // no video-control interface: not a video input
     }
-    cameras.push_back(std::make_shared<Camera>(Camera{std::move(device), std::move(vc), codes_}));
+    cameras.push_back(std::make_shared<Camera>(Camera{std::move(device), std::move(vc), codes_, empty_reads_}));
   }
   // The system's enumerator makes no enumerator for an empty category.
   if (cameras.empty()) return S_FALSE;

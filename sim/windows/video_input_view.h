@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "os/uvc_filter.h"
 #include "os/video_inputs.h"
 
 namespace fcp::sim::windows {
@@ -48,9 +49,14 @@ class VideoInputView : public os::VideoInputs {
 
   HRESULT CreateVideoInputEnumerator(std::unique_ptr<os::MonikerEnumerator>& enumerator) override;
 
+  // kLookFull: a GET_CUR that moved no data is answered as a full read of zeros, as Linux's UVC
+  // driver does (so the Linux tool's view of a camera can be run here).
+  void SetEmptyReads(os::EmptyReads empty_reads) { empty_reads_ = empty_reads; }
+
  private:
   std::function<std::vector<VideoInputDevice>()> devices_;
   WireErrorCodes codes_;
+  os::EmptyReads empty_reads_ = os::EmptyReads::kReported;
 };
 
 }  // namespace fcp::sim::windows

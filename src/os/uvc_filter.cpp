@@ -15,6 +15,7 @@ inline constexpr HRESULT kNotSupported = HresultFromWin32(50);    // ERROR_NOT_S
 struct Filter {
   VideoControlInterface vc;
   UvcTransport transport;
+  EmptyReads empty_reads;
 };
 
 class Control : public KsControl {
@@ -54,6 +55,7 @@ class Control : public KsControl {
     }
     return result;
   }
+  bool ReportsEmptyReads() const override { return filter_->empty_reads == EmptyReads::kReported; }
 
  private:
   std::shared_ptr<Filter> filter_;
@@ -176,8 +178,9 @@ text::Guid NodeTypeOf(const VcEntity& entity) {
   return {};
 }
 
-std::unique_ptr<VideoFilter> MakeUvcFilter(VideoControlInterface vc, UvcTransport transport) {
-  return std::make_unique<UvcVideoFilter>(std::make_shared<Filter>(Filter{std::move(vc), std::move(transport)}));
+std::unique_ptr<VideoFilter> MakeUvcFilter(VideoControlInterface vc, UvcTransport transport, EmptyReads empty_reads) {
+  return std::make_unique<UvcVideoFilter>(
+      std::make_shared<Filter>(Filter{std::move(vc), std::move(transport), empty_reads}));
 }
 
 }  // namespace fcp::os

@@ -66,7 +66,11 @@ inline constexpr uint32_t kUvcExtensionControlSize = 8;
 using UvcTransport = std::function<HRESULT(const UvcControlRequest& request,
                                            std::span<uint8_t, kUvcExtensionControlSize> data, uint32_t& received)>;
 
+// How the transport reports a GET_CUR that moved no data: as 0 bytes received, or (a platform whose UVC
+// driver hides it) as a full read.
+enum class EmptyReads { kReported, kLookFull };
+
 // A camera filter over a video-control interface and a transport of its class requests.
-std::unique_ptr<VideoFilter> MakeUvcFilter(VideoControlInterface vc, UvcTransport transport);
+std::unique_ptr<VideoFilter> MakeUvcFilter(VideoControlInterface vc, UvcTransport transport, EmptyReads empty_reads);
 
 }  // namespace fcp::os

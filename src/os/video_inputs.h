@@ -44,6 +44,9 @@ class KsControl {
   // null with `data_length` 0. `bytes_returned` may be null.
   virtual HRESULT KsProperty(const KspNode& property, uint32_t property_length, void* data,
                              uint32_t data_length, uint32_t* bytes_returned) = 0;
+  // False where the platform's UVC driver answers a read that moved no data as a full read, the
+  // buffer holding what the driver filled it with: such a read cannot be told from a good one.
+  virtual bool ReportsEmptyReads() const { return true; }
 };
 
 // IKsTopologyInfo.

@@ -83,6 +83,15 @@ int RepairOverDfu(std::wstring& error, const std::stop_token& stop, bool* stoppe
   return 1;
 }
 
+// A selector that ends the check at once (anything but 1) is read again where the platform cannot
+// tell a read that moved no data from a good one: such a read leaves zeros, and a blank chip would
+// pass unrepaired. Both reads must agree.
+bool SelectorConfirmed(uint8_t selector) {
+  if (selector == 1 || UVC_ReportsEmptyReads()) return true;
+  uint8_t again = 0;
+  return UVC_ReadMem(kSelectorRegister, &again, 1) && again == selector;
+}
+
 }  // namespace
 
 int FixCorePower(const std::wstring& location, std::wstring& error, std::stop_token stop, bool* stopped) {
@@ -104,7 +113,7 @@ int FixCorePower(const std::wstring& location, std::wstring& error, std::stop_to
     return 0;
   }
   uint8_t selector = 0;
-  if (!UVC_ReadMem(kSelectorRegister, &selector, 1)) {
+  if (!UVC_ReadMem(kSelectorRegister, &selector, 1) || !SelectorConfirmed(selector)) {
     error = L"Failed to UVC_ReadMem 0x401002E4\n";
     UVC_Close();
     return 0;

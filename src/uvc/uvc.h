@@ -30,6 +30,9 @@ int UVC_CommandRead(const uint8_t block[8], uint8_t* buffer, uint32_t count);
 int UVC_DevQualify();
 int UVC_GetDevStatus();
 int UVC_ReadMem(uint32_t address, uint8_t* buffer, uint32_t length);
+// Whether the platform reports a control read that moved no data (else such a read looks full, its
+// buffer holding zeros); nonzero also when no camera is current.
+int UVC_ReportsEmptyReads();
 void UVC_Recover(HRESULT result);
 std::wstring VcmdStatusName(const uint8_t reply[8]);
 

@@ -129,6 +129,11 @@ int UVC_ReadMem(uint32_t address, uint8_t* buffer, uint32_t length) {
   return 1;
 }
 
+int UVC_ReportsEmptyReads() {
+  const auto& control = Camera().ks_control;
+  return !control || control->ReportsEmptyReads() ? 1 : 0;
+}
+
 void UVC_Recover(HRESULT result) {
   if (UnitUnreachable(result)) return;
   VcmdBlock reply{};

@@ -38,12 +38,14 @@ struct SweepCase {
   bool patch_area_blank;
   bool pass_through = false;  // the workstation has the pass-through route
   bool beside_another = false;
+  bool linux_uvc_driver = false;  // a control read that moved no data looks full
 };
 
 // The control transfers of one check without faults.
 size_t TransfersOfCleanRun(const SweepCase& sweep) {
   TracedWorkstation station(sweep.scenario, sweep.pass_through);
   if (sweep.beside_another) AddOther(station);
+  if (sweep.linux_uvc_driver) station.SeeCamerasAsLinuxDoes();
   const std::wstring location = station.DefaultLocation();
   const size_t before = station.TransferCount();
   std::wstring error;
@@ -72,6 +74,7 @@ TEST_P(FaultSweep, NoFaultTurnsIntoPassOrOverwrite) {
                      std::to_string(n) + " of " + device);
         TracedWorkstation station(sweep.scenario, sweep.pass_through);
         if (sweep.beside_another) AddOther(station);
+        if (sweep.linux_uvc_driver) station.SeeCamerasAsLinuxDoes();
         const std::wstring location = station.DefaultLocation();
         const sim::Chip& chip = station.Chip();
         const auto patch_area_before = std::vector<uint8_t>(chip.Config().begin() + kPatchOffset,
@@ -122,6 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Chips, FaultSweep,
                                            SweepCase{"ForeignPatchArea", "foreign_patch_area.json", false},
                                            SweepCase{"BlankChipThroughTheDriver", "blank_chip_passthrough.json", true, true},
                                            SweepCase{"BlankChipBesideAnother", "blank_chip.json", true, false, true},
+                                           SweepCase{"BlankChipSeenAsLinuxDoes", "blank_chip.json", true, false, false, true},
                                            SweepCase{"BlankChipThroughTheDriverBesideAnother", "blank_chip_passthrough.json",
                                                      true, true, true}),
                          [](const ::testing::TestParamInfo<SweepCase>& info) { return info.param.name; });

@@ -60,6 +60,8 @@ class TracedWorkstation {
   static std::string Path(const std::string& file) { return std::string(FCP_SCENARIO_DIR) + "/" + file; }
 
   sim::Workstation& Workstation() { return *load_.workstation; }
+  // The cameras as Linux's UVC driver shows them: a control read that moved no data looks full.
+  void SeeCamerasAsLinuxDoes() { views_->Views().VideoInputs().SetEmptyReads(os::EmptyReads::kLookFull); }
   sim::Chip& Chip(const std::string& device = "cam0") { return *Workstation().Find(device)->chip; }
 
   // The location of the camera the dialog would select.

@@ -153,6 +153,16 @@ const Case kCases[] = {
     // status block without the chip's product ID names no family).
     {"SelectorReadMovesNoData", "blank_chip.json", [](TracedWorkstation& b) { ShortDataRead(b, 18, 0); }, 0,
      L"Failed to UVC_ReadMem 0x401002E4\n", 0, false},
+    // Where the platform shows such a read as a full one of zeros, a selector that would pass is read
+    // again: the two reads disagree. A good chip's two reads agree.
+    {"SelectorReadMovesNoDataOnLinux", "blank_chip.json",
+     [](TracedWorkstation& b) {
+       b.SeeCamerasAsLinuxDoes();
+       ShortDataRead(b, 18, 0);
+     },
+     0, L"Failed to UVC_ReadMem 0x401002E4\n", 0, false},
+    {"SelectorZeroPassesOnLinux", "selector_zero.json", [](TracedWorkstation& b) { b.SeeCamerasAsLinuxDoes(); }, 1, L"", 0,
+     false},
     {"SignatureReadOneByteShort", "blank_chip.json", [](TracedWorkstation& b) { ShortDataRead(b, 1, 7); }, 0,
      L"Failed to UVC_OpenByLocationInfo\n", 0, false},
     {"StatusPieceWithTheProductIdShort", "blank_chip.json", [](TracedWorkstation& b) { ShortDataRead(b, 2, 2); }, 0,

@@ -87,6 +87,9 @@ int main(int argc, char** argv) {
     const bool linux_face = face && std::string(face) == "linux";
     std::optional<fcp::sim::windows::PassThroughViews> pass_through;
     std::optional<fcp::sim::windows::ScopedPassThroughPorts> pass_through_ports;
+    // The Linux face also sees the cameras as Linux's UVC driver shows them: a control read that moved
+    // no data looks like a full one.
+    if (linux_face) views.Views().VideoInputs().SetEmptyReads(fcp::os::EmptyReads::kLookFull);
     if (!linux_face) {
       pass_through.emplace(scenario.workstation);
       pass_through_ports.emplace(*pass_through, views.Views().Registry());

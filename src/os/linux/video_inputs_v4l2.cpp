@@ -62,7 +62,12 @@ UvcTransport IoctlTransport(std::shared_ptr<OpenNode> node) {
       result = ::ioctl(node->fd, UVCIOC_CTRL_QUERY, &query);
     } while (result < 0 && errno == EINTR);
     if (result < 0) return ResultOfErrno(errno);
-    received = request.get ? static_cast<uint32_t>(data.size()) : 0;
+    // uvcvideo answers a transfer that moved fewer bytes than asked with the count it moved (Debian's
+    // kernel), or with 0 when it moved none, the same answer as a full transfer: the filter is made
+    // with EmptyReads::kLookFull for that. A write that moved less failed.
+    if (!request.get) return result == 0 ? S_OK : HresultFromWin32(24);  // ERROR_BAD_LENGTH
+    received = result > 0 && static_cast<size_t>(result) < data.size() ? static_cast<uint32_t>(result)
+                                                                          : static_cast<uint32_t>(data.size());
     return S_OK;
   };
 }
@@ -105,7 +110,7 @@ class V4l2Moniker : public DeviceMoniker {
       const int error = errno;
       return error == ENOENT ? HresultFromWin32(ERROR_FILE_NOT_FOUND) : ResultOfErrno(error);
     }
-    filter = MakeUvcFilter(std::move(*vc), IoctlTransport(std::move(node)));
+    filter = MakeUvcFilter(std::move(*vc), IoctlTransport(std::move(node)), EmptyReads::kLookFull);
     return S_OK;
   }
 
