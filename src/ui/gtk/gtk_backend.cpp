@@ -4,9 +4,12 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/cwnd.h"
 #include "ui/dialog_thread.h"
@@ -164,33 +167,30 @@ class GtkDialogWindow final : public DialogWindow {
                      this);
   }
 
-  ~GtkDialogWindow() override {
-    dialog_thread_.Close();
-    for (auto& [id, source] : timers_) g_source_remove(source);
-    if (device_watch_) g_source_remove(device_watch_);
-    gtk_widget_destroy(window_);
-  }
+  ~GtkDialogWindow() override { Destroy(); }
 
-  GtkWidget* Widget() const { return window_; }
-
+  // Runs the dialog to its end. The widgets go with it; the object stays (the backend keeps it), so
+  // that a thread still holding it finds its calls doing nothing rather than freed memory.
   INT_PTR Run() {
     client_.AttachWindow(this);
     Deliver(WM_INITDIALOG, 0, 0);
     if (!ended_) {
       if (!moved_) gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
       gtk_widget_show_all(window_);
-      if (owner_) gtk_widget_set_sensitive(owner_->window_, FALSE);
+      if (owner_ && owner_->window_) gtk_widget_set_sensitive(owner_->window_, FALSE);
       while (!ended_) g_main_context_iteration(nullptr, TRUE);
-      if (owner_) gtk_widget_set_sensitive(owner_->window_, TRUE);
+      if (owner_ && owner_->window_) gtk_widget_set_sensitive(owner_->window_, TRUE);
     }
     client_.AttachWindow(nullptr);
+    Destroy();
     return result_;
   }
 
-  // DialogWindow.
+  // DialogWindow. Once the window is destroyed, control calls are dropped by the dialog thread and
+  // the window's own calls find no widget: each does nothing and returns an empty result.
   HWND GetHwnd() const override { return reinterpret_cast<HWND>(window_); }
 
-  bool HasItem(int id) override { return id == 0 || controls_.count(id) != 0; }
+  bool HasItem(int id) override { return !destroyed_ && (id == 0 || controls_.count(id) != 0); }
   void SetItemText(int id, const std::wstring& text) override {
     OnDialogThread([&] {
       if (id == 0) {
@@ -262,10 +262,11 @@ class GtkDialogWindow final : public DialogWindow {
   }
 
   void SetIcon(HICON icon, bool big) override {
-    if (icon && big) gtk_window_set_icon(GTK_WINDOW(window_), reinterpret_cast<GdkPixbuf*>(icon));
+    if (window_ && icon && big) gtk_window_set_icon(GTK_WINDOW(window_), reinterpret_cast<GdkPixbuf*>(icon));
   }
-  bool HasSystemMenu() override { return (template_.style & WS_SYSMENU) != 0; }
+  bool HasSystemMenu() override { return window_ && (template_.style & WS_SYSMENU) != 0; }
   bool AppendSystemMenu(UINT flags, UINT_PTR command_id, const std::wstring& text) override {
+    if (!window_) return false;
     if (!menu_) {
       // The system menu lives in a header bar: the title, the menu button, the close button.
       header_ = gtk_header_bar_new();
@@ -300,19 +301,21 @@ class GtkDialogWindow final : public DialogWindow {
     return true;
   }
   bool MoveWindow(int x, int y, int width, int height, bool) override {
+    if (!window_) return false;
     moved_ = true;
     gtk_window_move(GTK_WINDOW(window_), x, y);
     gtk_window_resize(GTK_WINDOW(window_), std::max(1, width), std::max(1, height));
     return true;
   }
   bool IsIconic() override {
-    GdkWindow* gdk_window = gtk_widget_get_window(window_);
+    GdkWindow* gdk_window = window_ ? gtk_widget_get_window(window_) : nullptr;
     return gdk_window && (gdk_window_get_state(gdk_window) & GDK_WINDOW_STATE_ICONIFIED);
   }
   int GetSystemMetrics(int index) override { return index == SM_CXICON || index == SM_CYICON ? 32 : 0; }
   std::unique_ptr<CDC> BeginPaint() override { return std::make_unique<CDC>(); }
 
   UINT_PTR SetTimer(UINT_PTR id, UINT elapse_ms) override {
+    if (!window_) return 0;
     KillTimer(id);
     auto* tick = new TimerTick{this, id};
     const guint source = g_timeout_add_full(
@@ -337,6 +340,7 @@ class GtkDialogWindow final : public DialogWindow {
     return dialog_thread_.Post([this, message, wParam, lParam] { Deliver(message, wParam, lParam); });
   }
   int MessageBox(const std::wstring& text, const std::wstring& caption, UINT) override {
+    if (!window_) return 0;
     GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
                                             GTK_BUTTONS_OK, "%s", Utf8(text).c_str());
     gtk_window_set_title(GTK_WINDOW(box), Utf8(caption).c_str());
@@ -345,6 +349,7 @@ class GtkDialogWindow final : public DialogWindow {
     return IDOK;
   }
   HDEVNOTIFY RegisterDeviceNotification(const DeviceInterfaceFilter& filter, DWORD flags) override {
+    if (!window_) return nullptr;
     if (filter.device_type != DBT_DEVTYP_DEVICEINTERFACE || flags != DEVICE_NOTIFY_WINDOW_HANDLE) return nullptr;
     if (monitor_) return nullptr;  // one registration per window
     if (device_events_) monitor_ = device_events_->Open();
@@ -385,6 +390,22 @@ class GtkDialogWindow final : public DialogWindow {
     GtkDialogWindow* window;
     UINT_PTR id;
   };
+
+  // The window's end: nothing queued for it runs any more, callers waiting on it are let go, its
+  // timers and device watch stop and its widgets go. Once only; the object itself stays.
+  void Destroy() {
+    if (!window_) return;
+    destroyed_ = true;
+    dialog_thread_.Close();
+    for (auto& [id, source] : timers_) g_source_remove(source);
+    timers_.clear();
+    if (device_watch_) g_source_remove(device_watch_);
+    device_watch_ = 0;
+    monitor_.reset();
+    gtk_widget_destroy(window_);
+    window_ = header_ = fixed_ = menu_ = menu_button_ = nullptr;
+    for (auto& [id, control] : controls_) control->widget = nullptr;
+  }
 
   Control* Find(int id) {
     auto it = controls_.find(id);
@@ -531,6 +552,7 @@ class GtkDialogWindow final : public DialogWindow {
   guint device_watch_ = 0;
   bool moved_ = false;
   bool ended_ = false;
+  std::atomic<bool> destroyed_{false};  // read by HasItem, which any thread may call
   INT_PTR result_ = 0;
 };
 
@@ -559,13 +581,16 @@ class GtkBackend final : public Backend {
   }
 
   INT_PTR DoModal(const DialogTemplate& dialog, DialogClient& client, DialogWindow* owner) override {
-    GtkDialogWindow window(dialog, client, static_cast<GtkDialogWindow*>(owner), LoadIcon(IDR_MAINFRAME),
-                           device_events_);
-    return window.Run();
+    windows_.push_back(std::make_unique<GtkDialogWindow>(dialog, client, static_cast<GtkDialogWindow*>(owner),
+                                                         LoadIcon(IDR_MAINFRAME), device_events_));
+    GtkDialogWindow* window = windows_.back().get();  // the vector grows while a nested dialog runs
+    return window->Run();
   }
 
  private:
   os::DeviceEvents* device_events_;
+  // Every window made, ended or not: a window's object lasts as long as the backend (see Run).
+  std::vector<std::unique_ptr<GtkDialogWindow>> windows_;
   GdkPixbuf* icon_ = nullptr;
 };
 
