@@ -42,19 +42,19 @@ class WorkerDialog final : public DialogClient {
   }
 
   void AttachWindow(DialogWindow* window) override {
-    if (window) window_ = window;
-    attached_ = window != nullptr;
+    if (window) held = window;
+    attached = window != nullptr;
   }
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM) override {
-    if (ended_) ++late_messages_;
+    if (ended_) ++late_messages;
     if (message == WM_INITDIALOG) {
-      DialogWindow* window = window_;
+      DialogWindow* window = held;
       worker_ = std::thread([this, window] { Work(window); });
       window->SetTimer(kEndTimer, 20);
       window->SetTimer(kStrayTimer, 5);
     } else if (message == WM_TIMER && wParam == kEndTimer && carried_out_ >= 3) {
-      window_->PostMessage(WM_USER, 0, 0);  // still queued when the dialog ends
-      window_->EndDialog(IDOK);
+      held->PostMessage(WM_USER, 0, 0);  // still queued when the dialog ends
+      held->EndDialog(IDOK);
     }
     return 0;
   }
@@ -67,9 +67,9 @@ class WorkerDialog final : public DialogClient {
     return late_;
   }
 
-  DialogWindow* window_ = nullptr;
-  std::atomic<bool> attached_{false};
-  std::atomic<int> late_messages_{0};
+  DialogWindow* held = nullptr;  // the window it was given, kept past the end
+  std::atomic<bool> attached{false};
+  std::atomic<int> late_messages{0};
 
  private:
   void Work(DialogWindow* window) {
@@ -134,8 +134,8 @@ TEST_F(GtkWindowTest, WindowOutlivesItsDialogAndIgnoresEveryLateCall) {
   WorkerDialog client;
   EXPECT_EQ(backend_->DoModal(*dialog_, client, nullptr), IDOK);
   client.End();
-  ASSERT_NE(client.window_, nullptr);
-  EXPECT_FALSE(client.attached_);
+  ASSERT_NE(client.held, nullptr);
+  EXPECT_FALSE(client.attached);
   EXPECT_EQ(VisibleToplevels(), 0) << "the widgets go with the dialog";
 
   // The worker's calls after the end: dropped, with empty results.
@@ -147,7 +147,7 @@ TEST_F(GtkWindowTest, WindowOutlivesItsDialogAndIgnoresEveryLateCall) {
   EXPECT_EQ(late.rect.right - late.rect.left, 0);
 
   // The window's own calls, on the dialog's thread: none makes a widget, a timer or a registration.
-  DialogWindow& window = *client.window_;
+  DialogWindow& window = *client.held;
   EXPECT_EQ(window.GetHwnd(), nullptr);
   EXPECT_EQ(window.SetTimer(kEndTimer, 1), 0u);
   EXPECT_FALSE(window.KillTimer(kStrayTimer)) << "the window's timers ended with it";
@@ -164,7 +164,7 @@ TEST_F(GtkWindowTest, WindowOutlivesItsDialogAndIgnoresEveryLateCall) {
   // Another dialog turns the loop: the ended window's armed timer and its queued messages stay away.
   ShortDialog next;
   EXPECT_EQ(backend_->DoModal(*dialog_, next, nullptr), IDOK);
-  EXPECT_EQ(client.late_messages_, 0);
+  EXPECT_EQ(client.late_messages, 0);
   EXPECT_EQ(VisibleToplevels(), 0);
 }
 
