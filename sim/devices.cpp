@@ -1,6 +1,7 @@
 #include "sim/devices.h"
 
 #include "fcp/maker_ids.h"
+#include "text/widening.h"
 
 namespace fcp::sim {
 
@@ -27,53 +28,9 @@ void Set16(Bytes& b, size_t at, uint16_t v) {
   b[at + 1] = static_cast<uint8_t>(v >> 8);
 }
 
-// UTF-8 to UTF-16 code units; a malformed sequence becomes U+FFFD.
-std::vector<uint16_t> Utf16(const std::string& text) {
-  std::vector<uint16_t> units;
-  for (size_t i = 0; i < text.size();) {
-    const uint8_t c = static_cast<uint8_t>(text[i]);
-    uint32_t cp = 0xFFFD;
-    size_t n = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c & 0xE0) == 0xC0) {
-      n = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 3;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 4;
-    }
-    if (n > 1) {
-      if (i + n > text.size()) {
-        n = 1;
-      } else {
-        cp = c & (0xFF >> (n + 1));
-        for (size_t k = 1; k < n; ++k) {
-          const uint8_t cc = static_cast<uint8_t>(text[i + k]);
-          if ((cc & 0xC0) != 0x80) {
-            cp = 0xFFFD;
-            n = 1;
-            break;
-          }
-          cp = cp << 6 | (cc & 0x3F);
-        }
-      }
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      units.push_back(static_cast<uint16_t>(0xD800 | cp >> 10));
-      units.push_back(static_cast<uint16_t>(0xDC00 | (cp & 0x3FF)));
-    } else {
-      units.push_back(static_cast<uint16_t>(cp));
-    }
-    i += n;
-  }
-  return units;
-}
-
 Bytes StringDescriptor(const StringSpec& shape) {
   Bytes b = {0, 0x03};
-  for (uint16_t unit : Utf16(shape.text)) Put16(b, unit);
+  for (const char16_t unit : text::Utf16FromUtf8(shape.text)) Put16(b, unit);
   if (b.size() > 255) b.resize(255 - 1);  // keep whole code units within one descriptor
   b[0] = shape.declared_length ? *shape.declared_length : static_cast<uint8_t>(b.size());
   return b;

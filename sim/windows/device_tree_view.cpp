@@ -216,11 +216,11 @@ class TreeBuilder {
     uint32_t problem = 0;
     if (const auto* settings = DeviceTreeSettings(*device)) {
       if (const auto it = settings->find("setup_class"); it != settings->end() && it->is_string()) {
-        class_name = text::WidenBytes(it->get<std::string>());
+        class_name = text::WidenUtf8(it->get<std::string>());
       }
       if (const auto it = settings->find("friendly_name"); it != settings->end()) {
         if (it->is_null()) friendly_name.reset();
-        if (it->is_string()) friendly_name = text::WidenBytes(it->get<std::string>());
+        if (it->is_string()) friendly_name = text::WidenUtf8(it->get<std::string>());
       }
       if (const auto it = settings->find("problem"); it != settings->end() && it->is_number_integer() && it->get<int64_t>() >= 0) {
         problem = static_cast<uint32_t>(it->get<int64_t>());

@@ -4,23 +4,22 @@
 
 #include "text/ascii_case.h"
 #include "text/usb_device_names.h"
+#include "text/widening.h"
 
 namespace fcp::sim::windows {
 namespace {
 
 constexpr DWORD kErrorFileNotFound = 2;
 
-std::u16string Utf16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
-
 // "{xxxxxxxx-...}" in lower case, as the kernel reports a device's class.
-std::u16string ClassText(const text::Guid& g) { return Utf16(text::LowerAscii(text::GuidText(g))); }
+std::u16string ClassText(const text::Guid& g) { return text::Utf16OfWide(text::LowerAscii(text::GuidText(g))); }
 
 // `interface_number` for a function of a composite device.
 std::vector<std::u16string> HardwareIds(const UsbDevice& device, std::optional<uint8_t> interface_number) {
   std::vector<std::u16string> ids;
   for (const std::wstring& id :
        text::UsbHardwareIds(device.VendorId(), device.ProductId(), device.BcdDevice(), interface_number)) {
-    ids.push_back(Utf16(id));
+    ids.push_back(text::Utf16OfWide(id));
   }
   return ids;
 }

@@ -57,7 +57,7 @@ std::vector<std::wstring> SoftwareCameraNames(const Workstation& workstation) {
     if (!camera.is_object()) continue;
     const auto name = camera.find("friendly_name");
     if (name == camera.end() || !name->is_string()) continue;
-    names.push_back(text::WidenBytes(name->get<std::string>()));
+    names.push_back(text::WidenUtf8(name->get<std::string>()));
   }
   return names;
 }
@@ -78,11 +78,11 @@ std::wstring ProductStringOf(const UsbDevice& device, const wchar_t* fallback) {
   if (d.device.size() >= 18 && d.device[15] != 0) {
     const auto it = d.strings.find(d.device[15]);
     if (it != d.strings.end() && it->second.size() >= 2) {
-      std::wstring text;
+      std::u16string units;
       for (size_t i = 2; i + 1 < it->second.size() && i + 1 < it->second[0]; i += 2) {
-        text.push_back(static_cast<wchar_t>(it->second[i] | it->second[i + 1] << 8));
+        units.push_back(static_cast<char16_t>(it->second[i] | it->second[i + 1] << 8));
       }
-      if (!text.empty()) return text;
+      if (!units.empty()) return text::WidenUtf16(units);
     }
   }
   return fallback;

@@ -113,6 +113,10 @@ TEST_F(CameraLayer, ListingOrderNamesAndProblemDevices) {
         Camera("cam2", {3}, {{"setup_class", "Camera"}, {"friendly_name", nullptr}})},
        {{"cam1", L"Usb Video Device #2"}, {"cam2", L"Usb Video Device #1"}}},
       {"other classes are not listed", {Camera("cam0", {1}, {{"setup_class", "Media"}}), Camera("cam1", {2}, {{"setup_class", "USB"}})}, {}},
+      {"names outside ASCII, the scenario's and the product string's",
+       {Camera("cam0", {1}, {{"friendly_name", "Kamera Größe 日本 😀"}}),
+        [] { sim::DeviceSpec d = sim::ChipCameraSpec("cam1", {2}); d.strings["product"] = sim::StringSpec("Größe 😀"); return d; }()},
+       {{"cam0", L"Kamera Größe 日本 😀"}, {"cam1", L"Größe 😀"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -60,6 +60,35 @@ TEST_F(Widening, EachRuleKeepsItsCharacters) {
   EXPECT_EQ(PrintableAscii(L"No vaild device.\n\tx\u00e9\r"), "No vaild device.\n?x??");
 }
 
+// Scenario texts are UTF-8: each character to its UTF-16 units, whatever is ill-formed to one U+FFFD
+// per maximal subpart (a lead byte and the continuations that fit it, else a single byte).
+TEST(Utf8, DecodesStrictlyIntoUtf16) {
+  constexpr char16_t kBad = 0xFFFD;
+  const struct {
+    const char* what;
+    std::string_view utf8;
+    std::u16string utf16;
+  } cases[] = {
+      {"ASCII, NUL included", std::string_view("Cam\0 1", 6), std::u16string(u"Cam\0 1", 6)},
+      {"two bytes", "\xC3\xA9\xDF\xBF", u"\u00e9\u07ff"},
+      {"three bytes, around the surrogates", "\xE2\x82\xAC\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", u"\u20ac\ud7ff\ue000\uffff"},
+      {"four bytes, as pairs", "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", {0xD83D, 0xDE00, 0xDBFF, 0xDFFF}},
+      {"stray continuations", "a\x80\xBF" "b", {u'a', kBad, kBad, u'b'}},
+      {"cut short before the next character", "\xE2\x82" "A\xF0\x9F\x98\xC3\xA9", {kBad, u'A', kBad, u'\u00e9'}},
+      {"cut short at the end", "x\xF4\x8F\xBF", {u'x', kBad}},
+      {"overlong forms", "\xC0\xAF\xC1\xBF\xE0\x80\xAF\xF0\x8F\xBF\xBF", {kBad, kBad, kBad, kBad, kBad, kBad, kBad, kBad, kBad, kBad, kBad}},
+      {"encoded surrogates", "\xED\xA0\xBD\xED\xB8\x80", {kBad, kBad, kBad, kBad, kBad, kBad}},
+      {"above U+10FFFF", "\xF4\x90\x80\x80\xF5\x80\xFF", {kBad, kBad, kBad, kBad, kBad, kBad, kBad}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Utf16FromUtf8(c.utf8), c.utf16);
+  }
+  // As wide text: one character per code point where wchar_t holds it, UTF-16 elsewhere.
+  EXPECT_EQ(WidenUtf8("Kamera Gr\xC3\xB6\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"), L"Kamera Größe 日本 😀");
+  EXPECT_EQ(WidenUtf8("\xE2\x82"), std::wstring(1, static_cast<wchar_t>(0xFFFD)));
+}
+
 TEST(RegistryText, StringsAndMultiStrings) {
   EXPECT_EQ(RegistryStringBytes(L"AB"), (std::vector<uint8_t>{'A', 0, 'B', 0, 0, 0}));
   EXPECT_EQ(RegistryMultiStringBytes({L"A", L"BC"}), (std::vector<uint8_t>{'A', 0, 0, 0, 'B', 0, 'C', 0, 0, 0, 0, 0}));
@@ -80,6 +109,9 @@ TEST(RegistryText, StringsAndMultiStrings) {
   const auto bytes = RegistryStringBytes(clef);
   EXPECT_EQ(bytes, (std::vector<uint8_t>{0x34, 0xD8, 0x1E, 0xDD, 0, 0}));
   EXPECT_EQ(TextFromRegistryBytes(bytes.data(), bytes.size()), clef);
+  if constexpr (sizeof(wchar_t) == 4) {  // a value no code point has is stored as U+FFFD
+    EXPECT_EQ(RegistryStringBytes(std::wstring(1, static_cast<wchar_t>(0x110000))), (std::vector<uint8_t>{0xFD, 0xFF, 0, 0}));
+  }
 }
 
 }  // namespace

@@ -281,7 +281,7 @@ TEST(CameraSideFromScenario, SensorCameraMarkedInTheScenario) {
 
 TEST(CameraSideFromScenario, SoftwareCameraIsPassedOver) {
   const auto load = sim::LoadScenarioText(R"({"devices": [{"id": "cam0", "kind": "chip_camera", "ports": [1]}],
-      "views": {"windows": {"software_cameras": [{"friendly_name": "Screen Capture"}]}}})",
+      "views": {"windows": {"software_cameras": [{"friendly_name": "Bildschirm 画面 😀"}]}}})",
                                           "software.json");
   ASSERT_TRUE(load.workstation) << load.error;
   sim::ScopedWorkstation current{load.workstation};
@@ -296,7 +296,7 @@ TEST(CameraSideFromScenario, SoftwareCameraIsPassedOver) {
   std::wstring text;
   EXPECT_EQ(bag->Read(L"DevicePath", text), os::HresultFromWin32(2));
   EXPECT_EQ(bag->Read(L"FriendlyName", text), S_OK);
-  EXPECT_EQ(text, L"Screen Capture");
+  EXPECT_EQ(text, L"Bildschirm 画面 😀");
 
   EXPECT_EQ(UVC_GetDeviceCount(), 2);
   EXPECT_FALSE(UVC_OpenByIndex(0));

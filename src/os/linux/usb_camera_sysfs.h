@@ -11,7 +11,7 @@ namespace fcp::os {
 struct UsbCameraInterface {
   std::string video_node;       // "video0": /dev/video0
   std::string interface_name;   // the interface's sysfs name, "1-3.2:1.0"
-  std::string name;            // the video node's name
+  std::string name;            // the video node's name, UTF-8 as the kernel writes it
   uint8_t interface_number = 0;
   uint16_t vendor_id = 0;
   uint16_t product_id = 0;

@@ -13,6 +13,7 @@
 
 #include "os/linux/usb_camera_sysfs.h"
 #include "os/uvc_filter.h"
+#include "text/widening.h"
 
 namespace fcp::os {
 namespace {
@@ -80,7 +81,7 @@ class V4l2Properties : public PropertyBag {
     if (key == L"DevicePath") {
       value = DevicePathOf(camera_);
     } else if (key == L"FriendlyName") {
-      value.assign(camera_.name.begin(), camera_.name.end());
+      value = text::WidenUtf8(camera_.name);
     } else {
       return E_INVALIDARG;
     }

@@ -39,7 +39,7 @@ class LinuxUvcAdapters : public ::testing::Test {
     Write(vc / "bInterfaceNumber", "00\n");
     Write(vc / "bInterfaceClass", "0e\n");
     Write(vc / "bInterfaceSubClass", "01\n");
-    Node("video0", vc, 0, "Virtual Camera");
+    Node("video0", vc, 0, "Kamera Größe 日本 😀");
     Node("video1", vc, 1, "Virtual Camera");
     // A capture node of something that is no USB video-control interface.
     const fs::path other = root_ / "sys/devices/platform/vivid.0";
@@ -83,7 +83,7 @@ TEST_F(LinuxUvcAdapters, CameraNamesTopologyAndRequests) {
   ASSERT_EQ(bag->Read(L"DevicePath", text), S_OK);
   EXPECT_EQ(text, L"\\\\?\\usb#vid_fc01&pid_0a01&mi_00#1-3.2:1.0#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
   ASSERT_EQ(bag->Read(L"FriendlyName", text), S_OK);
-  EXPECT_EQ(text, L"Virtual Camera");
+  EXPECT_EQ(text, L"Kamera Größe 日本 😀");
 
   std::unique_ptr<VideoFilter> filter;
   ASSERT_EQ(moniker->BindToObject(filter), S_OK);
