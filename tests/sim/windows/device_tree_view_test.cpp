@@ -41,6 +41,8 @@ TEST(DeviceTreeView, TreeOfHubsCompositeCamerasAndFunctions) {
   hub.kind = DeviceKind::kHub;
   hub.place = {1, {3}, 0};
   DeviceSpec cam2_shape = ChipCameraSpec("cam2", {3, 1}, 1);
+  cam2_shape.views = {{"device_tree", {{"setup_class", "Kamera 日本"}}}};
+  cam2_shape.strings["product"] = StringSpec("Größe 😀");
   ASSERT_TRUE(ws->AddDevice(cam));
   ASSERT_TRUE(ws->AddDevice(cam1));
   ASSERT_TRUE(ws->AddDevice(MakeDevice(hub)));
@@ -74,6 +76,11 @@ TEST(DeviceTreeView, TreeOfHubsCompositeCamerasAndFunctions) {
   const DeviceNode& dfu = by_id.at(DeviceInstanceIdOf(*cam1, 2));
   EXPECT_TRUE(dfu.class_name.empty());
   EXPECT_EQ(dfu.problem, kProblemFailedInstall);
+
+  // Scenario texts are UTF-8: a class of its own, and the product string as the friendly name.
+  const DeviceNode& named = by_id.at(DeviceInstanceIdOf(*ws->Find("cam2"), 0));
+  EXPECT_EQ(named.class_name, L"Kamera 日本");
+  EXPECT_EQ(named.friendly_name, L"Größe 😀");
 
   // A workstation hub stands where it is plugged in, with the workstation's IDs.
   const auto hub_chain = Ancestry(by_id, DeviceInstanceIdOf(*ws->Find("cam2"), 0));
