@@ -86,8 +86,13 @@ struct SimKernel::Request {
   uint8_t* urb = nullptr;
   driver::UsbCompletion* completion = nullptr;
   ControlAnswer answer;
+  uint32_t waited_ms = 0;  // the device's latency runs down while the driver waits
   bool completed = false;
   bool gone = false;
+  bool cancelled = false;
+  // Left to the stack by the driver: its memory and device reference, freed at completion.
+  void* abandoned_block = nullptr;
+  DeviceObject* abandoned_device = nullptr;
 };
 
 SimKernel::SimKernel() {
@@ -400,7 +405,15 @@ int SimKernel::References(const Object* object) const {
 
 std::vector<std::string> SimKernel::Violations() const {
   std::lock_guard lock(mutex_);
-  return violations_;
+  std::vector<std::string> all = violations_;
+  for (int i = bad_frees_.load(); i > 0; --i) all.emplace_back("freed memory that is not allocated (freed twice?)");
+  return all;
+}
+
+int SimKernel::AbandonedRequests() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(std::count_if(requests_.begin(), requests_.end(),
+                                        [](const auto& r) { return r->abandoned_block != nullptr; }));
 }
 
 std::optional<uint32_t> SimKernel::RegistryDword(const std::u16string& key, const std::u16string& value) const {
@@ -442,13 +455,24 @@ void SimKernel::CheckAlive(const Object* object, const char* use) {
 
 void* SimKernel::Allocate(size_t bytes) {
   if (bytes == 0 || bytes == fail_allocation_size_.load()) return nullptr;
+  void* block = std::malloc(bytes);
+  if (!block) return nullptr;
+  std::lock_guard lock(allocation_mutex_);
+  live_blocks_.emplace(block, bytes);
   ++allocations_;
-  return std::malloc(bytes);
+  return block;
 }
 
 void SimKernel::Free(void* block) {
   if (!block) return;
-  --allocations_;
+  {
+    std::lock_guard lock(allocation_mutex_);
+    if (live_blocks_.erase(block) == 0) {
+      ++bad_frees_;  // reported by Violations(): mutex_ may be held here
+      return;
+    }
+    --allocations_;
+  }
   std::free(block);
 }
 
@@ -622,7 +646,8 @@ bool SimKernel::IsBusEnumerated(KernelObject device) {
 
 NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, driver::UsbCompletion* completion,
                                     driver::UsbRequest** request) {
-  auto* r = new Request;
+  auto owned = std::make_unique<Request>();
+  Request* r = owned.get();
   r->target = AsDevice(physical_device);
   r->urb = static_cast<uint8_t*>(urb);
   r->completion = completion;
@@ -634,6 +659,7 @@ NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, dri
     r->gone = r->target->removed;  // the stack fails requests to a removed device
     usb = r->gone ? nullptr : r->target->usb;
     last_urb_.assign(r->urb, r->urb + kv::kNativeUrbSize);
+    requests_.push_back(std::move(owned));
   }
   if (submission_hook_) submission_hook_(r->urb);
   ++submitted_;
@@ -641,19 +667,20 @@ NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, dri
   const SetupPacket setup = SetupOf(r->urb);
   uint8_t none = 0;
   auto* data = reinterpret_cast<uint8_t*>(Get<uintptr_t>(r->urb, l.transfer_buffer));
+  ControlAnswer answer;
   if (!usb) {
-    r->answer.kind = ControlAnswer::kStall;  // no device behind it (any more)
+    answer.kind = ControlAnswer::kStall;  // no device behind it (any more)
   } else {
     // The device runs outside the kernel's lock, as a real device answers on its own time.
-    r->answer = usb->ControlTransfer(setup, setup.wLength ? data : &none);
-    if (r->answer.kind == ControlAnswer::kDone && r->answer.length > setup.wLength) {
-      std::lock_guard lock(mutex_);
-      Violation("device answered more bytes than asked for");
-      r->answer.length = setup.wLength;
-    }
-    std::lock_guard lock(mutex_);
-    if (r->target->removed) r->gone = true;  // removed while the device worked on it: the stack fails it
+    answer = usb->ControlTransfer(setup, setup.wLength ? data : &none);
   }
+  std::lock_guard lock(mutex_);
+  if (usb && answer.kind == ControlAnswer::kDone && answer.length > setup.wLength) {
+    Violation("device answered more bytes than asked for");
+    answer.length = setup.wLength;
+  }
+  r->answer = answer;
+  if (usb && r->target->removed) r->gone = true;  // removed while the device worked on it: the stack fails it
   *request = reinterpret_cast<driver::UsbRequest*>(r);
   return driver::kStatusSuccess;
 }
@@ -670,32 +697,46 @@ void SimKernel::FinishRequest(Request* r, NtStatus status, uint32_t usbd_status,
   std::memset(r->urb + l.hca, 0xAB, l.hca_size);
   r->completed = true;
   driver::CompleteUsbRequest(r->completion, status);
+  if (r->abandoned_block) ReleaseAbandoned(r);
+}
+
+void SimKernel::AnswerRequest(Request* r) {
+  if (r->gone) {
+    FinishRequest(r, driver::kStatusNoSuchDevice, kUsbdStatusDeviceGone, 0);
+  } else if (r->answer.kind == ControlAnswer::kDone) {
+    FinishRequest(r, driver::kStatusSuccess, kv::kUsbdStatusSuccess, r->answer.length);
+  } else if (r->answer.kind == ControlAnswer::kNotReady) {
+    FinishRequest(r, kStatusDeviceNotReady, kUsbdStatusDeviceNotResponding, 0);
+  } else if (r->answer.kind == ControlAnswer::kNoAnswer) {
+    FinishRequest(r, driver::kStatusCancelled, kv::kUsbdStatusCanceled, 0);
+  } else {
+    FinishRequest(r, driver::kStatusUnsuccessful, kv::kUsbdStatusStallPid, 0);
+  }
+}
+
+void SimKernel::ReleaseAbandoned(Request* r) {
+  CheckAlive(r->abandoned_device, "end of an abandoned USB submission");
+  if (--r->abandoned_device->references < 0) Violation("dereferenced an object below zero");
+  Free(r->abandoned_block);
+  std::erase_if(requests_, [r](const auto& owned) { return owned.get() == r; });
 }
 
 bool SimKernel::WaitUsbRequest(driver::UsbRequest* request, uint32_t timeout_ms) {
   auto* r = reinterpret_cast<Request*>(request);
   std::lock_guard lock(mutex_);
   if (r->completed) return true;
-  const bool answers = r->answer.kind != ControlAnswer::kNoAnswer;
-  if (answers && (timeout_ms == driver::kWaitForever || r->answer.latency_ms <= timeout_ms)) {
-    now_ms_ += r->answer.latency_ms;
-    if (r->gone) {
-      FinishRequest(r, driver::kStatusNoSuchDevice, kUsbdStatusDeviceGone, 0);
-    } else if (r->answer.kind == ControlAnswer::kDone) {
-      FinishRequest(r, driver::kStatusSuccess, kv::kUsbdStatusSuccess, r->answer.length);
-    } else if (r->answer.kind == ControlAnswer::kNotReady) {
-      FinishRequest(r, kStatusDeviceNotReady, kUsbdStatusDeviceNotResponding, 0);
-    } else {
-      FinishRequest(r, driver::kStatusUnsuccessful, kv::kUsbdStatusStallPid, 0);
+  // The device answers once its latency has run down over the driver's waits.
+  if (r->answer.kind != ControlAnswer::kNoAnswer) {
+    const uint32_t left = r->answer.latency_ms > r->waited_ms ? r->answer.latency_ms - r->waited_ms : 0;
+    if (left <= timeout_ms) {
+      now_ms_ += left;
+      r->waited_ms += left;
+      AnswerRequest(r);
+      return true;
     }
-    return true;
-  }
-  if (timeout_ms == driver::kWaitForever) {
-    Violation("waited without limit for a request nobody cancelled");
-    FinishRequest(r, driver::kStatusCancelled, kv::kUsbdStatusCanceled, 0);
-    return true;
   }
   now_ms_ += timeout_ms;
+  r->waited_ms += timeout_ms;
   return false;
 }
 
@@ -707,17 +748,44 @@ void SimKernel::CancelUsbRequest(driver::UsbRequest* request) {
     return;
   }
   ++cancelled_;
+  r->cancelled = true;
+  if (r->target->ignores_cancel) return;
   FinishRequest(r, driver::kStatusCancelled, kv::kUsbdStatusCanceled, 0);
 }
 
 void SimKernel::FreeUsbRequest(driver::UsbRequest* request) {
   auto* r = reinterpret_cast<Request*>(request);
+  std::lock_guard lock(mutex_);
+  if (!r->completed) Violation("freed a request still in flight");
+  CheckAlive(r->target, "end of a USB submission");
+  std::erase_if(requests_, [r](const auto& owned) { return owned.get() == r; });
+}
+
+void SimKernel::AbandonUsbRequest(driver::UsbRequest* request, void* block, KernelObject physical_device) {
+  auto* r = reinterpret_cast<Request*>(request);
+  std::lock_guard lock(mutex_);
+  if (r->abandoned_block) Violation("abandoned a request twice");
+  if (!r->cancelled) Violation("abandoned a request that was never cancelled");
   {
-    std::lock_guard lock(mutex_);
-    if (!r->completed) Violation("freed a request still in flight");
-    CheckAlive(r->target, "end of a USB submission");
+    std::lock_guard blocks(allocation_mutex_);
+    auto it = live_blocks_.find(block);
+    const auto* start = static_cast<const uint8_t*>(block);
+    if (it == live_blocks_.end() || r->urb < start || r->urb + kv::kNativeUrbSize > start + it->second) {
+      Violation("abandoned a request with memory that does not hold its request block");
+    }
   }
-  delete r;
+  r->abandoned_block = block;
+  r->abandoned_device = AsDevice(physical_device);
+  if (r->completed) ReleaseAbandoned(r);  // it completed meanwhile
+}
+
+void SimKernel::FinishHeldRequests() {
+  std::lock_guard lock(mutex_);
+  std::vector<Request*> held;
+  for (const auto& r : requests_) {
+    if (!r->completed) held.push_back(r.get());
+  }
+  for (Request* r : held) AnswerRequest(r);
 }
 
 NtStatus SimKernel::ProbeCallerRead(uint64_t address, size_t bytes) {
@@ -748,35 +816,6 @@ NtStatus SimKernel::CopyToCaller(uint64_t to, const void* from, size_t bytes) {
   uint8_t* p = CallerRange(to, bytes, Access::kReadWrite);
   if (!p) return driver::kStatusAccessViolation;
   std::memcpy(p, from, bytes);
-  return driver::kStatusSuccess;
-}
-
-NtStatus SimKernel::LockAndMapCaller(uint64_t address, uint32_t bytes, driver::CallerMapping** mapping,
-                                     void** system_address) {
-  std::lock_guard lock(mutex_);
-  if (fail_mappings_) return driver::kStatusInsufficientResources;
-  const uint8_t* p = CallerRange(address, bytes, Access::kRead);
-  if (!p) return driver::kStatusAccessViolation;
-  // Kernel memory of its own holding the caller's bytes, as the real port lends the stack.
-  auto* m = new Mapping{address, std::vector<uint8_t>(p, p + bytes)};
-  ++mappings_;
-  *mapping = reinterpret_cast<driver::CallerMapping*>(m);
-  *system_address = m->bytes.data();
-  return driver::kStatusSuccess;
-}
-
-NtStatus SimKernel::UnlockCaller(driver::CallerMapping* mapping, uint32_t written_bytes) {
-  std::unique_ptr<Mapping> m(reinterpret_cast<Mapping*>(mapping));
-  std::lock_guard lock(mutex_);
-  --mappings_;
-  if (written_bytes > m->bytes.size()) {
-    Violation("gave back more bytes than were mapped");
-    return driver::kStatusInvalidParameter;
-  }
-  if (written_bytes == 0) return driver::kStatusSuccess;
-  uint8_t* p = CallerRange(m->address, written_bytes, Access::kReadWrite);
-  if (!p) return driver::kStatusAccessViolation;
-  std::memcpy(p, m->bytes.data(), written_bytes);
   return driver::kStatusSuccess;
 }
 

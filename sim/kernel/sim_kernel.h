@@ -1,7 +1,8 @@
 // The simulated Windows kernel under the pass-through driver's core: device objects of root hubs,
 // hubs, USB devices, composite devices and their functions; a caller's address space with readable,
 // writable and unmapped ranges; internal USB submissions turned into control transfers on
-// sim::UsbDevice objects; a registry; a clock that moves only when a wait needs it to.
+// sim::UsbDevice objects, under stacks that may ignore cancels; kernel memory tracked block by block;
+// a registry; a clock that moves only when a wait needs it to.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -39,6 +40,9 @@ class SimKernel final : public driver::KernelPort {
     ControlPipe* usb = nullptr;             // the device a submission to this object reaches
     bool target_query_fails = false;
     bool name_query_fails = false;
+    // The stack under this device ignores cancels: a request ends only when the device answers, or
+    // when the stack at last lets go of what it holds (FinishHeldRequests).
+    bool ignores_cancel = false;
   };
   struct Driver {
     std::u16string name;
@@ -127,8 +131,12 @@ class SimKernel final : public driver::KernelPort {
   uint64_t NowMs() const { return now_ms_.load(); }
   int CancelledRequests() const { return cancelled_.load(); }
   int SubmittedRequests() const { return submitted_.load(); }
-  int OutstandingMappings() const { return mappings_.load(); }
   int OutstandingAllocations() const { return allocations_.load(); }
+  // Requests the driver left to the stack (abandoned) that the stack has not completed yet.
+  int AbandonedRequests() const;
+  // The stacks complete every request they still hold: with the device's answer where it answers,
+  // else as cancelled. A request the driver abandoned is then freed with its memory and reference.
+  void FinishHeldRequests();
   int OutstandingWatches() const;
   // Sees every request block the USB stack receives, before the device does (for checks of the
   // driver's policy on what reaches the stack).
@@ -137,7 +145,6 @@ class SimKernel final : public driver::KernelPort {
   std::vector<uint8_t> LastSubmittedUrb() const;
   std::optional<uint32_t> RegistryDword(const std::u16string& key, const std::u16string& value) const;
   void FailAllocationsOfSize(size_t bytes) { fail_allocation_size_ = bytes; }
-  void FailMappings(bool fail) { fail_mappings_ = fail; }
 
   // --- driver::KernelPort
   void* Allocate(size_t bytes) override;
@@ -170,13 +177,11 @@ class SimKernel final : public driver::KernelPort {
   bool WaitUsbRequest(driver::UsbRequest* request, uint32_t timeout_ms) override;
   void CancelUsbRequest(driver::UsbRequest* request) override;
   void FreeUsbRequest(driver::UsbRequest* request) override;
+  void AbandonUsbRequest(driver::UsbRequest* request, void* block, driver::KernelObject physical_device) override;
   driver::NtStatus ProbeCallerRead(uint64_t address, size_t bytes) override;
   driver::NtStatus ProbeCallerWrite(uint64_t address, size_t bytes) override;
   driver::NtStatus CopyFromCaller(void* to, uint64_t from, size_t bytes) override;
   driver::NtStatus CopyToCaller(uint64_t to, const void* from, size_t bytes) override;
-  driver::NtStatus LockAndMapCaller(uint64_t address, uint32_t bytes, driver::CallerMapping** mapping,
-                                    void** system_address) override;
-  driver::NtStatus UnlockCaller(driver::CallerMapping* mapping, uint32_t written_bytes) override;
   driver::NtStatus WriteRegistryDword(const char16_t* key, const char16_t* value, uint32_t data) override;
   uint64_t MonotonicMs() override { return now_ms_.load(); }
 
@@ -192,10 +197,6 @@ class SimKernel final : public driver::KernelPort {
     driver::DeviceExtension* ext;
     uint32_t id;
   };
-  struct Mapping {
-    uint64_t address;
-    std::vector<uint8_t> bytes;
-  };
 
   Driver* DriverNamed(const std::u16string& name);
   DeviceObject* NewDevice(Driver* driver, bool bus_enumerated);
@@ -209,7 +210,12 @@ class SimKernel final : public driver::KernelPort {
   uint8_t* CallerRange(uint64_t address, size_t bytes, Access needed);  // with mutex_ held
   // The device and, for a composite device, its functions. With mutex_ held.
   std::vector<DeviceObject*> DeviceAndFunctions(DeviceObject* device);
+  // The stack completes the request (with mutex_ held); one the driver abandoned goes with its memory.
   void FinishRequest(Request* request, driver::NtStatus status, uint32_t usbd_status, uint32_t length);
+  // The stack completes the request with the device's answer (with mutex_ held).
+  void AnswerRequest(Request* request);
+  // Frees an abandoned request that has completed, with its memory and device reference (mutex_ held).
+  void ReleaseAbandoned(Request* request);
   void DropDriverFileReference(FileObject* file);
   // A list of the devices, each referenced, released by ReleaseRelations. With mutex_ held.
   void ReferencedList(const std::vector<DeviceObject*>& devices, driver::RelationList* list);
@@ -228,6 +234,7 @@ class SimKernel final : public driver::KernelPort {
   std::vector<uint8_t> last_urb_;
   DeviceObject* root_hub_fdo_ = nullptr;
   std::vector<std::unique_ptr<Watch>> watches_;
+  std::vector<std::unique_ptr<Request>> requests_;  // started and not freed
   driver::DeviceExtension* driver_ = nullptr;
   std::function<void(uint64_t, size_t)> caller_read_hook_;
   std::function<void(const uint8_t*)> submission_hook_;
@@ -235,10 +242,11 @@ class SimKernel final : public driver::KernelPort {
   std::atomic<uint64_t> now_ms_{0};
   std::atomic<int> cancelled_{0};
   std::atomic<int> submitted_{0};
-  std::atomic<int> mappings_{0};
   std::atomic<int> allocations_{0};
   std::atomic<size_t> fail_allocation_size_{0};
-  std::atomic<bool> fail_mappings_{false};
+  std::mutex allocation_mutex_;  // Free may run with mutex_ held
+  std::map<void*, size_t> live_blocks_;
+  std::atomic<int> bad_frees_{0};
 };
 
 }  // namespace fcp::sim::kernel

@@ -118,24 +118,31 @@ uint32_t DescriptorWait(KernelPort& kernel, uint64_t deadline) {
   return deadline - now < kDescriptorRequestWaitMs ? static_cast<uint32_t>(deadline - now) : kDescriptorRequestWaitMs;
 }
 
-// Reads a descriptor of the device into `buffer`; returns the length transferred, 0 on failure.
+// Reads a descriptor of the device into `buffer`; returns the length transferred, 0 on failure. The
+// stack works on a transfer of the read's own, never on `buffer`.
 uint32_t GetDescriptor(KernelPort& kernel, KernelObject device, uint8_t type, uint8_t index, uint8_t* buffer,
                        uint32_t length, uint64_t deadline = kNoDeadline) {
   const uint32_t wait_ms = DescriptorWait(kernel, deadline);
   if (wait_ms == 0) return 0;
-  uint8_t urb[kvxupx::kNativeUrbSize] = {};
+  UsbTransfer* transfer = NewUsbTransfer(kernel, length);
+  if (!transfer) return 0;
+  uint8_t* urb = transfer->urb;
   Put<uint16_t>(urb, kvxupx::kUrbLengthOffset, kvxupx::kNativeUrbSize);
   Put<uint16_t>(urb, kvxupx::kUrbFunctionOffset, kvxupx::kUrbGetDescriptorFromDevice);
   Put<uint32_t>(urb, kNativeUrbLayout.transfer_buffer_length, length);
-  Put<void*>(urb, kNativeUrbLayout.transfer_buffer, buffer);
+  transfer->PointUrbAtBuffer();
   urb[kNativeUrbLayout.tail + 2] = index;
   urb[kNativeUrbLayout.tail + 3] = type;
-  const NtStatus status = SendUsbRequestAndWait(kernel, device, urb, wait_ms);
-  if (status != kStatusSuccess || Get<uint32_t>(urb, kvxupx::kUrbStatusOffset) != kvxupx::kUsbdStatusSuccess) {
-    return 0;
+  const NtStatus status = SendUsbRequestAndWait(kernel, device, &transfer, wait_ms);
+  if (!transfer) return 0;  // left to the stack, which ignored its cancel
+  uint32_t transferred = 0;
+  if (status == kStatusSuccess && Get<uint32_t>(urb, kvxupx::kUrbStatusOffset) == kvxupx::kUsbdStatusSuccess) {
+    transferred = Get<uint32_t>(urb, kNativeUrbLayout.transfer_buffer_length);
+    if (transferred > length) transferred = 0;
+    __builtin_memcpy(buffer, transfer->Buffer(), transferred);
   }
-  const uint32_t transferred = Get<uint32_t>(urb, kNativeUrbLayout.transfer_buffer_length);
-  return transferred <= length ? transferred : 0;
+  DeleteUsbTransfer(kernel, transfer);
+  return transferred;
 }
 
 // Reads the whole configuration descriptor and applies `test` to it.

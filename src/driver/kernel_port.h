@@ -12,8 +12,6 @@ namespace fcp::driver {
 // A device object or a file object, opaque to the core.
 using KernelObject = void*;
 
-inline constexpr uint32_t kWaitForever = 0xFFFFFFFF;
-
 // A list of referenced device objects (a bus-relations answer, or a snapshot of a driver's devices),
 // released together with the call named where it is made.
 struct RelationList {
@@ -29,7 +27,8 @@ struct LockToken {
 
 // Completion record of one internal USB submission. The port reports the end of the request through
 // CompleteUsbRequest (defined by the core), then wakes the waiter; it keeps the request itself alive
-// until FreeUsbRequest, so a cancel can never reach a request that is already gone.
+// until FreeUsbRequest or AbandonUsbRequest, so a cancel can never reach a request that is already
+// gone.
 struct UsbCompletion {
   int32_t state = 0;  // UsbRequestState, changed with interlocked operations only
   NtStatus status = kStatusPending;
@@ -37,7 +36,6 @@ struct UsbCompletion {
 void CompleteUsbRequest(UsbCompletion* completion, NtStatus status);
 
 struct UsbRequest;     // the port's own record of a submitted request
-struct CallerMapping;  // the port's record of a locked and mapped caller buffer
 struct RemovalWatch;   // the port's record of a removal notification on a device
 
 struct DeviceExtension;
@@ -102,23 +100,25 @@ class KernelPort {
   // Internal USB submission of a request block in kernel memory to a physical device object.
   virtual NtStatus StartUsbRequest(KernelObject physical_device, void* urb, UsbCompletion* completion,
                                    UsbRequest** request) = 0;
-  // True when the request completed within timeout_ms (kWaitForever: no limit).
+  // True when the request completed within timeout_ms. Every wait has a bound.
   virtual bool WaitUsbRequest(UsbRequest* request, uint32_t timeout_ms) = 0;
   virtual void CancelUsbRequest(UsbRequest* request) = 0;
+  // Ends a completed request.
   virtual void FreeUsbRequest(UsbRequest* request) = 0;
+  // The caller stops waiting for a request the stack still holds (it ignored the cancel). The port
+  // takes over `block` (memory from Allocate holding the request block, the completion record and
+  // the transfer buffer) and one reference to `physical_device`, and frees both with the request
+  // once the stack completes it, at once when it has completed meanwhile. The caller touches none of
+  // them again. The port keeps its own code loaded until that completion has run.
+  virtual void AbandonUsbRequest(UsbRequest* request, void* block, KernelObject physical_device) = 0;
 
   // The calling process's memory. A fault is answered with its status, never raised. A write probe
-  // proves the range writable now (it may rewrite the bytes it finds there with themselves).
+  // proves the range writable now (it may rewrite the bytes it finds there with themselves). The USB
+  // stack never works on caller memory: a transfer buffer is kernel memory of the request's own.
   virtual NtStatus ProbeCallerRead(uint64_t address, size_t bytes) = 0;
   virtual NtStatus ProbeCallerWrite(uint64_t address, size_t bytes) = 0;
   virtual NtStatus CopyFromCaller(void* to, uint64_t from, size_t bytes) = 0;
   virtual NtStatus CopyToCaller(uint64_t to, const void* from, size_t bytes) = 0;
-  // Locks a caller buffer and gives a system address for it holding the caller's bytes; UnlockCaller
-  // ends that, making sure the first `written_bytes` bytes written there reach the caller, and
-  // reports a fault met while doing so. Nothing else is written to the caller.
-  virtual NtStatus LockAndMapCaller(uint64_t address, uint32_t bytes, CallerMapping** mapping,
-                                    void** system_address) = 0;
-  virtual NtStatus UnlockCaller(CallerMapping* mapping, uint32_t written_bytes) = 0;
 
   // A clock that only moves forward, in milliseconds (its start is arbitrary).
   virtual uint64_t MonotonicMs() = 0;

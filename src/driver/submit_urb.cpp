@@ -162,8 +162,7 @@ NtStatus SanitizeUrb(uint8_t* copy, bool hub, int* interface_number) {
 
 // Gives the caller what it reads back: the block's status and transfer length. The block's other
 // fields keep the caller's own values; the stack's addresses never leave the kernel.
-NtStatus ReturnResults(KernelPort& kernel, uint64_t address, const uint8_t* copy, uint32_t transferred) {
-  const uint32_t usbd_status = Get<uint32_t>(copy, kvxupx::kUrbStatusOffset);
+NtStatus ReturnResults(KernelPort& kernel, uint64_t address, uint32_t usbd_status, uint32_t transferred) {
   const NtStatus status = kernel.CopyToCaller(address + kvxupx::kUrbStatusOffset, &usbd_status, sizeof usbd_status);
   if (!IsSuccess(status)) return status;
   return kernel.CopyToCaller(address + kNativeUrbLayout.transfer_buffer_length, &transferred, sizeof transferred);
@@ -176,9 +175,9 @@ uint32_t Remaining(KernelPort& kernel, uint64_t deadline, uint32_t cap) {
   return deadline - now < cap ? static_cast<uint32_t>(deadline - now) : cap;
 }
 
-NtStatus ForwardCallerUrb(DeviceExtension& ext, const SubmissionHold& hold, uint64_t address, uint64_t deadline,
-                          uint8_t* copy) {
+NtStatus ForwardCallerUrb(DeviceExtension& ext, const SubmissionHold& hold, uint64_t address, uint64_t deadline) {
   KernelPort& kernel = *ext.kernel;
+  uint8_t copy[kNativeUrbSize];
   NtStatus status = FetchCallerUrb(kernel, address, copy);
   if (!IsSuccess(status)) return status;
   int interface_number = -1;
@@ -202,37 +201,48 @@ NtStatus ForwardCallerUrb(DeviceExtension& ext, const SubmissionHold& hold, uint
     return Remaining(kernel, deadline, 1) == 0 ? kStatusTimeout : kStatusInvalidParameter;
   }
 
-  CallerMapping* mapping = nullptr;
-  if (length != 0) {
-    void* system_address = nullptr;
-    status = kernel.LockAndMapCaller(buffer, length, &mapping, &system_address);
-    if (!IsSuccess(status)) return status;
-    PutPointer(copy, kNativeUrbLayout.transfer_buffer, reinterpret_cast<uintptr_t>(system_address));
-  } else {
-    PutPointer(copy, kNativeUrbLayout.transfer_buffer, 0);
-  }
+  // The stack gets kernel memory of the request's own: the checked block and a buffer holding an
+  // OUT transfer's bytes. Should the stack keep the request past its cancel, that memory goes with
+  // it, and nothing of the caller's is left in the stack's hands.
+  UsbTransfer* transfer = NewUsbTransfer(kernel, length);
+  if (!transfer) return kStatusInsufficientResources;
+  __builtin_memcpy(transfer->urb, copy, kNativeUrbSize);
+  transfer->PointUrbAtBuffer();
+  if (length != 0 && !in) status = kernel.CopyFromCaller(transfer->Buffer(), buffer, length);
 
   // The device may have gone while the caller's memory was read: then nothing is sent.
   const uint32_t wait_ms = Remaining(kernel, deadline, kMaxSubmitWaitMs);
   bool sent = false;
-  if (HeldDeviceRemoved(ext, hold)) {
+  if (!IsSuccess(status)) {
+    // The OUT bytes could not be read: their status.
+  } else if (HeldDeviceRemoved(ext, hold)) {
     status = kStatusDeviceRemoved;
   } else if (wait_ms == 0) {
     status = kStatusTimeout;
   } else {
-    status = SendUsbRequestAndWait(kernel, hold.device, copy, wait_ms);
+    status = SendUsbRequestAndWait(kernel, hold.device, &transfer, wait_ms);
     sent = true;
   }
-
-  // The stack cannot report more than it was given room for.
-  uint32_t transferred = sent ? Get<uint32_t>(copy, kNativeUrbLayout.transfer_buffer_length) : 0;
-  if (transferred > length) transferred = length;
-  if (mapping) {
-    const NtStatus unlocked = kernel.UnlockCaller(mapping, in ? transferred : 0);
-    if (!IsSuccess(unlocked) && IsSuccess(status)) status = unlocked;
+  if (!sent) {
+    DeleteUsbTransfer(kernel, transfer);
+    return status;
   }
-  if (!sent) return status;
-  const NtStatus returned = ReturnResults(kernel, address, copy, transferred);
+
+  // The stack cannot report more than it was given room for. A request left to the stack ends as a
+  // cancelled one that moved nothing.
+  uint32_t usbd_status = kvxupx::kUsbdStatusCanceled;
+  uint32_t transferred = 0;
+  if (transfer) {
+    usbd_status = Get<uint32_t>(transfer->urb, kvxupx::kUrbStatusOffset);
+    transferred = Get<uint32_t>(transfer->urb, kNativeUrbLayout.transfer_buffer_length);
+    if (transferred > length) transferred = length;
+    if (in && transferred != 0) {
+      const NtStatus copied = kernel.CopyToCaller(buffer, transfer->Buffer(), transferred);
+      if (!IsSuccess(copied) && IsSuccess(status)) status = copied;
+    }
+    DeleteUsbTransfer(kernel, transfer);
+  }
+  const NtStatus returned = ReturnResults(kernel, address, usbd_status, transferred);
   return IsSuccess(returned) ? status : returned;
 }
 
@@ -247,15 +257,11 @@ NtStatus SubmitUrb(DeviceExtension& ext, KernelObject file, uint64_t device_hand
   SubmissionHold hold;
   NtStatus status = HoldForSubmission(ext, file, device_handle, &hold);
   if (!IsSuccess(status)) return status;
-  // The whole submission, descriptor reads included, ends within the caller's bounded timeout.
+  // The whole submission, descriptor reads included, ends within the caller's bounded timeout and
+  // one cancel wait (only a request that timed out is cancelled, and a timeout ends the submission).
   const uint64_t deadline = kernel.MonotonicMs() + BoundedWait(timeout_ms);
 
-  auto* copy = static_cast<uint8_t*>(kernel.Allocate(kNativeUrbSize));
-  status = kStatusInsufficientResources;
-  if (copy) {
-    status = ForwardCallerUrb(ext, hold, urb_address, deadline, copy);
-    kernel.Free(copy);
-  }
+  status = ForwardCallerUrb(ext, hold, urb_address, deadline);
   ReleaseSubmission(ext, hold);
   return status;
 }

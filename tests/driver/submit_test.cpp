@@ -1,13 +1,31 @@
 // Submissions: the caller's request block checked, forwarded within bounded time, and given back.
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <thread>
 
+#include "driver/usb_request.h"
 #include "driver_fixture.h"
 
 namespace fcp::driver::test {
 namespace {
 
-using SubmitTest = DriverTest;
+class SubmitTest : public DriverTest {
+ protected:
+  // A submission on a thread of its own, as a caller's thread in the kernel. One still there after
+  // the guard fails the test; the stacks then let go of what they hold, so that the thread ends.
+  NtStatus SubmitGuarded(uint64_t handle, uint64_t urb, uint32_t timeout_ms, uint64_t opener = 0) {
+    std::promise<NtStatus> result;
+    std::future<NtStatus> done = result.get_future();
+    std::thread caller([&] { result.set_value(SubmitControl(handle, urb, timeout_ms, opener)); });
+    if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      ADD_FAILURE() << "the caller's thread is still in the kernel, waiting for the stack";
+      kernel_.FinishHeldRequests();
+    }
+    caller.join();
+    return done.get();
+  }
+};
 
 TEST_F(SubmitTest, WaitIsBoundedAndASilentDeviceEndsInTimeoutWithTheRequestCancelled) {
   struct Case {
@@ -270,8 +288,11 @@ TEST_F(SubmitTest, GivesBackOnlyStatusLengthAndTheTransferredInData) {
   // An OUT transfer from memory the caller may only read is sent and left alone.
   CallerUrb out = MakeUrb(kv::kUrbVendorDevice, 16, SimKernel::Access::kRead);
   Put<uint32_t>(Urb(out), L().transfer_flags, 0);
+  for (uint8_t i = 0; i < 16; ++i) kernel_.CallerBytes(out.buffer, 16)[i] = uint8_t(0x30 + i);
   EXPECT_EQ(SubmitControl(handle, out.address, 1000), kStatusSuccess);
   EXPECT_EQ(Get<uint32_t>(Urb(out), L().transfer_buffer_length), 16u);
+  const uint8_t* sent = kernel_.CallerBytes(out.buffer, 16);
+  EXPECT_EQ(usb.last_out, std::vector<uint8_t>(sent, sent + 16)) << "the device gets the caller's bytes";
 }
 
 TEST_F(SubmitTest, LongestTransferAndEmptyTransferAreForwarded) {
@@ -313,10 +334,7 @@ TEST_F(SubmitTest, FaultsInTheCallersMemoryEndTheSubmissionWithTheirStatus) {
   EXPECT_EQ(kernel_.SubmittedRequests(), 0);
 
   CallerUrb fine = MakeDeviceDescriptorUrb();
-  kernel_.FailMappings(true);
-  EXPECT_EQ(SubmitControl(handle, fine.address, 1000), kStatusInsufficientResources);
-  kernel_.FailMappings(false);
-  kernel_.FailAllocationsOfSize(kv::kNativeUrbSize);
+  kernel_.FailAllocationsOfSize(UsbTransferBytes(18));
   EXPECT_EQ(SubmitControl(handle, fine.address, 1000), kStatusInsufficientResources);
   kernel_.FailAllocationsOfSize(0);
   EXPECT_EQ(SubmitControl(handle, fine.address, 1000), kStatusSuccess);
@@ -464,6 +482,85 @@ TEST_F(SubmitTest, RemovalDuringTheCallersBlockReadSendsNothing) {
   EXPECT_EQ(kernel_.SubmittedRequests(), 0);
   EXPECT_EQ(kernel_.References(camera), 0);
   EXPECT_EQ(kernel_.OutstandingWatches(), 0);
+}
+
+// A stack that ignores the cancel keeps the request, not the caller: the submission ends one cancel
+// wait after its timeout, and the request with its memory is left to the stack, whose completion,
+// whenever it comes, frees it and reaches nothing of the caller's.
+TEST_F(SubmitTest, AStackIgnoringTheCancelKeepsTheRequestButNotTheCaller) {
+  struct Case {
+    const char* what;
+    uint16_t function;
+    bool silent;
+    uint32_t latency_ms;
+    uint64_t elapsed_ms;
+    bool left_to_the_stack;
+  } cases[] = {
+      {"silent device", kv::kUrbVendorDevice, true, 0, 5000 + kCancelWaitMs, true},
+      {"device answering much later", kv::kUrbVendorDevice, false, 30000, 5000 + kCancelWaitMs, true},
+      {"device answering during the cancel wait", kv::kUrbVendorDevice, false, 5000 + kCancelWaitMs / 2,
+       5000 + kCancelWaitMs / 2, false},
+      {"descriptor read checking the interface", kv::kUrbClassInterface, true, 0, 5000 + kCancelWaitMs, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestUsbDevice usb;
+    SimKernel::DeviceObject* camera = PlugCamera(usb);
+    camera->ignores_cancel = true;
+    const uint64_t handle = Register(camera);
+    usb.silent = c.silent;
+    usb.latency_ms = c.latency_ms;
+    CallerUrb urb = MakeUrb(c.function, 8);
+    Urb(urb)[L().tail + 1] = 0x52;
+    std::memset(kernel_.CallerBytes(urb.buffer, 8), 0xEE, 8);
+    const std::vector<uint8_t> block_before(Urb(urb), Urb(urb) + kv::kNativeUrbSize);
+    const uint64_t start = kernel_.NowMs();
+    EXPECT_EQ(SubmitGuarded(handle, urb.address, 5000), kStatusTimeout);
+    EXPECT_EQ(kernel_.NowMs() - start, c.elapsed_ms);
+    EXPECT_EQ(kernel_.AbandonedRequests(), c.left_to_the_stack ? 1 : 0);
+    if (c.function == kv::kUrbClassInterface) {
+      EXPECT_EQ(std::vector<uint8_t>(Urb(urb), Urb(urb) + kv::kNativeUrbSize), block_before) << "never sent";
+    } else if (c.left_to_the_stack) {
+      EXPECT_EQ(Get<uint32_t>(Urb(urb), kv::kUrbStatusOffset), kv::kUsbdStatusCanceled);
+      EXPECT_EQ(Get<uint32_t>(Urb(urb), L().transfer_buffer_length), 0u);
+    }
+
+    // The stack lets go at last; what it then writes stays in the request's own memory.
+    kernel_.FinishHeldRequests();
+    EXPECT_EQ(kernel_.AbandonedRequests(), 0);
+    EXPECT_EQ(kernel_.OutstandingAllocations(), 0);
+    if (c.left_to_the_stack) {
+      EXPECT_EQ(std::count(kernel_.CallerBytes(urb.buffer, 8), kernel_.CallerBytes(urb.buffer, 8) + 8, 0xEE), 8);
+    }
+    EXPECT_EQ(CloseDeviceControl(handle), kStatusSuccess);
+    EXPECT_EQ(kernel_.References(camera), 1);
+  }
+}
+
+// The request left to the stack holds a device reference of its own: the registration, the
+// interface, the device and the driver may all go before the stack completes it.
+TEST_F(SubmitTest, ARequestLeftToTheStackOutlivesItsRegistrationTheDeviceAndTheDriver) {
+  TestUsbDevice usb;
+  usb.silent = true;
+  SimKernel::DeviceObject* camera = PlugCamera(usb);
+  camera->ignores_cancel = true;
+  const uint64_t interface = kernel_.OpenInterface(camera, 1);
+  const uint64_t opener = kernel_.OpenDriver(1);
+  uint64_t handle = 0;
+  ASSERT_EQ(OpenDeviceControl(interface, 0, &handle, opener), kStatusSuccess);
+  CallerUrb urb = MakeUrb(kv::kUrbGetDescriptorFromDevice, 18);
+  Urb(urb)[L().tail + 3] = 1;
+  EXPECT_EQ(SubmitGuarded(handle, urb.address, 0, opener), kStatusTimeout);
+  EXPECT_EQ(kernel_.AbandonedRequests(), 1);
+
+  kernel_.ExitProcess(1);
+  kernel_.Unplug(camera);
+  kernel_.UnloadDriver();
+  EXPECT_EQ(kernel_.References(camera), 1) << "the abandoned request's own";
+  EXPECT_EQ(kernel_.OutstandingAllocations(), 1) << "the abandoned request's memory";
+  kernel_.FinishHeldRequests();
+  EXPECT_EQ(kernel_.References(camera), 0);
+  EXPECT_EQ(kernel_.OutstandingAllocations(), 0);
 }
 
 }  // namespace

@@ -17,12 +17,14 @@ _Static_assert(sizeof(KLOCK_QUEUE_HANDLE) <= kKvxLockTokenBytes, "lock token sto
 
 /* Set once at load, before any request arrives. */
 static PDRIVER_OBJECT g_kvx_driver;
+static PDEVICE_OBJECT g_kvx_device;
 /* No-execute pool where the kernel has it (Windows 8 and later): memory-integrity systems demand it.
  * Older kernels would stop on the unknown pool type. */
 static POOL_TYPE g_kvx_pool = NonPagedPool;
 
 void KvxKernelInit(void* driver) {
   g_kvx_driver = driver;
+  g_kvx_device = g_kvx_driver->DeviceObject;
   RTL_OSVERSIONINFOW version;
   version.dwOSVersionInfoSize = sizeof version;
   if (NT_SUCCESS(RtlGetVersion(&version)) &&
@@ -56,6 +58,15 @@ void* KvxTopDeviceOfFile(void* file) { return IoGetRelatedDeviceObject((PFILE_OB
  * query behind (its IRP cannot be cancelled); the caller gets STATUS_IO_TIMEOUT. */
 #define KVX_RELATIONS_WAIT_MS 5000
 
+/* Requests this driver sends down (relations queries, USB submissions) may be left to a lower driver
+ * that does not complete them in time; their completion routines then run whenever that driver
+ * pleases, possibly after unload. Each is set with IoSetCompletionRoutineEx, which holds a reference
+ * to this driver's device object until the routine has returned: the image stays loaded until then,
+ * so unload need not wait for any lower driver. */
+static NTSTATUS SetCompletion(PIRP irp, PIO_COMPLETION_ROUTINE routine, void* context) {
+  return IoSetCompletionRoutineEx(g_kvx_device, irp, routine, context, TRUE, TRUE, TRUE);
+}
+
 /* One relations query. The waiter and the completion routine each own it once; whoever lets go
  * last frees the IRP and the record, and when the waiter gave up, the answer too. */
 typedef struct RelationsQuery {
@@ -65,10 +76,6 @@ typedef struct RelationsQuery {
   NTSTATUS status;
   PDEVICE_RELATIONS relations;
 } RelationsQuery;
-
-/* Queries left behind by their waiter and not answered yet: their completion routine is still to
- * run in this image, so unload waits for them. */
-static LONG g_kvx_abandoned_queries;
 
 static void ReleaseAnswer(PDEVICE_RELATIONS relations) {
   if (!relations) return;
@@ -87,7 +94,6 @@ static NTSTATUS NTAPI RelationsAnswered(PDEVICE_OBJECT device, PIRP irp, PVOID c
     ReleaseAnswer(query->relations);
     IoFreeIrp(query->irp);
     KvxFree(query);
-    __atomic_sub_fetch(&g_kvx_abandoned_queries, 1, __ATOMIC_SEQ_CST);
   }
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
@@ -115,18 +121,22 @@ static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type,
   stack->MinorFunction = IRP_MN_QUERY_DEVICE_RELATIONS;
   stack->Parameters.QueryDeviceRelations.Type = type;
   stack->FileObject = file;
-  IoSetCompletionRoutine(query->irp, RelationsAnswered, query, TRUE, TRUE, TRUE);
+  NTSTATUS set = SetCompletion(query->irp, RelationsAnswered, query);
+  if (!NT_SUCCESS(set)) {
+    IoFreeIrp(query->irp);
+    KvxFree(query);
+    return set;
+  }
   IoCallDriver(device, query->irp);
 
   LARGE_INTEGER timeout;
   timeout.QuadPart = -10000LL * KVX_RELATIONS_WAIT_MS;
   if (KeWaitForSingleObject(&query->done, Executive, KernelMode, FALSE, &timeout) != STATUS_SUCCESS) {
-    __atomic_add_fetch(&g_kvx_abandoned_queries, 1, __ATOMIC_SEQ_CST);
     if (__atomic_sub_fetch(&query->owners, 1, __ATOMIC_SEQ_CST) != 0) return STATUS_IO_TIMEOUT;
     /* Answered just now after all: the record is the waiter's again. */
-    __atomic_sub_fetch(&g_kvx_abandoned_queries, 1, __ATOMIC_SEQ_CST);
   } else {
-    /* The completion routine has set the event; it lets go right after. */
+    /* The completion routine has set the event; it lets go right after, without waiting for
+     * anything: a few instructions. */
     while (__atomic_load_n(&query->owners, __ATOMIC_SEQ_CST) != 1) KvxSleepMs(1);
   }
   NTSTATUS status = query->status;
@@ -137,10 +147,6 @@ static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type,
   IoFreeIrp(query->irp);
   KvxFree(query);
   return status;
-}
-
-void KvxWaitForAbandonedQueries(void) {
-  while (__atomic_load_n(&g_kvx_abandoned_queries, __ATOMIC_SEQ_CST) != 0) KvxSleepMs(10);
 }
 
 int KvxIsOnPnpDeviceStack(void* file_in) {
@@ -309,19 +315,35 @@ int KvxIsBusEnumerated(void* device) {
   return (((PDEVICE_OBJECT)device)->Flags & DO_BUS_ENUMERATED_DEVICE) != 0;
 }
 
+/* One USB submission, owned like a relations query: once by the waiter and once by the completion
+ * routine; whoever lets go last frees it. A waiter that lets go first (KvxUsbAbandon) leaves the
+ * core's block and a device reference with it, and the completion routine frees those too. */
 typedef struct UsbRequest {
   KEVENT done;
   PIRP irp;
   KvxUsbCompletion on_complete;
   void* context;
+  LONG owners;
+  void* abandoned_block;
+  PDEVICE_OBJECT abandoned_device;
 } UsbRequest;
+
+static void FreeUsbRequest(UsbRequest* request) {
+  if (request->abandoned_block) {
+    KvxFree(request->abandoned_block);
+    ObDereferenceObject(request->abandoned_device);
+  }
+  IoFreeIrp(request->irp);
+  KvxFree(request);
+}
 
 static NTSTATUS NTAPI UsbRequestCompleted(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   (void)device;
   UsbRequest* request = context;
   request->on_complete(request->context, irp->IoStatus.Status);
   KeSetEvent(&request->done, IO_NO_INCREMENT, FALSE);
-  /* The IRP is ours: it stays until KvxUsbFree, so a late cancel never meets a freed IRP. */
+  /* The IRP is ours: it stays until both owners let go, so a late cancel never meets a freed IRP. */
+  if (__atomic_sub_fetch(&request->owners, 1, __ATOMIC_SEQ_CST) == 0) FreeUsbRequest(request);
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
@@ -338,12 +360,20 @@ KvxStatus KvxUsbStart(void* physical_device, void* urb, KvxUsbCompletion on_comp
   KeInitializeEvent(&request->done, NotificationEvent, FALSE);
   request->on_complete = on_complete;
   request->context = context;
+  request->owners = 2;
+  request->abandoned_block = NULL;
+  request->abandoned_device = NULL;
   request->irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(request->irp);
   stack->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
   stack->Parameters.DeviceIoControl.IoControlCode = KVX_SUBMIT_URB;
   stack->Parameters.Others.Argument1 = urb;
-  IoSetCompletionRoutine(request->irp, UsbRequestCompleted, request, TRUE, TRUE, TRUE);
+  NTSTATUS set = SetCompletion(request->irp, UsbRequestCompleted, request);
+  if (!NT_SUCCESS(set)) {
+    IoFreeIrp(request->irp);
+    KvxFree(request);
+    return set;
+  }
   IoCallDriver(device, request->irp);
   *request_out = request;
   return STATUS_SUCCESS;
@@ -353,16 +383,25 @@ int KvxUsbWait(void* request_in, uint32_t timeout_ms) {
   UsbRequest* request = request_in;
   LARGE_INTEGER timeout;
   timeout.QuadPart = -10000LL * (LONGLONG)timeout_ms;
-  return KeWaitForSingleObject(&request->done, Executive, KernelMode, FALSE,
-                               timeout_ms == 0xFFFFFFFFu ? NULL : &timeout) == STATUS_SUCCESS;
+  return KeWaitForSingleObject(&request->done, Executive, KernelMode, FALSE, &timeout) == STATUS_SUCCESS;
 }
 
 void KvxUsbCancel(void* request) { IoCancelIrp(((UsbRequest*)request)->irp); }
 
+/* After a wait that saw the request complete: the completion routine has set the event and lets go
+ * right after, without waiting for anything (a few instructions). */
 void KvxUsbFree(void* request_in) {
   UsbRequest* request = request_in;
-  IoFreeIrp(request->irp);
-  KvxFree(request);
+  while (__atomic_load_n(&request->owners, __ATOMIC_SEQ_CST) != 1) KvxSleepMs(1);
+  FreeUsbRequest(request);
+}
+
+void KvxUsbAbandon(void* request_in, void* block, void* physical_device) {
+  UsbRequest* request = request_in;
+  request->abandoned_block = block;
+  request->abandoned_device = physical_device;
+  /* Completed meanwhile: nobody else frees it. */
+  if (__atomic_sub_fetch(&request->owners, 1, __ATOMIC_SEQ_CST) == 0) FreeUsbRequest(request);
 }
 
 KvxStatus KvxProbeCaller(uint64_t address, size_t bytes) {

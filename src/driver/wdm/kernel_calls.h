@@ -44,13 +44,17 @@ void KvxReleaseDevicesOfDriver(void* list, void** objects, uint32_t count);
 int KvxIsBusEnumerated(void* device);
 
 /* An internal USB submission. `on_complete(context, status)` runs in the request's completion
- * routine; the request stays allocated until KvxUsbFree. */
+ * routine; the request stays allocated until KvxUsbFree (after a wait that saw it complete) or
+ * KvxUsbAbandon. */
 typedef void (*KvxUsbCompletion)(void* context, KvxStatus status);
 KvxStatus KvxUsbStart(void* physical_device, void* urb, KvxUsbCompletion on_complete, void* context,
                          void** request);
-int KvxUsbWait(void* request, uint32_t timeout_ms); /* 0xFFFFFFFF: no limit; nonzero: completed */
+int KvxUsbWait(void* request, uint32_t timeout_ms); /* nonzero: completed */
 void KvxUsbCancel(void* request);
 void KvxUsbFree(void* request);
+/* The waiter lets go of a request the stack still holds: `block` (from KvxAllocate) and one reference
+ * to `physical_device` are freed with it when it completes (at once if it has completed). */
+void KvxUsbAbandon(void* request, void* block, void* physical_device);
 
 /* Target-device-change notification on a file object's device; KvxCoreDeviceRemoved(watch_id)
  * runs when the device has been removed. */
@@ -66,9 +70,6 @@ KvxStatus KvxProbeCaller(uint64_t address, size_t bytes);
 KvxStatus KvxProbeCallerWrite(uint64_t address, size_t bytes);
 KvxStatus KvxCopyFromCaller(void* to, uint64_t from, size_t bytes);
 KvxStatus KvxCopyToCaller(uint64_t to, const void* from, size_t bytes);
-
-/* Waits until every relations query that timed out has had its answer (unload). */
-void KvxWaitForAbandonedQueries(void);
 
 /* Waits at passive level. */
 void KvxSleepMs(uint32_t ms);

@@ -8,15 +8,6 @@
 namespace fcp::driver {
 namespace {
 
-// A caller buffer the USB stack works on: the kernel never maps the caller's pages here (that needs
-// structured exception handling around the probe, which this compiler lacks); it lends the stack a
-// nonpaged copy and copies it back afterwards, both copies fault-safe.
-struct BounceBuffer {
-  uint64_t caller_address;
-  uint32_t bytes;
-  uint8_t data[1];
-};
-
 void ReportCompletion(void* context, KvxStatus status) {
   CompleteUsbRequest(static_cast<UsbCompletion*>(context), status);
 }
@@ -86,6 +77,9 @@ class WdmKernel final : public KernelPort {
   bool WaitUsbRequest(UsbRequest* request, uint32_t timeout_ms) override { return KvxUsbWait(request, timeout_ms) != 0; }
   void CancelUsbRequest(UsbRequest* request) override { KvxUsbCancel(request); }
   void FreeUsbRequest(UsbRequest* request) override { KvxUsbFree(request); }
+  void AbandonUsbRequest(UsbRequest* request, void* block, KernelObject physical_device) override {
+    KvxUsbAbandon(request, block, physical_device);
+  }
   NtStatus ProbeCallerRead(uint64_t address, size_t bytes) override { return KvxProbeCaller(address, bytes); }
   NtStatus ProbeCallerWrite(uint64_t address, size_t bytes) override { return KvxProbeCallerWrite(address, bytes); }
   NtStatus CopyFromCaller(void* to, uint64_t from, size_t bytes) override {
@@ -93,28 +87,6 @@ class WdmKernel final : public KernelPort {
   }
   NtStatus CopyToCaller(uint64_t to, const void* from, size_t bytes) override {
     return KvxCopyToCaller(to, from, bytes);
-  }
-  NtStatus LockAndMapCaller(uint64_t address, uint32_t bytes, CallerMapping** mapping,
-                            void** system_address) override {
-    auto* bounce = static_cast<BounceBuffer*>(KvxAllocate(offsetof(BounceBuffer, data) + bytes));
-    if (!bounce) return kStatusInsufficientResources;
-    bounce->caller_address = address;
-    bounce->bytes = bytes;
-    const NtStatus status = KvxCopyFromCaller(bounce->data, address, bytes);
-    if (!IsSuccess(status)) {
-      KvxFree(bounce);
-      return status;
-    }
-    *mapping = reinterpret_cast<CallerMapping*>(bounce);
-    *system_address = bounce->data;
-    return kStatusSuccess;
-  }
-  NtStatus UnlockCaller(CallerMapping* mapping, uint32_t written_bytes) override {
-    auto* bounce = reinterpret_cast<BounceBuffer*>(mapping);
-    const uint32_t bytes = written_bytes < bounce->bytes ? written_bytes : bounce->bytes;
-    const NtStatus status = KvxCopyToCaller(bounce->caller_address, bounce->data, bytes);
-    KvxFree(bounce);
-    return status;
   }
   uint64_t MonotonicMs() override { return KvxMonotonicMs(); }
   NtStatus WriteRegistryDword(const char16_t* key, const char16_t* value, uint32_t data) override {
@@ -165,14 +137,15 @@ void KvxCoreLoad(void* storage, void* driver) {
 }
 
 // Every watch ends here, so no removal can arrive for the core afterwards. A notification already
-// running is waited for (it only marks a slot, or drops a file reference): the extension goes right
-// after. What the kernel cannot promise without the Ex unregistration (see README) is a callback
-// that has entered the image but not yet counted itself.
+// running is waited for: the extension goes right after. That wait is bounded by the note itself,
+// which waits for nothing (it marks a slot under the table lock, or drops a file reference). What
+// the kernel cannot promise without the Ex unregistration (see README) is a callback that has
+// entered the image but not yet counted itself. Requests left to a lower driver need no wait here:
+// their completion routines keep the image loaded themselves (kernel_calls.c, SetCompletion).
 void KvxCoreUnload(void* storage) {
   __atomic_store_n(&fcp::driver::g_loaded_storage, nullptr, __ATOMIC_SEQ_CST);
   while (__atomic_load_n(&fcp::driver::g_notes_running, __ATOMIC_SEQ_CST) != 0) KvxSleepMs(1);
   fcp::driver::UnloadDevice(Core(storage).extension);
-  KvxWaitForAbandonedQueries();
 }
 
 void KvxCoreDeviceRemoved(uint32_t watch_id) {
