@@ -15,7 +15,7 @@ constexpr size_t kFactoryBytes = 40;
 
 Chip::Chip(uint16_t product_id) : config_(kConfigSize, 0) {
   for (size_t i = 0; i < kFactoryBytes; ++i) config_[i] = FactoryByte(i);
-  for (const MemoryRegion& region : kMemoryMap) memory_.emplace_back(region.size, 0);
+  for (const uvc::ChipMemoryRegion& region : uvc::kChipMemoryMap) memory_.emplace_back(region.size, 0);
   // Status block: maker's vendor ID, the chip's product ID, firmware version 1.00.
   status_block_[0] = static_cast<uint8_t>(fcp::maker::kUsbVendorId);
   status_block_[1] = static_cast<uint8_t>(fcp::maker::kUsbVendorId >> 8);
@@ -23,7 +23,7 @@ Chip::Chip(uint16_t product_id) : config_(kConfigSize, 0) {
   status_block_[4] = 0x00;
   status_block_[5] = 0x01;
   SetSelector(1);
-  WriteWord(kPassthroughWordAddress, 1);
+  WriteWord(uvc::kPassThroughWordAddress, 1);
 }
 
 void Chip::SetProductId(uint16_t pid) {
@@ -34,11 +34,9 @@ void Chip::SetProductId(uint16_t pid) {
 // ---------------------------------------------------------------- memory
 
 const uint8_t* Chip::Locate(uint32_t address, size_t length) const {
-  for (size_t r = 0; r < kMemoryMap.size(); ++r) {
-    const MemoryRegion& region = kMemoryMap[r];
-    if (address < region.base) continue;
-    const uint64_t offset = address - region.base;
-    if (offset + length <= region.size) return memory_[r].data() + offset;
+  for (size_t r = 0; r < uvc::kChipMemoryMap.size(); ++r) {
+    const uvc::ChipMemoryRegion& region = uvc::kChipMemoryMap[r];
+    if (region.Holds(address, length)) return memory_[r].data() + (address - region.base);
   }
   return nullptr;
 }
@@ -63,11 +61,11 @@ bool Chip::WriteMemory(uint32_t address, std::span<const uint8_t> bytes) {
 
 uint8_t Chip::Selector() const {
   uint8_t b = 0;
-  ReadMemory(kSelectorAddress, {&b, 1});
+  ReadMemory(uvc::kSelectorAddress, {&b, 1});
   return b;
 }
 
-void Chip::SetSelector(uint8_t value) { WriteMemory(kSelectorAddress, {&value, 1}); }
+void Chip::SetSelector(uint8_t value) { WriteMemory(uvc::kSelectorAddress, {&value, 1}); }
 
 uint32_t Chip::ReadWord(uint32_t address) const {
   uint8_t b[4] = {};
@@ -208,10 +206,12 @@ TransferResult Chip::VendorRequest(const SetupPacket& setup, std::span<uint8_t> 
       if (setup.bmRequestType != 0x40 || length != 4 || data.size() < 4) return TransferResult::Stall();
       const uint32_t address = uint32_t(setup.wValue) << 16 | setup.wIndex;
       // Words go to the register pages only, aligned.
-      const bool register_page = (address & 0xFFFFF000u) == 0x40100000u || (address & 0xFFFFF000u) == 0x401E0000u;
+      const bool register_page = std::ranges::any_of(uvc::kChipMemoryMap, [address](const uvc::ChipMemoryRegion& region) {
+        return region.registers && region.Holds(address, 4);
+      });
       if (!register_page || address % 4 != 0) return TransferResult::Stall();
       WriteMemory(address, data.first(4));
-      if (address == kCommitRegisterAddress) ++commit_count_;
+      if (address == uvc::kCommitRegisterAddress) ++commit_count_;
       return TransferResult::Ok(4);
     }
     default:

@@ -13,28 +13,15 @@
 #include "dfu/chip_requests.h"
 #include "sim/hex.h"
 #include "sim/usb_types.h"
+#include "uvc/chip_memory_map.h"
 #include "uvc/vcmd.h"
 
 namespace fcp::sim {
 
 // The chip answers the extension unit's command protocol (uvc/vcmd.h) and the vendor requests of its
-// DFU function (dfu/chip_requests.h) as the tool speaks them.
+// DFU function (dfu/chip_requests.h) as the tool speaks them, over the memory map the tool addresses
+// (uvc/chip_memory_map.h).
 using uvc::VcmdStatus;
-
-// The memory map: every address the chip answers for. Everything else is out of range.
-struct MemoryRegion {
-  uint32_t base;
-  uint32_t size;
-  const char* name;
-};
-inline constexpr std::array<MemoryRegion, 3> kMemoryMap = {{
-    {0x20000000, 0x10000, "sram"},            // working memory: room for the longest read
-    {0x40100000, 0x1000, "system"},           // system control: pass-through word, selector
-    {0x401E0000, 0x1000, "config-control"},   // configuration controller: commit register
-}};
-inline constexpr uint32_t kPassthroughWordAddress = 0x40100000;
-inline constexpr uint32_t kSelectorAddress = 0x401002E4;
-inline constexpr uint32_t kCommitRegisterAddress = 0x401E0204;
 
 inline constexpr size_t kConfigSize = 256;
 using uvc::kStatusBlockSize;
@@ -96,7 +83,7 @@ class Chip {
   Bytes config_;
   std::array<uint8_t, kStatusBlockSize> status_block_{};
   sim::Signature signature_ = kChipSignature;
-  std::vector<Bytes> memory_;  // one per kMemoryMap region
+  std::vector<Bytes> memory_;  // one per region of uvc::kChipMemoryMap
   bool hardware_fault_ = false;
   unsigned commit_count_ = 0;
 

@@ -158,11 +158,14 @@ struct MemoryRun {
   Bytes bytes;
 };
 
+// A run lies inside one region of the memory map: none is longer than the longest region.
+constexpr size_t kLongestMemoryRun = std::ranges::max(uvc::kChipMemoryMap, {}, &uvc::ChipMemoryRegion::size).size;
+
 const Format<MemoryRun>& MemoryRunFormat() {
   static const Format<MemoryRun> kFormat = {
       Stored<MemoryRun>("address", HexInteger<uint32_t>(0, 0xFFFFFFFF), &MemoryRun::address)
           .Needed("needs address and bytes"),
-      Stored<MemoryRun>("bytes", HexBytes(1, 0x10000), &MemoryRun::bytes).Needed("needs address and bytes"),
+      Stored<MemoryRun>("bytes", HexBytes(1, kLongestMemoryRun), &MemoryRun::bytes).Needed("needs address and bytes"),
   };
   return kFormat;
 }
@@ -170,12 +173,13 @@ const Format<MemoryRun>& MemoryRunFormat() {
 // Memory as runs of nonzero bytes; with `blank_word`, the four bytes at that address count as zeros.
 std::vector<MemoryRun> MemoryRuns(const Chip& chip, std::optional<uint32_t> blank_word = std::nullopt) {
   std::vector<MemoryRun> runs;
-  for (size_t r = 0; r < kMemoryMap.size(); ++r) {
+  for (size_t r = 0; r < uvc::kChipMemoryMap.size(); ++r) {
+    const uint32_t base = uvc::kChipMemoryMap[r].base;
     const Bytes* region = &chip.RegionBytes(r);
     Bytes blanked;
-    if (blank_word && *blank_word >= kMemoryMap[r].base && *blank_word - kMemoryMap[r].base + 4 <= region->size()) {
+    if (blank_word && uvc::kChipMemoryMap[r].Holds(*blank_word, 4)) {
       blanked = *region;
-      std::fill_n(blanked.begin() + (*blank_word - kMemoryMap[r].base), 4, 0);
+      std::fill_n(blanked.begin() + (*blank_word - base), 4, 0);
       region = &blanked;
     }
     const Bytes& bytes = *region;
@@ -186,7 +190,7 @@ std::vector<MemoryRun> MemoryRuns(const Chip& chip, std::optional<uint32_t> blan
       }
       size_t end = i;
       while (end < bytes.size() && bytes[end] != 0) ++end;
-      runs.push_back({kMemoryMap[r].base + static_cast<uint32_t>(i), Bytes(bytes.begin() + i, bytes.begin() + end)});
+      runs.push_back({base + static_cast<uint32_t>(i), Bytes(bytes.begin() + i, bytes.begin() + end)});
       i = end;
     }
   }
@@ -265,12 +269,12 @@ const Format<ChipEntry>& ChipFormat() {
           [](ChipEntry& c, uint8_t selector) { c.Made().SetSelector(selector); }),
       Key<ChipEntry>(
           "passthrough_word", HexInteger<uint32_t>(0, 0xFFFFFFFF),
-          [](const ChipEntry& c) { return c.chip->ReadWord(kPassthroughWordAddress); },
-          [](ChipEntry& c, uint32_t word) { c.Made().WriteWord(kPassthroughWordAddress, word); }),
+          [](const ChipEntry& c) { return c.chip->ReadWord(uvc::kPassThroughWordAddress); },
+          [](ChipEntry& c, uint32_t word) { c.Made().WriteWord(uvc::kPassThroughWordAddress, word); }),
       Key<ChipEntry>(
           "commit_register", HexInteger<uint32_t>(0, 0xFFFFFFFF),
-          [](const ChipEntry& c) { return c.chip->ReadWord(kCommitRegisterAddress); },
-          [](ChipEntry& c, uint32_t word) { c.Made().WriteWord(kCommitRegisterAddress, word); }),
+          [](const ChipEntry& c) { return c.chip->ReadWord(uvc::kCommitRegisterAddress); },
+          [](ChipEntry& c, uint32_t word) { c.Made().WriteWord(uvc::kCommitRegisterAddress, word); }),
       Key<ChipEntry>(
           "hardware_fault", Flag(), [](const ChipEntry& c) { return c.chip->HardwareFault(); },
           [](ChipEntry& c, bool on) { c.Made().SetHardwareFault(on); }),
@@ -624,7 +628,7 @@ json RunNeutralJson(const Workstation& workstation) {
     chip["commit_count"] = 0;
     chip["commit_register"] = "0x00000000";
     json runs = json::array();
-    for (const MemoryRun& run : MemoryRuns(*listed[i]->chip, kCommitRegisterAddress))
+    for (const MemoryRun& run : MemoryRuns(*listed[i]->chip, uvc::kCommitRegisterAddress))
       runs.push_back(WriteObject(MemoryRunFormat(), run));
     chip["memory"] = std::move(runs);
   }

@@ -11,13 +11,11 @@
 #include "text/ascii_case.h"
 #include "text/usb_device_names.h"
 #include "text/widening.h"
+#include "uvc/chip_memory_map.h"
 #include "uvc/uvc.h"
 
 namespace fcp::dfu {
 namespace {
-
-// The chip word that qualifies a camera for this route: a camera whose word reads 0 is left out.
-constexpr uint32_t kQualifyingWordAddress = 0x40100000;
 
 KvCamDevice* g_camera = nullptr;
 wchar_t g_error_text[128];
@@ -79,7 +77,7 @@ void AddPassThroughEntries(DeviceTable& table) {
     std::wstring device_id;
     if (!UVC_OpenByIndex(n) || !UVC_GetDeviceId(device_id)) continue;
     uint8_t word[4] = {};
-    if (!UVC_ReadMem(kQualifyingWordAddress, word, sizeof word)) continue;
+    if (!UVC_ReadMem(uvc::kPassThroughWordAddress, word, sizeof word)) continue;
     if ((word[0] | word[1] | word[2] | word[3]) == 0) continue;
     std::wstring location;
     if (!UVC_GetLocationInfo(location)) continue;

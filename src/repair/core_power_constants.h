@@ -1,12 +1,10 @@
-// The fixed data of the core-power check: chip addresses, the reference block, the patch and the commit.
+// The fixed data of the core-power check: the reference block, the patch and the commit value. The
+// chip addresses it reads and writes (the selector, the commit register) are in uvc/chip_memory_map.h.
 #pragma once
 #include <array>
 #include <cstdint>
 
 namespace fcp::repair {
-
-// Chip register that says whether the configuration must be checked at all (1: check it).
-inline constexpr uint32_t kSelectorRegister = 0x401002E4;
 
 // Configuration bytes 0 to 39 of a chip whose core power needs no patch.
 inline constexpr std::array<uint8_t, 40> kReferenceBlock = {
@@ -22,8 +20,7 @@ inline constexpr std::array<uint8_t, 19> kPatch = {0x04, 0x02, 0x1E, 0x40, 0x84,
 inline constexpr uint16_t kConfigurationLength = 59;
 inline constexpr uint16_t kPatchOffset = 40;
 
-// The commit: the value 0x90731484, little-endian, written to chip address 0x401E0204.
-inline constexpr uint32_t kCommitAddress = 0x401E0204;
+// The commit: the value 0x90731484, little-endian, written to the chip's commit register.
 inline constexpr std::array<uint8_t, 4> kCommitValue = {0x84, 0x14, 0x73, 0x90};
 
 }  // namespace fcp::repair

@@ -6,6 +6,7 @@
 #include "dfu/chip_requests.h"
 #include "dfu/dfu.h"
 #include "repair/core_power_constants.h"
+#include "uvc/chip_memory_map.h"
 #include "uvc/uvc.h"
 
 namespace fcp::repair {
@@ -76,7 +77,7 @@ int RepairOverDfu(std::wstring& error, const std::stop_token& stop, bool* stoppe
   // A read-back that differs records no message: the error text stays empty.
   if (!std::equal(kPatch.begin(), kPatch.end(), pbyReadPatch)) return 0;
 
-  if (!WriteWord(kCommitAddress, kCommitValue)) {
+  if (!WriteWord(uvc::kCommitRegisterAddress, kCommitValue)) {
     error = L"Failed to fix core power.\n";
     return 0;
   }
@@ -89,7 +90,7 @@ int RepairOverDfu(std::wstring& error, const std::stop_token& stop, bool* stoppe
 bool SelectorConfirmed(uint8_t selector) {
   if (selector == 1 || UVC_ReportsEmptyReads()) return true;
   uint8_t again = 0;
-  return UVC_ReadMem(kSelectorRegister, &again, 1) && again == selector;
+  return UVC_ReadMem(uvc::kSelectorAddress, &again, 1) && again == selector;
 }
 
 }  // namespace
@@ -113,7 +114,7 @@ int FixCorePower(const std::wstring& location, std::wstring& error, std::stop_to
     return 0;
   }
   uint8_t selector = 0;
-  if (!UVC_ReadMem(kSelectorRegister, &selector, 1) || !SelectorConfirmed(selector)) {
+  if (!UVC_ReadMem(uvc::kSelectorAddress, &selector, 1) || !SelectorConfirmed(selector)) {
     error = L"Failed to UVC_ReadMem 0x401002E4\n";
     UVC_Close();
     return 0;

@@ -13,6 +13,7 @@
 #include "sim/devices.h"
 #include "sim/windows/passthrough_views.h"
 #include "sim/windows/windows_views.h"
+#include "uvc/chip_memory_map.h"
 #include "uvc/uvc.h"
 #include "workstation_fixture.h"
 
@@ -49,13 +50,13 @@ TEST_F(PassThroughRoute, CandidatesJoinTheTableAfterTheLibusbEntries) {
   Plug(sim::ChipCameraSpec("listed", {1}));   // libusb lists its DFU interface
   Hidden("hidden", {2});
   auto zero = Hidden("zeroWord", {3});
-  zero->chip->WriteWord(0x40100000, 0);
+  zero->chip->WriteWord(uvc::kPassThroughWordAddress, 0);
   Hidden("sameLocationFirst", {4}, 1);
   Hidden("sameLocationSecond", {4}, 2);  // another bus, the same six ports: one location
   // The whole word qualifies: a camera whose only set bit is in its second, third or fourth byte joins.
   const uint32_t one_byte_words[] = {0x00000100, 0x00010000, 0x80000000};
   for (uint8_t i = 0; i < 3; ++i) {
-    Hidden("word" + std::to_string(i), {static_cast<uint8_t>(5 + i)})->chip->WriteWord(0x40100000, one_byte_words[i]);
+    Hidden("word" + std::to_string(i), {static_cast<uint8_t>(5 + i)})->chip->WriteWord(uvc::kPassThroughWordAddress, one_byte_words[i]);
   }
 
   ASSERT_EQ(DFU_ListDevice(), 6);

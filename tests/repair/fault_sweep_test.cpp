@@ -17,6 +17,7 @@
 #include "sim/devices.h"
 #include "repair/fix_core_power.h"
 #include "repair_fixture.h"
+#include "uvc/chip_memory_map.h"
 
 namespace fcp::repair {
 namespace {
@@ -109,7 +110,7 @@ TEST_P(FaultSweep, NoFaultTurnsIntoPassOrOverwrite) {
         if (verdict) {
           // PASS: the selected chip holds the patch and took the commit, or it was good and nothing was written.
           const bool repaired = patched && chip.CommitCount() == commits_before + 1 &&
-                                chip.ReadWord(kCommitAddress) == 0x90731484u;
+                                chip.ReadWord(uvc::kCommitRegisterAddress) == 0x90731484u;
           const bool left_as_good = !sweep.patch_area_blank && station.VendorWrites().empty();
           EXPECT_TRUE(repaired || left_as_good) << "PASS for a chip that was not repaired";
         } else {

@@ -11,6 +11,7 @@
 #include "repair/core_power_constants.h"
 #include "repair/fix_core_power.h"
 #include "repair_fixture.h"
+#include "uvc/chip_memory_map.h"
 
 namespace fcp::repair {
 namespace {
@@ -237,7 +238,7 @@ TEST(RepairThroughTheDriver, BlankChipWhoseDfuFunctionLibusbDoesNotList) {
     EXPECT_EQ(RepairRequests(station), expected);  // the same four requests on the wire
     EXPECT_TRUE(std::equal(kPatch.begin(), kPatch.end(), station.Chip().Config().begin() + kPatchOffset));
     EXPECT_EQ(station.Chip().CommitCount(), 1u);
-    EXPECT_EQ(station.Chip().ReadWord(kCommitAddress), 0x90731484u);
+    EXPECT_EQ(station.Chip().ReadWord(uvc::kCommitRegisterAddress), 0x90731484u);
     EXPECT_FALSE(station.PassThrough()->Windows().ServiceNamed(L"KvxUpx"));
 
     // Again: the patch is in place, nothing is written.
@@ -343,7 +344,7 @@ TEST(RepairSequenceEdges, HalfRepairedChipPassesNextTimeWithoutCommit) {
     EXPECT_EQ(FixCorePower(location, error, {}), 1);
     EXPECT_EQ(station.VendorWrites().size(), writes_after_first);
     EXPECT_EQ(station.Chip().CommitCount(), 0u);
-    EXPECT_NE(station.Chip().ReadWord(kCommitAddress), 0x90731484u);
+    EXPECT_NE(station.Chip().ReadWord(uvc::kCommitRegisterAddress), 0x90731484u);
   }
 }
 

@@ -78,6 +78,7 @@ std::vector<Case> Cases() {
       {"CompletedZeroLengthRead", {Command(Cmd(0xC2, 0x401002E4, 0))}, 0xFE},
       {"PartlyReadCommandIsInDataPhase", {Command(Cmd(0xC2, 0x20000000, 16)), ReadData(Zeros(8))}, 0x01},
       {"UnmappedAddressIsOutOfRange", {Command(Cmd(0xC2, 0x50000000, 4), true)}, 0x07},
+      {"ReadToTheEndOfARegion", {Command(Cmd(0xC2, 0x40100FF8, 8)), ReadData(Zeros(8))}, 0xFE},
       {"ReadRunningPastARegionIsOutOfRange", {Command(Cmd(0xC2, 0x40100FFC, 8), true)}, 0x07},
       {"LongestRead", {Command(Cmd(0xC2, 0x20000000, 0xFFFF)), ReadData(Zeros(8))}, 0x01},
       {"UnknownCommand", {Command(Cmd(0xAA, 0, 8), true)}, 0x08},

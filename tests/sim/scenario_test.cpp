@@ -18,6 +18,7 @@
 #include "fcp/maker_ids.h"
 #include "sim/devices.h"
 #include "sim/scenario.h"
+#include "uvc/chip_memory_map.h"
 
 namespace fcp::sim {
 namespace {
@@ -76,7 +77,7 @@ TEST(Scenario, ExamplesHoldWhatTheySay) {
 
   auto repaired = LoadScenarioFile(kDir + "/repaired_chip.json").workstation;
   ASSERT_NE(repaired, nullptr);
-  EXPECT_EQ(repaired->Find("cam0")->chip->ReadWord(kCommitRegisterAddress), 0x90731484u);
+  EXPECT_EQ(repaired->Find("cam0")->chip->ReadWord(uvc::kCommitRegisterAddress), 0x90731484u);
 
   auto other = LoadScenarioFile(kDir + "/other_family.json").workstation;
   ASSERT_NE(other, nullptr);
@@ -151,7 +152,7 @@ TEST(Scenario, EveryShippedScenarioSavesAndLoadsBackEqual) {
       EXPECT_EQ(after.chip->Config(), before.chip->Config());
       EXPECT_EQ(after.chip->StatusBlock(), before.chip->StatusBlock());
       EXPECT_EQ(after.chip->Signature(), before.chip->Signature());
-      for (size_t region = 0; region < kMemoryMap.size(); ++region)
+      for (size_t region = 0; region < uvc::kChipMemoryMap.size(); ++region)
         EXPECT_EQ(after.chip->RegionBytes(region), before.chip->RegionBytes(region));
     }
   }
@@ -242,6 +243,18 @@ TEST(Scenario, StateOfAWorkstationBuiltInCodeLoadsAgain) {
   ASSERT_EQ(again.workstation->Faults().size(), 1u);
   EXPECT_EQ(again.workstation->Faults()[0].action, FaultAction::kStall);
   EXPECT_EQ(again.workstation->Find("hub0")->chip, nullptr);
+}
+
+// Memory saves as runs of nonzero bytes: a region full of them is one run as long as the region,
+// and that loads again.
+TEST(Scenario, MemoryRunAsLongAsARegionLoadsAgain) {
+  Workstation ws;
+  auto cam = MakeDevice(ChipCameraSpec("cam0", {1}));
+  ASSERT_TRUE(cam->chip->WriteMemory(uvc::kWorkingMemory.base, Bytes(uvc::kWorkingMemory.size, 0x5A)));
+  ASSERT_TRUE(ws.AddDevice(cam));
+  const ScenarioLoad again = LoadScenarioText(ScenarioText(ws), "state.json");
+  ASSERT_NE(again.workstation, nullptr) << again.error;
+  EXPECT_EQ(again.workstation->Find("cam0")->chip->RegionBytes(0), cam->chip->RegionBytes(0));
 }
 
 TEST(Scenario, MalformedFilesAreRefusedWithThePlace) {
@@ -389,7 +402,7 @@ TEST(Scenario, StateSavedAtTheEdgeOfTheRoomLoadsAgain) {
   ASSERT_NE(load.workstation, nullptr) << load.error;
 
   Chip& chip = *load.workstation->Find("cam0")->chip;
-  chip.WriteWord(kCommitRegisterAddress, 0x00730084);
+  chip.WriteWord(uvc::kCommitRegisterAddress, 0x00730084);
   chip.SetCommitCount(0xFFFFFFFF);
   load.workstation->SetConnected("cam0", false);
 

@@ -13,6 +13,7 @@
 #include "sim/windows/windows_views.h"
 #include "sim/workstation.h"
 #include "text/usb_device_names.h"
+#include "uvc/chip_memory_map.h"
 #include "uvc/uvc.h"
 
 namespace fcp::uvc::test {
@@ -128,11 +129,11 @@ TEST_F(CameraSideOnWorkstation, ReadMemOnTheWire) {
   }
   // The selector register the repair reads, and the pass-through word.
   uint8_t selector = 0;
-  ASSERT_TRUE(UVC_ReadMem(0x401002E4, &selector, 1));
+  ASSERT_TRUE(UVC_ReadMem(kSelectorAddress, &selector, 1));
   EXPECT_EQ(selector, cam->chip->Selector());
   uint8_t word[4] = {};
-  ASSERT_TRUE(UVC_ReadMem(0x40100000, word, 4));
-  EXPECT_EQ(word[0] | word[1] << 8 | word[2] << 16 | word[3] << 24, int(cam->chip->ReadWord(0x40100000)));
+  ASSERT_TRUE(UVC_ReadMem(kPassThroughWordAddress, word, 4));
+  EXPECT_EQ(word[0] | word[1] << 8 | word[2] << 16 | word[3] << 24, int(cam->chip->ReadWord(kPassThroughWordAddress)));
 }
 
 // A request the device fails is followed by one status read and one abort; a stall (the driver's
