@@ -29,26 +29,14 @@
 
 #include "os/device_setup.h"
 #include "sim/workstation.h"
+#include "text/device_classes.h"
 #include "text/usb_device_names.h"
 
 namespace fcp::sim::windows {
 
-// Setup classes and device interface classes the tree uses.
-namespace setup_class {
-inline constexpr text::Guid kImage = text::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
-inline constexpr text::Guid kCamera = text::GuidOf("{CA3E7AB9-B4C3-4AE6-8251-579EF933890F}");
-inline constexpr text::Guid kMedia = text::GuidOf("{4D36E96C-E325-11CE-BFC1-08002BE10318}");
-inline constexpr text::Guid kUsb = text::GuidOf("{36FC9E60-C465-11CF-8056-444553540000}");
-inline constexpr text::Guid kUsbDevice = text::GuidOf("{88BAE032-5A81-49F0-BC3D-A4FF138216D6}");
-}  // namespace setup_class
-namespace interface_class {
-inline constexpr text::Guid kCameraSensor = text::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
-inline constexpr text::Guid kKsCapture = text::kCaptureCategory;
-inline constexpr text::Guid kKsVideo = text::GuidOf("{6994AD05-93EF-11D0-A3CC-00A0C9223196}");
-inline constexpr text::Guid kKsAudio = text::GuidOf("{6994AD04-93EF-11D0-A3CC-00A0C9223196}");
-inline constexpr text::Guid kUsbDevice = text::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
-inline constexpr text::Guid kUsbHub = text::GuidOf("{F18A0E88-C30C-11D0-8815-00A0C906BED8}");
-}  // namespace interface_class
+// Setup classes and device interface classes the tree uses: the platform's, as the camera layer names them.
+namespace setup_class = text::setup_class;
+namespace interface_class = text::interface_class;
 
 inline constexpr uint32_t kProblemFailedInstall = 28;  // no driver for the device
 

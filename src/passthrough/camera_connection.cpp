@@ -11,6 +11,7 @@
 #include "passthrough/kvcam.h"
 #include "passthrough/kvxupx.h"
 #include "text/ascii_case.h"
+#include "text/device_classes.h"
 
 using fcp::os::DeviceInfoData;
 using fcp::os::DeviceInfoSet;
@@ -19,16 +20,12 @@ using fcp::os::DevInst;
 using fcp::text::Guid;
 using fcp::text::ContainsIgnoringCase;
 using fcp::text::FindIgnoringCase;
+namespace interface_class = fcp::text::interface_class;
 
 namespace {
 
 constexpr DWORD kErrorFileNotFound = 2;
 constexpr DWORD kErrorNotSupported = 50;
-
-constexpr Guid kCameraSensorInterface = fcp::text::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
-constexpr Guid kKsCategoryAudio = fcp::text::GuidOf("{6994AD04-93EF-11D0-A3CC-00A0C9223196}");
-constexpr Guid kKsCategoryVideo = fcp::text::GuidOf("{6994AD05-93EF-11D0-A3CC-00A0C9223196}");
-constexpr Guid kUsbDeviceInterface = fcp::text::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
 
 // Transport kinds the driver's open-device control takes.
 constexpr uint32_t kTransportCamera = 0;
@@ -186,13 +183,13 @@ DWORD KvCam_OpenDevice(KvCamDevice* device, DevInst node) {
     current = parent;
   }
 
-  const Guid& first = local.class_kind == 1   ? kCameraSensorInterface
-                      : local.class_kind == 2 ? kUsbDeviceInterface
-                                             : kKsCategoryAudio;
+  const Guid& first = local.class_kind == 1   ? interface_class::kCameraSensor
+                      : local.class_kind == 2 ? interface_class::kUsbDevice
+                                             : interface_class::kKsAudio;
   fcp::os::InterfaceHandle handle = 0;
   if (KvCam_OpenInterface(node, first, &handle) != 0) {
     handle = 0;
-    if (const DWORD error = KvCam_OpenInterface(node, kKsCategoryVideo, &handle); error != 0) {
+    if (const DWORD error = KvCam_OpenInterface(node, interface_class::kKsVideo, &handle); error != 0) {
       setup->DestroyDeviceInfoList(set);
       return error;
     }

@@ -5,6 +5,7 @@
 #include "os/port.h"
 #include "passthrough/camera_text.h"
 #include "passthrough/kvcam.h"
+#include "text/device_classes.h"
 
 using fcp::os::CameraLayerHost;
 using fcp::os::DeviceInfoData;
@@ -19,9 +20,6 @@ namespace {
 constexpr wchar_t kCameraLayerMutex[] = L"ICOperateSync_2014_3_28";
 constexpr WORD kWinsockVersion = 0x0202;
 constexpr DWORD kErrorNotSupported = 50;  // no device-setup port on this platform
-
-constexpr Guid kImageClass = fcp::text::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
-constexpr Guid kCameraClass = fcp::text::GuidOf("{CA3E7AB9-B4C3-4AE6-8251-579EF933890F}");
 
 bool g_vista_or_later = false;
 uintptr_t g_camera_layer_mutex = 0;
@@ -99,7 +97,7 @@ DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t /*cla
   auto* setup = fcp::os::InstalledPort<DeviceSetup>();
   if (setup == nullptr) return kErrorNotSupported;
 
-  const DeviceInfoSet image = setup->GetClassDevs(&kImageClass, L"USB", fcp::os::kDigcfPresent);
+  const DeviceInfoSet image = setup->GetClassDevs(&fcp::text::setup_class::kImage, L"USB", fcp::os::kDigcfPresent);
   if (const DWORD error = SetBuildError(*setup, image)) {
     if (image != fcp::os::kInvalidDeviceInfoSet) setup->DestroyDeviceInfoList(image);
     return error;
@@ -110,7 +108,7 @@ DWORD KvCam_ListDevice(KvCamDeviceInfo** records, int32_t* count, uint32_t /*cla
     setup->DestroyDeviceInfoList(image);
     return error;
   }
-  const DeviceInfoSet camera = setup->GetClassDevs(&kCameraClass, L"USB", fcp::os::kDigcfPresent);
+  const DeviceInfoSet camera = setup->GetClassDevs(&fcp::text::setup_class::kCamera, L"USB", fcp::os::kDigcfPresent);
   if (camera == fcp::os::kInvalidDeviceInfoSet) {
     const DWORD build_error = setup->LastError();
     setup->DestroyDeviceInfoList(image);

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "text/ascii_case.h"
+#include "text/device_classes.h"
 #include "text/widening.h"
 
 namespace fcp::text {
@@ -75,7 +76,7 @@ std::wstring DeviceInterfacePath(std::wstring_view instance_id, const text::Guid
 }
 
 std::wstring CaptureInterfacePath(std::wstring_view instance_id) {
-  return DeviceInterfacePath(instance_id, kCaptureCategory, true);
+  return DeviceInterfacePath(instance_id, interface_class::kKsCapture, true);
 }
 
 }  // namespace fcp::text

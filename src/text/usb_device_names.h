@@ -42,9 +42,6 @@ std::wstring UsbInterfaceInstanceId(uint16_t vendor_id, uint16_t product_id, uin
 std::vector<std::wstring> UsbHardwareIds(uint16_t vendor_id, uint16_t product_id, uint16_t bcdDevice,
                                          std::optional<uint8_t> interface_number);
 
-// The kernel-streaming category a camera's video capture interface is registered in.
-inline constexpr text::Guid kCaptureCategory = text::GuidOf("{65E8773D-8F56-11D0-A3B9-00A0C9223196}");
-
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case.
 std::wstring GuidText(const text::Guid& guid);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "os/device_events.h"
+#include "text/device_classes.h"
 #include "text/guid.h"
 #include "ui/dialog_template.h"
 #include "ui/win_ui_types.h"
@@ -16,8 +17,8 @@ namespace fcp::ui {
 class CDC;
 class DialogWindow;
 
-// The class GUID of USB device interfaces ({A5DCBF10-6530-11D2-901F-00C04FB951ED}).
-inline constexpr text::Guid kUsbDeviceInterfaceClass = text::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}");
+// The class of USB device interfaces: a device registration with it hears of every USB device.
+inline constexpr text::Guid kUsbDeviceInterfaceClass = text::interface_class::kUsbDevice;
 
 // DEV_BROADCAST_DEVICEINTERFACE_W as a filter (the name is always empty).
 struct DeviceInterfaceFilter {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "text/device_classes.h"
+
 namespace fcp::text {
 namespace {
 
@@ -51,10 +53,30 @@ TEST(UsbDeviceNames, NamesAndIdsAreUpperCaseHex) {
 TEST(UsbDeviceNames, InterfacePathsAreLowerCase) {
   EXPECT_EQ(CaptureInterfacePath(L"USB\\VID_FC01&PID_0A01&MI_00\\6&1A2B&0&0000"),
             L"\\\\?\\usb#vid_fc01&pid_0a01&mi_00#6&1a2b&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
-  EXPECT_EQ(DeviceInterfacePath(L"USB\\VID_FC01&PID_0A01\\5&1", text::GuidOf("{A5DCBF10-6530-11D2-901F-00C04FB951ED}"),
-                                false),
+  EXPECT_EQ(DeviceInterfacePath(L"USB\\VID_FC01&PID_0A01\\5&1", interface_class::kUsbDevice, false),
             L"\\\\?\\usb#vid_fc01&pid_0a01#5&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
-  EXPECT_EQ(GuidText(kCaptureCategory), L"{65E8773D-8F56-11D0-A3B9-00A0C9223196}");
+}
+
+// The class GUIDs are the platform's: the camera layer and the simulated device tree share them, so
+// only their text as the platform writes it can tell a wrong digit.
+TEST(DeviceClasses, AreThePlatformsOwn) {
+  const struct {
+    Guid guid;
+    const wchar_t* text;
+  } cases[] = {
+      {setup_class::kImage, L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"},
+      {setup_class::kCamera, L"{CA3E7AB9-B4C3-4AE6-8251-579EF933890F}"},
+      {setup_class::kMedia, L"{4D36E96C-E325-11CE-BFC1-08002BE10318}"},
+      {setup_class::kUsb, L"{36FC9E60-C465-11CF-8056-444553540000}"},
+      {setup_class::kUsbDevice, L"{88BAE032-5A81-49F0-BC3D-A4FF138216D6}"},
+      {interface_class::kCameraSensor, L"{24E552D7-6523-47F7-A647-D3465BF1F5CA}"},
+      {interface_class::kKsCapture, L"{65E8773D-8F56-11D0-A3B9-00A0C9223196}"},
+      {interface_class::kKsVideo, L"{6994AD05-93EF-11D0-A3CC-00A0C9223196}"},
+      {interface_class::kKsAudio, L"{6994AD04-93EF-11D0-A3CC-00A0C9223196}"},
+      {interface_class::kUsbDevice, L"{A5DCBF10-6530-11D2-901F-00C04FB951ED}"},
+      {interface_class::kUsbHub, L"{F18A0E88-C30C-11D0-8815-00A0C906BED8}"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GuidText(c.guid), c.text);
 }
 
 }  // namespace

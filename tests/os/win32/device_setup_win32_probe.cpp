@@ -23,6 +23,7 @@
 #include "os/port.h"
 #include "os/win32/device_setup_win32.h"
 #include "passthrough/kvcam.h"
+#include "text/device_classes.h"
 
 namespace {
 
@@ -54,11 +55,13 @@ constexpr wchar_t kFunction[] = L"USB\\VID_FC01&PID_0A01&MI_00\\6&PROBE&0&0000";
 // A second camera whose installation failed (CONFIGFLAG_FAILEDINSTALL): Windows reports a problem.
 constexpr wchar_t kFailedFunction[] = L"USB\\VID_FC01&PID_0A01&MI_00\\6&PROBE&0&0001";
 constexpr DWORD kConfigFlagFailedInstall = 0x40;
+// The classes as the platform's registry spells them; the adapter is asked with the tool's own
+// (text/device_classes.h), so a wrong digit there finds nothing.
 constexpr wchar_t kImageClass[] = L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
 constexpr wchar_t kUsbClass[] = L"{36FC9E60-C465-11CF-8056-444553540000}";
 constexpr wchar_t kSensorInterface[] = L"{24E552D7-6523-47F7-A647-D3465BF1F5CA}";
-constexpr fcp::text::Guid kImage = fcp::text::GuidOf("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
-constexpr fcp::text::Guid kSensor = fcp::text::GuidOf("{24E552D7-6523-47F7-A647-D3465BF1F5CA}");
+constexpr fcp::text::Guid kImage = fcp::text::setup_class::kImage;
+constexpr fcp::text::Guid kSensor = fcp::text::interface_class::kCameraSensor;
 constexpr wchar_t kFriendlyName[] = L"Probe Camera";
 
 // The device interface's key name: its symbolic link with "\\?\" written "##?#".
