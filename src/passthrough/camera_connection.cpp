@@ -12,6 +12,7 @@
 #include "passthrough/kvxupx.h"
 #include "text/ascii_case.h"
 #include "text/device_classes.h"
+#include "text/registry_text.h"
 
 using fcp::os::DeviceInfoData;
 using fcp::os::DeviceInfoSet;
@@ -87,13 +88,7 @@ void ReadLocationPath(DeviceSetup& setup, DeviceInfoSet set, const DeviceInfoDat
                                        nullptr)) {
     return;
   }
-  std::wstring first;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const wchar_t c = static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8);
-    if (c == L'\0') break;
-    first.push_back(c);
-  }
-  fcp::passthrough::CopyText(first, local.location_path);
+  fcp::passthrough::CopyText(fcp::text::TextFromRegistryBytes(bytes.data(), bytes.size()), local.location_path);
 }
 
 // Gives back what an open obtained before it failed: the interface handle and the registration.
