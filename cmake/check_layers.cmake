@@ -1,0 +1,151 @@
+# Which way the project's includes point (docs/ARCHITECTURE.md, "Which way the dependencies point").
+#   cmake -DROOT=<checkout> -P cmake/check_layers.cmake
+# Reads every `#include "..."` of src/, sim/ and tools/ under ROOT and fails, naming each file, line
+# and rule, where one reaches a folder its own may not use. The link probes (Seams.cmake) see only
+# symbols; a header-only arrow that runs back up (a shared text including a port's header) links
+# fine, so the includes are checked here. Every file counts, whichever platform compiles it.
+#
+# A folder is a unit: src/<folder>, or src/<folder>/<platform> for the adapters, the dialog backends
+# and the driver's WDM layer; sim/ and tools/ sit beside the products and may use any layer.
+
+cmake_minimum_required(VERSION 3.25)
+
+# What each unit of src/ may include besides itself and the generated headers (fcp/). A name ending
+# in ".h" is that one header; "ui/*" is the folder and every unit beneath it.
+set(uses_text "")
+set(uses_os text)
+set(uses_os/linux os text)
+set(uses_os/win32 os text)
+set(uses_uvc os text)
+# The driver's exchange definitions, not the driver.
+set(uses_passthrough uvc os text driver/kvxupx_ioctl.h driver/urb_layout.h)
+set(uses_dfu passthrough uvc os text)
+set(uses_repair dfu passthrough uvc os text)
+# The driver stands apart, over its kernel port.
+set(uses_driver "")
+set(uses_driver/wdm driver)
+set(uses_ui os text)
+set(uses_ui/gtk ui os text)
+set(uses_ui/headless ui os text)
+set(uses_ui/win32 ui os text)
+# The Linux entry chooses the backend and the event reader.
+set(uses_ui/linux ui ui/gtk ui/headless os os/linux text)
+# The app: the framework and the operations of the fcp_device_ops seam; its entry points (the
+# Linux face is one) choose the adapters.
+set(uses_app ui os text uvc/uvc.h repair/fix_core_power.h)
+set(entry_points src/app/main_linux.cpp src/app/main_win32.cpp src/app/linux_face.cpp)
+set(entry_uses os/* ui/*)
+
+set(subunits os/linux os/win32 ui/gtk ui/headless ui/linux ui/win32 driver/wdm)
+
+# The unit of a path below src/ (or of an include written as one): "os/linux", "uvc", ...
+function(unit_of path out)
+  string(REGEX MATCH "^[^/]+/[^/]+/" two "${path}")
+  string(REGEX REPLACE "/$" "" two "${two}")
+  if(two AND two IN_LIST subunits)
+    set(${out} ${two} PARENT_SCOPE)
+  else()
+    string(REGEX MATCH "^[^/]+" one "${path}")
+    set(${out} ${one} PARENT_SCOPE)
+  endif()
+endfunction()
+
+function(allowed rules included target_unit out)
+  foreach(rule ${rules})
+    if(rule MATCHES "\\.h$")
+      if(included STREQUAL rule)
+        set(${out} TRUE PARENT_SCOPE)
+        return()
+      endif()
+    elseif(rule MATCHES "^(.*)/\\*$")
+      if(target_unit STREQUAL CMAKE_MATCH_1 OR target_unit MATCHES "^${CMAKE_MATCH_1}/")
+        set(${out} TRUE PARENT_SCOPE)
+        return()
+      endif()
+    elseif(target_unit STREQUAL rule)
+      set(${out} TRUE PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  set(${out} FALSE PARENT_SCOPE)
+endfunction()
+
+if(NOT ROOT)
+  message(FATAL_ERROR "usage: cmake -DROOT=<checkout> -P check_layers.cmake")
+endif()
+file(GLOB_RECURSE sources RELATIVE ${ROOT} LIST_DIRECTORIES false
+     ${ROOT}/src/*.h ${ROOT}/src/*.c ${ROOT}/src/*.cpp
+     ${ROOT}/sim/*.h ${ROOT}/sim/*.c ${ROOT}/sim/*.cpp
+     ${ROOT}/tools/*.h ${ROOT}/tools/*.c ${ROOT}/tools/*.cpp)
+if(NOT sources)
+  message(FATAL_ERROR "no sources under ${ROOT}")
+endif()
+
+set(breaks "")
+set(edges 0)
+foreach(source ${sources})
+  get_filename_component(folder ${source} DIRECTORY)
+  string(REGEX MATCH "^[^/]+" top "${source}")
+  set(product FALSE)
+  if(top STREQUAL "src")
+    set(product TRUE)
+    string(REGEX REPLACE "^src/" "" below_src "${source}")
+    unit_of("${below_src}" unit)
+    set(rules ${uses_${unit}})
+    if(source IN_LIST entry_points)
+      list(APPEND rules ${entry_uses})
+    endif()
+  endif()
+  file(STRINGS ${ROOT}/${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  file(READ ${ROOT}/${source} content)
+  foreach(line ${lines})
+    string(REGEX MATCH "\"([^\"]+)\"" _ "${line}")
+    set(included ${CMAKE_MATCH_1})
+    # Beside the including file (its own unit), or made by the build (fcp/, a bare name).
+    if(EXISTS ${ROOT}/${folder}/${included} OR included MATCHES "^fcp/" OR NOT included MATCHES "/")
+      continue()
+    endif()
+    math(EXPR edges "${edges} + 1")
+    string(FIND "${content}" "${line}" at)
+    string(SUBSTRING "${content}" 0 ${at} before)
+    string(REGEX MATCHALL "\n" breaks_before "${before}")
+    list(LENGTH breaks_before number)
+    math(EXPR number "${number} + 1")
+    if(included MATCHES "^(sim|tools)/")
+      if(product)
+        list(APPEND breaks "${source}:${number}: includes ${included}: no product code uses the simulation")
+      endif()
+      continue()
+    endif()
+    if(NOT product)
+      continue()
+    endif()
+    if(NOT EXISTS ${ROOT}/src/${included})
+      list(APPEND breaks "${source}:${number}: includes ${included}, which is not in src/")
+      continue()
+    endif()
+    unit_of("${included}" target_unit)
+    if(target_unit STREQUAL unit)
+      continue()
+    endif()
+    allowed("${rules}" "${included}" "${target_unit}" ok)
+    if(NOT ok)
+      if(rules)
+        list(JOIN rules " " may)
+      else()
+        set(may "nothing of the project")
+      endif()
+      list(APPEND breaks "${source}:${number}: includes ${included}: ${unit} may use ${may}")
+    endif()
+  endforeach()
+endforeach()
+
+list(LENGTH sources files)
+if(breaks)
+  foreach(break ${breaks})
+    message(NOTICE "${break}")
+  endforeach()
+  list(LENGTH breaks count)
+  message(FATAL_ERROR "includes that point the wrong way: ${count} (docs/ARCHITECTURE.md, \"Which way the dependencies point\")")
+endif()
+message(STATUS "${files} files, ${edges} includes by folder path, none pointing the wrong way")
