@@ -106,6 +106,36 @@ std::u16string Utf16OfWide(std::wstring_view text) {
   return units;
 }
 
+std::string Utf8OfWide(std::wstring_view text) {
+  const std::u16string units = Utf16OfWide(text);
+  std::string utf8;
+  utf8.reserve(units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t c = units[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = kReplacement;
+    }
+    if (c < 0x80) {
+      utf8.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      utf8.push_back(static_cast<char>(0xC0 | c >> 6));
+      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      utf8.push_back(static_cast<char>(0xE0 | c >> 12));
+      utf8.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      utf8.push_back(static_cast<char>(0xF0 | c >> 18));
+      utf8.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return utf8;
+}
+
 std::wstring WidenLocaleText(const char* text) {
   std::mbstate_t state{};
   const char* source = text;

@@ -34,6 +34,10 @@ std::wstring WidenUtf16(std::u16string_view units);
 // U+10FFFF U+FFFD.
 std::u16string Utf16OfWide(std::wstring_view text);
 
+// Wide text as UTF-8 (what a toolkit on Linux shows): a surrogate pair becomes its character; an
+// unpaired surrogate and a value above U+10FFFF become U+FFFD, so the result is always well-formed.
+std::string Utf8OfWide(std::wstring_view text);
+
 // `text` ends at its first NUL, as the C library reads it.
 std::wstring WidenLocaleText(const char* text);
 

@@ -89,6 +89,17 @@ TEST(Utf8, DecodesStrictlyIntoUtf16) {
   EXPECT_EQ(WidenUtf8("\xE2\x82"), std::wstring(1, static_cast<wchar_t>(0xFFFD)));
 }
 
+// Back to UTF-8 for a toolkit: each character whole, and never an ill-formed byte sequence.
+TEST(Utf8, WideTextBackToWellFormedUtf8) {
+  const std::string name = "Kamera Gr\xC3\xB6\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";
+  EXPECT_EQ(Utf8OfWide(WidenUtf8(name)), name);
+  const std::string replacement = "\xEF\xBF\xBD";
+  // A high surrogate with nothing after it, a low one alone, and a value no code point has.
+  std::wstring bad{L'a', static_cast<wchar_t>(0xD83D), L'b', static_cast<wchar_t>(0xDE00)};
+  if constexpr (sizeof(wchar_t) == 4) bad.push_back(static_cast<wchar_t>(0x110000));
+  EXPECT_EQ(Utf8OfWide(bad), "a" + replacement + "b" + replacement + (sizeof(wchar_t) == 4 ? replacement : ""));
+}
+
 TEST(RegistryText, StringsAndMultiStrings) {
   EXPECT_EQ(RegistryStringBytes(L"AB"), (std::vector<uint8_t>{'A', 0, 'B', 0, 0, 0}));
   EXPECT_EQ(RegistryMultiStringBytes({L"A", L"BC"}), (std::vector<uint8_t>{'A', 0, 0, 0, 'B', 0, 'C', 0, 0, 0, 0, 0}));

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "text/widening.h"
 #include "ui/cwnd.h"
 #include "ui/dialog_thread.h"
 #include "ui/dialog_units.h"
@@ -22,28 +23,7 @@ extern const std::size_t kAppIconSize;
 namespace fcp::ui::gtk {
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-  std::string out;
-  for (wchar_t wc : text) {
-    auto c = static_cast<uint32_t>(wc);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | c >> 6));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | c >> 12));
-      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | c >> 18));
-      out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string Utf8(const std::wstring& text) { return text::Utf8OfWide(text); }
 
 // "&About..." -> "_About..." ("&&" stays a literal ampersand).
 std::string MnemonicLabel(const std::wstring& text) {
