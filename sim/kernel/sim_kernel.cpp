@@ -655,6 +655,7 @@ NtStatus SimKernel::StartUsbRequest(KernelObject physical_device, void* urb, dri
   {
     std::lock_guard lock(mutex_);
     CheckAlive(r->target, "USB submission");
+    if (r->target->start_fails) return driver::kStatusInsufficientResources;
     if (r->target->removed && !StackHeld(r->target)) Violation("USB submission to a device whose stack is torn down");
     r->gone = r->target->removed;  // the stack fails requests to a removed device
     usb = r->gone ? nullptr : r->target->usb;
@@ -767,11 +768,27 @@ void SimKernel::AbandonUsbRequest(driver::UsbRequest* request, void* block, Kern
   if (r->abandoned_block) Violation("abandoned a request twice");
   if (!r->cancelled) Violation("abandoned a request that was never cancelled");
   {
+    // Everything the stack may still write when it completes the request must be in the memory
+    // handed over: the request block, the completion record and the transfer buffer. Anything else
+    // (the caller's stack or memory, a block the driver frees) would be written after it is gone.
     std::lock_guard blocks(allocation_mutex_);
     auto it = live_blocks_.find(block);
-    const auto* start = static_cast<const uint8_t*>(block);
-    if (it == live_blocks_.end() || r->urb < start || r->urb + kv::kNativeUrbSize > start + it->second) {
+    const auto start = reinterpret_cast<uintptr_t>(block);
+    const auto held = [&](const void* at, size_t bytes) {
+      const auto p = reinterpret_cast<uintptr_t>(at);
+      return it != live_blocks_.end() && p >= start && bytes <= it->second && p - start <= it->second - bytes;
+    };
+    const auto& l = kv::kNativeUrbLayout;
+    const size_t buffer_bytes = Get<uint32_t>(r->urb, l.transfer_buffer_length);
+    const auto* buffer = reinterpret_cast<const uint8_t*>(Get<uintptr_t>(r->urb, l.transfer_buffer));
+    if (!held(r->urb, kv::kNativeUrbSize)) {
       Violation("abandoned a request with memory that does not hold its request block");
+    }
+    if (!held(r->completion, sizeof *r->completion)) {
+      Violation("abandoned a request with memory that does not hold its completion record");
+    }
+    if (buffer_bytes != 0 && !held(buffer, buffer_bytes)) {
+      Violation("abandoned a request with memory that does not hold its transfer buffer");
     }
   }
   r->abandoned_block = block;
