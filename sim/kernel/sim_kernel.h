@@ -43,6 +43,8 @@ class SimKernel final : public driver::KernelPort {
     // The stack under this device ignores cancels: a request ends only when the device answers, or
     // when the stack at last lets go of what it holds (FinishHeldRequests).
     bool ignores_cancel = false;
+    // The port cannot start a request to this device (no memory for the request's own record).
+    bool start_fails = false;
   };
   struct Driver {
     std::u16string name;

@@ -221,7 +221,9 @@ NtStatus ForwardCallerUrb(DeviceExtension& ext, const SubmissionHold& hold, uint
     status = kStatusTimeout;
   } else {
     status = SendUsbRequestAndWait(kernel, hold.device, &transfer, wait_ms);
-    sent = true;
+    // A request the kernel could not start reached nothing: the caller's block and buffer are left
+    // alone, as for any other refusal.
+    sent = !transfer || transfer->completion.state == kRequestCompleted;
   }
   if (!sent) {
     DeleteUsbTransfer(kernel, transfer);

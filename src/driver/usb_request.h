@@ -45,7 +45,9 @@ void DeleteUsbTransfer(KernelPort& kernel, UsbTransfer* transfer);
 // runs out the request is cancelled and waited for at most kCancelWaitMs more, and the result is
 // kStatusTimeout; should the stack still hold the request then, the transfer goes to the port with
 // the request (with a reference to the device of its own) and *transfer becomes null. Otherwise the
-// result is the request's own status. So the call returns within wait_ms + kCancelWaitMs.
+// result is the request's own status. So the call returns within wait_ms + kCancelWaitMs. A request
+// the port cannot start returns the port's status at once; its completion record's state then stays
+// kRequestPending (every request that started and came back is kRequestCompleted).
 NtStatus SendUsbRequestAndWait(KernelPort& kernel, KernelObject physical_device, UsbTransfer** transfer,
                                uint32_t wait_ms);
 

@@ -310,7 +310,8 @@ TEST_F(SubmitTest, LongestTransferAndEmptyTransferAreForwarded) {
 
 TEST_F(SubmitTest, FaultsInTheCallersMemoryEndTheSubmissionWithTheirStatus) {
   TestUsbDevice usb;
-  const uint64_t handle = Register(PlugCamera(usb));
+  SimKernel::DeviceObject* camera = PlugCamera(usb);
+  const uint64_t handle = Register(camera);
   using Access = SimKernel::Access;
 
   CallerUrb read_only = MakeDeviceDescriptorUrb();
@@ -338,6 +339,17 @@ TEST_F(SubmitTest, FaultsInTheCallersMemoryEndTheSubmissionWithTheirStatus) {
   EXPECT_EQ(SubmitControl(handle, fine.address, 1000), kStatusInsufficientResources);
   kernel_.FailAllocationsOfSize(0);
   EXPECT_EQ(SubmitControl(handle, fine.address, 1000), kStatusSuccess);
+
+  // A request the kernel could not start reached nothing: the caller's block and buffer stay its own.
+  CallerUrb unsent = MakeDeviceDescriptorUrb();
+  Put<uint32_t>(Urb(unsent), kv::kUrbStatusOffset, 0x12345678);
+  std::memset(kernel_.CallerBytes(unsent.buffer, 18), 0xEE, 18);
+  const std::vector<uint8_t> block_before(Urb(unsent), Urb(unsent) + kv::kNativeUrbSize);
+  camera->start_fails = true;
+  EXPECT_EQ(SubmitControl(handle, unsent.address, 1000), kStatusInsufficientResources);
+  camera->start_fails = false;
+  EXPECT_EQ(std::vector<uint8_t>(Urb(unsent), Urb(unsent) + kv::kNativeUrbSize), block_before);
+  EXPECT_EQ(std::count(kernel_.CallerBytes(unsent.buffer, 18), kernel_.CallerBytes(unsent.buffer, 18) + 18, 0xEE), 18);
 }
 
 TEST_F(SubmitTest, StalledRequestReportsTheStacksStatus) {
