@@ -68,14 +68,23 @@ static NTSTATUS SetCompletion(PIRP irp, PIO_COMPLETION_ROUTINE routine, void* co
 }
 
 /* One relations query. The waiter and the completion routine each own it once; whoever lets go
- * last frees the IRP and the record, and when the waiter gave up, the answer too. */
+ * last frees the IRP and the record, and when the waiter gave up, the answer too. The file object
+ * named in the request is referenced for as long as the request lives: a query left to a lower
+ * driver outlives the caller's own reference to it. */
 typedef struct RelationsQuery {
   KEVENT done;
   PIRP irp;
+  PFILE_OBJECT file;
   LONG owners;
   NTSTATUS status;
   PDEVICE_RELATIONS relations;
 } RelationsQuery;
+
+static void FreeRelationsQuery(RelationsQuery* query) {
+  IoFreeIrp(query->irp);
+  if (query->file) ObDereferenceObject(query->file);
+  KvxFree(query);
+}
 
 static void ReleaseAnswer(PDEVICE_RELATIONS relations) {
   if (!relations) return;
@@ -92,8 +101,7 @@ static NTSTATUS NTAPI RelationsAnswered(PDEVICE_OBJECT device, PIRP irp, PVOID c
   if (__atomic_sub_fetch(&query->owners, 1, __ATOMIC_SEQ_CST) == 0) {
     /* The waiter gave up: nobody takes the answer. */
     ReleaseAnswer(query->relations);
-    IoFreeIrp(query->irp);
-    KvxFree(query);
+    FreeRelationsQuery(query);
   }
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
@@ -114,6 +122,8 @@ static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type,
   query->owners = 2;
   query->status = STATUS_NOT_SUPPORTED;
   query->relations = NULL;
+  query->file = file;
+  if (file) ObReferenceObject(file);
   query->irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
   query->irp->IoStatus.Information = 0;
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(query->irp);
@@ -123,8 +133,7 @@ static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type,
   stack->FileObject = file;
   NTSTATUS set = SetCompletion(query->irp, RelationsAnswered, query);
   if (!NT_SUCCESS(set)) {
-    IoFreeIrp(query->irp);
-    KvxFree(query);
+    FreeRelationsQuery(query);
     return set;
   }
   IoCallDriver(device, query->irp);
@@ -144,8 +153,7 @@ static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type,
     *relations = query->relations;
     if (!*relations) status = STATUS_UNSUCCESSFUL;
   }
-  IoFreeIrp(query->irp);
-  KvxFree(query);
+  FreeRelationsQuery(query);
   return status;
 }
 
