@@ -109,6 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SimKernel::DeviceObject* function = kernel.AddFunction(whole, classes[in.ConsumeIntegralInRange(0, 3)], {});
   const uint64_t interfaces[] = {kernel.OpenInterface(camera), kernel.OpenInterface(other),
                                  kernel.OpenInterface(function), kernel.OpenInterface(whole)};
+  // Stacks that ignore cancels keep what the driver leaves them until the end; some requests cannot
+  // even be started.
+  for (SimKernel::DeviceObject* d : {camera, other, whole, function}) {
+    d->ignores_cancel = in.ConsumeBool();
+    d->start_fails = in.ConsumeIntegralInRange(0, 15) == 0;
+  }
 
   const auto access = [&] {
     return static_cast<SimKernel::Access>(in.ConsumeIntegralInRange(0, 2));
@@ -230,6 +236,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kernel.ExitProcess(2);
   if (ext.open_count != 0 || ext.high_water != -1) std::abort();  // the exits released everything
   kernel.UnloadDriver();
+  kernel.FinishHeldRequests();  // what the stacks kept goes now, with its memory and references
   for (SimKernel::Object* o : std::initializer_list<SimKernel::Object*>{camera, other, whole, function}) {
     if (kernel.References(o) != 1) std::abort();  // a reference leaked or was dropped twice
   }
