@@ -78,11 +78,13 @@ typedef struct RelationsQuery {
   LONG owners;
   NTSTATUS status;
   PDEVICE_RELATIONS relations;
+  PIO_WORKITEM late_release;  /* frees an answer nobody waits for any more, at PASSIVE_LEVEL */
 } RelationsQuery;
 
 static void FreeRelationsQuery(RelationsQuery* query) {
   IoFreeIrp(query->irp);
   if (query->file) ObDereferenceObject(query->file);
+  IoFreeWorkItem(query->late_release);
   KvxFree(query);
 }
 
@@ -92,6 +94,13 @@ static void ReleaseAnswer(PDEVICE_RELATIONS relations) {
   ExFreePool(relations);
 }
 
+static VOID NTAPI ReleaseLateAnswer(PDEVICE_OBJECT device, PVOID context) {
+  (void)device;
+  RelationsQuery* query = context;
+  ReleaseAnswer(query->relations);
+  FreeRelationsQuery(query);
+}
+
 static NTSTATUS NTAPI RelationsAnswered(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
   (void)device;
   RelationsQuery* query = context;
@@ -99,9 +108,10 @@ static NTSTATUS NTAPI RelationsAnswered(PDEVICE_OBJECT device, PIRP irp, PVOID c
   query->relations = NT_SUCCESS(query->status) ? (PDEVICE_RELATIONS)irp->IoStatus.Information : NULL;
   KeSetEvent(&query->done, IO_NO_INCREMENT, FALSE);
   if (__atomic_sub_fetch(&query->owners, 1, __ATOMIC_SEQ_CST) == 0) {
-    /* The waiter gave up: nobody takes the answer. */
-    ReleaseAnswer(query->relations);
-    FreeRelationsQuery(query);
+    /* The waiter gave up: nobody takes the answer. It is paged memory, and a lower driver that
+     * answered this late may complete above PASSIVE_LEVEL: a work item frees it. The work item
+     * holds this driver's device object, so the image stays until it has run. */
+    IoQueueWorkItem(query->late_release, ReleaseLateAnswer, DelayedWorkQueue, query);
   }
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
@@ -114,7 +124,9 @@ static NTSTATUS QueryRelations(PDEVICE_OBJECT device, DEVICE_RELATION_TYPE type,
   RelationsQuery* query = KvxAllocate(sizeof *query);
   if (!query) return STATUS_INSUFFICIENT_RESOURCES;
   query->irp = IoAllocateIrp(device->StackSize, FALSE);
-  if (!query->irp) {
+  query->late_release = query->irp ? IoAllocateWorkItem(g_kvx_device) : NULL;
+  if (!query->late_release) {
+    if (query->irp) IoFreeIrp(query->irp);
     KvxFree(query);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
