@@ -1,7 +1,6 @@
 #include "text/widening.h"
 
 #include <cstdint>
-#include <cwchar>
 
 namespace fcp::text {
 namespace {
@@ -134,18 +133,6 @@ std::string Utf8OfWide(std::wstring_view text) {
     }
   }
   return utf8;
-}
-
-std::wstring WidenLocaleText(const char* text) {
-  std::mbstate_t state{};
-  const char* source = text;
-  const size_t length = std::mbsrtowcs(nullptr, &source, 0, &state);
-  if (length == static_cast<size_t>(-1)) return WidenBytes(text);  // os/native_path.h turns such bytes back
-  std::wstring wide(length, L'\0');
-  source = text;
-  state = {};
-  std::mbsrtowcs(wide.data(), &source, length, &state);
-  return wide;
 }
 
 std::string PrintableAscii(std::wstring_view text) {
