@@ -6,6 +6,9 @@
 
 namespace fcp::repair {
 
+// The selector's value that sends the check on to the configuration; any other passes at once.
+inline constexpr uint8_t kSelectorCheckConfiguration = 1;
+
 // Configuration bytes 0 to 39 of a chip whose core power needs no patch.
 inline constexpr std::array<uint8_t, 40> kReferenceBlock = {
     0x58, 0xB5, 0xBE, 0x73, 0x84, 0x14, 0x73, 0x90, 0x20, 0x88, 0x91, 0xD4, 0x72, 0x2F,

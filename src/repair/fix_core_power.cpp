@@ -84,11 +84,11 @@ int RepairOverDfu(std::wstring& error, const std::stop_token& stop, bool* stoppe
   return 1;
 }
 
-// A selector that ends the check at once (anything but 1) is read again where the platform cannot
-// tell a read that moved no data from a good one: such a read leaves zeros, and a blank chip would
-// pass unrepaired. Both reads must agree.
+// A selector that ends the check at once is read again where the platform cannot tell a read that
+// moved no data from a good one: such a read leaves zeros, and a blank chip would pass unrepaired.
+// Both reads must agree.
 bool SelectorConfirmed(uint8_t selector) {
-  if (selector == 1 || UVC_ReportsEmptyReads()) return true;
+  if (selector == kSelectorCheckConfiguration || UVC_ReportsEmptyReads()) return true;
   uint8_t again = 0;
   return UVC_ReadMem(uvc::kSelectorAddress, &again, 1) && again == selector;
 }
@@ -121,7 +121,7 @@ int FixCorePower(const std::wstring& location, std::wstring& error, std::stop_to
   }
   // The camera side is always released before the DFU side is opened.
   UVC_Close();
-  if (selector != 1) return 1;
+  if (selector != kSelectorCheckConfiguration) return 1;
 
   if (StopsHere(stop, stopped)) return 0;
   if (!DFU_OpenByLocationInfo(location.c_str())) {
